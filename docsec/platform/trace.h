@@ -1,0 +1,25 @@
+// The trace sink: where the library's diagnostic texts go. The texts decide nothing; by default
+// they are dropped. A host that wants them installs a sink, which may be called from any thread
+// that runs a library operation, so it must be thread-safe itself.
+#ifndef DOCSEC_PLATFORM_TRACE_H_
+#define DOCSEC_PLATFORM_TRACE_H_
+
+#include <functional>
+#include <string>
+
+#include "docsec/platform/export.h"
+
+namespace docsec {
+
+using TraceSink = std::function<void(const std::string& text)>;
+
+// Installs `sink` (an empty function restores the default of printing nothing) and returns the
+// sink that was installed before.
+DOCSEC_EXPORT TraceSink SetTraceSink(TraceSink sink);
+
+// Formats like printf and hands the text to the sink; does no formatting at all when no sink is set.
+DOCSEC_EXPORT void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace docsec
+
+#endif  // DOCSEC_PLATFORM_TRACE_H_

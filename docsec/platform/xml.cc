@@ -1,0 +1,291 @@
+#include "docsec/platform/xml.h"
+
+#include <pugixml.hpp>
+
+#include <cstring>
+#include <new>
+
+#include "docsec/platform/com_error.h"
+
+namespace docsec {
+
+struct XmlDocState {
+  pugi::xml_document doc;
+};
+
+namespace {
+
+pugi::xml_node Node(void* node) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node)); }
+pugi::xml_attribute Attr(void* attr) {
+  return pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(attr));
+}
+
+// Collects the element nodes of an XPath result. A malformed path is the caller's error and raises
+// ComError(kErrFail), as the platform's selection does.
+std::vector<void*> SelectElements(const pugi::xml_node& context, const char* path) {
+  std::vector<void*> out;
+  if (path == nullptr) throw ComError(kErrPointer);
+  try {
+    pugi::xpath_node_set set = context.select_nodes(path);
+    set.sort();
+    out.reserve(set.size());
+    for (const pugi::xpath_node& n : set) {
+      if (n.node() && n.node().type() == pugi::node_element) {
+        out.push_back(n.node().internal_object());
+      }
+    }
+  } catch (const pugi::xpath_exception&) {
+    throw ComError(kErrFail);
+  } catch (const std::bad_alloc&) {
+    throw ComError(kErrOutOfMemory);
+  }
+  return out;
+}
+
+bool NameMatches(const pugi::xml_node& node, const char* tag) {
+  return node.type() == pugi::node_element &&
+         (tag == nullptr || std::strcmp(node.name(), tag) == 0);
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string out;
+  void write(const void* data, size_t size) override {
+    out.append(static_cast<const char*>(data), size);
+  }
+};
+
+constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
+
+}  // namespace
+
+// ---- XmlAttribute ----
+
+const char* XmlAttribute::Name() const { return attr_ ? Attr(attr_).name() : nullptr; }
+const char* XmlAttribute::Value() const { return attr_ ? Attr(attr_).value() : nullptr; }
+XmlAttribute XmlAttribute::Next() const {
+  return attr_ ? XmlAttribute(Attr(attr_).next_attribute().internal_object()) : XmlAttribute();
+}
+
+// ---- XmlDocument ----
+
+XmlDocument XmlDocument::Create() {
+  std::shared_ptr<XmlDocState> state(new (std::nothrow) XmlDocState);
+  return XmlDocument(std::move(state));
+}
+
+void XmlDocument::CheckNotNull() const {
+  if (!state_) throw ComError(kErrPointer);
+}
+
+void XmlDocument::AppendProcessingInstruction(const char* target, const char* data) {
+  CheckNotNull();
+  pugi::xml_node pi = state_->doc.append_child(pugi::node_pi);
+  if (!pi || !pi.set_name(target ? target : "") || !pi.set_value(data ? data : "")) {
+    throw ComError(kErrOutOfMemory);
+  }
+}
+
+XmlElement XmlDocument::CreateDocumentElement(const char* name) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  if (state_->doc.document_element()) throw ComError(kErrFail);
+  pugi::xml_node root = state_->doc.append_child(name);
+  if (!root) throw ComError(kErrOutOfMemory);
+  return XmlElement(state_, root.internal_object());
+}
+
+XmlElement XmlDocument::DocumentElement() const {
+  CheckNotNull();
+  pugi::xml_node root = state_->doc.document_element();
+  return root ? XmlElement(state_, root.internal_object()) : XmlElement();
+}
+
+bool XmlDocument::LoadXml(const char* text, size_t size) {
+  CheckNotNull();
+  if (text == nullptr) size = 0;
+  pugi::xml_parse_result result =
+      state_->doc.load_buffer(text ? text : "", size, pugi::parse_default, pugi::encoding_utf8);
+  if (!result) {
+    // A document that did not parse keeps nothing of what was read before the error.
+    state_->doc.reset();
+    if (result.status == pugi::status_out_of_memory) throw ComError(kErrOutOfMemory);
+    return false;
+  }
+  return true;
+}
+
+std::string XmlDocument::Xml() const {
+  CheckNotNull();
+  StringWriter writer;
+  state_->doc.save(writer, "", kSaveFlags, pugi::encoding_utf8);
+  return std::move(writer.out);
+}
+
+XmlNodeList XmlDocument::SelectNodes(const char* path) const {
+  CheckNotNull();
+  XmlNodeList list;
+  list.state_ = state_;
+  list.nodes_ = SelectElements(state_->doc, path);
+  return list;
+}
+
+XmlElement XmlDocument::SelectSingleNode(const char* path) const {
+  return SelectNodes(path).Item(0);
+}
+
+// ---- XmlElement ----
+
+void XmlElement::CheckNotNull() const {
+  if (node_ == nullptr) throw ComError(kErrPointer);
+}
+
+const char* XmlElement::Name() const {
+  CheckNotNull();
+  return Node(node_).name();
+}
+
+XmlDocument XmlElement::OwnerDocument() const {
+  CheckNotNull();
+  return XmlDocument(state_);
+}
+
+XmlElement XmlElement::AppendElement(const char* name) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  pugi::xml_node child = Node(node_).append_child(name);
+  if (!child) throw ComError(kErrOutOfMemory);
+  return XmlElement(state_, child.internal_object());
+}
+
+XmlElement XmlElement::AppendChild(const XmlElement& child) {
+  CheckNotNull();
+  child.CheckNotNull();
+  pugi::xml_node parent = Node(node_);
+  pugi::xml_node moved = child.state_ == state_ ? parent.append_move(Node(child.node_))
+                                                : parent.append_copy(Node(child.node_));
+  // pugixml refuses to move a node into its own sub-tree; so does the platform DOM.
+  if (!moved) throw ComError(kErrFail);
+  return XmlElement(state_, moved.internal_object());
+}
+
+void XmlElement::SetAttribute(const char* name, const char* value) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  pugi::xml_node node = Node(node_);
+  pugi::xml_attribute attr = node.attribute(name);
+  if (!attr) attr = node.append_attribute(name);
+  if (!attr || !attr.set_value(value ? value : "")) throw ComError(kErrOutOfMemory);
+}
+
+void XmlElement::SetAttribute(const char* name, long long value) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  pugi::xml_node node = Node(node_);
+  pugi::xml_attribute attr = node.attribute(name);
+  if (!attr) attr = node.append_attribute(name);
+  if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
+}
+
+void XmlElement::AppendAttribute(const char* name, const char* value) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  pugi::xml_attribute attr = Node(node_).append_attribute(name);
+  if (!attr || !attr.set_value(value ? value : "")) throw ComError(kErrOutOfMemory);
+}
+
+void XmlElement::AppendAttribute(const char* name, long long value) {
+  CheckNotNull();
+  if (name == nullptr) throw ComError(kErrPointer);
+  pugi::xml_attribute attr = Node(node_).append_attribute(name);
+  if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
+}
+
+const char* XmlElement::GetAttribute(const char* name) const {
+  CheckNotNull();
+  if (name == nullptr) return nullptr;
+  pugi::xml_attribute attr = Node(node_).attribute(name);
+  return attr ? attr.value() : nullptr;
+}
+
+XmlAttribute XmlElement::FirstAttribute() const {
+  CheckNotNull();
+  return XmlAttribute(Node(node_).first_attribute().internal_object());
+}
+
+XmlNodeList XmlElement::SelectChildren(const char* tag) const {
+  CheckNotNull();
+  XmlNodeList list;
+  list.state_ = state_;
+  for (pugi::xml_node child = Node(node_).first_child(); child; child = child.next_sibling()) {
+    if (NameMatches(child, tag)) list.nodes_.push_back(child.internal_object());
+  }
+  return list;
+}
+
+XmlElement XmlElement::SelectChild(const char* tag) const {
+  CheckNotNull();
+  for (pugi::xml_node child = Node(node_).first_child(); child; child = child.next_sibling()) {
+    if (NameMatches(child, tag)) return XmlElement(state_, child.internal_object());
+  }
+  return XmlElement();
+}
+
+XmlElement XmlElement::NextSibling(const char* tag) const {
+  CheckNotNull();
+  for (pugi::xml_node sib = Node(node_).next_sibling(); sib; sib = sib.next_sibling()) {
+    if (NameMatches(sib, tag)) return XmlElement(state_, sib.internal_object());
+  }
+  return XmlElement();
+}
+
+XmlElement XmlElement::Parent() const {
+  CheckNotNull();
+  pugi::xml_node parent = Node(node_).parent();
+  return parent.type() == pugi::node_element ? XmlElement(state_, parent.internal_object())
+                                             : XmlElement();
+}
+
+XmlNodeList XmlElement::SelectNodes(const char* path) const {
+  CheckNotNull();
+  XmlNodeList list;
+  list.state_ = state_;
+  list.nodes_ = SelectElements(Node(node_), path);
+  return list;
+}
+
+XmlElement XmlElement::SelectSingleNode(const char* path) const {
+  return SelectNodes(path).Item(0);
+}
+
+std::string XmlElement::Text() const {
+  CheckNotNull();
+  std::string out;
+  pugi::xml_node top = Node(node_);
+  // Iterative walk: element nesting in answers is not bounded, the stack is.
+  for (pugi::xml_node n = top.first_child(); n && n != top;) {
+    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) out += n.value();
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != top && !n.next_sibling()) n = n.parent();
+    if (n != top) n = n.next_sibling();
+  }
+  return out;
+}
+
+std::string XmlElement::Xml() const {
+  CheckNotNull();
+  StringWriter writer;
+  Node(node_).print(writer, "", kSaveFlags, pugi::encoding_utf8);
+  return std::move(writer.out);
+}
+
+// ---- XmlNodeList ----
+
+XmlElement XmlNodeList::Item(size_t index) const {
+  if (index >= nodes_.size()) return XmlElement();
+  return XmlElement(state_, nodes_[index]);
+}
+
+}  // namespace docsec

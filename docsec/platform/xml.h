@@ -1,0 +1,163 @@
+// The XML facade: documents, elements, attributes and node lists over the platform's XML parser.
+//
+// XmlDocument is a reference-counted handle; XmlElement and XmlNodeList keep their document alive,
+// so an element stays usable after the document handle that produced it is gone. A default-
+// constructed handle is null: it tests false, and every operation on it except the tests raises
+// ComError(kErrPointer). Element-returning look-ups give a null element when nothing matches.
+//
+// Thread safety: a document and its handles may be used by one thread at a time; separate
+// documents are independent.
+#ifndef DOCSEC_PLATFORM_XML_H_
+#define DOCSEC_PLATFORM_XML_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "docsec/platform/export.h"
+
+namespace docsec {
+
+struct XmlDocState;
+class XmlElement;
+class XmlNodeList;
+
+// An attribute of an element; valid while its element's document lives and the attribute is not
+// removed. A null attribute tests false and gives nullptr for its name and value.
+class DOCSEC_EXPORT XmlAttribute {
+ public:
+  XmlAttribute() = default;
+  explicit operator bool() const { return attr_ != nullptr; }
+  const char* Name() const;
+  const char* Value() const;
+  XmlAttribute Next() const;  // the element's next attribute, or null
+
+ private:
+  friend class XmlElement;
+  explicit XmlAttribute(void* attr) : attr_(attr) {}
+  void* attr_ = nullptr;
+};
+
+class DOCSEC_EXPORT XmlDocument {
+ public:
+  XmlDocument() = default;  // null
+  // A new empty document; a null handle when memory runs out.
+  static XmlDocument Create();
+
+  explicit operator bool() const { return state_ != nullptr; }
+  bool IsNull() const { return state_ == nullptr; }
+
+  // Appends a processing instruction <?target data?> at document level.
+  void AppendProcessingInstruction(const char* target, const char* data);
+  // Creates the root element `name` (appended after any processing instruction) and returns it.
+  // Raises ComError(kErrFail) when the document has a root already.
+  XmlElement CreateDocumentElement(const char* name);
+  // The root element, or a null element when the document has none.
+  XmlElement DocumentElement() const;
+
+  // Replaces the content with `text` (UTF-8). Returns true when it parsed; text that does not
+  // parse leaves the document without root element.
+  bool LoadXml(const char* text, size_t size);
+  bool LoadXml(const std::string& text) { return LoadXml(text.data(), text.size()); }
+  // The whole document as text: no indentation, processing instructions first.
+  std::string Xml() const;
+
+  // XPath selection relative to the document ("//count"); elements only, document order.
+  XmlNodeList SelectNodes(const char* path) const;
+  XmlElement SelectSingleNode(const char* path) const;
+
+  // Two handles to the same document compare equal.
+  bool operator==(const XmlDocument& other) const { return state_ == other.state_; }
+  bool operator!=(const XmlDocument& other) const { return state_ != other.state_; }
+
+ private:
+  friend class XmlElement;
+  friend class XmlNodeList;
+  explicit XmlDocument(std::shared_ptr<XmlDocState> state) : state_(std::move(state)) {}
+  void CheckNotNull() const;
+  std::shared_ptr<XmlDocState> state_;
+};
+
+class DOCSEC_EXPORT XmlElement {
+ public:
+  XmlElement() = default;  // null
+  explicit operator bool() const { return node_ != nullptr; }
+  bool IsNull() const { return node_ == nullptr; }
+
+  const char* Name() const;
+  XmlDocument OwnerDocument() const;
+
+  // Creates an element `name` in this element's document and appends it as the last child.
+  XmlElement AppendElement(const char* name);
+  // Appends `child` as the last child: an element of this document is moved here, an element of
+  // another document is copied with its sub-tree. Returns the appended element.
+  XmlElement AppendChild(const XmlElement& child);
+
+  // Sets (or replaces) an attribute. A null value is written as the empty text.
+  void SetAttribute(const char* name, const char* value);
+  void SetAttribute(const char* name, const std::string& value) {
+    SetAttribute(name, value.c_str());
+  }
+  void SetAttribute(const char* name, long long value);
+  // Appends an attribute without looking for an existing one of the same name; for building new
+  // elements, where the caller knows the name is not there yet.
+  void AppendAttribute(const char* name, const char* value);
+  void AppendAttribute(const char* name, long long value);
+
+  // The attribute's text, or nullptr when the element has no such attribute.
+  const char* GetAttribute(const char* name) const;
+  bool HasAttribute(const char* name) const { return GetAttribute(name) != nullptr; }
+  XmlAttribute FirstAttribute() const;
+
+  // Direct child elements named `tag` (all child elements when `tag` is null), document order.
+  XmlNodeList SelectChildren(const char* tag) const;
+  // The first direct child element named `tag` (any name when null), or a null element.
+  XmlElement SelectChild(const char* tag) const;
+  // The next sibling element named `tag` (any name when null), or a null element.
+  XmlElement NextSibling(const char* tag) const;
+  // The parent element, or a null element at the root.
+  XmlElement Parent() const;
+
+  // XPath selection relative to this element; elements only, document order.
+  XmlNodeList SelectNodes(const char* path) const;
+  XmlElement SelectSingleNode(const char* path) const;
+
+  // The concatenated text of the element and its descendants.
+  std::string Text() const;
+  // The element and its sub-tree as text, without indentation.
+  std::string Xml() const;
+
+  bool operator==(const XmlElement& other) const { return node_ == other.node_; }
+  bool operator!=(const XmlElement& other) const { return node_ != other.node_; }
+
+ private:
+  friend class XmlDocument;
+  friend class XmlNodeList;
+  XmlElement(std::shared_ptr<XmlDocState> state, void* node)
+      : state_(std::move(state)), node_(node) {}
+  void CheckNotNull() const;
+  std::shared_ptr<XmlDocState> state_;
+  void* node_ = nullptr;
+};
+
+// A snapshot list of elements, in document order.
+class DOCSEC_EXPORT XmlNodeList {
+ public:
+  XmlNodeList() = default;
+  size_t Length() const { return nodes_.size(); }
+  bool Empty() const { return nodes_.empty(); }
+  // The element at `index`, or a null element past the end.
+  XmlElement Item(size_t index) const;
+
+ private:
+  friend class XmlDocument;
+  friend class XmlElement;
+  std::shared_ptr<XmlDocState> state_;
+  std::vector<void*> nodes_;
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_PLATFORM_XML_H_

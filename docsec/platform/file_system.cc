@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -198,6 +199,12 @@ bool FileHandle::WriteAll(const void* data, size_t size) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool FileHandle::SeekTo(uint64_t offset) {
+  if (fd_ < 0) return Fail(EBADF);
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return Fail(EINVAL);
+  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0 ? true : Fail(errno);
 }
 
 bool FileHandle::Sync() {
@@ -557,6 +564,17 @@ ResolveStatus ResolveBeneath(const DirHandle& root, const std::vector<std::strin
   out->name = stack_names.back();
   out->parent = std::move(stack[stack.size() - 2]);
   return ResolveStatus::kOk;
+}
+
+std::string CreateUniqueDirectory(const std::string& prefix) {
+  std::string pattern = prefix + "XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    Fail(errno);
+    return std::string();
+  }
+  return std::string(buffer.data());
 }
 
 // ---- local time ----

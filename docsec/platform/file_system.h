@@ -66,6 +66,8 @@ class DOCSEC_EXPORT FileHandle {
   long long ReadFull(void* buffer, size_t size);
   // Writes all `size` bytes; false on error (the file then holds an unknown prefix).
   bool WriteAll(const void* data, size_t size);
+  // Moves the read and write position to `offset` bytes from the start.
+  bool SeekTo(uint64_t offset);
   // Flushes the file's data and metadata to stable storage.
   bool Sync();
   bool Stat(FileInfo* info) const;
@@ -159,6 +161,10 @@ struct ResolvedPath {
 DOCSEC_EXPORT ResolveStatus ResolveBeneath(const DirHandle& root,
                                            const std::vector<std::string>& names,
                                            ResolvedPath* out);
+
+// Creates a new directory named `prefix` plus a unique suffix (mode 0700), as mkdtemp does, and
+// returns its path; empty on failure. For scratch space of tests and tools.
+DOCSEC_EXPORT std::string CreateUniqueDirectory(const std::string& prefix);
 
 // Local wall-clock text "yyyy-MM-dd HH:mm:ss" of a moment given in seconds since the Unix epoch.
 DOCSEC_EXPORT std::string FormatLocalTime(int64_t seconds);

@@ -1,0 +1,107 @@
+// AgentService: the reference agent's request handling, independent of the network. It serves
+// directories of this machine as named drives, answers the agent command documents
+// ("GetStatus", "NotifyApproveStatus", "LocateFile", "QueryFile", "EncryptFile", "DecryptFile",
+// "ChangeSecretLevel") with reply documents, and encrypts files for real under a key of its own.
+//
+// Paths on the wire are a drive name followed by names joined with "\" (for example
+// "C:\docs\a.txt"; "/" is taken as a separator too). Every path is resolved beneath its drive's
+// directory and refused when it would leave it: ".." names, absolute paths, NUL bytes and
+// symbolic links pointing outside are all refused. This is the agent's security boundary.
+//
+// Every reply is a document with root "document" whose first child is "retcode" (value 0 on
+// success, one of the AgentRetcode values otherwise); a failing reply also carries "error" with
+// a short English reason. No request, however malformed, crashes the service.
+//
+// Ownership: the service owns its drive handles and key. Thread safety: Handle may be called from
+// several threads at once; file-changing operations are serialised inside.
+#ifndef DOCSEC_TOOLS_AGENT_AGENT_SERVICE_H_
+#define DOCSEC_TOOLS_AGENT_AGENT_SERVICE_H_
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "docsec/platform/file_system.h"
+#include "docsec/platform/uuid.h"
+#include "docsec/platform/xml.h"
+#include "tools/agent/agent_state.h"
+
+namespace docsec::agent {
+
+// Values of "retcode" in replies.
+enum AgentRetcode : int {
+  kRetOk = 0,
+  kRetMalformed = 1,  // no root, no service, a missing or unreadable element or attribute
+  kRetUnknownService = 2,
+  kRetPathRefused = 3,  // the path would leave its drive
+  kRetNotFound = 4,     // no such drive, folder or file
+  kRetItemsFailed = 5,  // a file operation failed for at least one item (see "failed")
+  kRetInternal = 6,
+};
+
+struct AgentDrive {
+  std::string name;       // as shown to callers, e.g. "C:"
+  std::string directory;  // the directory it serves
+};
+
+struct AgentServiceOptions {
+  std::vector<AgentDrive> drives;
+  std::string uuid;       // the identity to use; empty: the one kept in state_dir
+  std::string state_dir;  // required: keeps the identity and the file key
+};
+
+// Reads a "NAME=DIR" drive argument. False with a reason when either side is empty or the name
+// holds a separator, NUL, or is "." or "..".
+bool ParseDriveSpec(const std::string& spec, AgentDrive* drive, std::string* error);
+
+// Matches `name` against `pattern`, where "*" stands for any run of characters and "?" for any
+// one character (UTF-8 aware). An empty pattern and "*.*" match every name. Without
+// `case_sensitive`, ASCII letters match regardless of case.
+bool MatchNamePattern(const std::string& pattern, const std::string& name, bool case_sensitive);
+
+class AgentService {
+ public:
+  // Limits that keep one request bounded.
+  static constexpr size_t kReplyBudget = 1000000;  // bytes of listed elements per reply
+  static constexpr int kMaxSearchDepth = 64;
+  static constexpr size_t kMaxSearchEntries = 200000;
+
+  // Opens the drives and the state directory. Null with a reason in *error when a drive is not a
+  // directory, two drives share a name, the UUID does not parse, or the state cannot be loaded.
+  static std::unique_ptr<AgentService> Create(const AgentServiceOptions& options,
+                                              std::string* error);
+  ~AgentService();
+  AgentService(const AgentService&) = delete;
+  AgentService& operator=(const AgentService&) = delete;
+
+  // Answers one command document; never throws. Null only when not even a reply document can
+  // be made (memory exhausted).
+  XmlDocument Handle(const XmlDocument& request);
+
+  const Uuid& uuid() const { return state_.uuid; }
+  // How many "NotifyApproveStatus" commands were acknowledged.
+  int approve_notifications() const { return approve_notifications_.load(); }
+  size_t drive_count() const { return drives_.size(); }
+
+ private:
+  struct Drive {
+    std::string name;
+    DirHandle root;
+  };
+  class Request;
+
+  AgentService() = default;
+  const Drive* FindDrive(const std::string& name) const;
+
+  std::vector<Drive> drives_;
+  AgentState state_;
+  std::atomic<int> approve_notifications_{0};
+  std::mutex file_ops_mutex_;
+};
+
+}  // namespace docsec::agent
+
+#endif  // DOCSEC_TOOLS_AGENT_AGENT_SERVICE_H_

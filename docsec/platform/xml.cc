@@ -149,7 +149,7 @@ XmlDocument XmlElement::OwnerDocument() const {
   return XmlDocument(state_);
 }
 
-XmlElement XmlElement::AppendElement(const char* name) {
+XmlElement XmlElement::AppendElement(const char* name) const {
   CheckNotNull();
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_node child = Node(node_).append_child(name);
@@ -157,7 +157,7 @@ XmlElement XmlElement::AppendElement(const char* name) {
   return XmlElement(state_, child.internal_object());
 }
 
-XmlElement XmlElement::AppendChild(const XmlElement& child) {
+XmlElement XmlElement::AppendChild(const XmlElement& child) const {
   CheckNotNull();
   child.CheckNotNull();
   pugi::xml_node parent = Node(node_);
@@ -168,7 +168,7 @@ XmlElement XmlElement::AppendChild(const XmlElement& child) {
   return XmlElement(state_, moved.internal_object());
 }
 
-void XmlElement::SetAttribute(const char* name, const char* value) {
+void XmlElement::SetAttribute(const char* name, const char* value) const {
   CheckNotNull();
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_node node = Node(node_);
@@ -177,7 +177,7 @@ void XmlElement::SetAttribute(const char* name, const char* value) {
   if (!attr || !attr.set_value(value ? value : "")) throw ComError(kErrOutOfMemory);
 }
 
-void XmlElement::SetAttribute(const char* name, long long value) {
+void XmlElement::SetAttribute(const char* name, long long value) const {
   CheckNotNull();
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_node node = Node(node_);
@@ -186,14 +186,14 @@ void XmlElement::SetAttribute(const char* name, long long value) {
   if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
 }
 
-void XmlElement::AppendAttribute(const char* name, const char* value) {
+void XmlElement::AppendAttribute(const char* name, const char* value) const {
   CheckNotNull();
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_attribute attr = Node(node_).append_attribute(name);
   if (!attr || !attr.set_value(value ? value : "")) throw ComError(kErrOutOfMemory);
 }
 
-void XmlElement::AppendAttribute(const char* name, long long value) {
+void XmlElement::AppendAttribute(const char* name, long long value) const {
   CheckNotNull();
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_attribute attr = Node(node_).append_attribute(name);

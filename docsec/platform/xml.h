@@ -90,21 +90,21 @@ class DOCSEC_EXPORT XmlElement {
   XmlDocument OwnerDocument() const;
 
   // Creates an element `name` in this element's document and appends it as the last child.
-  XmlElement AppendElement(const char* name);
+  XmlElement AppendElement(const char* name) const;
   // Appends `child` as the last child: an element of this document is moved here, an element of
   // another document is copied with its sub-tree. Returns the appended element.
-  XmlElement AppendChild(const XmlElement& child);
+  XmlElement AppendChild(const XmlElement& child) const;
 
   // Sets (or replaces) an attribute. A null value is written as the empty text.
-  void SetAttribute(const char* name, const char* value);
-  void SetAttribute(const char* name, const std::string& value) {
+  void SetAttribute(const char* name, const char* value) const;
+  void SetAttribute(const char* name, const std::string& value) const {
     SetAttribute(name, value.c_str());
   }
-  void SetAttribute(const char* name, long long value);
+  void SetAttribute(const char* name, long long value) const;
   // Appends an attribute without looking for an existing one of the same name; for building new
   // elements, where the caller knows the name is not there yet.
-  void AppendAttribute(const char* name, const char* value);
-  void AppendAttribute(const char* name, long long value);
+  void AppendAttribute(const char* name, const char* value) const;
+  void AppendAttribute(const char* name, long long value) const;
 
   // The attribute's text, or nullptr when the element has no such attribute.
   const char* GetAttribute(const char* name) const;

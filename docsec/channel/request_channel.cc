@@ -1,0 +1,53 @@
+#include "docsec/channel/request_channel.h"
+
+#include "docsec/channel/last_error.h"
+#include "docsec/platform/com_error.h"
+#include "docsec/platform/variant.h"
+#include "svctransport/svctransport.h"
+
+namespace docsec {
+namespace {
+// The code that stands for "no value" and is never stored.
+constexpr uint32_t kNoCode = 9999;
+}  // namespace
+
+XmlDocument BuildRequestDocument(const std::string& operationName) {
+  try {
+    XmlDocument document = XmlDocument::Create();
+    if (!document) return document;
+    document.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\"");
+    XmlElement root = document.CreateDocumentElement("document");
+    root.AppendElement("service").AppendAttribute("value", operationName.c_str());
+    return document;
+  } catch (const ComError&) {
+    return XmlDocument();
+  }
+}
+
+XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
+  return dataSource == 1 ? SvcTransportSend(request) : SvcTransportSendEx(request);
+}
+
+int CheckAnswerDocument(const XmlDocument& answer) {
+  if (!answer) return 0;
+  try {
+    XmlElement root = answer.DocumentElement();
+    if (!root) return 0;
+    XmlElement ret = root.SelectChild("return");
+    if (!ret) return 0;
+    const char* code_text = ret.GetAttribute("code");
+    if (code_text == nullptr) return 0;
+    uint32_t code;
+    try {
+      code = Variant(code_text).ConvertedTo(kVtUi4).UInt32();
+    } catch (const ComError&) {
+      return 0;  // not a number, or out of range: no usable code
+    }
+    if (code != kNoCode) SetLastDrmError(code);
+    return code == 0 ? 1 : 0;
+  } catch (const ComError&) {
+    return 0;
+  }
+}
+
+}  // namespace docsec

@@ -1,0 +1,30 @@
+// The server request channel: one request document out, one answer document back.
+//
+// A request reads <?xml version="1.0" encoding="UTF-8"?><document><service value="NAME"/>...
+// </document>, the operation's elements following "service". An answer is accepted whatever its
+// root's name; its first child element "return" carries the result in attribute "code": 0 is
+// success, any other number the server's error code, which lands in the last-error word.
+//
+// Thread safety: each request has its own documents; calls may run on several threads.
+#ifndef DOCSEC_CHANNEL_REQUEST_CHANNEL_H_
+#define DOCSEC_CHANNEL_REQUEST_CHANNEL_H_
+
+#include <string>
+
+#include "docsec/platform/export.h"
+#include "docsec/platform/xml.h"
+
+namespace docsec {
+
+// A new request document naming `operationName`, or a null document when none can be made.
+DOCSEC_EXPORT XmlDocument BuildRequestDocument(const std::string& operationName);
+// Hands `request` to the transport entry point of `dataSource` (1: SvcTransportSend, any other:
+// SvcTransportSendEx) and returns its answer, or a null document when there was none.
+DOCSEC_EXPORT XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource);
+// 1 when the answer reports success. Stores the answer's code in the last-error word unless the
+// answer has no usable code or the code is 9999 (the no-value mark). Never throws.
+DOCSEC_EXPORT int CheckAnswerDocument(const XmlDocument& answer);
+
+}  // namespace docsec
+
+#endif  // DOCSEC_CHANNEL_REQUEST_CHANNEL_H_

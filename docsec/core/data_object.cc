@@ -1,0 +1,540 @@
+#include "docsec/core/data_object.h"
+
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string_view>
+
+#include "docsec/channel/request_channel.h"
+#include "docsec/core/date_time.h"
+#include "docsec/core/variant_functions.h"
+#include "docsec/platform/com_error.h"
+#include "docsec/platform/text.h"
+
+namespace docsec {
+namespace {
+
+// The schema of CDataObject itself: declares nothing.
+const ClassSchema* BaseSchema() {
+  static const ClassSchema* schema = new ClassSchema();
+  return schema;
+}
+
+std::mutex& SchemaMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// The schema being declared by the Initialize running on this thread.
+thread_local ClassSchema* t_building = nullptr;
+
+}  // namespace
+
+// ---- construction and schema ----
+
+CDataObject::CDataObject() : schema_(BaseSchema()) {}
+
+CDataObject::~CDataObject() = default;
+
+void CDataObject::InitializeClass(ClassSchemaSlot& slot) {
+  const ClassSchema* published = slot.schema.load(std::memory_order_acquire);
+  if (published == nullptr) {
+    std::lock_guard<std::mutex> lock(SchemaMutex());
+    published = slot.schema.load(std::memory_order_relaxed);
+    if (published == nullptr) {
+      // The class under construction declares on top of its parent's schema, adopted by the
+      // parent's constructor. The virtual call reaches this level's Initialize.
+      ClassSchema* building = new ClassSchema(*schema_);
+      ClassSchema* outer = t_building;
+      t_building = building;
+      try {
+        Initialize();
+      } catch (...) {
+        t_building = outer;
+        delete building;
+        throw;
+      }
+      t_building = outer;
+      published = building;
+      slot.schema.store(published, std::memory_order_release);
+    }
+  }
+  schema_ = published;
+  if (slots_ && slot_count_ < schema_->SlotCount()) EnsureSlots();
+}
+
+void CDataObject::AddAttribute(const char* name, uint16_t type) {
+  if (t_building != nullptr) t_building->AddAttribute(name, type);
+}
+
+void CDataObject::AddLoadOnlyAttribute(const char* name, uint16_t type) {
+  if (t_building != nullptr) t_building->AddLoadOnlyAttribute(name, type);
+}
+
+void CDataObject::AddKeyAttribute(const char* name) {
+  if (t_building != nullptr) t_building->AddKeyAttribute(name);
+}
+
+void CDataObject::EnsureSlots() {
+  const int count = schema_->SlotCount();
+  if (slots_ && slot_count_ >= count) return;
+  std::unique_ptr<Variant[]> grown(new Variant[count]);
+  for (int i = 0; i < slot_count_; ++i) grown[i] = std::move(slots_[i]);
+  slots_ = std::move(grown);
+  slot_count_ = static_cast<uint16_t>(count);
+}
+
+// ---- identity ----
+
+CDataObject* CDataObject::CreateInstance() { return new (std::nothrow) CDataObject; }
+CEnumDataObjectType CDataObject::GetObjectType() { return kObjectTypeNone; }
+void CDataObject::Initialize() {}
+std::string CDataObject::GetObjectName() { return "CDataObject"; }
+std::string CDataObject::GetObjectXMLTagName() { return "CDataObject"; }
+const NameList* CDataObject::GetAttrNames() { return &schema_->attribute_names(); }
+const NameList* CDataObject::GetKeyAttrNames() { return &schema_->attribute_names(); }
+
+int CDataObject::IsSystemDefault() {
+  return GetVariantBool(GetAttrValue("isSystemDefault")) ? 1 : 0;
+}
+
+// ---- values ----
+
+Variant* CDataObject::SlotValue(int slot) {
+  if (!slots_ || slot >= slot_count_) return nullptr;
+  Variant* v = &slots_[slot];
+  return v->IsEmpty() ? nullptr : v;
+}
+
+uint16_t CDataObject::GetAttrType(const std::string& name) const {
+  int slot = schema_->SlotOf(name);
+  return slot == ClassSchema::kNoSlot ? kVtBstr : schema_->SlotType(slot);
+}
+
+Variant* CDataObject::GetAttrValue(const char* name) {
+  if (name == nullptr) return nullptr;
+  int slot = schema_->SlotOf(name);
+  if (slot != ClassSchema::kNoSlot) return SlotValue(slot);
+  return extra_ ? extra_->Lookup(name) : nullptr;
+}
+
+namespace {
+
+// `value` converted to declared type `type`; raises ComError when it does not convert.
+Variant ConvertForStore(Variant value, uint16_t type) {
+  if (value.Type() == type) return value;
+  if (type == kVtDate) {
+    if (value.Type() == kVtBstr) {
+      // Unreadable date text stores the zero date rather than failing.
+      double date = 0.0;
+      if (!OleDateTime::ParseDateTime(value.Text(), nullptr, &date)) date = 0.0;
+      return Variant::Date(date);
+    }
+  }
+  return value.ConvertedTo(type);
+}
+
+}  // namespace
+
+int CDataObject::StoreInSlot(Variant* target, uint16_t type, Variant value) {
+  // `value` is a copy, so it may have been the stored value itself.
+  Variant converted;
+  bool ok = true;
+  try {
+    converted = ConvertForStore(std::move(value), type);
+  } catch (const ComError& e) {
+    if (e.Error() == kErrOutOfMemory) throw;
+    ok = false;
+  }
+  // A value that converts to the empty kind would read as unset; keep it as unset honestly.
+  *target = std::move(converted);
+  return ok && !target->IsEmpty() ? 1 : 0;
+}
+
+int CDataObject::SetAttrValue(const char* name, const Variant& value) {
+  if (name == nullptr) return 0;
+  int slot = schema_->SlotOf(name);
+  if (slot != ClassSchema::kNoSlot) {
+    EnsureSlots();
+    return StoreInSlot(&slots_[slot], schema_->SlotType(slot), value);
+  }
+  if (!extra_) extra_.reset(new ValueMap);
+  std::unique_ptr<Variant> stored(new Variant);
+  int result = StoreInSlot(stored.get(), kVtBstr, value);
+  if (result) {
+    extra_->SetAt(name, stored.release());
+  } else {
+    extra_->RemoveKey(name);
+  }
+  return result;
+}
+
+int CDataObject::CopyAttrValues(CDataObject* source) {
+  if (source == nullptr) return 0;
+  int copied = 0;
+  for (const NameList* names : {&schema_->attribute_names(), &schema_->load_only_names()}) {
+    for (const std::string& name : *names) {
+      Variant* value = source->GetAttrValue(name.c_str());
+      if (value != nullptr && !value->IsNull()) copied += SetAttrValue(name.c_str(), *value);
+    }
+  }
+  return copied;
+}
+
+// ---- comparison ----
+
+namespace {
+
+// Reads a condition or comparison value as the 32-bit payload of an integer kind; false when it
+// is not one and does not convert to one.
+bool AsInt32(const Variant& v, int32_t* out) {
+  if (IsIntegerKind(v.Type())) {
+    *out = v.Int32();
+    return true;
+  }
+  try {
+    *out = v.ConvertedTo(kVtInt).Int32();
+    return true;
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+bool AsBool(const Variant& v, int16_t* out) {
+  if (v.Type() == kVtBool) {
+    *out = v.BoolPayload();
+    return true;
+  }
+  try {
+    *out = v.ConvertedTo(kVtBool).BoolPayload();
+    return true;
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+bool AsDate(const Variant& v, double* out) {
+  if (v.Type() == kVtDate) {
+    *out = v.Double();
+    return true;
+  }
+  try {
+    *out = Variant(v).ConvertedTo(kVtDate).Double();
+    return true;
+  } catch (const ComError&) {
+    return false;
+  }
+}
+
+// The text of a value for comparisons: the payload of text, the text form of anything else.
+std::string_view TextOf(const Variant& v, std::string* scratch) {
+  if (v.Type() == kVtBstr) return v.Text();
+  try {
+    *scratch = v.ToText();
+  } catch (const ComError&) {
+    scratch->clear();
+  }
+  return *scratch;
+}
+
+enum class Compare { kInteger, kBoolean, kDate, kText };
+
+Compare CompareKind(uint16_t type) {
+  if (IsIntegerKind(type)) return Compare::kInteger;
+  if (type == kVtBool) return Compare::kBoolean;
+  if (type == kVtDate) return Compare::kDate;
+  return Compare::kText;
+}
+
+}  // namespace
+
+int CDataObject::EqualsValue(const std::string& name, Variant* value) {
+  Variant* mine = GetAttrValue(name.c_str());
+  if (mine == nullptr) return value == nullptr ? 1 : 0;
+  if (value == nullptr) return 0;
+  switch (CompareKind(GetAttrType(name))) {
+    case Compare::kInteger: {
+      int32_t a, b;
+      return AsInt32(*mine, &a) && AsInt32(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kBoolean: {
+      int16_t a, b;
+      return AsBool(*mine, &a) && AsBool(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kDate: {
+      double a, b;
+      return AsDate(*mine, &a) && AsDate(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kText: break;
+  }
+  std::string scratch_a, scratch_b;
+  std::string_view a = TextOf(*mine, &scratch_a);
+  std::string_view b = TextOf(*value, &scratch_b);
+  if (GetObjectType() == kObjectTypeScanFileExtend) {
+    return a.size() == b.size() && ContainsIgnoreCase(a.data(), a.size(), b.data(), b.size()) ? 1
+                                                                                             : 0;
+  }
+  return a == b ? 1 : 0;
+}
+
+int CDataObject::Equals(CDataObject* other) {
+  if (other == nullptr) return 0;
+  if (other->GetObjectType() != GetObjectType()) return 0;
+  const NameList& names =
+      schema_->key_names().empty() ? schema_->attribute_names() : schema_->key_names();
+  for (const std::string& name : names) {
+    if (!EqualsValue(name, other->GetAttrValue(name.c_str()))) return 0;
+  }
+  return 1;
+}
+
+int CDataObject::CheckSearchCondition(const std::string& name, Variant* value) {
+  if (value == nullptr) return 1;
+  Variant* mine = GetAttrValue(name.c_str());
+  if (mine == nullptr) return 0;
+  switch (CompareKind(GetAttrType(name))) {
+    case Compare::kInteger: {
+      int32_t a, b;
+      return AsInt32(*mine, &a) && AsInt32(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kBoolean: {
+      int16_t a, b;
+      return AsBool(*mine, &a) && AsBool(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kDate: {
+      double a, b;
+      return AsDate(*mine, &a) && AsDate(*value, &b) && a == b ? 1 : 0;
+    }
+    case Compare::kText: break;
+  }
+  std::string scratch_a, scratch_b;
+  std::string_view haystack = TextOf(*mine, &scratch_a);
+  std::string_view needle = TextOf(*value, &scratch_b);
+  return ContainsIgnoreCase(haystack.data(), haystack.size(), needle.data(), needle.size()) ? 1
+                                                                                           : 0;
+}
+
+int CDataObject::CheckSearchConditions(ValueMap* conditions) {
+  if (conditions == nullptr) return 1;
+  for (const ValueMap::Entry& entry : *conditions) {
+    if (!CheckSearchCondition(entry.first, entry.second)) return 0;
+  }
+  return 1;
+}
+
+// ---- XML form ----
+
+void CDataObject::WriteAttributes(XmlElement& element, const std::vector<int>& slots) {
+  for (int slot : slots) {
+    Variant* value = SlotValue(slot);
+    if (value != nullptr) WriteAttrValue(element, schema_->SlotName(slot), *value, true);
+  }
+}
+
+XmlElement CDataObject::AssemblyXmlNode(const XmlElement& parent) {
+  if (!parent) return XmlElement();
+  XmlElement element = parent.AppendElement(GetObjectXMLTagName().c_str());
+  WriteAttributes(element, schema_->attribute_slots());
+  return element;
+}
+
+XmlElement CDataObject::AssemblyXmlKeyNode(const XmlElement& parent) {
+  if (!parent) return XmlElement();
+  XmlElement element = parent.AppendElement(GetObjectXMLTagName().c_str());
+  WriteAttributes(element, schema_->key_slots());
+  return element;
+}
+
+int CDataObject::LoadFromXmlNode(const XmlElement& element) {
+  if (!element) return 1;
+  // One pass over the element's attributes, each name found through the schema's index, is the
+  // same as asking the element for every declared name, at a fraction of the cost. Going from
+  // the last attribute to the first lets the first of two same-named attributes win, as a look-up
+  // by name would.
+  XmlAttribute attrs[64];
+  std::vector<XmlAttribute> many;
+  size_t count = 0;
+  for (XmlAttribute a = element.FirstAttribute(); a; a = a.Next()) {
+    if (count < 64) {
+      attrs[count] = a;
+    } else {
+      if (many.empty()) many.assign(attrs, attrs + 64);
+      many.push_back(a);
+    }
+    ++count;
+  }
+  const XmlAttribute* list = many.empty() ? attrs : many.data();
+  for (size_t i = count; i-- > 0;) {
+    int slot = schema_->SlotOf(list[i].Name());
+    if (slot == ClassSchema::kNoSlot || !schema_->IsLoadable(slot)) continue;
+    EnsureSlots();
+    StoreInSlot(&slots_[slot], schema_->SlotType(slot), Variant(list[i].Value()));
+  }
+  return 1;
+}
+
+XmlElement CDataObject::AssemblySubObjectsXMLNodes(const XmlElement& parent,
+                                                   DataObjectList* list) {
+  if (list != nullptr) {
+    for (CDataObject* member : *list) {
+      if (member != nullptr) member->AssemblyXmlNode(parent);
+    }
+  }
+  return parent;
+}
+
+int CDataObject::LoadSubObjectsFromXmlNode(const XmlElement& element, DataObjectList** list,
+                                           CDataObject* prototype) {
+  if (list == nullptr || *list != nullptr) return 1;
+  *list = new DataObjectList;
+  if (!element || prototype == nullptr) return 1;
+  const std::string tag = prototype->GetObjectXMLTagName();
+  for (XmlElement child = element.SelectChild(tag.c_str()); child;
+       child = child.NextSibling(tag.c_str())) {
+    CDataObject* object = prototype->CreateInstance();
+    if (object == nullptr) throw ComError(kErrOutOfMemory);
+    (*list)->Add(object);
+    object->LoadFromXmlNode(child);
+  }
+  return 1;
+}
+
+XmlElement CDataObject::AssemblyConditionXmlNode(const XmlElement& parent, ValueMap* conditions) {
+  if (!parent) return XmlElement();
+  XmlElement element = parent.AppendElement(GetObjectXMLTagName().c_str());
+  if (conditions != nullptr) {
+    for (const ValueMap::Entry& entry : *conditions) {
+      static const Variant kEmpty;
+      WriteAttrValue(element, entry.first.c_str(), entry.second ? *entry.second : kEmpty, false);
+    }
+  }
+  return element;
+}
+
+// ---- verbs ----
+
+template <class Fill>
+XmlDocument CDataObject::Exchange(const std::string& operation, Fill&& fill) {
+  XmlDocument request = BuildRequestDocument(operation);
+  if (!request) return XmlDocument();
+  XmlElement root = request.DocumentElement();
+  if (!fill(root)) return XmlDocument();
+  XmlDocument answer = SendRequestDocument(request, data_source_);
+  if (!answer || !CheckAnswerDocument(answer)) return XmlDocument();
+  return answer;
+}
+
+int CDataObject::ReloadFromAnswer(const XmlDocument& answer) {
+  XmlElement root = answer.DocumentElement();
+  XmlElement element = root ? root.SelectChild(GetObjectXMLTagName().c_str()) : XmlElement();
+  return element ? LoadFromXmlNode(element) : 0;
+}
+
+int CDataObject::Add() {
+  XmlDocument answer = Exchange("Add" + GetObjectName(), [this](XmlElement& root) {
+    return static_cast<bool>(AssemblyXmlNode(root));
+  });
+  return answer ? ReloadFromAnswer(answer) : 0;
+}
+
+int CDataObject::Update(const char* operationName) {
+  if (operationName == nullptr) return 0;
+  return Exchange(operationName, [this](XmlElement& root) {
+           AssemblyXmlNode(root);
+           return true;
+         })
+             ? 1
+             : 0;
+}
+
+int CDataObject::Update() { return Update(("Update" + GetObjectName()).c_str()); }
+
+int CDataObject::Refresh() {
+  XmlDocument answer = Exchange("Query" + GetObjectName(), [this](XmlElement& root) {
+    AssemblyXmlKeyNode(root);
+    return true;
+  });
+  return answer ? ReloadFromAnswer(answer) : 0;
+}
+
+int CDataObject::Delete() {
+  DataObjectList only;
+  only.Add(this);
+  return BatchDelete(&only);
+}
+
+int CDataObject::SendBatch(const char* verb, DataObjectList* list) {
+  if (list == nullptr) return 0;
+  return Exchange(verb + GetObjectName(), [this, list](XmlElement& root) {
+           AssemblySubObjectsXMLNodes(root, list);
+           return true;
+         })
+             ? 1
+             : 0;
+}
+
+int CDataObject::BatchAdd(DataObjectList* list) { return SendBatch("Add", list); }
+int CDataObject::BatchUpdate(DataObjectList* list) { return SendBatch("Update", list); }
+int CDataObject::BatchDelete(DataObjectList* list) { return SendBatch("Del", list); }
+
+int CDataObject::UpdateSubObjects(const char* operationName, DataObjectList* list) {
+  if (operationName == nullptr) return 0;
+  return Exchange(operationName, [this, list](XmlElement& root) {
+           XmlElement key = AssemblyXmlKeyNode(root);
+           if (!key) return false;
+           AssemblySubObjectsXMLNodes(key, list);
+           return true;
+         })
+             ? 1
+             : 0;
+}
+
+// ---- look-up ----
+
+DataObjectList* CDataObject::Lookup(ValueMap* conditions) {
+  XmlDocument answer = Exchange("Query" + GetObjectName(), [this, conditions](XmlElement& root) {
+    AssemblyConditionXmlNode(root, conditions);
+    return true;
+  });
+  if (!answer) return nullptr;
+  std::unique_ptr<DataObjectList> list(new DataObjectList);
+  XmlElement root = answer.DocumentElement();
+  const std::string tag = GetObjectXMLTagName();
+  try {
+    for (XmlElement child = root.SelectChild(tag.c_str()); child;
+         child = child.NextSibling(tag.c_str())) {
+      CDataObject* object = CreateInstance();
+      if (object == nullptr) throw ComError(kErrOutOfMemory);
+      list->Add(object);
+      object->LoadFromXmlNode(child);
+    }
+  } catch (...) {
+    DestructElements(list.get());
+    throw;
+  }
+  return list.release();
+}
+
+CDataObject* CDataObject::LookupUnique(ValueMap* conditions) {
+  DataObjectList* list = Lookup(conditions);
+  if (list == nullptr) return nullptr;
+  CDataObject* found = list->GetSize() == 1 ? list->GetAt(0) : nullptr;
+  if (found == nullptr) DestructElements(list);
+  ShallowDelete(list);
+  return found;
+}
+
+int CDataObject::LookupSubObjects(const char* operationName, DataObjectList** list,
+                                  CDataObject* prototype) {
+  if (operationName == nullptr) return 0;
+  XmlDocument answer = Exchange(operationName, [this](XmlElement& root) {
+    AssemblyXmlKeyNode(root);
+    return true;
+  });
+  if (!answer) return 0;
+  XmlElement mine = answer.DocumentElement().SelectChild(GetObjectXMLTagName().c_str());
+  if (!mine) return 0;
+  return LoadSubObjectsFromXmlNode(mine, list, prototype);
+}
+
+}  // namespace docsec

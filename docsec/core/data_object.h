@@ -1,0 +1,178 @@
+// CDataObject: the base of every record the library exchanges with the management server.
+//
+// A data object is a set of named attribute values whose names, value types and keys are declared
+// by its class (Initialize), plus the virtual operations that turn it into XML, send it to the
+// server, look it up and compare it. Declarations live in the class's schema, built once; an
+// object holds a pointer to the schema, its values in a slot array in declaration order, and a side
+// table for names its class does not declare.
+//
+// Ownership: an object owns its values. Lists and maps follow the rules of data_object_list.h:
+// lists returned by look-ups belong to the caller with their members; lists passed into batches
+// stay the caller's. A value pointer returned by GetAttrValue stays valid until the next
+// SetAttrValue of that name or the object's death.
+//
+// Thread safety: an object is used by one thread at a time; separate objects are independent.
+//
+// Writing a subclass: declare `static ClassSchemaSlot` in the class, call InitializeClass(slot) in
+// every constructor (which runs the class's own Initialize once per process), override
+// Initialize to declare attributes with AddAttribute/AddLoadOnlyAttribute/AddKeyAttribute, and
+// override CreateInstance, GetObjectType, GetObjectName and GetObjectXMLTagName.
+#ifndef DOCSEC_CORE_DATA_OBJECT_H_
+#define DOCSEC_CORE_DATA_OBJECT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "docsec/core/class_schema.h"
+#include "docsec/core/data_object_list.h"
+#include "docsec/platform/export.h"
+#include "docsec/platform/variant.h"
+#include "docsec/platform/xml.h"
+
+namespace docsec {
+
+// The object-type number of each class.
+enum CEnumDataObjectType {
+  kObjectTypeNone = 0,
+  kObjectTypeDepartment = 1,
+  kObjectTypeComputer = 2,
+  kObjectTypePosition = 3,
+  kObjectTypeUser = 4,
+  kObjectTypeDrive = 5,   // an agent folder without parent path
+  kObjectTypeFolder = 6,  // an agent folder inside a drive
+  kObjectTypeAgentFile = 7,
+  kObjectTypeAuthLevelByPosition = 8,
+  kObjectTypeAuthLevelByUser = 9,
+  kObjectTypeAuthFileByPosition = 10,
+  kObjectTypeAuthFileByUser = 11,
+  kObjectTypeIpSegment = 12,
+  kObjectTypeAutoScanAppType = 13,
+  kObjectTypeScanFileExtend = 14,
+};
+
+class DOCSEC_EXPORT CDataObject {
+ public:
+  // Data source 1, no values.
+  CDataObject();
+  CDataObject(const CDataObject&) = delete;
+  CDataObject& operator=(const CDataObject&) = delete;
+
+  // The virtual interface, in slot order.
+  virtual ~CDataObject();
+  // A new default-constructed object of the receiver's class, owned by the caller; null when
+  // memory runs out.
+  virtual CDataObject* CreateInstance();
+  virtual CEnumDataObjectType GetObjectType();
+  // Sends `operationName` with the full element; 0 for a null name. Nothing is read back.
+  virtual int Update(const char* operationName);
+  // Sends "Update" + object name with the full element.
+  virtual int Update();
+  // Sends "Add" + object name with the full element, then reloads the receiver from the answer's
+  // element of its tag (0 when the answer has none).
+  virtual int Add();
+  // BatchDelete of a list holding only the receiver; the receiver stays the caller's.
+  virtual int Delete();
+  // Sends "Query" + object name with the key element and reloads the receiver from the answer.
+  virtual int Refresh();
+  // The "isSystemDefault" flag; 0 when not set.
+  virtual int IsSystemDefault();
+  // Appends the full element to `parent` and returns it; a null parent gives a null element.
+  virtual XmlElement AssemblyXmlNode(const XmlElement& parent);
+  // Sends "Query" + object name with the condition element; returns every object of the answer
+  // (the list and its members belong to the caller) or null on failure.
+  virtual DataObjectList* Lookup(ValueMap* conditions);
+  // Sends `operationName` with the key element and loads the children of the receiver's element
+  // in the answer into *list (created when null; an existing list is left as it is).
+  virtual int LookupSubObjects(const char* operationName, DataObjectList** list,
+                               CDataObject* prototype);
+  // The single object Lookup finds, owned by the caller; null when none or several.
+  virtual CDataObject* LookupUnique(ValueMap* conditions);
+  // Each sends the verb + receiver's object name with the full element of every member.
+  virtual int BatchUpdate(DataObjectList* list);
+  virtual int BatchAdd(DataObjectList* list);
+  virtual int BatchDelete(DataObjectList* list);
+  // Reads the declared attributes present on `element`; always 1.
+  virtual int LoadFromXmlNode(const XmlElement& element);
+  // Appends the full element of every member of `list` to `parent`; returns `parent`.
+  virtual XmlElement AssemblySubObjectsXMLNodes(const XmlElement& parent, DataObjectList* list);
+  // Fills *list (once: a non-null *list is left alone) with objects of the prototype's class read
+  // from the children of `element` named by the prototype's tag; always 1.
+  virtual int LoadSubObjectsFromXmlNode(const XmlElement& element, DataObjectList** list,
+                                        CDataObject* prototype);
+  // Sends `operationName` with the key element holding the full element of every member.
+  virtual int UpdateSubObjects(const char* operationName, DataObjectList* list);
+  // 1 when the object satisfies every condition (an empty or null map: 1).
+  virtual int CheckSearchConditions(ValueMap* conditions);
+  // 1 when `other` is of the same type and its key values (or all values, without keys) equal.
+  virtual int Equals(CDataObject* other);
+
+ protected:
+  // Declares the class's own attributes; runs once per class, while its schema is built.
+  virtual void Initialize();
+
+ public:
+  virtual std::string GetObjectName();
+  virtual std::string GetObjectXMLTagName();
+
+ protected:
+  // Both give the attribute list (the key accessor too, as consoles expect).
+  virtual const NameList* GetAttrNames();
+  virtual const NameList* GetKeyAttrNames();
+  // Appends the condition element (one attribute per map entry) to `parent`.
+  virtual XmlElement AssemblyConditionXmlNode(const XmlElement& parent, ValueMap* conditions);
+  virtual int CheckSearchCondition(const std::string& name, Variant* value);
+  virtual int EqualsValue(const std::string& name, Variant* value);
+
+ public:
+  // Non-virtual members.
+  // Copies every attribute-list and load-only value the source has into this object, converted to
+  // this object's declared types. The result carries no meaning.
+  int CopyAttrValues(CDataObject* source);
+  void SetDataSource(int dataSource) { data_source_ = dataSource; }
+  int GetDataSource() const { return data_source_; }
+  // Appends the key element (key attributes only) to `parent`; null for a null parent.
+  XmlElement AssemblyXmlKeyNode(const XmlElement& parent);
+
+ protected:
+  // Stores `value` converted to the declared type of `name`: 1, or 0 (attribute left unset) when
+  // it does not convert. Raises ComError(kErrOutOfMemory) only when memory runs out.
+  int SetAttrValue(const char* name, const Variant& value);
+  // The stored value, or null when not set. Owned by the object.
+  Variant* GetAttrValue(const char* name);
+  // The declared type of `name`; 8 (text) when it has none.
+  uint16_t GetAttrType(const std::string& name) const;
+
+  // Used by constructors: publishes the class's schema on first use (running Initialize of the
+  // class under construction) and adopts it.
+  void InitializeClass(ClassSchemaSlot& slot);
+  // Declarations, for Initialize.
+  void AddAttribute(const char* name, uint16_t type = kVtBstr);
+  void AddLoadOnlyAttribute(const char* name, uint16_t type = kVtBstr);
+  void AddKeyAttribute(const char* name);
+
+  const ClassSchema& schema() const { return *schema_; }
+
+ private:
+  friend class DataObjectAccess;
+  Variant* SlotValue(int slot);
+  int StoreInSlot(Variant* target, uint16_t type, Variant value);
+  void EnsureSlots();
+  void WriteAttributes(XmlElement& element, const std::vector<int>& slots);
+  // One exchange on behalf of this object: `fill` appends to the request's document element and
+  // returns false to abandon the request. The answer after a successful check, else null.
+  template <class Fill>
+  XmlDocument Exchange(const std::string& operation, Fill&& fill);
+  int ReloadFromAnswer(const XmlDocument& answer);
+  int SendBatch(const char* verb, DataObjectList* list);
+
+  int data_source_ = 1;
+  uint16_t slot_count_ = 0;
+  const ClassSchema* schema_;
+  std::unique_ptr<Variant[]> slots_;
+  std::unique_ptr<ValueMap> extra_;  // values of names the class does not declare
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_CORE_DATA_OBJECT_H_

@@ -1,0 +1,34 @@
+// UTF-8 text helpers shared by the value, XML and agent layers. Texts of the API are UTF-8.
+#ifndef DOCSEC_PLATFORM_TEXT_H_
+#define DOCSEC_PLATFORM_TEXT_H_
+
+#include <cstddef>
+#include <string>
+
+#include "docsec/platform/export.h"
+
+namespace docsec {
+
+// Copies `size` bytes of `text` into `buffer` of `buffer_size` bytes with a terminating zero and
+// returns `size`. When the text and its terminator do not fit, returns 0 and leaves `buffer` as an
+// empty string (when buffer_size > 0). A null buffer or a size of 0 returns 0 and writes nothing.
+// This is the contract of every text getter: never a byte past buffer_size.
+DOCSEC_EXPORT int CopyTextToBuffer(const char* text, size_t size, char* buffer, int buffer_size);
+
+// The number of UTF-16 code units that UTF-8 `text` encodes (invalid bytes count one unit each).
+DOCSEC_EXPORT size_t Utf16Length(const char* text, size_t size);
+
+// Conversions between UTF-8 and UTF-16. Invalid input sequences become U+FFFD.
+DOCSEC_EXPORT std::u16string Utf8ToUtf16(const char* text, size_t size);
+DOCSEC_EXPORT std::string Utf16ToUtf8(const char16_t* text, size_t size);
+
+// Single-byte lower-casing (ASCII letters only; other bytes unchanged).
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+DOCSEC_EXPORT bool EqualsIgnoreCase(const char* a, const char* b);
+// True when `needle` occurs in `haystack` ignoring ASCII letter case; an empty needle always does.
+DOCSEC_EXPORT bool ContainsIgnoreCase(const char* haystack, size_t haystack_size,
+                                      const char* needle, size_t needle_size);
+
+}  // namespace docsec
+
+#endif  // DOCSEC_PLATFORM_TEXT_H_

@@ -1,0 +1,145 @@
+#include "docsec/platform/icmp.h"
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <initializer_list>
+
+namespace docsec {
+namespace {
+
+constexpr uint8_t kEchoRequest = 8;
+constexpr uint8_t kEchoReply = 0;
+constexpr size_t kIcmpHeaderSize = 8;
+
+// Owns one ICMP socket.
+class IcmpSocket {
+ public:
+  explicit IcmpSocket(IcmpSocketKind kind) : kind_(kind) {
+    int type = kind == IcmpSocketKind::kDatagram ? SOCK_DGRAM : SOCK_RAW;
+    if (kind != IcmpSocketKind::kNone) fd_ = ::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+  }
+  ~IcmpSocket() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  IcmpSocket(const IcmpSocket&) = delete;
+  IcmpSocket& operator=(const IcmpSocket&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  IcmpSocketKind kind() const { return kind_; }
+
+  bool SetTtl(int ttl) { return ::setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0; }
+
+ private:
+  IcmpSocketKind kind_;
+  int fd_ = -1;
+};
+
+uint16_t InternetChecksum(const uint8_t* data, size_t size) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i + 1 < size; i += 2) sum += static_cast<uint32_t>(data[i] << 8 | data[i + 1]);
+  if (size % 2 != 0) sum += static_cast<uint32_t>(data[size - 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint16_t>(~sum);
+}
+
+// Identifier and sequence of the next echo: raw sockets see every ICMP message of the host, so
+// each echo carries values of its own to recognise its reply.
+std::atomic<uint32_t> g_echo_counter{0};
+
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+IcmpDetection DetectIcmpSocketKind() {
+  IcmpDetection result;
+  for (IcmpSocketKind kind : {IcmpSocketKind::kDatagram, IcmpSocketKind::kRaw}) {
+    IcmpSocket socket(kind);
+    if (!socket.IsOpen()) continue;
+    if (!socket.SetTtl(255)) {
+      result.opened_but_unusable = true;
+      continue;
+    }
+    result.kind = kind;
+    result.opened_but_unusable = false;
+    return result;
+  }
+  return result;
+}
+
+bool IcmpEcho(IcmpSocketKind kind, uint32_t address, int ttl, int timeout_ms) {
+  IcmpSocket socket(kind);
+  if (!socket.IsOpen() || !socket.SetTtl(ttl)) return false;
+
+  uint32_t counter = g_echo_counter.fetch_add(1, std::memory_order_relaxed);
+  uint16_t id = static_cast<uint16_t>(::getpid() ^ (counter >> 16));
+  uint16_t sequence = static_cast<uint16_t>(counter);
+
+  uint8_t request[kIcmpHeaderSize] = {};
+  request[0] = kEchoRequest;
+  request[4] = static_cast<uint8_t>(id >> 8);
+  request[5] = static_cast<uint8_t>(id);
+  request[6] = static_cast<uint8_t>(sequence >> 8);
+  request[7] = static_cast<uint8_t>(sequence);
+  // The datagram kind fills in the identifier and checksum itself; raw needs both from us.
+  uint16_t checksum = InternetChecksum(request, sizeof request);
+  request[2] = static_cast<uint8_t>(checksum >> 8);
+  request[3] = static_cast<uint8_t>(checksum);
+
+  sockaddr_in to;
+  std::memset(&to, 0, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = address;
+  if (::sendto(socket.fd(), request, sizeof request, MSG_NOSIGNAL,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to) != sizeof request) {
+    return false;
+  }
+
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd p{socket.fd(), POLLIN, 0};
+    int r = ::poll(&p, 1, MillisecondsLeft(deadline));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+
+    uint8_t reply[1500];
+    sockaddr_in from;
+    socklen_t from_len = sizeof from;
+    ssize_t n = ::recvfrom(socket.fd(), reply, sizeof reply, MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return false;
+    }
+    const uint8_t* icmp = reply;
+    size_t size = static_cast<size_t>(n);
+    if (kind == IcmpSocketKind::kRaw) {
+      // Raw sockets deliver the IP header in front of the message.
+      if (size < 20) continue;
+      size_t header = static_cast<size_t>(reply[0] & 0x0F) * 4;
+      if (header < 20 || header > size) continue;
+      icmp += header;
+      size -= header;
+    }
+    if (size < kIcmpHeaderSize || from.sin_addr.s_addr != address) continue;
+    if (icmp[0] != kEchoReply || icmp[1] != 0) continue;
+    uint16_t reply_sequence = static_cast<uint16_t>(icmp[6] << 8 | icmp[7]);
+    uint16_t reply_id = static_cast<uint16_t>(icmp[4] << 8 | icmp[5]);
+    if (reply_sequence != sequence) continue;
+    if (kind == IcmpSocketKind::kRaw && reply_id != id) continue;
+    return true;
+  }
+}
+
+}  // namespace docsec

@@ -1,0 +1,340 @@
+#include "docsec/platform/socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace docsec {
+namespace {
+
+std::atomic<int> g_timeout_cap_ms{0};
+
+sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
+  sockaddr_in sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = address;
+  return sa;
+}
+
+timeval ToTimeval(int ms) {
+  timeval tv;
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = (ms % 1000) * 1000;
+  return tv;
+}
+
+// Milliseconds left until `deadline`, rounded up so a wait never ends just short of it.
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  auto left = deadline - std::chrono::steady_clock::now();
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+// poll() that resumes after signals, keeping the overall bound.
+int PollFor(int fd, short events, int timeout_ms, short* revents) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    pollfd p{fd, events, 0};
+    int r = ::poll(&p, 1, timeout_ms);
+    if (r >= 0) {
+      *revents = p.revents;
+      return r;
+    }
+    if (errno != EINTR) return -1;
+    timeout_ms = MillisecondsUntil(deadline);
+  }
+}
+
+}  // namespace
+
+void SetSocketTimeoutCapForTesting(int ms) { g_timeout_cap_ms.store(ms > 0 ? ms : 0); }
+int SocketTimeoutCapForTesting() { return g_timeout_cap_ms.load(); }
+
+// ---- TcpSocket ----
+
+TcpSocket::~TcpSocket() { Close(); }
+
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : fd_(other.fd_),
+      last_error_(other.last_error_),
+      has_deadline_(other.has_deadline_),
+      deadline_(other.deadline_) {
+  other.fd_ = -1;
+}
+
+TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    last_error_ = other.last_error_;
+    has_deadline_ = other.has_deadline_;
+    deadline_ = other.deadline_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool TcpSocket::Open() {
+  Close();
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd_ < 0) {
+    last_error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TcpSocket::SetTimeouts(int send_ms, int receive_ms) {
+  if (fd_ < 0) return false;
+  int cap = g_timeout_cap_ms.load();
+  if (cap > 0) {
+    send_ms = std::min(send_ms, cap);
+    receive_ms = std::min(receive_ms, cap);
+  }
+  timeval send_tv = ToTimeval(std::max(send_ms, 0));
+  timeval recv_tv = ToTimeval(std::max(receive_ms, 0));
+  if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_tv, sizeof send_tv) != 0 ||
+      ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &recv_tv, sizeof recv_tv) != 0) {
+    last_error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TcpSocket::SetNonBlocking(bool on) {
+  if (fd_ < 0) return false;
+  int flags = ::fcntl(fd_, F_GETFL, 0);
+  if (flags < 0) {
+    last_error_ = errno;
+    return false;
+  }
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  if (::fcntl(fd_, F_SETFL, flags) != 0) {
+    last_error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool TcpSocket::SetNoDelay(bool on) {
+  if (fd_ < 0) return false;
+  int value = on ? 1 : 0;
+  if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) != 0) {
+    last_error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+void TcpSocket::StartConnect(uint32_t address, uint16_t port) {
+  if (fd_ < 0) return;
+  sockaddr_in sa = MakeAddress(address, port);
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) last_error_ = errno;
+}
+
+bool TcpSocket::WaitWritable(int timeout_ms) {
+  if (fd_ < 0) return false;
+  short revents = 0;
+  int r = PollFor(fd_, POLLOUT, timeout_ms, &revents);
+  if (r <= 0) {
+    last_error_ = r == 0 ? ETIMEDOUT : errno;
+    return false;
+  }
+  // A refused or unreachable connection also shows as writable; its error decides.
+  int error = 0;
+  socklen_t len = sizeof error;
+  if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) error = errno;
+  if (error != 0 || (revents & POLLOUT) == 0) {
+    last_error_ = error != 0 ? error : ECONNREFUSED;
+    return false;
+  }
+  return true;
+}
+
+bool TcpSocket::Connect(uint32_t address, uint16_t port, int timeout_ms) {
+  if (!Open() || !SetNonBlocking(true)) return false;
+  StartConnect(address, port);
+  if (!WaitWritable(timeout_ms) || !SetNonBlocking(false) || !SetNoDelay(true)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void TcpSocket::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  has_deadline_ = true;
+  deadline_ = deadline;
+}
+
+bool TcpSocket::WaitForDeadline(short events) {
+  for (;;) {
+    int left = MillisecondsUntil(deadline_);
+    if (left == 0) {
+      last_error_ = ETIMEDOUT;
+      return false;
+    }
+    short revents = 0;
+    int r = PollFor(fd_, events, left, &revents);
+    if (r < 0) {
+      last_error_ = errno;
+      return false;
+    }
+    // Readiness, an error or a hang-up: the following call reports which.
+    if (r > 0) return true;
+  }
+}
+
+long TcpSocket::Send(const void* data, size_t size, bool more) {
+  if (fd_ < 0) {
+    last_error_ = EBADF;
+    return -1;
+  }
+  int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
+  if (has_deadline_) flags |= MSG_DONTWAIT;
+  for (;;) {
+    if (has_deadline_ && !WaitForDeadline(POLLOUT)) return -1;
+    ssize_t n = ::send(fd_, data, size, flags);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (has_deadline_ && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    last_error_ = errno;
+    return -1;
+  }
+}
+
+bool TcpSocket::SendAll(const void* data, size_t size, bool more) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    long n = Send(p, size, more);
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+long TcpSocket::Receive(void* data, size_t size) {
+  if (fd_ < 0) {
+    last_error_ = EBADF;
+    return -1;
+  }
+  int flags = has_deadline_ ? MSG_DONTWAIT : 0;
+  for (;;) {
+    if (has_deadline_ && !WaitForDeadline(POLLIN)) return -1;
+    ssize_t n = ::recv(fd_, data, size, flags);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (has_deadline_ && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    last_error_ = errno;
+    return -1;
+  }
+}
+
+size_t TcpSocket::ReceiveAll(void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  size_t got = 0;
+  while (got < size) {
+    long n = Receive(p + got, size - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+bool TcpSocket::TimedOut() const {
+  return last_error_ == ETIMEDOUT || last_error_ == EAGAIN || last_error_ == EWOULDBLOCK;
+}
+
+uint32_t TcpSocket::PeerAddress() const {
+  if (fd_ < 0) return 0;
+  sockaddr_in sa;
+  socklen_t len = sizeof sa;
+  if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return sa.sin_addr.s_addr;
+}
+
+void TcpSocket::ShutdownBoth() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
+void TcpSocket::Abort() {
+  if (fd_ < 0) return;
+  linger lg{1, 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void TcpSocket::Close() {
+  if (fd_ < 0) return;
+  ::shutdown(fd_, SHUT_RDWR);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+// ---- TcpListener ----
+
+TcpListener::~TcpListener() { Close(); }
+
+bool TcpListener::Listen(uint32_t address, uint16_t port, int backlog, std::string* error) {
+  Close();
+  auto fail = [&](const char* what) {
+    if (error != nullptr) *error = std::string(what) + ": " + std::strerror(errno);
+    Close();
+    return false;
+  };
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd_ < 0) return fail("socket");
+  int one = 1;
+  if (::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
+    return fail("SO_REUSEADDR");
+  }
+  sockaddr_in sa = MakeAddress(address, port);
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) return fail("bind");
+  if (::listen(fd_, backlog) != 0) return fail("listen");
+  // Accept waits in poll(); the descriptor itself never blocks, so a connection that goes away
+  // between poll and accept cannot stall the caller.
+  int flags = ::fcntl(fd_, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) != 0) return fail("fcntl");
+  return true;
+}
+
+uint16_t TcpListener::Port() const {
+  if (fd_ < 0) return 0;
+  sockaddr_in sa;
+  socklen_t len = sizeof sa;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  return ntohs(sa.sin_port);
+}
+
+TcpSocket TcpListener::Accept(int timeout_ms) {
+  if (fd_ < 0) return TcpSocket();
+  short revents = 0;
+  if (PollFor(fd_, POLLIN, timeout_ms, &revents) <= 0) return TcpSocket();
+  int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return TcpSocket();
+  TcpSocket socket(fd);
+  socket.SetNoDelay(true);
+  return socket;
+}
+
+void TcpListener::Close() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace docsec

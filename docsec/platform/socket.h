@@ -1,0 +1,122 @@
+// TCP over IPv4: the connecting socket of the agent channel and the listening socket of agent
+// peers. Addresses are 32-bit IPv4 addresses in network byte order (as ParseIpv4 gives them),
+// ports are in host byte order.
+//
+// A TcpSocket owns its descriptor and closes it on destruction. Sends never raise SIGPIPE: a peer
+// that went away shows as a failed send. One thread uses a socket at a time, except that
+// ShutdownBoth may be called from another thread to wake a thread blocked in Send or Receive.
+#ifndef DOCSEC_PLATFORM_SOCKET_H_
+#define DOCSEC_PLATFORM_SOCKET_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "docsec/platform/export.h"
+
+namespace docsec {
+
+// Tests use this to keep a peer that never answers from holding a test for minutes: when `ms` is
+// positive, every time-out later set through TcpSocket::SetTimeouts is cut to at most `ms`
+// milliseconds; 0 removes the cap. Process-wide.
+DOCSEC_EXPORT void SetSocketTimeoutCapForTesting(int ms);
+DOCSEC_EXPORT int SocketTimeoutCapForTesting();
+
+class DOCSEC_EXPORT TcpSocket {
+ public:
+  TcpSocket() = default;
+  ~TcpSocket();
+  TcpSocket(TcpSocket&& other) noexcept;
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Creates an IPv4 stream socket; false when the system refuses (the socket stays closed).
+  bool Open();
+  // Sets the blocking send and receive time-outs (subject to the test cap); false on failure.
+  bool SetTimeouts(int send_ms, int receive_ms);
+  bool SetNonBlocking(bool on);
+  // Disables (true) or enables the coalescing of small segments.
+  bool SetNoDelay(bool on);
+  // Starts a connection; in non-blocking mode it completes in the background. The result is not
+  // reported: WaitWritable tells whether the connection came up.
+  void StartConnect(uint32_t address, uint16_t port);
+  // Waits up to `timeout_ms` for a started connection. True only when it completed without error
+  // (a refused connection fails at once rather than after the time-out).
+  bool WaitWritable(int timeout_ms);
+  // Open + non-blocking connect + wait + back to blocking, with TCP_NODELAY set. For peers and
+  // tests; the agent channel runs the steps itself.
+  bool Connect(uint32_t address, uint16_t port, int timeout_ms);
+
+  // Bounds every later Send and Receive by an absolute deadline (in addition to the time-outs);
+  // past it they fail with a time-out.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline);
+
+  // One send call: the count of bytes taken (possibly fewer than `size`), or -1 on failure.
+  // `more` tells the system that more data follows at once, so small parts are not sent as
+  // segments of their own.
+  long Send(const void* data, size_t size, bool more = false);
+  // Sends all `size` bytes, looping over partial sends; false on failure or time-out.
+  bool SendAll(const void* data, size_t size, bool more = false);
+  // One receive call: the count of bytes read, 0 at end of stream, -1 on failure or time-out.
+  long Receive(void* data, size_t size);
+  // Receives until `size` bytes are in, the stream ends or a receive fails. Returns the count read
+  // (== size on success).
+  size_t ReceiveAll(void* data, size_t size);
+
+  // The system error code of the last failed call on this socket (0 when none failed).
+  int LastError() const { return last_error_; }
+  // True when the last failed call ran out of time (a time-out or the deadline).
+  bool TimedOut() const;
+  // The peer's IPv4 address in network byte order, 0 when not connected.
+  uint32_t PeerAddress() const;
+
+  // Shuts the connection down in both directions without closing the descriptor; safe to call
+  // from another thread while one is blocked in Send or Receive, which then return.
+  void ShutdownBoth();
+  // Closes so that the peer sees a connection reset instead of an orderly end of stream.
+  void Abort();
+  // Shuts down both directions and closes; the socket becomes closed. Safe on a closed socket.
+  void Close();
+
+ private:
+  friend class TcpListener;
+  explicit TcpSocket(int fd) : fd_(fd) {}
+  // Waits for `events` until the deadline; false (with last_error_ set) when it passed.
+  bool WaitForDeadline(short events);
+
+  int fd_ = -1;
+  int last_error_ = 0;
+  bool has_deadline_ = false;
+  std::chrono::steady_clock::time_point deadline_{};
+};
+
+// A listening IPv4 socket; the peers' side of the agent channel.
+class DOCSEC_EXPORT TcpListener {
+ public:
+  TcpListener() = default;
+  ~TcpListener();
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  // Binds to `address`:`port` (SO_REUSEADDR set; port 0 picks a free one) and listens. On failure
+  // returns false and, when `error` is given, a readable reason.
+  bool Listen(uint32_t address, uint16_t port, int backlog, std::string* error);
+  bool IsOpen() const { return fd_ >= 0; }
+  // The bound port, host byte order; 0 when not listening.
+  uint16_t Port() const;
+  // Waits up to `timeout_ms` for a connection and accepts it; a closed socket on time-out or
+  // failure. Accepted sockets are blocking, with TCP_NODELAY set.
+  TcpSocket Accept(int timeout_ms);
+  void Close();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_PLATFORM_SOCKET_H_

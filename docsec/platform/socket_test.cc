@@ -1,0 +1,141 @@
+#include "docsec/platform/socket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "docsec/testing/loopback_hosts.h"
+
+namespace docsec {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::LoopbackAddress;
+
+constexpr uint16_t kPort = 24600;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// A listener with one accepted connection to it.
+struct Pair {
+  TcpListener listener;
+  TcpSocket client;
+  TcpSocket server;
+
+  explicit Pair(uint8_t host) {
+    std::string error;
+    EXPECT_TRUE(listener.Listen(LoopbackAddress(host), kPort, 4, &error)) << error;
+    EXPECT_TRUE(client.Connect(LoopbackAddress(host), kPort, 2000));
+    server = listener.Accept(2000);
+    EXPECT_TRUE(server.IsOpen());
+  }
+};
+
+TEST(TcpSocket, ConnectsAndCarriesBytesBothWays) {
+  Pair p(testing::kHostSocketConnectAndEcho);
+  EXPECT_EQ(p.client.PeerAddress(), LoopbackAddress(testing::kHostSocketConnectAndEcho));
+  EXPECT_EQ(p.listener.Port(), kPort);
+  ASSERT_TRUE(p.client.SendAll("hello", 5));
+  char in[5];
+  ASSERT_EQ(p.server.ReceiveAll(in, sizeof in), 5u);
+  EXPECT_EQ(std::string(in, 5), "hello");
+  ASSERT_TRUE(p.server.SendAll("ok", 2));
+  p.server.Close();
+  char back[8];
+  // End of stream ends ReceiveAll early with what arrived.
+  EXPECT_EQ(p.client.ReceiveAll(back, sizeof back), 2u);
+  EXPECT_EQ(p.client.Receive(back, sizeof back), 0);
+}
+
+TEST(TcpSocket, RefusedConnectionFailsAtOnce) {
+  // Nothing listens here: the refusal must end the wait, not the 2-second time-out.
+  auto start = Clock::now();
+  TcpSocket s;
+  EXPECT_FALSE(s.Connect(LoopbackAddress(testing::kHostSocketRefused), kPort, 2000));
+  EXPECT_FALSE(s.IsOpen());
+  EXPECT_LT(MillisecondsSince(start), 1000);
+}
+
+TEST(TcpSocket, TimeoutCapShortensLongTimeouts) {
+  Pair p(testing::kHostSocketTimeoutCap);
+  SetSocketTimeoutCapForTesting(200);
+  ASSERT_TRUE(p.client.SetTimeouts(300000, 300000));
+  SetSocketTimeoutCapForTesting(0);
+  auto start = Clock::now();
+  char c;
+  EXPECT_EQ(p.client.Receive(&c, 1), -1);
+  EXPECT_TRUE(p.client.TimedOut());
+  long long ms = MillisecondsSince(start);
+  EXPECT_GE(ms, 150);
+  EXPECT_LT(ms, 5000);
+}
+
+TEST(TcpSocket, DeadlineBoundsReceiveAndSend) {
+  Pair p(testing::kHostSocketDeadline);
+  auto start = Clock::now();
+  p.server.SetDeadline(start + std::chrono::milliseconds(150));
+  char c;
+  EXPECT_EQ(p.server.Receive(&c, 1), -1);
+  EXPECT_TRUE(p.server.TimedOut());
+  EXPECT_GE(MillisecondsSince(start), 140);
+  // A send into a peer that reads nothing fills the buffers, then stops at the deadline.
+  std::string block(1 << 20, 'x');
+  start = Clock::now();
+  p.server.SetDeadline(start + std::chrono::milliseconds(200));
+  bool sent_all = true;
+  for (int i = 0; i < 256 && sent_all; ++i) sent_all = p.server.SendAll(block.data(), block.size());
+  EXPECT_FALSE(sent_all);
+  EXPECT_TRUE(p.server.TimedOut());
+  EXPECT_LT(MillisecondsSince(start), 5000);
+}
+
+TEST(TcpSocket, ShutdownFromAnotherThreadWakesAReceive) {
+  Pair p(testing::kHostSocketShutdownWakes);
+  std::thread waker([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    p.server.ShutdownBoth();
+  });
+  auto start = Clock::now();
+  char c;
+  EXPECT_LE(p.server.Receive(&c, 1), 0);
+  EXPECT_LT(MillisecondsSince(start), 5000);
+  waker.join();
+}
+
+TEST(TcpSocket, AbortResetsThePeer) {
+  Pair p(testing::kHostSocketAbortResets);
+  p.client.Abort();
+  EXPECT_FALSE(p.client.IsOpen());
+  char c;
+  EXPECT_EQ(p.server.Receive(&c, 1), -1);
+  EXPECT_FALSE(p.server.TimedOut());
+}
+
+TEST(TcpSocket, SendToAClosedPeerFailsWithoutSignal) {
+  Pair p(testing::kHostSocketNoSigpipe);
+  p.server.Abort();
+  std::string block(64 * 1024, 'x');
+  bool failed = false;
+  // The first sends may still be taken; a later one must fail rather than raise SIGPIPE.
+  for (int i = 0; i < 64 && !failed; ++i) failed = !p.client.SendAll(block.data(), block.size());
+  EXPECT_TRUE(failed);
+}
+
+TEST(TcpListener, ReportsWhyItCannotListen) {
+  TcpListener first;
+  std::string error;
+  ASSERT_TRUE(first.Listen(LoopbackAddress(testing::kHostSocketRefused), kPort + 1, 4, &error));
+  TcpListener second;
+  EXPECT_FALSE(second.Listen(LoopbackAddress(testing::kHostSocketRefused), kPort + 1, 4, &error));
+  EXPECT_NE(error.find("bind"), std::string::npos) << error;
+  EXPECT_FALSE(second.IsOpen());
+  // Nothing waiting: Accept gives a closed socket after its time-out.
+  EXPECT_FALSE(first.Accept(10).IsOpen());
+}
+
+}  // namespace
+}  // namespace docsec

@@ -57,6 +57,17 @@ enum LoopbackHost : uint8_t {
   // bench/agent_bench.cc
   kHostBenchExchange = 90,
   kHostBenchRawEcho = 91,
+  // tools/agent/reference_agent_test.cc (and 109 in tools/agent/docsec_agent_program_test.sh)
+  kHostAgentStatus = 100,
+  kHostAgentIdentity = 101,
+  kHostAgentListing = 102,
+  kHostAgentSearch = 103,
+  kHostAgentFileOps = 104,
+  kHostAgentEscapes = 105,
+  kHostAgentLongListing = 106,
+  kHostAgentConcurrent = 107,
+  kHostAgentStartFailures = 108,
+  kHostAgentProgram = 109,
 };
 
 // 127.0.0.`host` in network byte order.

@@ -1,0 +1,358 @@
+// The reference agent end to end: the library's own command functions talk to an in-process
+// agent over real loopback TCP, each test on its own 127.0.0.N.
+#include "tools/agent/reference_agent.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "docsec/agent/agent_command.h"
+#include "docsec/platform/uuid.h"
+#include "docsec/testing/loopback_hosts.h"
+#include "gtest/gtest.h"
+#include "tools/agent/agent_test_util.h"
+#include "tools/agent/sealed_file.h"
+
+namespace docsec::agent {
+namespace {
+
+using docsec::testing::LoopbackAddress;
+using testing::ChildValue;
+using testing::ListedElement;
+using testing::ListedNames;
+using testing::Retcode;
+using testing::ScratchTree;
+
+constexpr char kUuid[] = "0a1b2c3d-4e5f-4a6b-9c7d-8e9fa0b1c2d3";
+
+std::string Attr(const XmlElement& element, const char* name) {
+  if (!element) return "<no element>";
+  const char* value = element.GetAttribute(name);
+  return value ? value : "<absent>";
+}
+
+std::string DottedLoopback(uint8_t host) { return "127.0.0." + std::to_string(host); }
+
+class ReferenceAgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_.Dir("c");
+    tree_.Dir("c/docs");
+    tree_.Dir("c/docs/sub");
+    tree_.Dir("d");
+    tree_.Dir("outside");
+    tree_.Write("c/docs/a.txt", "alpha");
+    tree_.Write("c/docs/big.doc", std::string(3000, 'b'));
+    tree_.Write("c/docs/sub/c.txt", "charlie");
+    tree_.Write("outside/secret.txt", "top secret");
+    tree_.Link("c/docs/out", "../../outside");
+  }
+
+  ReferenceAgentOptions Options(uint8_t host, const std::string& uuid = "") const {
+    ReferenceAgentOptions options;
+    options.listen_address = DottedLoopback(host);
+    options.drives = {{"C:", tree_.At("c")}, {"D:", tree_.At("d")}};
+    options.uuid = uuid;
+    options.state_dir = tree_.At("state");
+    return options;
+  }
+
+  void StartAgent(uint8_t host, const std::string& uuid = "") {
+    host_ = host;
+    agent_ = std::make_unique<ReferenceAgent>(Options(host, uuid));
+    std::string error;
+    ASSERT_TRUE(agent_->Start(&error)) << error;
+  }
+
+  // Sends a command built by the library's BuildAgentCommand, with `body` (elements as text)
+  // appended under its root, and returns the reply (null when the exchange failed).
+  XmlDocument Send(const char* service, const std::string& body = "") {
+    XmlDocument command = BuildAgentCommand(service);
+    EXPECT_TRUE(command);
+    if (!body.empty()) {
+      XmlDocument parts = XmlDocument::Create();
+      EXPECT_TRUE(parts.LoadXml("<parts>" + body + "</parts>"));
+      XmlNodeList children = parts.DocumentElement().SelectChildren(nullptr);
+      for (size_t i = 0; i < children.Length(); ++i) {
+        command.DocumentElement().AppendChild(children.Item(i));
+      }
+    }
+    return SendAgentCommand(LoopbackAddress(host_), command);
+  }
+
+  ScratchTree tree_;
+  std::unique_ptr<ReferenceAgent> agent_;
+  uint8_t host_ = 0;
+};
+
+TEST_F(ReferenceAgentTest, AnswersStatusAndCountsApprovals) {
+  StartAgent(docsec::testing::kHostAgentStatus, kUuid);
+  XmlDocument status = Send("GetStatus");
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(CheckAgentReply(status));
+  EXPECT_EQ(ChildValue(status, "status"), "0");
+  EXPECT_EQ(ChildValue(status, "uuid"), kUuid);
+
+  for (int i = 0; i < 2; ++i) {
+    XmlDocument ack = Send("NotifyApproveStatus");
+    ASSERT_TRUE(ack);
+    EXPECT_TRUE(CheckAgentReply(ack));
+  }
+  EXPECT_EQ(agent_->service()->approve_notifications(), 2);
+
+  XmlDocument unknown = Send("FormatDisk");
+  ASSERT_TRUE(unknown);
+  EXPECT_FALSE(CheckAgentReply(unknown));
+  EXPECT_EQ(agent_->service()->approve_notifications(), 2);
+
+  // Where this process may ping, the library's own probe finds the agent running.
+  Uuid expected;
+  ASSERT_TRUE(Uuid::Parse(kUuid, &expected));
+  if (InitializeIcmp() && PingHost(LoopbackAddress(host_))) {
+    EXPECT_EQ(ProbeAgent(LoopbackAddress(host_), expected), ConnectionRunning);
+  }
+}
+
+TEST_F(ReferenceAgentTest, IdentityIsKeptInTheStateDirectoryAcrossRestarts) {
+  StartAgent(docsec::testing::kHostAgentIdentity);
+  std::string first = ChildValue(Send("GetStatus"), "uuid");
+  Uuid parsed;
+  ASSERT_TRUE(Uuid::Parse(first, &parsed));
+  agent_->Stop();
+  EXPECT_FALSE(Send("GetStatus"));  // nobody listens any more
+
+  StartAgent(docsec::testing::kHostAgentIdentity);
+  EXPECT_EQ(ChildValue(Send("GetStatus"), "uuid"), first);
+  agent_.reset();
+
+  StartAgent(docsec::testing::kHostAgentIdentity, kUuid);
+  EXPECT_EQ(ChildValue(Send("GetStatus"), "uuid"), kUuid);
+}
+
+TEST_F(ReferenceAgentTest, ListsDrivesAndFolders) {
+  StartAgent(docsec::testing::kHostAgentListing);
+  XmlDocument drives = Send("LocateFile", "<dir path=\"\"/>");
+  ASSERT_TRUE(CheckAgentReply(drives));
+  EXPECT_EQ(ListedNames(drives, "dir"), (std::vector<std::string>{"C:", "D:"}));
+
+  XmlDocument drive = Send("LocateFile", "<dir path=\"C:\"/>");
+  ASSERT_TRUE(CheckAgentReply(drive));
+  EXPECT_EQ(ListedNames(drive, "dir"), (std::vector<std::string>{"docs"}));
+
+  XmlDocument docs = Send("LocateFile", "<dir path=\"C:\\docs\"/>");
+  ASSERT_TRUE(CheckAgentReply(docs));
+  EXPECT_EQ(ListedNames(docs, "dir"), (std::vector<std::string>{"sub"}));
+  EXPECT_EQ(ListedNames(docs, "file"), (std::vector<std::string>{"a.txt", "big.doc"}));
+  XmlElement big = ListedElement(docs, "file", "big.doc");
+  EXPECT_EQ(Attr(big, "size"), "3000");
+  EXPECT_EQ(Attr(big, "encrypted"), "false");
+  EXPECT_EQ(Attr(big, "secretLevelId"), "-1");
+}
+
+TEST_F(ReferenceAgentTest, SearchesWithEachCondition) {
+  StartAgent(docsec::testing::kHostAgentSearch);
+  ASSERT_TRUE(CheckAgentReply(Send("EncryptFile", "<dir path=\"C:\\docs\\sub\">"
+                                                  "<file name=\"c.txt\" secretLevelId=\"2\"/></dir>")));
+  struct Case {
+    std::string condition;
+    std::vector<std::string> found;
+  };
+  const Case cases[] = {
+      // The form the library sends for "at least 1024 bytes, sub-folders included".
+      {"<condition path=\"C:\\docs\" subfolder=\"true\" casesensitive=\"false\">"
+       "<size from=\"1024\"/><modifytime/></condition>",
+       {"big.doc"}},
+      {"<condition path=\"C:\\docs\" name=\"*.TXT\" subfolder=\"true\" casesensitive=\"false\">"
+       "<size/><modifytime/></condition>",
+       {"a.txt", "sub\\c.txt"}},
+      {"<condition path=\"C:\\docs\" name=\"*.TXT\" subfolder=\"true\" casesensitive=\"true\">"
+       "<size/><modifytime/></condition>",
+       {}},
+      {"<condition path=\"C:\\docs\" encrypted=\"true\" subfolder=\"true\" "
+       "casesensitive=\"false\"><size/><modifytime/></condition>",
+       {"sub\\c.txt"}},
+      {"<condition path=\"C:\\docs\" subfolder=\"false\" casesensitive=\"false\">"
+       "<size to=\"100\"/><modifytime from=\"2000-01-01 00:00:00\"/></condition>",
+       {"a.txt"}},
+      {"<condition path=\"C:\\docs\" subfolder=\"true\" casesensitive=\"false\">"
+       "<size/><modifytime to=\"2000-01-01 00:00:00\"/></condition>",
+       {}},
+  };
+  for (const Case& c : cases) {
+    XmlDocument reply = Send("QueryFile", "<dir name=\"docs\"/>" + c.condition);
+    ASSERT_TRUE(CheckAgentReply(reply)) << c.condition;
+    EXPECT_EQ(ListedNames(reply, "file"), c.found) << c.condition;
+  }
+}
+
+TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
+  StartAgent(docsec::testing::kHostAgentFileOps);
+  std::string original_big = tree_.Read("c/docs/big.doc");
+
+  // Files, identified by the folder's path and each item's name, as the library sends them.
+  XmlDocument sealed = Send("EncryptFile",
+                            "<dir path=\"C:\\docs\"><file name=\"a.txt\" destSecretLevelId=\"3\" "
+                            "departmentId=\"12\"/><file name=\"big.doc\"/></dir>");
+  ASSERT_TRUE(CheckAgentReply(sealed)) << sealed.Xml();
+  EXPECT_EQ(ListedNames(sealed, "file"), (std::vector<std::string>{"a.txt", "big.doc"}));
+  EXPECT_EQ(Attr(ListedElement(sealed, "file", "a.txt"), "encrypted"), "true");
+  EXPECT_EQ(Attr(ListedElement(sealed, "file", "a.txt"), "secretLevelId"), "3");
+  EXPECT_NE(tree_.Read("c/docs/a.txt"), "alpha");
+
+  XmlDocument relabelled = Send("ChangeSecretLevel",
+                                "<dir path=\"C:\\docs\"><file name=\"a.txt\" secretLevelId=\"5\"/>"
+                                "</dir>");
+  ASSERT_TRUE(CheckAgentReply(relabelled));
+  EXPECT_EQ(Attr(ListedElement(relabelled, "file", "a.txt"), "secretLevelId"), "5");
+  EXPECT_EQ(Attr(ListedElement(relabelled, "file", "a.txt"), "departmentId"), "12");
+
+  XmlDocument opened = Send("DecryptFile", "<dir path=\"C:\\docs\"><file name=\"a.txt\"/>"
+                                           "<file name=\"big.doc\"/></dir>");
+  ASSERT_TRUE(CheckAgentReply(opened));
+  EXPECT_EQ(tree_.Read("c/docs/a.txt"), "alpha");
+  EXPECT_EQ(tree_.Read("c/docs/big.doc"), original_big);
+
+  // A folder with its sub-folders, as EncryptFolder sends it: the folder element under its
+  // parent's key element.
+  XmlDocument folder = Send("EncryptFile", "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\" "
+                                           "secretLevelId=\"1\"/></dir>");
+  ASSERT_TRUE(CheckAgentReply(folder)) << folder.Xml();
+  EXPECT_EQ(Attr(ListedElement(folder, "dir", "docs"), "filesDone"), "3");
+  EXPECT_EQ(tree_.Read("c/docs/sub/c.txt").substr(0, 8), "DSECFILE");
+
+  // A tampered file fails and is left untouched; the others are still decrypted.
+  std::string tampered = tree_.Read("c/docs/sub/c.txt");
+  tampered.back() = static_cast<char>(tampered.back() ^ 0x80);
+  tree_.Write("c/docs/sub/c.txt", tampered);
+  XmlDocument partly = Send("DecryptFile", "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\"/>"
+                                           "</dir>");
+  ASSERT_TRUE(partly);
+  EXPECT_FALSE(CheckAgentReply(partly));
+  EXPECT_EQ(ListedNames(partly, "failed"), (std::vector<std::string>{"docs\\sub\\c.txt", "docs"}));
+  EXPECT_EQ(tree_.Read("c/docs/sub/c.txt"), tampered);
+  EXPECT_EQ(tree_.Read("c/docs/a.txt"), "alpha");
+  EXPECT_EQ(tree_.Read("c/docs/big.doc"), original_big);
+}
+
+TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
+  StartAgent(docsec::testing::kHostAgentEscapes);
+  for (const char* path : {"C:\\..", "C:\\docs\\..\\..\\outside", "\\outside", "/etc",
+                           "C:\\docs\\out", "Z:\\"}) {
+    XmlDocument listing = Send("LocateFile", std::string("<dir path=\"") + path + "\"/>");
+    ASSERT_TRUE(listing) << path;
+    EXPECT_FALSE(CheckAgentReply(listing)) << path;
+    EXPECT_TRUE(ListedNames(listing, "file").empty()) << path;
+    XmlDocument encrypt = Send("EncryptFile", std::string("<dir path=\"") + path +
+                                                  "\"><file name=\"secret.txt\"/></dir>");
+    ASSERT_TRUE(encrypt) << path;
+    EXPECT_FALSE(CheckAgentReply(encrypt)) << path;
+  }
+  XmlDocument item = Send("EncryptFile", "<dir path=\"C:\\docs\"><file name=\"..\\..\\outside\\"
+                                         "secret.txt\"/><dir name=\"out\" subfolder=\"true\"/>"
+                                         "</dir>");
+  ASSERT_TRUE(item);
+  EXPECT_FALSE(CheckAgentReply(item));
+  EXPECT_EQ(tree_.Read("outside/secret.txt"), "top secret");
+}
+
+TEST_F(ReferenceAgentTest, LongListingStaysWithinTheBodyLimit) {
+  tree_.Dir("c/many");
+  const std::string stem(120, 'n');
+  for (int i = 0; i < 4000; ++i) tree_.Write("c/many/" + stem + std::to_string(i), "");
+  StartAgent(docsec::testing::kHostAgentLongListing);
+  XmlDocument reply = Send("LocateFile", "<dir path=\"C:\\many\"/>");
+  ASSERT_TRUE(reply) << "a reply over the body limit would not arrive";
+  ASSERT_TRUE(CheckAgentReply(reply));
+  size_t listed = ListedNames(reply, "file").size();
+  EXPECT_GT(listed, 1000u);
+  EXPECT_LT(listed, 4000u);
+  EXPECT_EQ(Attr(reply.DocumentElement().SelectChild("dir"), "truncated"), "true");
+}
+
+TEST_F(ReferenceAgentTest, ServesConcurrentClients) {
+  StartAgent(docsec::testing::kHostAgentConcurrent);
+  std::atomic<int> good{0};
+  std::vector<std::thread> clients;
+  for (int t = 0; t < 8; ++t) {
+    clients.emplace_back([this, &good] {
+      for (int i = 0; i < 10; ++i) {
+        XmlDocument reply = Send("LocateFile", "<dir path=\"C:\\docs\"/>");
+        if (reply && CheckAgentReply(reply) && ListedNames(reply, "file").size() == 2) ++good;
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(good.load(), 80);
+}
+
+TEST_F(ReferenceAgentTest, StartFailsCleanly) {
+  std::string error;
+  ReferenceAgentOptions bad_address = Options(docsec::testing::kHostAgentStartFailures);
+  bad_address.listen_address = "not-an-address";
+  ReferenceAgent first(bad_address);
+  EXPECT_FALSE(first.Start(&error));
+  EXPECT_FALSE(first.running());
+  EXPECT_FALSE(error.empty());
+
+  ReferenceAgentOptions bad_drive = Options(docsec::testing::kHostAgentStartFailures);
+  bad_drive.drives.push_back({"E:", tree_.At("missing")});
+  ReferenceAgent second(bad_drive);
+  error.clear();
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find("E:"), std::string::npos) << error;
+
+  ReferenceAgent running(Options(docsec::testing::kHostAgentStartFailures));
+  ASSERT_TRUE(running.Start(&error)) << error;
+  EXPECT_FALSE(running.Start(&error));  // already running
+  ReferenceAgent busy(Options(docsec::testing::kHostAgentStartFailures));
+  error.clear();
+  EXPECT_FALSE(busy.Start(&error));  // the address is taken
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(AgentCommandLine, ReadsOptionsAndRefusesMistakes) {
+  AgentCommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseAgentCommandLine({"--listen", "127.0.0.1", "--drive", "C:=/srv/a",
+                                     "--drive=D:=/srv/b", "--uuid", kUuid, "--verbose"},
+                                    "/default/state", &line, &error))
+      << error;
+  EXPECT_EQ(line.options.listen_address, "127.0.0.1");
+  ASSERT_EQ(line.options.drives.size(), 2u);
+  EXPECT_EQ(line.options.drives[1].name, "D:");
+  EXPECT_EQ(line.options.drives[1].directory, "/srv/b");
+  EXPECT_EQ(line.options.uuid, kUuid);
+  EXPECT_EQ(line.options.state_dir, "/default/state");
+  EXPECT_TRUE(line.verbose);
+  EXPECT_EQ(line.options.port, AgentPort);
+
+  ASSERT_TRUE(ParseAgentCommandLine({"--help"}, "/s", &line, &error));
+  EXPECT_TRUE(line.help);
+
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"--drive", "C:=/srv"},
+      {"--listen", "127.0.0.1"},
+      {"--listen", "127.0.0.1", "--drive"},
+      {"--listen", "127.0.0.1", "--drive", "C:"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--uuid", "{not-a-uuid}"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--port", "1"},
+      {"--listen", "127.0.0.1", "--listen", "127.0.0.2", "--drive", "C:=/srv"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--state-dir="},
+  };
+  for (const std::vector<std::string>& args : bad) {
+    error.clear();
+    EXPECT_FALSE(ParseAgentCommandLine(args, "/s", &line, &error)) << args.size();
+    EXPECT_FALSE(error.empty());
+  }
+  for (const char* option : {"--listen", "--drive", "--uuid", "--state-dir", "--verbose",
+                             "--help"}) {
+    EXPECT_NE(AgentUsage().find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace docsec::agent

@@ -268,7 +268,16 @@ DirHandle DirHandle::Open(const std::string& path, std::string* error) {
     if (error) *error = path + ": " + LastFsErrorText();
     return DirHandle();
   }
-  return DirHandle(fd, PathOfDescriptor(fd));
+  std::string canonical = PathOfDescriptor(fd);
+  if (canonical.empty()) {
+    // Without /proc, realpath gives the same answer, only not atomically with the open.
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved != nullptr) {
+      canonical = resolved;
+      free(resolved);
+    }
+  }
+  return DirHandle(fd, std::move(canonical));
 }
 
 DirHandle DirHandle::OpenOrCreate(const std::string& path, uint32_t mode, std::string* error) {

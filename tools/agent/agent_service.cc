@@ -530,12 +530,16 @@ class AgentService::Request {
     for (const std::string& name : names) {
       Entry entry;
       entry.shown_name = name;
-      if (!DescribeEntry(*drive, dir, path.names, name, true, &entry)) continue;
+      if (!DescribeEntry(*drive, dir, path.names, name, false, &entry)) continue;
       (entry.is_directory ? folders : files).push_back(std::move(entry));
     }
-    for (const std::vector<Entry>* group : {&folders, &files}) {
-      for (const Entry& entry : *group) {
+    for (std::vector<Entry>* group : {&folders, &files}) {
+      for (Entry& entry : *group) {
         if (!budget.Fits(EntryBound(entry))) return kRetOk;
+        // Headers are read only for what goes into the reply.
+        if (!entry.is_directory) {
+          DescribeEntry(*drive, dir, path.names, entry.shown_name, true, &entry);
+        }
         XmlElement element = out.AppendElement(entry.is_directory ? "dir" : "file");
         FillElement(element, entry);
         budget.Add(element);
@@ -965,6 +969,19 @@ std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& op
     service->drives_.push_back(std::move(drive));
   }
   if (!LoadAgentState(options.state_dir, options.uuid, &service->state_, error)) return nullptr;
+  // A state directory inside a served drive would let a console encrypt the agent's own key,
+  // which would make every file it ever encrypted unrecoverable.
+  DirHandle state = DirHandle::Open(options.state_dir, error);
+  if (!state.IsOpen()) return nullptr;
+  const std::string& state_path = state.CanonicalPath();
+  for (const Drive& drive : service->drives_) {
+    const std::string& root = drive.root.CanonicalPath();
+    if (state_path.empty() || root.empty() || root == "/" || state_path == root ||
+        state_path.compare(0, root.size() + 1, root + "/") == 0) {
+      *error = "state directory " + options.state_dir + " must not lie inside drive " + drive.name;
+      return nullptr;
+    }
+  }
   return service;
 }
 

@@ -212,6 +212,15 @@ TEST(AgentServiceOptions, DriveProblemsStopTheStart) {
     EXPECT_EQ(AgentService::Create(options, &error), nullptr) << c.drives.back().name;
     EXPECT_FALSE(error.empty());
   }
+  // The agent's key must never be reachable through a drive.
+  for (const char* state : {"share/state", "share"}) {
+    AgentServiceOptions options;
+    options.drives = {{"C:", tree.At("share")}};
+    options.state_dir = tree.At(state);
+    std::string error;
+    EXPECT_EQ(AgentService::Create(options, &error), nullptr) << state;
+    EXPECT_NE(error.find("inside drive"), std::string::npos) << error;
+  }
   AgentDrive drive;
   std::string error;
   EXPECT_TRUE(ParseDriveSpec("C:=/srv/share=x", &drive, &error));
@@ -384,6 +393,7 @@ TEST_F(AgentServiceTest, ItemNamesLeavingTheFolderAreRefused) {
 // ---- searching ----
 
 TEST(MatchNamePattern, WildcardsAndCase) {
+  const std::string long_name(300, 'b');
   struct Case {
     const char* pattern;
     const char* name;
@@ -399,7 +409,7 @@ TEST(MatchNamePattern, WildcardsAndCase) {
       {"a*c*e", "abcde", false, true},      {"a*c*e", "abcdf", false, false},
       {"?", "\xc3\xa9", false, true},       {"??", "\xc3\xa9", false, false},
       {"*.txt", "a.txt.bak", false, false}, {"A.TXT", "a.txt", true, false},
-      {"**a**", "xxa", false, true},        {"*a", std::string(300, 'b').c_str(), false, false},
+      {"**a**", "xxa", false, true},        {"*a", long_name.c_str(), false, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MatchNamePattern(c.pattern, c.name, c.case_sensitive), c.match)

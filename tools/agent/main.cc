@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "docsec-agent: listening on %s:%u with %zu drive(s), uuid %s\n",
                command_line.options.listen_address.c_str(),
-               static_cast<unsigned>(command_line.options.port),
-               command_line.options.drives.size(), agent.uuid().ToString().c_str());
+               static_cast<unsigned>(command_line.options.port), command_line.options.drives.size(),
+               agent.uuid().ToString().c_str());
   while (g_stop_signal == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   std::fprintf(stderr, "docsec-agent: signal %d, stopping\n", static_cast<int>(g_stop_signal));
   agent.Stop();

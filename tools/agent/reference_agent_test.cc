@@ -154,8 +154,9 @@ TEST_F(ReferenceAgentTest, ListsDrivesAndFolders) {
 
 TEST_F(ReferenceAgentTest, SearchesWithEachCondition) {
   StartAgent(docsec::testing::kHostAgentSearch);
-  ASSERT_TRUE(CheckAgentReply(Send("EncryptFile", "<dir path=\"C:\\docs\\sub\">"
-                                                  "<file name=\"c.txt\" secretLevelId=\"2\"/></dir>")));
+  ASSERT_TRUE(CheckAgentReply(Send("EncryptFile",
+                                   "<dir path=\"C:\\docs\\sub\">"
+                                   "<file name=\"c.txt\" secretLevelId=\"2\"/></dir>")));
   struct Case {
     std::string condition;
     std::vector<std::string> found;
@@ -209,16 +210,18 @@ TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
   EXPECT_EQ(Attr(ListedElement(relabelled, "file", "a.txt"), "secretLevelId"), "5");
   EXPECT_EQ(Attr(ListedElement(relabelled, "file", "a.txt"), "departmentId"), "12");
 
-  XmlDocument opened = Send("DecryptFile", "<dir path=\"C:\\docs\"><file name=\"a.txt\"/>"
-                                           "<file name=\"big.doc\"/></dir>");
+  XmlDocument opened = Send("DecryptFile",
+                            "<dir path=\"C:\\docs\"><file name=\"a.txt\"/>"
+                            "<file name=\"big.doc\"/></dir>");
   ASSERT_TRUE(CheckAgentReply(opened));
   EXPECT_EQ(tree_.Read("c/docs/a.txt"), "alpha");
   EXPECT_EQ(tree_.Read("c/docs/big.doc"), original_big);
 
   // A folder with its sub-folders, as EncryptFolder sends it: the folder element under its
   // parent's key element.
-  XmlDocument folder = Send("EncryptFile", "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\" "
-                                           "secretLevelId=\"1\"/></dir>");
+  XmlDocument folder = Send("EncryptFile",
+                            "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\" "
+                            "secretLevelId=\"1\"/></dir>");
   ASSERT_TRUE(CheckAgentReply(folder)) << folder.Xml();
   EXPECT_EQ(Attr(ListedElement(folder, "dir", "docs"), "filesDone"), "3");
   EXPECT_EQ(tree_.Read("c/docs/sub/c.txt").substr(0, 8), "DSECFILE");
@@ -227,8 +230,9 @@ TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
   std::string tampered = tree_.Read("c/docs/sub/c.txt");
   tampered.back() = static_cast<char>(tampered.back() ^ 0x80);
   tree_.Write("c/docs/sub/c.txt", tampered);
-  XmlDocument partly = Send("DecryptFile", "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\"/>"
-                                           "</dir>");
+  XmlDocument partly = Send("DecryptFile",
+                            "<dir path=\"C:\"><dir name=\"docs\" subfolder=\"true\"/>"
+                            "</dir>");
   ASSERT_TRUE(partly);
   EXPECT_FALSE(CheckAgentReply(partly));
   EXPECT_EQ(ListedNames(partly, "failed"), (std::vector<std::string>{"docs\\sub\\c.txt", "docs"}));
@@ -239,20 +243,21 @@ TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
 
 TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
   StartAgent(docsec::testing::kHostAgentEscapes);
-  for (const char* path : {"C:\\..", "C:\\docs\\..\\..\\outside", "\\outside", "/etc",
-                           "C:\\docs\\out", "Z:\\"}) {
+  for (const char* path :
+       {"C:\\..", "C:\\docs\\..\\..\\outside", "\\outside", "/etc", "C:\\docs\\out", "Z:\\"}) {
     XmlDocument listing = Send("LocateFile", std::string("<dir path=\"") + path + "\"/>");
     ASSERT_TRUE(listing) << path;
     EXPECT_FALSE(CheckAgentReply(listing)) << path;
     EXPECT_TRUE(ListedNames(listing, "file").empty()) << path;
-    XmlDocument encrypt = Send("EncryptFile", std::string("<dir path=\"") + path +
-                                                  "\"><file name=\"secret.txt\"/></dir>");
+    XmlDocument encrypt = Send(
+        "EncryptFile", std::string("<dir path=\"") + path + "\"><file name=\"secret.txt\"/></dir>");
     ASSERT_TRUE(encrypt) << path;
     EXPECT_FALSE(CheckAgentReply(encrypt)) << path;
   }
-  XmlDocument item = Send("EncryptFile", "<dir path=\"C:\\docs\"><file name=\"..\\..\\outside\\"
-                                         "secret.txt\"/><dir name=\"out\" subfolder=\"true\"/>"
-                                         "</dir>");
+  XmlDocument item = Send("EncryptFile",
+                          "<dir path=\"C:\\docs\"><file name=\"..\\..\\outside\\"
+                          "secret.txt\"/><dir name=\"out\" subfolder=\"true\"/>"
+                          "</dir>");
   ASSERT_TRUE(item);
   EXPECT_FALSE(CheckAgentReply(item));
   EXPECT_EQ(tree_.Read("outside/secret.txt"), "top secret");
@@ -348,8 +353,8 @@ TEST(AgentCommandLine, ReadsOptionsAndRefusesMistakes) {
     EXPECT_FALSE(ParseAgentCommandLine(args, "/s", &line, &error)) << args.size();
     EXPECT_FALSE(error.empty());
   }
-  for (const char* option : {"--listen", "--drive", "--uuid", "--state-dir", "--verbose",
-                             "--help"}) {
+  for (const char* option :
+       {"--listen", "--drive", "--uuid", "--state-dir", "--verbose", "--help"}) {
     EXPECT_NE(AgentUsage().find(option), std::string::npos) << option;
   }
 }

@@ -1,0 +1,164 @@
+// The XML element form of data objects: writing, key form, loading, sub-object lists.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "docsec/core/data_object.h"
+#include "docsec/testing/test_objects.h"
+
+namespace docsec {
+namespace {
+
+using testing::DepartmentLike;
+using testing::UserLike;
+
+class XmlForm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    doc_ = XmlDocument::Create();
+    root_ = doc_.CreateDocumentElement("document");
+  }
+  // Parses `text` and returns its root element.
+  static XmlElement Element(const std::string& text) {
+    XmlDocument doc = XmlDocument::Create();
+    doc.LoadXml(text);
+    return doc.DocumentElement();
+  }
+  XmlDocument doc_;
+  XmlElement root_;
+};
+
+TEST_F(XmlForm, FullAndKeyFormsInDeclarationOrder) {
+  DepartmentLike d;
+  d.SetAttrValue("isDelSubDeptIpSegment", Variant(false));
+  d.SetAttrValue("superDeptId", Variant(1));
+  d.SetAttrValue("name", Variant("Sales"));
+  d.SetAttrValue("id", Variant(12));
+  d.SetAttrValue("superDeptPath", Variant("/x"));  // load-only: never written
+  d.SetAttrValue("undeclared", Variant("y"));      // not declared: never written
+  EXPECT_EQ(d.AssemblyXmlNode(root_).Xml(),
+            "<department id=\"12\" name=\"Sales\" superDeptId=\"1\" isDelSubDeptIpSegment=\"false\"/>");
+  EXPECT_EQ(d.AssemblyXmlKeyNode(root_).Xml(),
+            "<department id=\"12\" isDelSubDeptIpSegment=\"false\"/>");
+  EXPECT_EQ(root_.SelectChildren("department").Length(), 2u);
+}
+
+TEST_F(XmlForm, UnsetObjectWritesABareElementAndNullParentWritesNothing) {
+  DepartmentLike d;
+  EXPECT_EQ(d.AssemblyXmlNode(root_).Xml(), "<department/>");
+  EXPECT_EQ(d.AssemblyXmlKeyNode(root_).Xml(), "<department/>");
+  EXPECT_FALSE(d.AssemblyXmlNode(XmlElement()));
+  EXPECT_FALSE(d.AssemblyXmlKeyNode(XmlElement()));
+  testing::AppointmentLike a;  // no key list
+  a.SetAttrValue("userId", Variant(3));
+  EXPECT_EQ(a.AssemblyXmlKeyNode(root_).Xml(), "<userAccession/>");
+}
+
+TEST_F(XmlForm, ValueKindsWriteTheirTextForms) {
+  UserLike u;
+  u.SetAttrValue("isSupervisor", Variant(true));
+  u.SetAttrValue("createTime", Variant("2009-03-07 14:05:09"));
+  u.SetAttrValue("id", Variant(-3));
+  u.SetAttrValue("name", Variant("a&b<c>\"'"));
+  u.SetAttrValue("loginName", Variant(""));
+  EXPECT_EQ(u.AssemblyXmlNode(root_).Xml(),
+            "<user id=\"-3\" name=\"a&amp;b&lt;c>&quot;'\" loginName=\"\" isSupervisor=\"true\" "
+            "createTime=\"2009-03-07 14:05:09\"/>");
+  UserLike bad_date;
+  bad_date.SetAttrValue("createTime", Variant("no date"));
+  EXPECT_EQ(bad_date.AssemblyXmlNode(root_).Xml(), "<user createTime=\"1899-12-30 00:00:00\"/>");
+}
+
+TEST_F(XmlForm, LoadingKeepsWhatTheElementLacksAndDropsWhatDoesNotConvert) {
+  DepartmentLike d;
+  d.SetAttrValue("name", Variant("Sales"));
+  EXPECT_EQ(d.LoadFromXmlNode(Element("<department id=\"7\"/>")), 1);
+  EXPECT_EQ(d.GetAttrValue("id")->Int32(), 7);
+  EXPECT_STREQ(d.GetAttrValue("name")->Text(), "Sales");
+  EXPECT_EQ(d.LoadFromXmlNode(Element("<department id=\"x7\"/>")), 1);
+  EXPECT_EQ(d.GetAttrValue("id"), nullptr);
+}
+
+TEST_F(XmlForm, LoadOnlyAttributesAreReadButNotWritten) {
+  DepartmentLike d;
+  d.LoadFromXmlNode(Element(
+      "<department id=\"2\" superDeptPath=\"/root/a\" isSystemDefault=\"true\" other=\"ignored\">"
+      "<department id=\"3\"/></department>"));
+  EXPECT_STREQ(d.GetAttrValue("superDeptPath")->Text(), "/root/a");
+  EXPECT_EQ(d.IsSystemDefault(), 1);
+  EXPECT_EQ(d.GetAttrValue("other"), nullptr);
+  EXPECT_EQ(d.AssemblyXmlNode(root_).Xml(), "<department id=\"2\"/>");
+}
+
+TEST_F(XmlForm, FlagsRoundTrip) {
+  UserLike u;
+  u.LoadFromXmlNode(Element("<user isSupervisor=\"true\"/>"));
+  EXPECT_EQ(u.GetAttrValue("isSupervisor")->Type(), kVtBool);
+  EXPECT_EQ(u.AssemblyXmlNode(root_).Xml(), "<user isSupervisor=\"true\"/>");
+  u.LoadFromXmlNode(Element("<user isSupervisor=\"false\"/>"));
+  EXPECT_EQ(u.GetAttrValue("isSupervisor")->BoolPayload(), 0);
+}
+
+TEST_F(XmlForm, FirstOfDuplicateAttributesWins) {
+  UserLike u;
+  XmlElement e = Element("<user id=\"1\"/>");
+  e.AppendAttribute("id", "2");  // the parser would not make this, a builder can
+  u.LoadFromXmlNode(e);
+  EXPECT_EQ(u.GetAttrValue("id")->Int32(), 1);
+}
+
+TEST_F(XmlForm, ManyAttributesAndHugeValuesLoad) {
+  std::string text = "<user";
+  for (int i = 0; i < 200; ++i) text += " a" + std::to_string(i) + "=\"v\"";
+  std::string huge(10 * 1024 * 1024, 'h');
+  text += " id=\"5\" name=\"" + huge + "\"/>";
+  UserLike u;
+  u.LoadFromXmlNode(Element(text));
+  EXPECT_EQ(u.GetAttrValue("id")->Int32(), 5);
+  EXPECT_EQ(u.GetAttrValue("name")->TextSize(), huge.size());
+}
+
+TEST_F(XmlForm, SubObjectsLoadOnceFromDirectChildrenOfTheTag) {
+  XmlElement parent = Element(
+      "<department><user id=\"1\"/><position id=\"9\"/><user id=\"2\"><user id=\"99\"/></user>"
+      "</department>");
+  DepartmentLike d;
+  DataObjectList* users = nullptr;
+  EXPECT_EQ(d.LoadSubObjectsFromXmlNode(parent, &users, UserLike::GetClassInstance()), 1);
+  std::unique_ptr<DataObjectList> owned(users);
+  ASSERT_EQ(users->GetSize(), 2);
+  EXPECT_EQ(static_cast<UserLike*>(users->GetAt(1))->GetAttrValue("id")->Int32(), 2);
+  EXPECT_NE(dynamic_cast<UserLike*>(users->GetAt(0)), nullptr);
+  // A second load with the same list pointer changes nothing.
+  EXPECT_EQ(d.LoadSubObjectsFromXmlNode(Element("<d><user id=\"5\"/></d>"), &users,
+                                        UserLike::GetClassInstance()),
+            1);
+  EXPECT_EQ(users->GetSize(), 2);
+  DestructElements(users);
+
+  DataObjectList* none = nullptr;
+  d.LoadSubObjectsFromXmlNode(Element("<d><x/></d>"), &none, UserLike::GetClassInstance());
+  ASSERT_NE(none, nullptr);
+  EXPECT_TRUE(none->empty());
+  delete none;
+}
+
+TEST_F(XmlForm, SubObjectElementsAreAppendedInListOrder) {
+  UserLike a, b;
+  a.SetAttrValue("id", Variant(1));
+  b.SetAttrValue("id", Variant(2));
+  DataObjectList list{&a, &b};
+  DepartmentLike d;
+  EXPECT_EQ(d.AssemblySubObjectsXMLNodes(root_, &list), root_);
+  EXPECT_EQ(root_.Xml(), "<document><user id=\"1\"/><user id=\"2\"/></document>");
+  d.AssemblySubObjectsXMLNodes(root_, nullptr);
+  EXPECT_EQ(root_.SelectChildren(nullptr).Length(), 2u);
+}
+
+}  // namespace
+}  // namespace docsec

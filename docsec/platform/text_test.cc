@@ -1,0 +1,58 @@
+#include "docsec/platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace docsec {
+namespace {
+
+TEST(Text, CopyNeverWritesPastTheBuffer) {
+  char guard[16];
+  std::memset(guard, '#', sizeof guard);
+  // Buffer of 6 inside a guarded area: a 5-byte text fits, a 6-byte one does not.
+  EXPECT_EQ(CopyTextToBuffer("abcde", 5, guard + 1, 6), 5);
+  EXPECT_STREQ(guard + 1, "abcde");
+  std::memset(guard, '#', sizeof guard);
+  EXPECT_EQ(CopyTextToBuffer("abcdef", 6, guard + 1, 6), 0);
+  EXPECT_EQ(guard[1], '\0');
+  EXPECT_EQ(guard[7], '#');
+  EXPECT_EQ(guard[0], '#');
+  EXPECT_EQ(CopyTextToBuffer("a", 1, nullptr, 10), 0);
+  EXPECT_EQ(CopyTextToBuffer("a", 1, guard, 0), 0);
+  EXPECT_EQ(CopyTextToBuffer("a", 1, guard, 1), 0);
+  EXPECT_EQ(guard[0], '\0');
+}
+
+TEST(Text, Utf16LengthCountsCodeUnits) {
+  EXPECT_EQ(Utf16Length("abc", 3), 3u);
+  EXPECT_EQ(Utf16Length("\xC3\xA9", 2), 1u);           // é
+  EXPECT_EQ(Utf16Length("\xE4\xB8\xAD", 3), 1u);       // 中
+  EXPECT_EQ(Utf16Length("\xF0\x9F\x98\x80", 4), 2u);   // an emoji: a surrogate pair
+  EXPECT_EQ(Utf16Length("\xFF\xFE", 2), 2u);           // invalid bytes count one each
+  EXPECT_EQ(Utf16Length("\xE4\xB8", 2), 2u);           // truncated sequence
+}
+
+TEST(Text, Utf8AndUtf16RoundTrip) {
+  const char* text = "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80z";
+  std::u16string wide = Utf8ToUtf16(text, std::strlen(text));
+  EXPECT_EQ(wide.size(), Utf16Length(text, std::strlen(text)));
+  EXPECT_EQ(Utf16ToUtf8(wide.data(), wide.size()), text);
+  std::u16string lone = u"x";
+  lone.push_back(static_cast<char16_t>(0xD800));
+  EXPECT_EQ(Utf16ToUtf8(lone.data(), lone.size()), "x\xEF\xBF\xBD");
+}
+
+TEST(Text, CaseInsensitiveContainment) {
+  EXPECT_TRUE(ContainsIgnoreCase("Sales", 5, "ALES", 4));
+  EXPECT_TRUE(ContainsIgnoreCase("Wholesale", 9, "sal", 3));
+  EXPECT_TRUE(ContainsIgnoreCase("x", 1, "", 0));
+  EXPECT_TRUE(ContainsIgnoreCase("", 0, "", 0));
+  EXPECT_FALSE(ContainsIgnoreCase("Sa", 2, "Sal", 3));
+  EXPECT_FALSE(ContainsIgnoreCase("Marketing", 9, "sal", 3));
+  EXPECT_TRUE(EqualsIgnoreCase("DOC", "doc"));
+  EXPECT_FALSE(EqualsIgnoreCase("DOC", "docx"));
+}
+
+}  // namespace
+}  // namespace docsec

@@ -1,0 +1,130 @@
+#include "docsec/platform/xml.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "docsec/platform/com_error.h"
+
+namespace docsec {
+namespace {
+
+XmlDocument Parse(const std::string& text) {
+  XmlDocument doc = XmlDocument::Create();
+  doc.LoadXml(text);
+  return doc;
+}
+
+TEST(Xml, BuildsAndSerialisesWithoutIndentationProcessingInstructionFirst) {
+  XmlDocument doc = XmlDocument::Create();
+  doc.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\"");
+  XmlElement root = doc.CreateDocumentElement("document");
+  root.AppendElement("service").SetAttribute("value", "QueryDepartment");
+  XmlElement dept = root.AppendElement("department");
+  dept.SetAttribute("id", 5LL);
+  dept.SetAttribute("name", "a<b&\"c\"");
+  dept.SetAttribute("id", 6LL);  // replaces
+  EXPECT_EQ(doc.Xml(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><document><service value=\"QueryDepartment\"/>"
+            "<department id=\"6\" name=\"a&lt;b&amp;&quot;c&quot;\"/></document>");
+  EXPECT_THROW(doc.CreateDocumentElement("second"), ComError);
+}
+
+TEST(Xml, NullHandlesAreFalseAndRaiseMissingPointer) {
+  XmlDocument doc;
+  XmlElement element;
+  EXPECT_FALSE(doc);
+  EXPECT_FALSE(element);
+  try {
+    element.GetAttribute("x");
+    FAIL() << "expected ComError";
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.Error(), kErrPointer);
+  }
+  EXPECT_THROW(doc.Xml(), ComError);
+  EXPECT_THROW(element.AppendElement("x"), ComError);
+}
+
+TEST(Xml, ElementsKeepTheirDocumentAlive) {
+  XmlElement child;
+  {
+    XmlDocument doc = Parse("<a><b x=\"1\"/></a>");
+    child = doc.DocumentElement().SelectChild("b");
+  }
+  EXPECT_STREQ(child.GetAttribute("x"), "1");
+  EXPECT_EQ(child.OwnerDocument().DocumentElement().Name(), std::string("a"));
+}
+
+TEST(Xml, ChildSelectionByTagIsDirectAndInDocumentOrder) {
+  XmlDocument doc = Parse("<r><u id=\"1\"/><x/><u id=\"2\"><u id=\"nested\"/></u>text<u id=\"3\"/></r>");
+  XmlElement root = doc.DocumentElement();
+  XmlNodeList users = root.SelectChildren("u");
+  ASSERT_EQ(users.Length(), 3u);
+  EXPECT_STREQ(users.Item(2).GetAttribute("id"), "3");
+  EXPECT_FALSE(users.Item(3));
+  EXPECT_EQ(root.SelectChildren(nullptr).Length(), 4u);
+  EXPECT_STREQ(root.SelectChild("u").NextSibling("u").GetAttribute("id"), "2");
+  EXPECT_FALSE(root.SelectChild("missing"));
+  EXPECT_EQ(root.SelectChild("x").Parent(), root);
+  EXPECT_FALSE(root.Parent());
+}
+
+TEST(Xml, XPathSelection) {
+  XmlDocument doc = Parse("<r><a><count>7</count></a><count>8</count></r>");
+  XmlNodeList counts = doc.SelectNodes("//count");
+  ASSERT_EQ(counts.Length(), 2u);
+  EXPECT_EQ(counts.Item(0).Text(), "7");
+  EXPECT_EQ(doc.SelectSingleNode("//count").Text(), "7");
+  EXPECT_EQ(doc.DocumentElement().SelectNodes("count").Length(), 1u);
+  EXPECT_THROW(doc.SelectNodes("///["), ComError);
+}
+
+TEST(Xml, TextThatDoesNotParseLeavesNoRoot) {
+  for (const char* text : {"", "not xml", "<a>", "<a></b>", "<a x='1' x='2'/>garbage<"}) {
+    XmlDocument doc = XmlDocument::Create();
+    EXPECT_FALSE(doc.LoadXml(text)) << text;
+    EXPECT_FALSE(doc.DocumentElement()) << text;
+  }
+}
+
+TEST(Xml, DeepAndLargeDocumentsAreHandled) {
+  const int depth = 100000;
+  std::string deep;
+  for (int i = 0; i < depth; ++i) deep += "<e>";
+  deep += "x";
+  for (int i = 0; i < depth; ++i) deep += "</e>";
+  XmlDocument doc = Parse(deep);
+  ASSERT_TRUE(doc.DocumentElement());
+  EXPECT_EQ(doc.DocumentElement().Text(), "x");
+  EXPECT_EQ(doc.Xml().size(), deep.size());
+
+  std::string big(10 * 1024 * 1024, 'v');
+  XmlDocument large = Parse("<a v=\"" + big + "\"/>");
+  EXPECT_EQ(std::string(large.DocumentElement().GetAttribute("v")).size(), big.size());
+}
+
+TEST(Xml, AppendChildMovesWithinADocumentAndCopiesAcrossDocuments) {
+  XmlDocument a = Parse("<a><x id=\"1\"/><y/></a>");
+  XmlDocument b = Parse("<b/>");
+  XmlElement x = a.DocumentElement().SelectChild("x");
+  b.DocumentElement().AppendChild(x);
+  EXPECT_EQ(b.Xml(), "<b><x id=\"1\"/></b>");
+  EXPECT_TRUE(a.DocumentElement().SelectChild("x"));  // copied, not taken
+  a.DocumentElement().SelectChild("y").AppendChild(x);
+  EXPECT_EQ(a.Xml(), "<a><y><x id=\"1\"/></y></a>");
+  EXPECT_THROW(x.AppendChild(a.DocumentElement()), ComError);  // into its own sub-tree
+}
+
+TEST(Xml, AttributesIterateInDocumentOrder) {
+  XmlDocument doc = Parse("<a p=\"1\" q=\"2\"/>");
+  XmlAttribute attr = doc.DocumentElement().FirstAttribute();
+  ASSERT_TRUE(attr);
+  EXPECT_STREQ(attr.Name(), "p");
+  attr = attr.Next();
+  EXPECT_STREQ(attr.Value(), "2");
+  EXPECT_FALSE(attr.Next());
+  EXPECT_EQ(XmlAttribute().Name(), nullptr);
+}
+
+}  // namespace
+}  // namespace docsec

@@ -185,41 +185,17 @@ int CDataObject::CopyAttrValues(CDataObject* source) {
 
 namespace {
 
-// Reads a condition or comparison value as the 32-bit payload of an integer kind; false when it
-// is not one and does not convert to one.
-bool AsInt32(const Variant& v, int32_t* out) {
-  if (IsIntegerKind(v.Type())) {
-    *out = v.Int32();
+// Reads a comparison value as the payload of kind `kind` (any integer kind counts as the integer
+// kind); a value of another kind is converted first. False when it does not convert.
+template <class T>
+bool PayloadAs(const Variant& v, uint16_t kind, T (Variant::*payload)() const noexcept, T* out) {
+  const bool same = kind == kVtInt ? IsIntegerKind(v.Type()) : v.Type() == kind;
+  if (same) {
+    *out = (v.*payload)();
     return true;
   }
   try {
-    *out = v.ConvertedTo(kVtInt).Int32();
-    return true;
-  } catch (const ComError&) {
-    return false;
-  }
-}
-
-bool AsBool(const Variant& v, int16_t* out) {
-  if (v.Type() == kVtBool) {
-    *out = v.BoolPayload();
-    return true;
-  }
-  try {
-    *out = v.ConvertedTo(kVtBool).BoolPayload();
-    return true;
-  } catch (const ComError&) {
-    return false;
-  }
-}
-
-bool AsDate(const Variant& v, double* out) {
-  if (v.Type() == kVtDate) {
-    *out = v.Double();
-    return true;
-  }
-  try {
-    *out = Variant(v).ConvertedTo(kVtDate).Double();
+    *out = (v.ConvertedTo(kind).*payload)();
     return true;
   } catch (const ComError&) {
     return false;
@@ -237,13 +213,18 @@ std::string_view TextOf(const Variant& v, std::string* scratch) {
   return *scratch;
 }
 
-enum class Compare { kInteger, kBoolean, kDate, kText };
-
-Compare CompareKind(uint16_t type) {
-  if (IsIntegerKind(type)) return Compare::kInteger;
-  if (type == kVtBool) return Compare::kBoolean;
-  if (type == kVtDate) return Compare::kDate;
-  return Compare::kText;
+// Compares two values by the rule of declared type `type`: integers by their 32-bit payloads,
+// booleans by their 16-bit payloads, dates by value. Gives -1 for text types, whose rule differs
+// between equality and search.
+int CompareByDeclaredType(uint16_t type, const Variant& a, const Variant& b) {
+  auto equal = [&a, &b](uint16_t kind, auto payload) {
+    decltype((a.*payload)()) x, y;
+    return PayloadAs(a, kind, payload, &x) && PayloadAs(b, kind, payload, &y) && x == y ? 1 : 0;
+  };
+  if (IsIntegerKind(type)) return equal(kVtInt, &Variant::Int32);
+  if (type == kVtBool) return equal(kVtBool, &Variant::BoolPayload);
+  if (type == kVtDate) return equal(kVtDate, &Variant::Double);
+  return -1;
 }
 
 }  // namespace
@@ -252,21 +233,8 @@ int CDataObject::EqualsValue(const std::string& name, Variant* value) {
   Variant* mine = GetAttrValue(name.c_str());
   if (mine == nullptr) return value == nullptr ? 1 : 0;
   if (value == nullptr) return 0;
-  switch (CompareKind(GetAttrType(name))) {
-    case Compare::kInteger: {
-      int32_t a, b;
-      return AsInt32(*mine, &a) && AsInt32(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kBoolean: {
-      int16_t a, b;
-      return AsBool(*mine, &a) && AsBool(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kDate: {
-      double a, b;
-      return AsDate(*mine, &a) && AsDate(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kText: break;
-  }
+  const int typed = CompareByDeclaredType(GetAttrType(name), *mine, *value);
+  if (typed >= 0) return typed;
   std::string scratch_a, scratch_b;
   std::string_view a = TextOf(*mine, &scratch_a);
   std::string_view b = TextOf(*value, &scratch_b);
@@ -292,21 +260,8 @@ int CDataObject::CheckSearchCondition(const std::string& name, Variant* value) {
   if (value == nullptr) return 1;
   Variant* mine = GetAttrValue(name.c_str());
   if (mine == nullptr) return 0;
-  switch (CompareKind(GetAttrType(name))) {
-    case Compare::kInteger: {
-      int32_t a, b;
-      return AsInt32(*mine, &a) && AsInt32(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kBoolean: {
-      int16_t a, b;
-      return AsBool(*mine, &a) && AsBool(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kDate: {
-      double a, b;
-      return AsDate(*mine, &a) && AsDate(*value, &b) && a == b ? 1 : 0;
-    }
-    case Compare::kText: break;
-  }
+  const int typed = CompareByDeclaredType(GetAttrType(name), *mine, *value);
+  if (typed >= 0) return typed;
   std::string scratch_a, scratch_b;
   std::string_view haystack = TextOf(*mine, &scratch_a);
   std::string_view needle = TextOf(*value, &scratch_b);

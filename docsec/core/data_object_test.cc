@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "docsec/testing/test_objects.h"
 
 namespace docsec {
@@ -202,6 +206,48 @@ TEST(DataObject, ValueMapOwnsItsValues) {
   DestructElements(&map);
   EXPECT_TRUE(map.IsEmpty());
   DestructElements(static_cast<ValueMap*>(nullptr));
+}
+
+}  // namespace
+}  // namespace docsec
+
+namespace docsec {
+namespace {
+
+// Used by this test only, so its schema is first built by the racing threads.
+class RacedClass : public testing::Open<CDataObject> {
+ public:
+  RacedClass() { InitializeClass(s_schema); }
+
+ protected:
+  void Initialize() override {
+    AddAttribute("a", kVtInt);
+    AddAttribute("b");
+    AddKeyAttribute("a");
+  }
+
+ private:
+  static inline ClassSchemaSlot s_schema;
+};
+
+TEST(DataObject, ConcurrentFirstConstructionBuildsOneSchema) {
+  std::vector<std::thread> threads;
+  std::vector<const NameList*> seen(8);
+  std::vector<int> values(8);
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([t, &seen, &values] {
+      RacedClass object;
+      object.SetAttrValue("a", Variant(std::to_string(t).c_str()));
+      seen[t] = object.GetAttrNames();
+      values[t] = object.GetAttrValue("a")->Int32();
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 8; ++t) {
+    EXPECT_EQ(seen[t], seen[0]);
+    EXPECT_EQ(values[t], t);
+  }
+  EXPECT_EQ(seen[0]->size(), 2u);
 }
 
 }  // namespace

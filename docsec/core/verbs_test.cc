@@ -1,7 +1,10 @@
 // The generic server verbs and look-ups, through the in-process server.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "docsec/channel/last_error.h"
@@ -305,6 +308,32 @@ TEST_F(Verbs, ConditionElementHasOneAttributePerEntry) {
   UserLike u;
   EXPECT_EQ(u.AssemblyConditionXmlNode(root, &conditions).Xml(), "<user name=\"x\" deptId=\"\"/>");
   EXPECT_FALSE(u.AssemblyConditionXmlNode(XmlElement(), &conditions));
+}
+
+TEST_F(Verbs, SeparateObjectsExchangeOnSeparateThreads) {
+  // The server answers each refresh with the id the request carried, as the name.
+  server_.SetResponder([](int, const std::string& request) {
+    size_t at = request.find("id=\"") + 4;
+    std::string id = request.substr(at, request.find('"', at) - at);
+    return "<document><return code=\"0\"/><user id=\"" + id + "\" name=\"n" + id + "\"/></document>";
+  });
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 200; ++i) {
+        UserLike u;
+        const int id = t * 1000 + i;
+        u.SetAttrValue("id", Variant(id));
+        if (u.Refresh() != 1 || std::string(u.GetAttrValue("name")->Text()) != "n" + std::to_string(id)) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(server_.request_count(), 800u);
 }
 
 }  // namespace

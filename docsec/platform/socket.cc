@@ -270,6 +270,10 @@ void TcpSocket::ShutdownBoth() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }
 
+void TcpSocket::ShutdownSend() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 void TcpSocket::Abort() {
   if (fd_ < 0) return;
   linger lg{1, 0};

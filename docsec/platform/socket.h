@@ -77,6 +77,8 @@ class DOCSEC_EXPORT TcpSocket {
   // Shuts the connection down in both directions without closing the descriptor; safe to call
   // from another thread while one is blocked in Send or Receive, which then return.
   void ShutdownBoth();
+  // Ends the sending direction only: the peer sees end of stream, and receiving goes on.
+  void ShutdownSend();
   // Closes so that the peer sees a connection reset instead of an orderly end of stream.
   void Abort();
   // Shuts down both directions and closes; the socket becomes closed. Safe on a closed socket.

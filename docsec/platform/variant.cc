@@ -254,9 +254,9 @@ bool AsNumber(const Variant& v, Number* n) {
 
 // Converts a number to an integer kind, rounding reals half to even as the platform does.
 Variant NumberToInteger(const Number& n, uint16_t vt) {
-  long long lo;
-  unsigned long long hi;
-  KindRange(vt, &lo, &hi);
+  long long lo = 0;
+  unsigned long long hi = 0;
+  if (!KindRange(vt, &lo, &hi)) throw ComError(kErrTypeMismatch);
   if (n.shape == Number::kReal) {
     double r = std::nearbyint(n.r);  // default rounding mode: half to even
     if (!std::isfinite(r) || r < static_cast<double>(lo) || r > static_cast<double>(hi)) {

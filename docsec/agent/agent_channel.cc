@@ -1,0 +1,197 @@
+#include "docsec/agent/agent_channel.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "docsec/agent/agent_keys.h"
+#include "docsec/platform/text.h"
+#include "docsec/platform/trace.h"
+
+namespace docsec {
+
+AgentChannel::AgentChannel(uint32_t address) : address_(address), cipher_(ChannelKey) {}
+
+AgentChannel::AgentChannel(TcpSocket connected)
+    : socket_(std::move(connected)), cipher_(ChannelKey) {
+  address_ = socket_.PeerAddress();
+}
+
+AgentChannel::~AgentChannel() { Close(); }
+
+bool AgentChannel::Connect(uint16_t port) {
+  if (socket_.IsOpen()) return true;
+  // A failed attempt closes the socket again: left open, it would make the next Connect
+  // "succeed" on a socket that is not connected.
+  auto fail = [this]() {
+    socket_.Close();
+    return false;
+  };
+  if (!socket_.Open()) return false;
+  if (!socket_.SetTimeouts(kAgentIoTimeoutMs, kAgentIoTimeoutMs)) return fail();
+  if (!socket_.SetNonBlocking(true)) return fail();
+  socket_.StartConnect(address_, port);
+  if (!socket_.WaitWritable(kAgentConnectTimeoutMs)) return fail();
+  if (!socket_.SetNonBlocking(false)) return fail();
+  // Head, body and trailer go out as separate sends; small segments must not wait for
+  // acknowledgements, or every exchange would stall on delayed acknowledgement.
+  socket_.SetNoDelay(true);
+  port_ = port;
+  return true;
+}
+
+void AgentChannel::Close() { socket_.Close(); }
+
+void AgentChannel::Interrupt() { socket_.ShutdownBoth(); }
+
+void AgentChannel::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  socket_.SetDeadline(deadline);
+}
+
+long AgentChannel::SendPart(const uint8_t* data, size_t size, bool more) {
+  size_t sent = 0;
+  while (sent < size) {
+    long n = socket_.Send(data + sent, size - sent, more);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  if (sent == 0 && size > 0) return -1;
+  return static_cast<long>(sent);
+}
+
+bool AgentChannel::SendPacket(AgentPacket* packet) {
+  if (packet->length > kAgentMaxBodySize) return false;
+  if (packet->length > 0 && !packet->body) return false;
+  if (!cipher_.ok()) return false;
+
+  const size_t length = packet->length;
+  uint8_t head[kAgentHeadSize];
+  packet->head_checksum = 0;
+  packet->WriteHead(head);
+  packet->head_checksum = HeadChecksum(head);
+  packet->WriteHead(head);
+  packet->packet_checksum = PacketChecksum(head, packet->body.get(), length);
+  uint8_t trailer[kAgentTrailerSize];
+  for (size_t i = 0; i < kAgentTrailerSize; ++i) {
+    trailer[i] = static_cast<uint8_t>(packet->packet_checksum >> (8 * i));
+  }
+
+  if (!EncryptBuffer(head, sizeof head, cipher_) ||
+      (length > 0 && !EncryptBuffer(packet->body.get(), length, cipher_)) ||
+      !EncryptBuffer(trailer, sizeof trailer, cipher_)) {
+    return false;
+  }
+
+  // The parts are handed over as one stream: the system may join them into full segments.
+  long n = SendPart(head, sizeof head, true);
+  Trace("dataHead Sent:%d", static_cast<int>(n));
+  if (n != static_cast<long>(sizeof head)) return false;
+  if (length > 0) {
+    n = SendPart(packet->body.get(), length, true);
+    Trace("dataBody Sent:%d", static_cast<int>(n));
+    if (n != static_cast<long>(length)) return false;
+  }
+  n = SendPart(trailer, sizeof trailer, false);
+  Trace("CheckSum Sent:%d", static_cast<int>(n));
+  return n == static_cast<long>(sizeof trailer);
+}
+
+bool AgentChannel::ReceivePacket(AgentPacket* packet) {
+  packet->FreeBody();
+  auto fail = [packet]() {
+    packet->FreeBody();
+    packet->status = 1;
+    return false;
+  };
+  if (!cipher_.ok()) return fail();
+
+  // Head: all 16 bytes, or failure. A peer that ends the stream early ends the wait at once.
+  uint8_t head[kAgentHeadSize];
+  size_t got = socket_.ReceiveAll(head, sizeof head);
+  if (got != sizeof head) {
+    Trace("bytesRecv=%d,HeaderSize=%d", static_cast<int>(got), socket_.LastError());
+    return fail();
+  }
+  if (!DecryptBuffer(head, sizeof head, cipher_)) return fail();
+  packet->ReadHead(head);
+  if (HeadChecksum(head) != packet->head_checksum) return fail();
+  if (packet->length > kAgentMaxBodySize) return fail();
+
+  const size_t length = packet->length;
+  if (length > 0) {
+    packet->body.reset(new (std::nothrow) uint8_t[length + 2]);
+    if (!packet->body) return fail();
+    packet->body[length] = 0;
+    packet->body[length + 1] = 0;
+    if (socket_.ReceiveAll(packet->body.get(), length) != length) return fail();
+    if (!DecryptBuffer(packet->body.get(), length, cipher_)) return fail();
+  }
+
+  uint8_t trailer[kAgentTrailerSize];
+  if (socket_.ReceiveAll(trailer, sizeof trailer) != sizeof trailer) return fail();
+  if (!DecryptBuffer(trailer, sizeof trailer, cipher_)) return fail();
+  packet->packet_checksum =
+      static_cast<uint32_t>(trailer[0]) | static_cast<uint32_t>(trailer[1]) << 8 |
+      static_cast<uint32_t>(trailer[2]) << 16 | static_cast<uint32_t>(trailer[3]) << 24;
+
+  uint32_t computed = PacketChecksum(head, packet->body.get(), length);
+  Trace("PackageValidate: dwData=%08X", computed);
+  Trace("CheckPackageValid: dwNew=%08X, dwData=%08X", computed, packet->packet_checksum);
+  if (computed != packet->packet_checksum) return fail();
+  return true;
+}
+
+bool AgentChannel::EncodeDocument(AgentPacket* packet, const XmlDocument& document) {
+  if (!document) return false;
+  std::string text = document.Xml();
+  // The limit is in UTF-16 code units, as the text is measured on the platform the protocol was
+  // made for; counted here without converting.
+  if (Utf16Length(text.data(), text.size()) > kAgentMaxBodySize) return false;
+  packet->FreeBody();
+  packet->length = 0;
+  if (!text.empty()) {
+    packet->body.reset(new (std::nothrow) uint8_t[text.size()]);
+    if (!packet->body) return false;
+    std::memcpy(packet->body.get(), text.data(), text.size());
+  }
+  // Longer than kAgentMaxBodySize bytes is possible here (multi-byte characters); SendPacket
+  // refuses such a body.
+  packet->length = text.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(text.size());
+  return true;
+}
+
+bool AgentChannel::DecodeDocument(const AgentPacket& packet, XmlDocument& document) {
+  if (!document) return false;
+  const char* text = reinterpret_cast<const char*>(packet.body.get());
+  document.LoadXml(text, text != nullptr ? packet.length : 0);
+  return true;
+}
+
+bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply) {
+  if (!Connect(AgentPort)) return false;
+  AgentPacket out;
+  AgentPacket in;
+  // The kind is the caller's label for the exchange; agents expect 0 in the head.
+  (void)kind;
+  if (!EncodeDocument(&out, request)) return false;
+  if (!SendPacket(&out)) return false;
+  out.FreeBody();
+  if (!ReceivePacket(&in)) return false;
+  bool decoded = DecodeDocument(in, reply);
+  in.FreeBody();
+  return decoded;
+}
+
+bool AgentChannel::ReceiveDocument(XmlDocument& document) {
+  AgentPacket in;
+  if (!ReceivePacket(&in)) return false;
+  return DecodeDocument(in, document);
+}
+
+bool AgentChannel::SendDocument(const XmlDocument& document) {
+  AgentPacket out;
+  return EncodeDocument(&out, document) && SendPacket(&out);
+}
+
+}  // namespace docsec

@@ -1,0 +1,99 @@
+// AgentChannel: one exchange with a managed computer's agent over TCP. The library side connects,
+// sends one request packet carrying an XML document and receives one reply packet; the agent side
+// adopts an accepted connection and does the reverse with the same framing code.
+//
+// A channel is closed when made, open after Connect (or adoption), and closed again by Close or
+// destruction. It serves one exchange and belongs to one thread; separate channels are
+// independent, so exchanges may run on several threads at once. Diagnostics go to the trace sink
+// and decide nothing.
+//
+// Time-outs: connecting gives up after 2 seconds, every send or receive after 300 seconds (see
+// SetSocketTimeoutCapForTesting). A peer that closes early ends a receive at once.
+#ifndef DOCSEC_AGENT_AGENT_CHANNEL_H_
+#define DOCSEC_AGENT_AGENT_CHANNEL_H_
+
+#include <chrono>
+#include <cstdint>
+
+#include "docsec/agent/agent_packet.h"
+#include "docsec/platform/crypto.h"
+#include "docsec/platform/export.h"
+#include "docsec/platform/socket.h"
+#include "docsec/platform/xml.h"
+
+namespace docsec {
+
+constexpr int kAgentConnectTimeoutMs = 2000;
+constexpr int kAgentIoTimeoutMs = 300000;
+// The packet kind the library's commands pass to Exchange (not put on the wire).
+constexpr uint32_t kAgentCommandKind = 6;
+
+class DOCSEC_EXPORT AgentChannel {
+ public:
+  // A closed channel to `address` (IPv4, network byte order); its port is AgentPort.
+  explicit AgentChannel(uint32_t address);
+  // The agent side: a channel over an accepted, connected socket.
+  explicit AgentChannel(TcpSocket connected);
+  ~AgentChannel();
+  AgentChannel(const AgentChannel&) = delete;
+  AgentChannel& operator=(const AgentChannel&) = delete;
+
+  uint32_t address() const { return address_; }
+  uint16_t port() const { return port_; }
+  bool IsOpen() const { return socket_.IsOpen(); }
+
+  // Opens the connection to the address on `port`: send and receive time-outs of 300 s, then a
+  // non-blocking connect given 2 s to complete. True when usable; true at once when already open.
+  // A failed attempt leaves the channel closed.
+  bool Connect(uint16_t port);
+  // Shuts the connection down both ways and closes it. Safe when closed.
+  void Close();
+  // Shuts the connection down both ways without closing it, waking a send or receive blocked on
+  // another thread (which then fails). The only call that may come from another thread.
+  void Interrupt();
+
+  // Bounds every later send and receive of this channel by an absolute deadline (the agent side
+  // uses this to cap a whole connection).
+  void SetDeadline(std::chrono::steady_clock::time_point deadline);
+
+  // Completes the head (length from `packet->length`, head checksum, packet checksum) and sends
+  // head, body and trailer. Fails without sending anything when the length exceeds
+  // kAgentMaxBodySize or a non-zero length has no body; fails when a part could not be sent in
+  // full. Encrypts the body in place: afterwards the body holds cipher text.
+  bool SendPacket(AgentPacket* packet);
+  // Receives one packet into `packet` (any earlier body is released). True when a complete packet
+  // with valid checksums arrived; on failure `packet->status` is 1 and no body is kept. A head
+  // that announces more than kAgentMaxBodySize bytes fails before any body byte is read.
+  bool ReceivePacket(AgentPacket* packet);
+
+  // Puts the document's whole XML text, UTF-8 without byte-order mark or terminator, into a new
+  // body (the earlier one is released). Fails for a null document or when the text is longer
+  // than kAgentMaxBodySize UTF-16 code units.
+  bool EncodeDocument(AgentPacket* packet, const XmlDocument& document);
+  // Loads the packet's body into `document` as XML. Whether it parses is not examined: text that
+  // does not parse leaves the document without root element. Fails only for a null document.
+  bool DecodeDocument(const AgentPacket& packet, XmlDocument& document);
+
+  // The library's whole exchange: Connect(AgentPort), send `request`, receive the reply into
+  // `reply`. True on success. `kind` is recorded but not put on the wire (the head's kind goes
+  // out as 0). The connection stays open until Close or destruction.
+  bool Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply);
+
+  // The agent side of an exchange: receive a request packet and load it into `document`
+  // (ReceivePacket + DecodeDocument), and send a document as the reply packet.
+  bool ReceiveDocument(XmlDocument& document);
+  bool SendDocument(const XmlDocument& document);
+
+ private:
+  // Sends one part in full; returns the count sent (for the trace), -1 when nothing went out.
+  long SendPart(const uint8_t* data, size_t size, bool more);
+
+  uint32_t address_ = 0;
+  uint16_t port_ = AgentPort;
+  TcpSocket socket_;
+  Aes128Ecb cipher_;  // ChannelKey, prepared once per channel
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_AGENT_AGENT_CHANNEL_H_

@@ -1,0 +1,73 @@
+// Agent commands: the XML document that names a service of a managed computer's agent, its
+// sending over the agent channel and the test of the reply's return code; the ICMP ping; and the
+// probe that gives a computer its connection status.
+//
+// The command and reply documents belong to the caller and live for one operation. IcmpService
+// is process-wide: filled once by InitializeIcmp at library start-up, read by every ping.
+// Everything here may run on several threads at once (one command each); each call blocks for up
+// to 1 s (ping), 2 s (connect) and the channel's send and receive time-outs.
+#ifndef DOCSEC_AGENT_AGENT_COMMAND_H_
+#define DOCSEC_AGENT_AGENT_COMMAND_H_
+
+#include <cstdint>
+
+#include "docsec/platform/export.h"
+#include "docsec/platform/icmp.h"
+#include "docsec/platform/uuid.h"
+#include "docsec/platform/xml.h"
+
+namespace docsec {
+
+// A computer's agent connection status, as kept per computer.
+enum CEnumComputerConnectionStatus {
+  ConnectionNotProbed = 0,        // never probed, or the probe could not build its request
+  ConnectionPingFailed = 1,       // no answer to an ICMP echo
+  ConnectionAgentNotRunning = 2,  // answers ping; the agent did not answer, failed, is not
+                                  // running, or reports another identity
+  ConnectionRunning = 3,          // "GetStatus" gave retcode 0, status 0 and the expected UUID
+};
+
+// The process-wide ICMP record: which kind of ICMP socket echoes use, and whether pinging is
+// possible at all. Written by InitializeIcmp / ReleaseIcmp, read by PingHost.
+struct IcmpService {
+  bool usable = false;
+  IcmpSocketKind kind = IcmpSocketKind::kNone;
+};
+
+// A snapshot of the process-wide record.
+DOCSEC_EXPORT IcmpService GetIcmpService();
+
+// Library start-up: decides once which kind of ICMP socket the process may use. When none can
+// be opened, traces "Error: Could not load ICMP.DLL"; when one opens but cannot be set up for
+// echoes, "Error: Error loading ICMP.DLL". Returns the usable flag; pings then fail when false.
+DOCSEC_EXPORT bool InitializeIcmp();
+// Library shut-down: marks ICMP unusable.
+DOCSEC_EXPORT void ReleaseIcmp();
+// Tests: forces the usable flag off (false) or restores what InitializeIcmp found (true).
+DOCSEC_EXPORT void SetIcmpUsableForTesting(bool usable);
+
+// A new command document <?xml version="1.0"?><document><service value="NAME"/></document>, to
+// which the caller appends its elements under the root. A null document when the XML document
+// cannot be made.
+DOCSEC_EXPORT XmlDocument BuildAgentCommand(const char* service);
+
+// Sends `command` to the agent at `address` (IPv4, network byte order) on AgentPort and returns
+// the reply document (which may lack a root element when the reply did not parse), or a null
+// document when the exchange failed. Never throws.
+DOCSEC_EXPORT XmlDocument SendAgentCommand(uint32_t address, const XmlDocument& command);
+
+// True exactly when the reply has a root element whose child "retcode" has a "value" that reads
+// as the integer 0. Never throws.
+DOCSEC_EXPORT bool CheckAgentReply(const XmlDocument& reply);
+
+// True when `address` answered one ICMP echo (no payload, time-to-live 255) within 1000 ms;
+// false at once when ICMP is not usable.
+DOCSEC_EXPORT bool PingHost(uint32_t address);
+
+// Pings `address`, then asks its agent for "GetStatus" and compares the agent's UUID (as a value)
+// with `expected`. Every failure after a successful ping gives ConnectionAgentNotRunning.
+DOCSEC_EXPORT CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected);
+
+}  // namespace docsec
+
+#endif  // DOCSEC_AGENT_AGENT_COMMAND_H_

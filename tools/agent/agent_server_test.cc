@@ -1,0 +1,351 @@
+#include "tools/agent/agent_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "docsec/agent/agent_channel.h"
+#include "docsec/agent/agent_command.h"
+#include "docsec/platform/host.h"
+#include "docsec/platform/socket.h"
+#include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/scripted_agent.h"
+
+namespace docsec {
+namespace agent {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using docsec::testing::LoopbackAddress;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+AgentServerOptions Options(uint8_t host) {
+  AgentServerOptions options;
+  options.listen_address = FormatIpv4(LoopbackAddress(host));
+  return options;
+}
+
+// Answers retcode 0 and echoes the service name.
+XmlDocument EchoService(const XmlDocument& request) {
+  XmlDocument reply = XmlDocument::Create();
+  XmlElement root = reply.CreateDocumentElement("document");
+  root.AppendElement("retcode").SetAttribute("value", "0");
+  const char* service = request.DocumentElement().SelectChild("service").GetAttribute("value");
+  root.AppendElement("echo").SetAttribute("value", service);
+  return reply;
+}
+
+const char* ReplyValue(const XmlDocument& reply, const char* tag) {
+  XmlElement root = reply ? reply.DocumentElement() : XmlElement();
+  if (!root) return nullptr;
+  XmlElement child = root.SelectChild(tag);
+  return child ? child.GetAttribute("value") : nullptr;
+}
+
+// Holds handlers until released; counts how many entered.
+class Gate {
+ public:
+  void Enter() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++entered_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool WaitEntered(int count, int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return entered_ >= count; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int entered_ = 0;
+  bool open_ = false;
+};
+
+// Sends raw bytes to the server and reads until it closes. Returns the bytes it answered.
+// `end_after` ends the sending direction after the bytes, as a client that gives up would.
+std::string SendRaw(uint32_t address, const std::string& bytes, bool end_after = false) {
+  TcpSocket s;
+  if (!s.Connect(address, AgentPort, 2000)) return "<no connection>";
+  s.SetDeadline(Clock::now() + std::chrono::seconds(10));
+  if (!bytes.empty()) s.SendAll(bytes.data(), bytes.size());
+  if (end_after) s.ShutdownSend();
+  std::string answer;
+  char buffer[4096];
+  for (;;) {
+    long n = s.Receive(buffer, sizeof buffer);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<size_t>(n));
+  }
+  return answer;
+}
+
+class AgentServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetSocketTimeoutCapForTesting(10000); }
+  void TearDown() override { SetSocketTimeoutCapForTesting(0); }
+};
+
+TEST_F(AgentServerTest, AnswersCommandsThroughTheLibrary) {
+  AgentServer server(Options(docsec::testing::kHostServerServes), EchoService);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerServes);
+  for (const char* service : {"GetStatus", "NotifyApproveStatus", "LocateFile"}) {
+    XmlDocument reply = SendAgentCommand(address, BuildAgentCommand(service));
+    ASSERT_TRUE(reply) << service;
+    EXPECT_TRUE(CheckAgentReply(reply));
+    EXPECT_STREQ(ReplyValue(reply, "echo"), service);
+  }
+  server.Stop();
+  EXPECT_EQ(server.stats().served, 3u);
+  EXPECT_EQ(server.stats().failed, 0u);
+  // Stopped: nothing answers any more.
+  EXPECT_FALSE(SendAgentCommand(address, BuildAgentCommand("GetStatus")));
+}
+
+TEST_F(AgentServerTest, ServesConnectionsConcurrently) {
+  static constexpr int kClients = 8;
+  static constexpr int kHandlerMs = 200;
+  AgentServer server(Options(docsec::testing::kHostServerConcurrent),
+                     [](const XmlDocument& request) {
+                       std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerMs));
+                       return EchoService(request);
+                     });
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  std::atomic<int> ok{0};
+  auto start = Clock::now();
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      XmlDocument reply = SendAgentCommand(LoopbackAddress(docsec::testing::kHostServerConcurrent),
+                                           BuildAgentCommand("GetStatus"));
+      if (CheckAgentReply(reply)) ++ok;
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(ok.load(), kClients);
+  // One after another would take kClients * kHandlerMs.
+  EXPECT_LT(MillisecondsSince(start), kClients * kHandlerMs / 2);
+}
+
+TEST_F(AgentServerTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
+  Gate gate;
+  AgentServerOptions options = Options(docsec::testing::kHostServerCap);
+  options.max_connections = 2;
+  AgentServer server(options, [&](const XmlDocument& request) {
+    gate.Enter();
+    return EchoService(request);
+  });
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerCap);
+  std::atomic<int> ok{0};
+  std::vector<std::thread> held;
+  for (int i = 0; i < 2; ++i) {
+    held.emplace_back([&] {
+      if (CheckAgentReply(SendAgentCommand(address, BuildAgentCommand("GetStatus")))) ++ok;
+    });
+  }
+  ASSERT_TRUE(gate.WaitEntered(2, 5000));
+  auto start = Clock::now();
+  EXPECT_FALSE(SendAgentCommand(address, BuildAgentCommand("GetStatus")));
+  EXPECT_LT(MillisecondsSince(start), 2000);
+  gate.Open();
+  for (auto& t : held) t.join();
+  EXPECT_EQ(ok.load(), 2);
+  EXPECT_GE(server.stats().refused, 1u);
+  // Capacity is back once the held connections are done.
+  EXPECT_TRUE(CheckAgentReply(SendAgentCommand(address, BuildAgentCommand("GetStatus"))));
+}
+
+// A head announcing more than 1 MiB ends the connection at once, without a reply and without
+// waiting for a body.
+TEST_F(AgentServerTest, OversizedRequestIsRefused) {
+  std::atomic<int> calls{0};
+  AgentServer server(Options(docsec::testing::kHostServerOversized),
+                     [&](const XmlDocument& request) {
+                       ++calls;
+                       return EchoService(request);
+                     });
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerOversized);
+  // A correct head for kAgentMaxBodySize + 1 bytes, followed by nothing.
+  std::string big(kAgentMaxBodySize + 1, 'x');
+  std::string head = docsec::testing::ScriptedAgent::WirePacket(big).substr(0, kAgentHeadSize);
+  auto start = Clock::now();
+  EXPECT_EQ(SendRaw(address, head), "");
+  EXPECT_LT(MillisecondsSince(start), 2000);
+  EXPECT_EQ(calls.load(), 0);
+  // The limit itself is served.
+  XmlDocument at_limit = BuildAgentCommand("GetStatus");
+  at_limit.DocumentElement().AppendElement("pad").SetAttribute("value", "");
+  size_t pad = kAgentMaxBodySize - at_limit.Xml().size();
+  at_limit.DocumentElement().SelectChild("pad").SetAttribute("value", std::string(pad, 'p'));
+  ASSERT_EQ(at_limit.Xml().size(), kAgentMaxBodySize);
+  EXPECT_TRUE(CheckAgentReply(SendAgentCommand(address, at_limit)));
+}
+
+TEST_F(AgentServerTest, MalformedPacketsOnlyEndTheirConnection) {
+  std::atomic<int> calls{0};
+  AgentServer server(Options(docsec::testing::kHostServerMalformed),
+                     [&](const XmlDocument& request) {
+                       ++calls;
+                       return EchoService(request);
+                     });
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerMalformed);
+  std::string valid = docsec::testing::ScriptedAgent::WirePacket(
+      "<?xml version=\"1.0\"?><document><service value=\"GetStatus\"/></document>");
+  std::string wrong_trailer = valid;
+  wrong_trailer.back() = static_cast<char>(wrong_trailer.back() ^ 0x01);
+  std::string wrong_head = valid;
+  wrong_head[0] = static_cast<char>(wrong_head[0] ^ 0x01);
+  struct Case {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"nothing", ""},
+      {"garbage", std::string(64, '\x5A')},
+      {"wrong head checksum", wrong_head},
+      {"wrong trailer", wrong_trailer},
+      {"truncated head", valid.substr(0, 9)},
+      {"truncated body", valid.substr(0, 30)},
+      {"truncated trailer", valid.substr(0, valid.size() - 1)},
+  };
+  for (const Case& c : cases) {
+    auto start = Clock::now();
+    EXPECT_EQ(SendRaw(address, c.bytes, /*end_after=*/true), "") << c.what;
+    EXPECT_LT(MillisecondsSince(start), 2000) << c.what;
+  }
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(server.stats().failed, 7u);
+  // Still serving.
+  EXPECT_TRUE(CheckAgentReply(SendAgentCommand(address, BuildAgentCommand("GetStatus"))));
+  EXPECT_EQ(calls.load(), 1);
+}
+
+// A client that sends nothing, or trickles bytes, is cut off at the connection deadline.
+TEST_F(AgentServerTest, ConnectionDeadlineEndsSlowClients) {
+  AgentServerOptions options = Options(docsec::testing::kHostServerDeadline);
+  options.connection_deadline_ms = 300;
+  AgentServer server(options, EchoService);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerDeadline);
+
+  auto start = Clock::now();
+  EXPECT_EQ(SendRaw(address, ""), "");
+  long long ms = MillisecondsSince(start);
+  EXPECT_GE(ms, 250);
+  EXPECT_LT(ms, 3000);
+
+  std::string valid = docsec::testing::ScriptedAgent::WirePacket(
+      "<?xml version=\"1.0\"?><document><service value=\"GetStatus\"/></document>");
+  TcpSocket trickle;
+  ASSERT_TRUE(trickle.Connect(address, AgentPort, 2000));
+  start = Clock::now();
+  bool cut = false;
+  for (size_t i = 0; i < valid.size() && MillisecondsSince(start) < 5000; ++i) {
+    if (!trickle.SendAll(&valid[i], 1)) {
+      cut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  char c;
+  trickle.SetDeadline(Clock::now() + std::chrono::seconds(5));
+  EXPECT_TRUE(cut || trickle.Receive(&c, 1) <= 0);
+  EXPECT_LT(MillisecondsSince(start), 3000);
+}
+
+TEST_F(AgentServerTest, FailedHandlersAnswerRetcodeOne) {
+  std::atomic<int> calls{0};
+  AgentServer server(Options(docsec::testing::kHostServerHandlerFailure),
+                     [&](const XmlDocument& request) -> XmlDocument {
+                       ++calls;
+                       const char* service =
+                           request.DocumentElement().SelectChild("service").GetAttribute("value");
+                       std::string name = service ? service : "";
+                       if (name == "Throw") throw std::runtime_error("handler failed");
+                       if (name == "Null") return XmlDocument();
+                       if (name == "Huge") {
+                         XmlDocument reply = EchoService(request);
+                         reply.DocumentElement().AppendElement("pad").SetAttribute(
+                             "value", std::string(kAgentMaxBodySize, 'p'));
+                         return reply;
+                       }
+                       return EchoService(request);
+                     });
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerHandlerFailure);
+  for (const char* service : {"Throw", "Null", "Huge"}) {
+    XmlDocument reply = SendAgentCommand(address, BuildAgentCommand(service));
+    ASSERT_TRUE(reply) << service;
+    EXPECT_EQ(reply.Xml(), "<document><retcode value=\"1\"/></document>") << service;
+  }
+  EXPECT_EQ(calls.load(), 3);
+  // A valid packet whose body is not XML is answered without calling the handler.
+  std::string answer =
+      SendRaw(address, docsec::testing::ScriptedAgent::WirePacket("not <xml"), false);
+  EXPECT_GT(answer.size(), kAgentHeadSize + kAgentTrailerSize);
+  EXPECT_EQ(calls.load(), 3);
+}
+
+TEST_F(AgentServerTest, StopEndsOpenConnectionsPromptly) {
+  AgentServer server(Options(docsec::testing::kHostServerStopPrompt), EchoService);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = LoopbackAddress(docsec::testing::kHostServerStopPrompt);
+  std::vector<TcpSocket> idle(3);
+  for (auto& s : idle) ASSERT_TRUE(s.Connect(address, AgentPort, 2000));
+  // Let the server take them on; they send nothing, and the deadline is 30 s away.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto start = Clock::now();
+  server.Stop();
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_EQ(server.stats().accepted, 3u);
+  server.Stop();  // twice is harmless
+}
+
+TEST_F(AgentServerTest, StartReportsBadAddresses) {
+  AgentServer first(Options(docsec::testing::kHostServerBusyAddress), EchoService);
+  std::string error;
+  ASSERT_TRUE(first.Start(&error)) << error;
+  EXPECT_FALSE(first.Start(&error));
+
+  AgentServer second(Options(docsec::testing::kHostServerBusyAddress), EchoService);
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find("bind"), std::string::npos) << error;
+
+  AgentServerOptions bad;
+  bad.listen_address = "agent.example";
+  AgentServer third(bad, EchoService);
+  EXPECT_FALSE(third.Start(&error));
+  EXPECT_NE(error.find("agent.example"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace agent
+}  // namespace docsec

@@ -110,11 +110,12 @@ TEST(AgentPacket, EncryptBufferUsesTheGivenKey) {
 TEST(AgentPacket, FreeBodyIsSafeWithoutBody) {
   AgentPacket packet;
   packet.FreeBody();
-  EXPECT_EQ(packet.body, nullptr);
-  packet.body.reset(new uint8_t[8]);
-  packet.length = 8;
+  EXPECT_TRUE(packet.body.empty());
+  packet.body.assign(100000, 'x');
+  packet.length = 100000;
   packet.FreeBody();
-  EXPECT_EQ(packet.body, nullptr);
+  EXPECT_TRUE(packet.body.empty());
+  EXPECT_EQ(packet.body.capacity(), std::string().capacity());
   packet.Clear();
   EXPECT_EQ(packet.length, 0u);
 }

@@ -107,18 +107,5 @@ TEST(AgentPacket, EncryptBufferUsesTheGivenKey) {
   EXPECT_EQ(std::memcmp(block, expected, sizeof block), 0);
 }
 
-TEST(AgentPacket, FreeBodyIsSafeWithoutBody) {
-  AgentPacket packet;
-  packet.FreeBody();
-  EXPECT_TRUE(packet.body.empty());
-  packet.body.assign(100000, 'x');
-  packet.length = 100000;
-  packet.FreeBody();
-  EXPECT_TRUE(packet.body.empty());
-  EXPECT_EQ(packet.body.capacity(), std::string().capacity());
-  packet.Clear();
-  EXPECT_EQ(packet.length, 0u);
-}
-
 }  // namespace
 }  // namespace docsec

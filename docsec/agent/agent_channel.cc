@@ -1,6 +1,6 @@
 #include "docsec/agent/agent_channel.h"
 
-#include <cstring>
+#include <algorithm>
 #include <new>
 #include <string>
 #include <utility>
@@ -62,7 +62,8 @@ long AgentChannel::SendPart(const uint8_t* data, size_t size, bool more) {
 
 bool AgentChannel::SendPacket(AgentPacket* packet) {
   if (packet->length > kAgentMaxBodySize) return false;
-  if (packet->length > 0 && !packet->body) return false;
+  // A body shorter than announced would be read past its end.
+  if (packet->body.size() < packet->length) return false;
   if (!cipher_.ok()) return false;
 
   const size_t length = packet->length;
@@ -71,14 +72,14 @@ bool AgentChannel::SendPacket(AgentPacket* packet) {
   packet->WriteHead(head);
   packet->head_checksum = HeadChecksum(head);
   packet->WriteHead(head);
-  packet->packet_checksum = PacketChecksum(head, packet->body.get(), length);
+  packet->packet_checksum = PacketChecksum(head, packet->BodyBytes(), length);
   uint8_t trailer[kAgentTrailerSize];
   for (size_t i = 0; i < kAgentTrailerSize; ++i) {
     trailer[i] = static_cast<uint8_t>(packet->packet_checksum >> (8 * i));
   }
 
   if (!EncryptBuffer(head, sizeof head, cipher_) ||
-      (length > 0 && !EncryptBuffer(packet->body.get(), length, cipher_)) ||
+      (length > 0 && !EncryptBuffer(packet->BodyBytes(), length, cipher_)) ||
       !EncryptBuffer(trailer, sizeof trailer, cipher_)) {
     return false;
   }
@@ -88,7 +89,7 @@ bool AgentChannel::SendPacket(AgentPacket* packet) {
   Trace("dataHead Sent:%d", static_cast<int>(n));
   if (n != static_cast<long>(sizeof head)) return false;
   if (length > 0) {
-    n = SendPart(packet->body.get(), length, true);
+    n = SendPart(packet->BodyBytes(), length, true);
     Trace("dataBody Sent:%d", static_cast<int>(n));
     if (n != static_cast<long>(length)) return false;
   }
@@ -120,12 +121,14 @@ bool AgentChannel::ReceivePacket(AgentPacket* packet) {
 
   const size_t length = packet->length;
   if (length > 0) {
-    packet->body.reset(new (std::nothrow) uint8_t[length + 2]);
-    if (!packet->body) return fail();
-    packet->body[length] = 0;
-    packet->body[length + 1] = 0;
-    if (socket_.ReceiveAll(packet->body.get(), length) != length) return fail();
-    if (!DecryptBuffer(packet->body.get(), length, cipher_)) return fail();
+    // Allocated at its exact size once the head has been checked.
+    try {
+      packet->body.resize(length);
+    } catch (const std::bad_alloc&) {
+      return fail();
+    }
+    if (socket_.ReceiveAll(packet->BodyBytes(), length) != length) return fail();
+    if (!DecryptBuffer(packet->BodyBytes(), length, cipher_)) return fail();
   }
 
   uint8_t trailer[kAgentTrailerSize];
@@ -135,7 +138,7 @@ bool AgentChannel::ReceivePacket(AgentPacket* packet) {
       static_cast<uint32_t>(trailer[0]) | static_cast<uint32_t>(trailer[1]) << 8 |
       static_cast<uint32_t>(trailer[2]) << 16 | static_cast<uint32_t>(trailer[3]) << 24;
 
-  uint32_t computed = PacketChecksum(head, packet->body.get(), length);
+  uint32_t computed = PacketChecksum(head, packet->BodyBytes(), length);
   Trace("PackageValidate: dwData=%08X", computed);
   Trace("CheckPackageValid: dwNew=%08X, dwData=%08X", computed, packet->packet_checksum);
   if (computed != packet->packet_checksum) return fail();
@@ -148,23 +151,18 @@ bool AgentChannel::EncodeDocument(AgentPacket* packet, const XmlDocument& docume
   // The limit is in UTF-16 code units, as the text is measured on the platform the protocol was
   // made for; counted here without converting.
   if (Utf16Length(text.data(), text.size()) > kAgentMaxBodySize) return false;
-  packet->FreeBody();
-  packet->length = 0;
-  if (!text.empty()) {
-    packet->body.reset(new (std::nothrow) uint8_t[text.size()]);
-    if (!packet->body) return false;
-    std::memcpy(packet->body.get(), text.data(), text.size());
-  }
+  // The rendered text becomes the body as it is, without a copy.
+  packet->body = std::move(text);
   // Longer than kAgentMaxBodySize bytes is possible here (multi-byte characters); SendPacket
   // refuses such a body.
-  packet->length = text.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(text.size());
+  packet->length =
+      packet->body.size() > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(packet->body.size());
   return true;
 }
 
 bool AgentChannel::DecodeDocument(const AgentPacket& packet, XmlDocument& document) {
   if (!document) return false;
-  const char* text = reinterpret_cast<const char*>(packet.body.get());
-  document.LoadXml(text, text != nullptr ? packet.length : 0);
+  document.LoadXml(packet.body.data(), std::min<size_t>(packet.length, packet.body.size()));
   return true;
 }
 

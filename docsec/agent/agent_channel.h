@@ -58,8 +58,8 @@ class DOCSEC_EXPORT AgentChannel {
 
   // Completes the head (length from `packet->length`, head checksum, packet checksum) and sends
   // head, body and trailer. Fails without sending anything when the length exceeds
-  // kAgentMaxBodySize or a non-zero length has no body; fails when a part could not be sent in
-  // full. Encrypts the body in place: afterwards the body holds cipher text.
+  // kAgentMaxBodySize or the body holds fewer bytes than the length; fails when a part could not
+  // be sent in full. Encrypts the body in place: afterwards the body holds cipher text.
   bool SendPacket(AgentPacket* packet);
   // Receives one packet into `packet` (any earlier body is released). True when a complete packet
   // with valid checksums arrived; on failure `packet->status` is 1 and no body is kept. A head

@@ -128,7 +128,7 @@ TEST_F(AgentChannelTest, ZeroLengthBodyStillHasTrailer) {
   in.status = 7;
   ASSERT_TRUE(channel.ReceivePacket(&in));
   EXPECT_EQ(in.length, 0u);
-  EXPECT_EQ(in.body, nullptr);
+  EXPECT_TRUE(in.body.empty());
   EXPECT_EQ(in.status, 0u);
   ASSERT_TRUE(peer.WaitFinished(1, 5000));
   EXPECT_TRUE(peer.seen().request_valid);
@@ -196,9 +196,11 @@ TEST_F(AgentChannelTest, EncodeCountsUtf16CodeUnits) {
       &packet, DocumentOfSize(kAgentMaxBodySize * 2 + 100, "\xF0\x9F\x98\x80")));
   EXPECT_FALSE(channel.EncodeDocument(&packet, DocumentOfSize(kAgentMaxBodySize + 1)));
   EXPECT_FALSE(channel.EncodeDocument(&packet, XmlDocument()));
-  // A packet announcing a body it does not have is not sent either.
+  // A packet announcing more body than it has is not sent either.
   AgentPacket hollow;
   hollow.length = 5;
+  EXPECT_FALSE(channel.SendPacket(&hollow));
+  hollow.body = "abcd";
   EXPECT_FALSE(channel.SendPacket(&hollow));
 }
 
@@ -226,7 +228,7 @@ TEST_F(AgentChannelTest, BadReplyHeadFailsWithoutReadingABody) {
     EXPECT_FALSE(channel.ReceivePacket(&in));
     EXPECT_LT(MillisecondsSince(start), 2000);
     EXPECT_EQ(in.status, 1u);
-    EXPECT_EQ(in.body, nullptr);
+    EXPECT_TRUE(in.body.empty());
   }
 }
 

@@ -31,7 +31,7 @@ void MaskTail(uint8_t* buffer, size_t length) {
 
 void AgentPacket::Clear() {
   kind = status = length = head_checksum = packet_checksum = 0;
-  body.reset();
+  FreeBody();
 }
 
 void AgentPacket::WriteHead(uint8_t head[kAgentHeadSize]) const {

@@ -14,7 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <string>
 
 #include "docsec/platform/export.h"
 
@@ -35,13 +35,16 @@ struct DOCSEC_EXPORT AgentPacket {
   uint32_t status = 0;         // head bytes 4-7; sent as 0, set to 1 locally when a receive fails
   uint32_t length = 0;         // head bytes 8-11; body size in bytes, at most kAgentMaxBodySize
   uint32_t head_checksum = 0;  // head bytes 12-15; HeadChecksum of bytes 0-11
-  // `length` bytes, owned. A received body has two zero bytes behind it, so it can be read as
-  // terminated text. Null when there is no body.
-  std::unique_ptr<uint8_t[]> body;
+  // The body bytes, owned; `length` of them when the packet is complete (a received body always
+  // has exactly `length` bytes, followed by the string's terminating zero, so it can be read as
+  // text). Empty when there is no body.
+  std::string body;
   uint32_t packet_checksum = 0;  // the trailer; PacketChecksum of the plain head and body
 
-  // Releases the body and nulls the pointer; safe without a body. Leaves `length` alone.
-  void FreeBody() { body.reset(); }
+  // Releases the body's storage; safe without a body. Leaves `length` alone.
+  void FreeBody() { std::string().swap(body); }
+  uint8_t* BodyBytes() { return reinterpret_cast<uint8_t*>(&body[0]); }
+  const uint8_t* BodyBytes() const { return reinterpret_cast<const uint8_t*>(body.data()); }
   // Back to the all-zero packet, without body.
   void Clear();
 

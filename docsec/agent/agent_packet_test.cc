@@ -107,17 +107,5 @@ TEST(AgentPacket, EncryptBufferUsesTheGivenKey) {
   EXPECT_EQ(std::memcmp(block, expected, sizeof block), 0);
 }
 
-TEST(AgentPacket, FreeBodyIsSafeWithoutBody) {
-  AgentPacket packet;
-  packet.FreeBody();
-  EXPECT_EQ(packet.body, nullptr);
-  packet.body.reset(new uint8_t[8]);
-  packet.length = 8;
-  packet.FreeBody();
-  EXPECT_EQ(packet.body, nullptr);
-  packet.Clear();
-  EXPECT_EQ(packet.length, 0u);
-}
-
 }  // namespace
 }  // namespace docsec

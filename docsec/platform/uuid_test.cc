@@ -59,16 +59,5 @@ TEST(Uuid, GeneratesVersion4Values) {
   EXPECT_EQ(seen.size(), 16u);
 }
 
-TEST(Uuid, OrdersAndComparesByValue) {
-  Uuid a, b;
-  ASSERT_TRUE(Uuid::Parse("00000000-0000-0000-0000-000000000001", &a));
-  ASSERT_TRUE(Uuid::Parse("00000000-0000-0000-0000-000000000002", &b));
-  EXPECT_TRUE(a < b);
-  EXPECT_FALSE(b < a);
-  EXPECT_NE(a, b);
-  EXPECT_TRUE(Uuid().IsNil());
-  EXPECT_FALSE(a.IsNil());
-}
-
 }  // namespace
 }  // namespace docsec

@@ -819,7 +819,11 @@ class AgentService::Request {
     out.SetAttribute("path", path_text);
     ReplyBudget budget(out);
     std::lock_guard<std::mutex> lock(service_->file_ops_mutex_);
+    // The console writes an audit entry for every item the reply lists as done, so a request in
+    // which some items were done must not be answered as a failure: the entries for the files
+    // that did change would be lost. Only a request in which nothing was done fails.
     bool any_failed = false;
+    bool any_done = false;
     XmlNodeList items = folder.SelectChildren(nullptr);
     for (size_t i = 0; i < items.Length(); ++i) {
       XmlElement item = items.Item(i);
@@ -828,18 +832,20 @@ class AgentService::Request {
       const char* name_text = item.GetAttribute("name");
       std::string name = name_text ? name_text : "";
       std::string why;
-      if (!ProcessItem(path, drive, item, tag == "dir", name, kind, out, &budget, &why)) {
+      bool done = false;
+      if (!ProcessItem(path, drive, item, tag == "dir", name, kind, out, &budget, &why, &done)) {
         any_failed = true;
         ReportFailure(out, &budget, name, why);
       }
+      any_done = any_done || done;
     }
-    if (any_failed) return Fail(kRetItemsFailed, "some items failed; see the failed elements");
+    if (any_failed && !any_done) return Fail(kRetItemsFailed, "no item could be processed");
     return kRetOk;
   }
 
   bool ProcessItem(const AgentPath& folder_path, const Drive* drive, const XmlElement& item,
                    bool is_folder_item, const std::string& name, OpKind kind, XmlElement out,
-                   ReplyBudget* budget, std::string* why) {
+                   ReplyBudget* budget, std::string* why, bool* done) {
     if (!IsPlainItemName(name)) {
       *why = "invalid item name";
       return false;
@@ -891,6 +897,7 @@ class AgentService::Request {
         *why = "file vanished after processing";
         return false;
       }
+      *done = true;
       if (!budget->Fits(EntryBound(entry))) return true;
       XmlElement element = out.AppendElement("file");
       FillElement(element, entry);
@@ -927,6 +934,7 @@ class AgentService::Request {
       element.AppendAttribute("filesFailed", static_cast<long long>(tally.failed));
       budget->Add(element);
     }
+    *done = tally.done + tally.unchanged > 0 || tally.failed == 0;
     if (tally.failed > 0) {
       *why = std::to_string(tally.failed) + " file(s) in the folder failed";
       return false;

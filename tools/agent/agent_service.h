@@ -38,7 +38,7 @@ enum AgentRetcode : int {
   kRetUnknownService = 2,
   kRetPathRefused = 3,  // the path would leave its drive
   kRetNotFound = 4,     // no such drive, folder or file
-  kRetItemsFailed = 5,  // a file operation failed for at least one item (see "failed")
+  kRetItemsFailed = 5,  // a file operation could do none of its items (see "failed")
   kRetInternal = 6,
 };
 

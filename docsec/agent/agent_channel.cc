@@ -166,6 +166,14 @@ bool AgentChannel::DecodeDocument(const AgentPacket& packet, XmlDocument& docume
   return true;
 }
 
+bool AgentChannel::DecodeDocument(AgentPacket&& packet, XmlDocument& document) {
+  if (!document) return false;
+  if (packet.body.size() > packet.length) packet.body.resize(packet.length);
+  document.LoadXml(std::move(packet.body));
+  packet.FreeBody();
+  return true;
+}
+
 bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply) {
   if (!Connect(AgentPort)) return false;
   AgentPacket out;
@@ -176,15 +184,13 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   if (!SendPacket(&out)) return false;
   out.FreeBody();
   if (!ReceivePacket(&in)) return false;
-  bool decoded = DecodeDocument(in, reply);
-  in.FreeBody();
-  return decoded;
+  return DecodeDocument(std::move(in), reply);
 }
 
 bool AgentChannel::ReceiveDocument(XmlDocument& document) {
   AgentPacket in;
   if (!ReceivePacket(&in)) return false;
-  return DecodeDocument(in, document);
+  return DecodeDocument(std::move(in), document);
 }
 
 bool AgentChannel::SendDocument(const XmlDocument& document) {

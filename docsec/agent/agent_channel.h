@@ -73,6 +73,9 @@ class DOCSEC_EXPORT AgentChannel {
   // Loads the packet's body into `document` as XML. Whether it parses is not examined: text that
   // does not parse leaves the document without root element. Fails only for a null document.
   bool DecodeDocument(const AgentPacket& packet, XmlDocument& document);
+  // The same, handing the body over to the document, which parses it in place (the packet is left
+  // without body).
+  bool DecodeDocument(AgentPacket&& packet, XmlDocument& document);
 
   // The library's whole exchange: Connect(AgentPort), send `request`, receive the reply into
   // `reply`. True on success. `kind` is recorded but not put on the wire (the head's kind goes

@@ -151,6 +151,24 @@ int CDataObject::StoreInSlot(Variant* target, uint16_t type, Variant value) {
   return ok && !target->IsEmpty() ? 1 : 0;
 }
 
+int CDataObject::StoreTextInSlot(Variant* target, uint16_t type, const char* text) {
+  // The same as StoreInSlot(target, type, Variant(text)), without the intermediate copy.
+  try {
+    if (type == kVtDate) {
+      double date = 0.0;
+      if (!OleDateTime::ParseDateTime(text, nullptr, &date)) date = 0.0;
+      *target = Variant::Date(date);
+      return 1;
+    }
+    *target = Variant::FromText(text, type);
+    return target->IsEmpty() ? 0 : 1;
+  } catch (const ComError& e) {
+    if (e.Error() == kErrOutOfMemory) throw;
+    target->Clear();
+    return 0;
+  }
+}
+
 int CDataObject::SetAttrValue(const char* name, const Variant& value) {
   if (name == nullptr) return 0;
   int slot = schema_->SlotOf(name);
@@ -302,28 +320,35 @@ XmlElement CDataObject::AssemblyXmlKeyNode(const XmlElement& parent) {
 
 int CDataObject::LoadFromXmlNode(const XmlElement& element) {
   if (!element) return 1;
-  // One pass over the element's attributes, each name found through the schema's index, is the
-  // same as asking the element for every declared name, at a fraction of the cost. Going from
-  // the last attribute to the first lets the first of two same-named attributes win, as a look-up
-  // by name would.
-  XmlAttribute attrs[64];
-  std::vector<XmlAttribute> many;
-  size_t count = 0;
-  for (XmlAttribute a = element.FirstAttribute(); a; a = a.Next()) {
-    if (count < 64) {
-      attrs[count] = a;
-    } else {
-      if (many.empty()) many.assign(attrs, attrs + 64);
-      many.push_back(a);
-    }
-    ++count;
+  // One pass over the element's attributes, each name found through the schema, is the same as
+  // asking the element for every declared name, at a fraction of the cost. Going from the last
+  // attribute to the first lets the first of two same-named attributes win, as a look-up by name
+  // would.
+  constexpr size_t kInline = 64;
+  const char* inline_names[kInline];
+  const char* inline_values[kInline];
+  const char** names = inline_names;
+  const char** values = inline_values;
+  std::vector<const char*> more;
+  const size_t count = element.GetAttributes(names, values, kInline);
+  if (count > kInline) {
+    more.resize(2 * count);
+    names = more.data();
+    values = more.data() + count;
+    element.GetAttributes(names, values, count);
   }
-  const XmlAttribute* list = many.empty() ? attrs : many.data();
+  EnsureSlots();
+  // Answers list attributes in declaration order, so the slot before the one just found is the
+  // likely next match; a hit saves the hashed look-up.
+  int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
-    int slot = schema_->SlotOf(list[i].Name());
-    if (slot == ClassSchema::kNoSlot || !schema_->IsLoadable(slot)) continue;
-    EnsureSlots();
-    StoreInSlot(&slots_[slot], schema_->SlotType(slot), Variant(list[i].Value()));
+    const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
+    int slot = guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
+                   ? guess
+                   : schema_->SlotOf(names[i]);
+    if (slot == ClassSchema::kNoSlot) continue;
+    guess = slot - 1;
+    if (schema_->IsLoadable(slot)) StoreTextInSlot(&slots_[slot], schema_->SlotType(slot), values[i]);
   }
   return 1;
 }

@@ -29,26 +29,32 @@ Variant AttrValueToXmlText(const Variant& value) {
   }
 }
 
-void WriteAttrValue(const XmlElement& element, const char* name, const Variant& value, bool append) {
-  const uint16_t vt = value.Type();
-  if (vt == kVtBstr) {
-    append ? element.AppendAttribute(name, value.Text()) : element.SetAttribute(name, value.Text());
-    return;
-  }
-  if (IsIntegerKind(vt) || vt == kVtI8 || vt == kVtUi8) {
-    if (vt != kVtUi8) {
-      long long number = (vt == kVtI8) ? value.Int64()
-                         : (vt == kVtUi4 || vt == kVtUint)
-                             ? static_cast<long long>(value.UInt32())
-                             : static_cast<long long>(value.Int32());
-      append ? element.AppendAttribute(name, number) : element.SetAttribute(name, number);
-      return;
+void WriteAttrValue(const XmlElement& element, const char* name, const Variant& value,
+                    bool append) {
+  auto put = [&](const char* text) {
+    append ? element.AppendAttribute(name, text) : element.SetAttribute(name, text);
+  };
+  auto put_number = [&](long long number) {
+    append ? element.AppendAttribute(name, number) : element.SetAttribute(name, number);
+  };
+  switch (value.Type()) {
+    case kVtBstr: return put(value.Text());
+    case kVtEmpty:
+    case kVtNull: return put("");
+    case kVtBool: return put(value.BoolPayload() ? "true" : "false");
+    case kVtDate: {
+      char buffer[32];
+      FormatDateTime(value.Double(), buffer, sizeof buffer);
+      return put(buffer);
     }
+    case kVtI8: return put_number(value.Int64());
+    case kVtUi4:
+    case kVtUint: return put_number(static_cast<long long>(value.UInt32()));
+    default:
+      if (IsIntegerKind(value.Type())) return put_number(value.Int32());
+      // Reals and the unsigned 64-bit kind go through their text form.
+      return put(value.ToText().c_str());
   }
-  // Dates, booleans, empties, reals and the rest go through their text form.
-  Variant text = AttrValueToXmlText(value);
-  std::string s = text.ToText();
-  append ? element.AppendAttribute(name, s.c_str()) : element.SetAttribute(name, s.c_str());
 }
 
 }  // namespace docsec

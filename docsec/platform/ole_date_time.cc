@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace docsec {
 namespace {
@@ -84,15 +88,6 @@ bool SameClock(const DateTimeParts& a, const DateTimeParts& b) {
 // Most days have no clock change: every time of such a day maps to itself, so the expensive
 // system calls are made once per day and zone. A day whose first and last second both map to
 // themselves at the same UTC offset holds no transition.
-struct DayEntry {
-  long long day = 0;
-  long zone_offset = 0;
-  const char* zone_name = nullptr;
-  int zone_daylight = 0;
-  bool valid = false;
-  bool uniform = false;
-};
-
 bool DayIsUniform(int year, int month, int day) {
   DateTimeParts first{year, month, day, 0, 0, 0};
   DateTimeParts last{year, month, day, 23, 59, 59};
@@ -115,27 +110,81 @@ bool DayIsUniform(int year, int month, int day) {
   return ta.tm_gmtoff == tb.tm_gmtoff;
 }
 
-bool RoundTripLocal(DateTimeParts* p) {
-  constexpr size_t kEntries = 1024;
-  thread_local DayEntry cache[kEntries];
-  const long long day = DaysFromCivil(p->year, p->month, p->day);
-  DayEntry& e = cache[static_cast<size_t>(day) % kEntries];
-  if (!e.valid || e.day != day || e.zone_offset != timezone || e.zone_name != tzname[0] ||
-      e.zone_daylight != daylight) {
-    // mktime re-reads the zone; capture the globals after it so the entry matches them.
-    bool uniform = DayIsUniform(p->year, p->month, p->day);
-    e.day = day;
-    e.zone_offset = timezone;
-    e.zone_name = tzname[0];
-    e.zone_daylight = daylight;
-    e.uniform = uniform;
-    e.valid = true;
+// The per-thread record of which days are uniform, for one zone. Large enough that answers
+// spanning decades of dates mostly hit; allocated on first use.
+class DayCache {
+ public:
+  // The cached verdict for `day`: 1 uniform, 0 not, -1 unknown. Forgets everything when the
+  // zone has changed since it was filled.
+  int Lookup(long long day) {
+    if (!SameZone()) Reset();
+    const uint64_t e = entries_[Index(day)];
+    if (e == 0 || (e >> 1) != Key(day)) return -1;
+    return static_cast<int>(e & 1);
   }
-  if (e.uniform) return true;
-  return RoundTripSlow(p);
+  void Store(long long day, bool uniform) {
+    if (!SameZone()) Reset();  // computing the verdict may have re-read the zone
+    entries_[Index(day)] = Key(day) << 1 | (uniform ? 1 : 0);
+  }
+
+ private:
+  static constexpr size_t kEntries = 16384;
+  static size_t Index(long long day) { return static_cast<size_t>(day) % kEntries; }
+  // Days count from far before year 100, so a key is never 0.
+  static uint64_t Key(long long day) { return static_cast<uint64_t>(day + 10000000); }
+  bool SameZone() const {
+    return zone_offset_ == timezone && zone_name_ == tzname[0] && zone_daylight_ == daylight;
+  }
+  void Reset() {
+    std::fill(entries_.begin(), entries_.end(), 0);
+    zone_offset_ = timezone;
+    zone_name_ = tzname[0];
+    zone_daylight_ = daylight;
+  }
+  std::vector<uint64_t> entries_ = std::vector<uint64_t>(kEntries, 0);
+  long zone_offset_ = 0;
+  const char* zone_name_ = nullptr;
+  int zone_daylight_ = -1;
+};
+
+bool RoundTripLocal(DateTimeParts* p) {
+  thread_local std::unique_ptr<DayCache> cache;
+  if (!cache) cache.reset(new DayCache);
+  const long long day = DaysFromCivil(p->year, p->month, p->day);
+  int uniform = cache->Lookup(day);
+  if (uniform < 0) {
+    uniform = DayIsUniform(p->year, p->month, p->day) ? 1 : 0;
+    cache->Store(day, uniform == 1);
+  }
+  return uniform == 1 || RoundTripSlow(p);
 }
 
 // ---- pattern reading ----
+
+constexpr const char* kDefaultPattern = "yyyy-MM-dd HH:mm:ss";
+
+// Reads the form every answer uses, "dddd-dd-dd dd:dd:dd" or "dddd-dd-dd" under the default
+// pattern, without the general walk; it gives the same fields the walk would.
+bool ReadCanonical(const char* text, const char* pattern, DateTimeParts* p) {
+  if (pattern != kDefaultPattern && std::strcmp(pattern, kDefaultPattern) != 0) return false;
+  auto digits = [text](int at, int count, int* out) {
+    int v = 0;
+    for (int i = at; i < at + count; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    *out = v;
+    return true;
+  };
+  const size_t n = std::strlen(text);
+  if (n != 10 && n != 19) return false;
+  if (text[4] != '-' || text[7] != '-') return false;
+  if (!digits(0, 4, &p->year) || !digits(5, 2, &p->month) || !digits(8, 2, &p->day)) return false;
+  p->hour = p->minute = p->second = 0;
+  if (n == 10) return true;
+  return text[10] == ' ' && text[13] == ':' && text[16] == ':' && digits(11, 2, &p->hour) &&
+         digits(14, 2, &p->minute) && digits(17, 2, &p->second);
+}
 
 bool IsSeparator(char c) {
   return c == ' ' || c == '\'' || c == '-' || c == '/' || c == ':' || c == '\\';
@@ -214,7 +263,12 @@ bool OleDateTime::OleToParts(double ole_date, DateTimeParts* parts) {
 
 bool OleDateTime::ParseDateTime(const char* text, const char* pattern, double* ole_date) {
   if (text == nullptr || *text == '\0') return false;
-  if (pattern == nullptr || *pattern == '\0') pattern = "yyyy-MM-dd HH:mm:ss";
+  if (pattern == nullptr || *pattern == '\0') pattern = kDefaultPattern;
+  DateTimeParts fast;
+  if (ReadCanonical(text, pattern, &fast)) {
+    if (!ValidParts(fast, 1601) || !RoundTripLocal(&fast)) return false;
+    return PartsToOle(fast, ole_date);
+  }
 
   // Fields by pattern letter; the ones that do not contribute are collected all the same.
   Field fields[19] = {};

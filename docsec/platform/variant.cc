@@ -1,5 +1,6 @@
 #include "docsec/platform/variant.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -23,10 +24,8 @@ void Variant::ReleaseText() noexcept {
 }
 
 void Variant::AssignText(const char* text, size_t size) {
-  // Callers have released any earlier text.
+  // Callers have released any earlier text, and cut `size` at any NUL byte.
   std::memset(raw_, 0, sizeof raw_);
-  const char* nul = static_cast<const char*>(std::memchr(text, '\0', size));
-  if (nul != nullptr) size = static_cast<size_t>(nul - text);
   if (size <= kInlineCapacity) {
     std::memcpy(raw_ + 3, text, size);
     raw_[2] = kInlineText;
@@ -127,7 +126,7 @@ Variant::Variant(const char* text) {
 }
 Variant::Variant(const std::string& text) {
   std::memset(raw_, 0, sizeof raw_);
-  AssignText(text.data(), text.size());
+  AssignText(text.data(), std::min(text.size(), std::strlen(text.c_str())));
 }
 Variant::Variant(const char* text, size_t size) {
   std::memset(raw_, 0, sizeof raw_);
@@ -135,7 +134,8 @@ Variant::Variant(const char* text, size_t size) {
     SetType(kVtBstr);
     raw_[2] = kNullText;
   } else {
-    AssignText(text, size);
+    const char* nul = static_cast<const char*>(std::memchr(text, '\0', size));
+    AssignText(text, nul != nullptr ? static_cast<size_t>(nul - text) : size);
   }
 }
 
@@ -347,6 +347,14 @@ Variant TextToKind(const char* text, uint16_t vt) {
 }
 
 }  // namespace
+
+Variant Variant::FromText(const char* text, uint16_t vt) {
+  if (text == nullptr) return Variant(text).ConvertedTo(vt);
+  if (vt == kVtBstr) return Variant(text);
+  if (vt == kVtEmpty) return Variant();
+  if (vt == kVtNull) return Null();
+  return TextToKind(text, vt);
+}
 
 Variant Variant::ConvertedTo(uint16_t vt) const {
   const uint16_t from = Type();

@@ -99,6 +99,9 @@ class DOCSEC_EXPORT Variant {
 
   // Converts in place to kind `vt`; raises ComError on failure and leaves the value unchanged.
   void ChangeType(uint16_t vt);
+  // Text converted to kind `vt`, as Variant(text).ConvertedTo(vt) without the intermediate
+  // copy of the text; raises ComError on failure.
+  static Variant FromText(const char* text, uint16_t vt);
   // A converted copy; raises ComError on failure.
   Variant ConvertedTo(uint16_t vt) const;
   // Resets to the empty kind.

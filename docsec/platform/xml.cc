@@ -11,6 +11,8 @@ namespace docsec {
 
 struct XmlDocState {
   pugi::xml_document doc;
+  // The text a document was parsed from in place; the nodes point into it.
+  std::string source;
 };
 
 namespace {
@@ -43,9 +45,14 @@ std::vector<void*> SelectElements(const pugi::xml_node& context, const char* pat
 }
 
 bool NameMatches(const pugi::xml_node& node, const char* tag) {
-  return node.type() == pugi::node_element &&
-         (tag == nullptr || std::strcmp(node.name(), tag) == 0);
+  if (node.type() != pugi::node_element) return false;
+  if (tag == nullptr) return true;
+  // Sibling elements of different kinds mostly differ in their first letter already.
+  const char* name = node.name();
+  return name[0] == tag[0] && std::strcmp(name, tag) == 0;
 }
+
+constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
 
 struct StringWriter : pugi::xml_writer {
   std::string out;
@@ -54,7 +61,20 @@ struct StringWriter : pugi::xml_writer {
   }
 };
 
-constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
+// Renders `node` into a string of exactly the right capacity. The text is first written into a
+// per-thread scratch buffer that keeps its capacity between calls, then copied once: growing a
+// megabyte-sized string by doubling would copy it several times and touch memory that is never
+// reused. A scratch buffer grown past kKeepScratch is released again after use.
+template <class Node>
+std::string Render(const Node& node) {
+  constexpr size_t kKeepScratch = 8 << 20;
+  thread_local StringWriter scratch;
+  scratch.out.clear();
+  node.print(scratch, "", kSaveFlags, pugi::encoding_utf8);
+  std::string text(scratch.out);
+  if (scratch.out.capacity() > kKeepScratch) std::string().swap(scratch.out);
+  return text;
+}
 
 }  // namespace
 
@@ -103,6 +123,8 @@ XmlElement XmlDocument::DocumentElement() const {
 bool XmlDocument::LoadXml(const char* text, size_t size) {
   CheckNotNull();
   if (text == nullptr) size = 0;
+  state_->source.clear();
+  state_->source.shrink_to_fit();
   pugi::xml_parse_result result =
       state_->doc.load_buffer(text ? text : "", size, pugi::parse_default, pugi::encoding_utf8);
   if (!result) {
@@ -114,11 +136,25 @@ bool XmlDocument::LoadXml(const char* text, size_t size) {
   return true;
 }
 
+bool XmlDocument::LoadXml(std::string&& text) {
+  CheckNotNull();
+  state_->doc.reset();
+  state_->source = std::move(text);
+  pugi::xml_parse_result result = state_->doc.load_buffer_inplace(
+      state_->source.data(), state_->source.size(), pugi::parse_default, pugi::encoding_utf8);
+  if (!result) {
+    state_->doc.reset();
+    state_->source.clear();
+    state_->source.shrink_to_fit();
+    if (result.status == pugi::status_out_of_memory) throw ComError(kErrOutOfMemory);
+    return false;
+  }
+  return true;
+}
+
 std::string XmlDocument::Xml() const {
   CheckNotNull();
-  StringWriter writer;
-  state_->doc.save(writer, "", kSaveFlags, pugi::encoding_utf8);
-  return std::move(writer.out);
+  return Render(state_->doc);
 }
 
 XmlNodeList XmlDocument::SelectNodes(const char* path) const {
@@ -212,6 +248,19 @@ XmlAttribute XmlElement::FirstAttribute() const {
   return XmlAttribute(Node(node_).first_attribute().internal_object());
 }
 
+size_t XmlElement::GetAttributes(const char** names, const char** values, size_t capacity) const {
+  CheckNotNull();
+  size_t count = 0;
+  for (pugi::xml_attribute a = Node(node_).first_attribute(); a; a = a.next_attribute()) {
+    if (count < capacity) {
+      names[count] = a.name();
+      values[count] = a.value();
+    }
+    ++count;
+  }
+  return count;
+}
+
 XmlNodeList XmlElement::SelectChildren(const char* tag) const {
   CheckNotNull();
   XmlNodeList list;
@@ -276,9 +325,7 @@ std::string XmlElement::Text() const {
 
 std::string XmlElement::Xml() const {
   CheckNotNull();
-  StringWriter writer;
-  Node(node_).print(writer, "", kSaveFlags, pugi::encoding_utf8);
-  return std::move(writer.out);
+  return Render(Node(node_));
 }
 
 // ---- XmlNodeList ----

@@ -61,6 +61,8 @@ class DOCSEC_EXPORT XmlDocument {
   // parse leaves the document without root element.
   bool LoadXml(const char* text, size_t size);
   bool LoadXml(const std::string& text) { return LoadXml(text.data(), text.size()); }
+  // The same, parsing `text` in place: the document keeps the buffer instead of copying it.
+  bool LoadXml(std::string&& text);
   // The whole document as text: no indentation, processing instructions first.
   std::string Xml() const;
 
@@ -110,6 +112,9 @@ class DOCSEC_EXPORT XmlElement {
   const char* GetAttribute(const char* name) const;
   bool HasAttribute(const char* name) const { return GetAttribute(name) != nullptr; }
   XmlAttribute FirstAttribute() const;
+  // Fills `names` and `values` with the element's first attributes in document order, at most
+  // `capacity` of them, and returns how many the element has in all.
+  size_t GetAttributes(const char** names, const char** values, size_t capacity) const;
 
   // Direct child elements named `tag` (all child elements when `tag` is null), document order.
   XmlNodeList SelectChildren(const char* tag) const;

@@ -11,6 +11,7 @@
 #include "docsec/platform/socket.h"
 #include "docsec/platform/trace.h"
 #include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/trace_recorder.h"
 #include "docsec/testing/scripted_agent.h"
 
 namespace docsec {
@@ -27,34 +28,12 @@ long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Records the trace texts and caps socket time-outs, so a channel that waits where it should
-// fail at once shows as a slow test rather than a five-minute one.
 class AgentChannelTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetSocketTimeoutCapForTesting(10000);
-    SetTraceSink([this](const std::string& text) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      traces_.push_back(text);
-    });
-  }
-  void TearDown() override {
-    SetTraceSink(TraceSink());
-    SetSocketTimeoutCapForTesting(0);
-  }
-  std::vector<std::string> Traces() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return traces_;
-  }
-  bool Traced(const std::string& text) {
-    for (const std::string& t : Traces()) {
-      if (t == text) return true;
-    }
-    return false;
-  }
+  std::vector<std::string> Traces() const { return recorder_.Traces(); }
+  bool Traced(const std::string& text) const { return recorder_.Traced(text); }
 
-  std::mutex mutex_;
-  std::vector<std::string> traces_;
+  testing::TraceRecorder recorder_;
 };
 
 // <?xml version="1.0"?><document><service value="xxx..."/></document>, `size` bytes long in

@@ -11,6 +11,7 @@
 #include "docsec/platform/socket.h"
 #include "docsec/platform/trace.h"
 #include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/trace_recorder.h"
 #include "docsec/testing/scripted_agent.h"
 
 namespace docsec {
@@ -29,30 +30,12 @@ XmlDocument Parse(const char* text) {
 
 class AgentCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SetSocketTimeoutCapForTesting(10000);
-    SetTraceSink([this](const std::string& text) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      traces_.push_back(text);
-    });
-  }
-  void TearDown() override {
-    SetTraceSink(TraceSink());
-    SetSocketTimeoutCapForTesting(0);
-    SetIcmpUsableForTesting(true);
-  }
-  bool Traced(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const std::string& t : traces_) {
-      if (t == text) return true;
-    }
-    return false;
-  }
+  void TearDown() override { SetIcmpUsableForTesting(true); }
+  bool Traced(const std::string& text) const { return recorder_.Traced(text); }
   // Probes need a ping that works; where the process may open no ICMP socket they cannot run.
   bool IcmpMissing() { return !GetIcmpService().usable; }
 
-  std::mutex mutex_;
-  std::vector<std::string> traces_;
+  testing::TraceRecorder recorder_;
 };
 
 #define SKIP_WITHOUT_ICMP()                                                                 \
@@ -184,8 +167,7 @@ TEST_F(AgentCommandTest, ProbeFoldsEveryReplyFaultIntoNotRunning) {
   std::snprintf(changed_text, sizeof changed_text, "IP:%X 's UUID Changed", address);
   for (const Case& c : cases) {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      traces_.clear();
+      recorder_.Clear();
     }
     peer.Script(ScriptedAgent::Reply::kValid, c.xml);
     EXPECT_EQ(ProbeAgent(address, expected), c.expected) << c.what;

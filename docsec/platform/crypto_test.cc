@@ -54,7 +54,7 @@ TEST(Aes128Ecb, RunsOfBlocksAreEncipheredBlockByBlock) {
   EXPECT_TRUE(cipher.EncryptBlocks(nullptr, 0));
 }
 
-// NIST GCM specification, test cases 13 and 14 (AES-256, zero key and IV).
+// NIST GCM test vectors, cases 13 and 14 (AES-256, zero key and IV).
 TEST(Aes256Gcm, NistKnownAnswers) {
   uint8_t key[kAes256KeySize] = {};
   uint8_t iv[kGcmIvSize] = {};

@@ -313,16 +313,16 @@ struct FolderTally {
 
 // ---- public free functions ----
 
-bool ParseDriveSpec(const std::string& spec, AgentDrive* drive, std::string* error) {
-  size_t eq = spec.find('=');
+bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::string* error) {
+  size_t eq = option_text.find('=');
   if (eq == std::string::npos) {
-    *error = "drive must be given as NAME=DIR: " + spec;
+    *error = "drive must be given as NAME=DIR: " + option_text;
     return false;
   }
-  std::string name = spec.substr(0, eq);
-  std::string dir = spec.substr(eq + 1);
+  std::string name = option_text.substr(0, eq);
+  std::string dir = option_text.substr(eq + 1);
   if (name.empty() || dir.empty()) {
-    *error = "drive name and directory must not be empty: " + spec;
+    *error = "drive name and directory must not be empty: " + option_text;
     return false;
   }
   if (!IsPlainItemName(name) || !IsListableName(name)) {
@@ -954,24 +954,24 @@ class AgentService::Request {
 std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& options,
                                                    std::string* error) {
   std::unique_ptr<AgentService> service(new AgentService());
-  for (const AgentDrive& spec : options.drives) {
+  for (const AgentDrive& given : options.drives) {
     std::string why;
     AgentDrive checked;
-    if (!ParseDriveSpec(spec.name + "=" + spec.directory, &checked, &why)) {
+    if (!ParseDriveOption(given.name + "=" + given.directory, &checked, &why)) {
       *error = why;
       return nullptr;
     }
     for (const Drive& existing : service->drives_) {
-      if (EqualsIgnoreCase(existing.name, spec.name)) {
-        *error = "two drives named " + spec.name;
+      if (EqualsIgnoreCase(existing.name, given.name)) {
+        *error = "two drives named " + given.name;
         return nullptr;
       }
     }
     Drive drive;
-    drive.name = spec.name;
-    drive.root = DirHandle::Open(spec.directory, &why);
+    drive.name = given.name;
+    drive.root = DirHandle::Open(given.directory, &why);
     if (!drive.root.IsOpen()) {
-      *error = "drive " + spec.name + ": " + why;
+      *error = "drive " + given.name + ": " + why;
       return nullptr;
     }
     service->drives_.push_back(std::move(drive));

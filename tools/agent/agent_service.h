@@ -55,7 +55,7 @@ struct AgentServiceOptions {
 
 // Reads a "NAME=DIR" drive argument. False with a reason when either side is empty or the name
 // holds a separator, NUL, or is "." or "..".
-bool ParseDriveSpec(const std::string& spec, AgentDrive* drive, std::string* error);
+bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::string* error);
 
 // Matches `name` against `pattern`, where "*" stands for any run of characters and "?" for any
 // one character (UTF-8 aware). An empty pattern and "*.*" match every name. Without

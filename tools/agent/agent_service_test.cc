@@ -223,11 +223,11 @@ TEST(AgentServiceOptions, DriveProblemsStopTheStart) {
   }
   AgentDrive drive;
   std::string error;
-  EXPECT_TRUE(ParseDriveSpec("C:=/srv/share=x", &drive, &error));
+  EXPECT_TRUE(ParseDriveOption("C:=/srv/share=x", &drive, &error));
   EXPECT_EQ(drive.name, "C:");
   EXPECT_EQ(drive.directory, "/srv/share=x");
   for (const char* bad : {"C:", "=/srv", "C:=", "a/b=/srv"}) {
-    EXPECT_FALSE(ParseDriveSpec(bad, &drive, &error)) << bad;
+    EXPECT_FALSE(ParseDriveOption(bad, &drive, &error)) << bad;
   }
 }
 

@@ -123,7 +123,7 @@ bool ParseAgentCommandLine(const std::vector<std::string>& args,
       options.listen_address = value;
     } else if (arg == "--drive") {
       AgentDrive drive;
-      if (!ParseDriveSpec(value, &drive, error)) return false;
+      if (!ParseDriveOption(value, &drive, error)) return false;
       options.drives.push_back(drive);
     } else if (arg == "--uuid") {
       Uuid parsed;

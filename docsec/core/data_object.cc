@@ -370,7 +370,7 @@ int CDataObject::LoadSubObjectsFromXmlNode(const XmlElement& element, DataObject
   if (!element || prototype == nullptr) return 1;
   const std::string tag = prototype->GetObjectXMLTagName();
   for (XmlElement child = element.SelectChild(tag.c_str()); child;
-       child = child.NextSibling(tag.c_str())) {
+       child.AdvanceToNextSibling(tag.c_str())) {
     CDataObject* object = prototype->CreateInstance();
     if (object == nullptr) throw ComError(kErrOutOfMemory);
     (*list)->Add(object);
@@ -482,7 +482,7 @@ DataObjectList* CDataObject::Lookup(ValueMap* conditions) {
   const std::string tag = GetObjectXMLTagName();
   try {
     for (XmlElement child = root.SelectChild(tag.c_str()); child;
-         child = child.NextSibling(tag.c_str())) {
+         child.AdvanceToNextSibling(tag.c_str())) {
       CDataObject* object = CreateInstance();
       if (object == nullptr) throw ComError(kErrOutOfMemory);
       list->Add(object);

@@ -45,11 +45,12 @@ std::vector<void*> SelectElements(const pugi::xml_node& context, const char* pat
 }
 
 bool NameMatches(const pugi::xml_node& node, const char* tag) {
-  if (node.type() != pugi::node_element) return false;
-  if (tag == nullptr) return true;
-  // Sibling elements of different kinds mostly differ in their first letter already.
+  if (tag == nullptr) return node.type() == pugi::node_element;
+  // Sibling elements of different kinds mostly differ in their first letter already; text nodes
+  // have an empty name. The kind is checked only for a matching name (a processing instruction
+  // may carry one).
   const char* name = node.name();
-  return name[0] == tag[0] && std::strcmp(name, tag) == 0;
+  return name[0] == tag[0] && std::strcmp(name, tag) == 0 && node.type() == pugi::node_element;
 }
 
 constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
@@ -285,6 +286,19 @@ XmlElement XmlElement::NextSibling(const char* tag) const {
     if (NameMatches(sib, tag)) return XmlElement(state_, sib.internal_object());
   }
   return XmlElement();
+}
+
+bool XmlElement::AdvanceToNextSibling(const char* tag) {
+  CheckNotNull();
+  for (pugi::xml_node sib = Node(node_).next_sibling(); sib; sib = sib.next_sibling()) {
+    if (NameMatches(sib, tag)) {
+      node_ = sib.internal_object();
+      return true;
+    }
+  }
+  node_ = nullptr;
+  state_.reset();
+  return false;
 }
 
 XmlElement XmlElement::Parent() const {

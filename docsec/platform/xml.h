@@ -122,6 +122,10 @@ class DOCSEC_EXPORT XmlElement {
   XmlElement SelectChild(const char* tag) const;
   // The next sibling element named `tag` (any name when null), or a null element.
   XmlElement NextSibling(const char* tag) const;
+  // Moves this handle to the next sibling element named `tag` (any name when null); false, and a
+  // null handle, when there is none. Walking a long list of children this way costs no reference
+  // counting per step.
+  bool AdvanceToNextSibling(const char* tag);
   // The parent element, or a null element at the root.
   XmlElement Parent() const;
 

@@ -69,6 +69,20 @@ TEST(Xml, ChildSelectionByTagIsDirectAndInDocumentOrder) {
   EXPECT_FALSE(root.Parent());
 }
 
+TEST(Xml, AdvancingWalksSiblingsOfOneTagAndSkipsOtherNodes) {
+  XmlDocument doc = Parse("<r><u id=\"1\"/><?u not an element?>text<c/><u id=\"2\"/></r>");
+  XmlElement e = doc.DocumentElement().SelectChild("u");
+  std::string ids;
+  for (; e; e.AdvanceToNextSibling("u")) ids += e.GetAttribute("id");
+  EXPECT_EQ(ids, "12");
+  EXPECT_FALSE(e);
+  XmlElement any = doc.DocumentElement().SelectChild(nullptr);
+  int count = 0;
+  for (; any; any.AdvanceToNextSibling(nullptr)) ++count;
+  EXPECT_EQ(count, 3);
+  EXPECT_THROW(any.AdvanceToNextSibling("u"), ComError);  // a null handle stays an error
+}
+
 TEST(Xml, XPathSelection) {
   XmlDocument doc = Parse("<r><a><count>7</count></a><count>8</count></r>");
   XmlNodeList counts = doc.SelectNodes("//count");

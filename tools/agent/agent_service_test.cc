@@ -14,6 +14,7 @@
 namespace docsec::agent {
 namespace {
 
+using testing::Attr;
 using testing::ChildValue;
 using testing::ListedElement;
 using testing::ListedNames;
@@ -22,12 +23,6 @@ using testing::Retcode;
 using testing::ScratchTree;
 
 constexpr char kUuid[] = "6f1c2d3e-4a5b-4c6d-8e7f-0123456789ab";
-
-std::string Attr(const XmlElement& element, const char* name) {
-  if (!element) return "<no element>";
-  const char* value = element.GetAttribute(name);
-  return value ? value : "<absent>";
-}
 
 // Bytes that exercise the cipher: every byte value, and more than one read chunk.
 std::string SampleBytes(size_t size, unsigned seed) {

@@ -145,4 +145,10 @@ XmlDocument ParseRequest(const std::string& text) {
   return doc;
 }
 
+std::string Attr(const XmlElement& element, const char* name) {
+  if (!element) return "<no element>";
+  const char* value = element.GetAttribute(name);
+  return value ? value : "<absent>";
+}
+
 }  // namespace docsec::agent::testing

@@ -44,6 +44,8 @@ int Retcode(const XmlDocument& reply);
 std::vector<std::string> ListedNames(const XmlDocument& reply, const char* tag);
 // The element `tag` named `name` inside the reply's "dir", or a null element.
 XmlElement ListedElement(const XmlDocument& reply, const char* tag, const std::string& name);
+// The attribute's text, or "<no element>" / "<absent>", so failures print what was missing.
+std::string Attr(const XmlElement& element, const char* name);
 // A request document parsed from text (the test fails when it does not parse).
 XmlDocument ParseRequest(const std::string& text);
 

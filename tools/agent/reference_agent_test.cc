@@ -20,6 +20,7 @@ namespace docsec::agent {
 namespace {
 
 using docsec::testing::LoopbackAddress;
+using testing::Attr;
 using testing::ChildValue;
 using testing::ListedElement;
 using testing::ListedNames;
@@ -27,12 +28,6 @@ using testing::Retcode;
 using testing::ScratchTree;
 
 constexpr char kUuid[] = "0a1b2c3d-4e5f-4a6b-9c7d-8e9fa0b1c2d3";
-
-std::string Attr(const XmlElement& element, const char* name) {
-  if (!element) return "<no element>";
-  const char* value = element.GetAttribute(name);
-  return value ? value : "<absent>";
-}
 
 std::string DottedLoopback(uint8_t host) { return "127.0.0." + std::to_string(host); }
 

@@ -120,47 +120,20 @@ Variant* CDataObject::GetAttrValue(const char* name) {
 
 namespace {
 
-// `value` converted to declared type `type`; raises ComError when it does not convert.
-Variant ConvertForStore(Variant value, uint16_t type) {
-  if (value.Type() == type) return value;
-  if (type == kVtDate) {
-    if (value.Type() == kVtBstr) {
-      // Unreadable date text stores the zero date rather than failing.
-      double date = 0.0;
-      if (!OleDateTime::ParseDateTime(value.Text(), nullptr, &date)) date = 0.0;
-      return Variant::Date(date);
-    }
-  }
-  return value.ConvertedTo(type);
+// Date text that cannot be read stores the zero date rather than failing.
+Variant DateFromText(const char* text) {
+  double date = 0.0;
+  if (!OleDateTime::ParseDateTime(text, nullptr, &date)) date = 0.0;
+  return Variant::Date(date);
 }
 
-}  // namespace
-
-int CDataObject::StoreInSlot(Variant* target, uint16_t type, Variant value) {
-  // `value` is a copy, so it may have been the stored value itself.
-  Variant converted;
-  bool ok = true;
+// Stores what `convert` gives in `target`: 1, or 0 with `target` left unset when the value does not
+// convert (or converts to nothing). Only running out of memory escapes. `convert` runs before the
+// old value goes, so it may read the old value itself.
+template <class Convert>
+int StoreConverted(Variant* target, Convert&& convert) {
   try {
-    converted = ConvertForStore(std::move(value), type);
-  } catch (const ComError& e) {
-    if (e.Error() == kErrOutOfMemory) throw;
-    ok = false;
-  }
-  // A value that converts to the empty kind would read as unset; keep it as unset honestly.
-  *target = std::move(converted);
-  return ok && !target->IsEmpty() ? 1 : 0;
-}
-
-int CDataObject::StoreTextInSlot(Variant* target, uint16_t type, const char* text) {
-  // The same as StoreInSlot(target, type, Variant(text)), without the intermediate copy.
-  try {
-    if (type == kVtDate) {
-      double date = 0.0;
-      if (!OleDateTime::ParseDateTime(text, nullptr, &date)) date = 0.0;
-      *target = Variant::Date(date);
-      return 1;
-    }
-    *target = Variant::FromText(text, type);
+    *target = convert();
     return target->IsEmpty() ? 0 : 1;
   } catch (const ComError& e) {
     if (e.Error() == kErrOutOfMemory) throw;
@@ -168,6 +141,23 @@ int CDataObject::StoreTextInSlot(Variant* target, uint16_t type, const char* tex
     return 0;
   }
 }
+
+int StoreInSlot(Variant* target, uint16_t type, const Variant& value) {
+  return StoreConverted(target, [&value, type] {
+    if (value.Type() == type) return value;
+    if (type == kVtDate && value.Type() == kVtBstr) return DateFromText(value.Text());
+    return value.ConvertedTo(type);
+  });
+}
+
+// The same as StoreInSlot(target, type, Variant(text)), without the intermediate copy.
+int StoreTextInSlot(Variant* target, uint16_t type, const char* text) {
+  return StoreConverted(target, [text, type] {
+    return type == kVtDate ? DateFromText(text) : Variant::FromText(text, type);
+  });
+}
+
+}  // namespace
 
 int CDataObject::SetAttrValue(const char* name, const Variant& value) {
   if (name == nullptr) return 0;

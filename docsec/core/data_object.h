@@ -156,8 +156,6 @@ class DOCSEC_EXPORT CDataObject {
  private:
   friend class DataObjectAccess;
   Variant* SlotValue(int slot);
-  int StoreInSlot(Variant* target, uint16_t type, Variant value);
-  int StoreTextInSlot(Variant* target, uint16_t type, const char* text);
   void EnsureSlots();
   void WriteAttributes(XmlElement& element, const std::vector<int>& slots);
   // One exchange on behalf of this object: `fill` appends to the request's document element and

@@ -15,18 +15,28 @@ void FormatDateTime(double date, char* buffer, int size) {
   OleDateTime::FormatDateTime(date, buffer, size);
 }
 
-Variant AttrValueToXmlText(const Variant& value) {
+namespace {
+
+// The kinds whose XML text differs from the value itself: the text, written into `buffer` where
+// it has to be made; nullptr for every other kind, which is written as it stands.
+const char* SpecialXmlText(const Variant& value, char (&buffer)[32]) {
   switch (value.Type()) {
     case kVtEmpty:
-    case kVtNull: return Variant("");
-    case kVtDate: {
-      char buffer[32];
+    case kVtNull: return "";
+    case kVtBool: return value.BoolPayload() ? "true" : "false";
+    case kVtDate:
       FormatDateTime(value.Double(), buffer, sizeof buffer);
-      return Variant(buffer);
-    }
-    case kVtBool: return Variant(value.BoolPayload() ? "true" : "false");
-    default: return value;
+      return buffer;
+    default: return nullptr;
   }
+}
+
+}  // namespace
+
+Variant AttrValueToXmlText(const Variant& value) {
+  char buffer[32];
+  const char* text = SpecialXmlText(value, buffer);
+  return text != nullptr ? Variant(text) : value;
 }
 
 void WriteAttrValue(const XmlElement& element, const char* name, const Variant& value,
@@ -37,16 +47,10 @@ void WriteAttrValue(const XmlElement& element, const char* name, const Variant& 
   auto put_number = [&](long long number) {
     append ? element.AppendAttribute(name, number) : element.SetAttribute(name, number);
   };
+  char buffer[32];
+  if (const char* text = SpecialXmlText(value, buffer)) return put(text);
   switch (value.Type()) {
     case kVtBstr: return put(value.Text());
-    case kVtEmpty:
-    case kVtNull: return put("");
-    case kVtBool: return put(value.BoolPayload() ? "true" : "false");
-    case kVtDate: {
-      char buffer[32];
-      FormatDateTime(value.Double(), buffer, sizeof buffer);
-      return put(buffer);
-    }
     case kVtI8: return put_number(value.Int64());
     case kVtUi4:
     case kVtUint: return put_number(static_cast<long long>(value.UInt32()));

@@ -1,5 +1,7 @@
 #include "docsec/platform/file_system.h"
 
+#include "docsec/platform/ole_date_time.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -592,10 +594,10 @@ std::string FormatLocalTime(int64_t seconds) {
   time_t t = static_cast<time_t>(seconds);
   struct tm local;
   if (localtime_r(&t, &local) == nullptr) return "1970-01-01 00:00:00";
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return buffer;
+  // The one text form of local times, shared with the attribute store.
+  OleDateTime when(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                   local.tm_min, local.tm_sec);
+  return when.IsValid() ? when.Format() : "1970-01-01 00:00:00";
 }
 
 bool ParseLocalTime(const std::string& text, int64_t* seconds) {

@@ -56,7 +56,9 @@ bool ValidParts(const DateTimeParts& p, int min_year) {
 
 // ---- local time through universal time and back ----
 
-bool RoundTripSlow(DateTimeParts* p) {
+// Maps a local time through universal time and back; `gmt_offset`, when given, receives the UTC
+// offset in force at the result.
+bool RoundTripSlow(DateTimeParts* p, long* gmt_offset = nullptr) {
   struct tm tm_in;
   std::memset(&tm_in, 0, sizeof tm_in);
   tm_in.tm_year = p->year - 1900;
@@ -77,6 +79,7 @@ bool RoundTripSlow(DateTimeParts* p) {
   p->hour = tm_out.tm_hour;
   p->minute = tm_out.tm_min;
   p->second = tm_out.tm_sec;
+  if (gmt_offset != nullptr) *gmt_offset = tm_out.tm_gmtoff;
   return true;
 }
 
@@ -92,22 +95,9 @@ bool DayIsUniform(int year, int month, int day) {
   DateTimeParts first{year, month, day, 0, 0, 0};
   DateTimeParts last{year, month, day, 23, 59, 59};
   DateTimeParts a = first, b = last;
-  if (!RoundTripSlow(&a) || !RoundTripSlow(&b)) return false;
-  if (!SameClock(a, first) || !SameClock(b, last)) return false;
-  // Equal offsets at both ends: compute them from the system's view of the two instants.
-  struct tm ta, tb;
-  std::memset(&ta, 0, sizeof ta);
-  std::memset(&tb, 0, sizeof tb);
-  ta.tm_year = tb.tm_year = year - 1900;
-  ta.tm_mon = tb.tm_mon = month - 1;
-  ta.tm_mday = tb.tm_mday = day;
-  tb.tm_hour = 23;
-  tb.tm_min = 59;
-  tb.tm_sec = 59;
-  ta.tm_isdst = tb.tm_isdst = -1;
-  std::mktime(&ta);
-  std::mktime(&tb);
-  return ta.tm_gmtoff == tb.tm_gmtoff;
+  long offset_a = 0, offset_b = 0;
+  if (!RoundTripSlow(&a, &offset_a) || !RoundTripSlow(&b, &offset_b)) return false;
+  return SameClock(a, first) && SameClock(b, last) && offset_a == offset_b;
 }
 
 // The per-thread record of which days are uniform, for one zone. Large enough that answers

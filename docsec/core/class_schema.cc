@@ -11,7 +11,8 @@ ClassSchema::ClassSchema(const ClassSchema& parent)
       key_names_(parent.key_names_),
       attribute_slots_(parent.attribute_slots_),
       load_only_slots_(parent.load_only_slots_),
-      key_slots_(parent.key_slots_) {
+      key_slots_(parent.key_slots_),
+      owner_(parent.owner_) {
   Reindex();
 }
 
@@ -30,8 +31,7 @@ int ClassSchema::SlotFor(const char* name) {
   return static_cast<int>(slots_.size()) - 1;
 }
 
-void ClassSchema::AppendOnce(NameList* names, std::vector<int>* slots, const char* name,
-                             int slot) {
+void ClassSchema::AppendOnce(NameList* names, std::vector<int>* slots, const char* name, int slot) {
   if (std::find(slots->begin(), slots->end(), slot) != slots->end()) return;
   names->push_back(name);
   slots->push_back(slot);
@@ -57,5 +57,18 @@ void ClassSchema::AddKeyAttribute(const char* name) {
 }
 
 void ClassSchema::SetType(const char* name, uint16_t type) { slots_[SlotFor(name)].type = type; }
+
+}  // namespace docsec
+
+namespace docsec {
+
+void ClassSchema::Declare(const Attr& attr) {
+  if (attr.flags & kAttrListed) AddAttribute(attr.name, attr.type);
+  if (attr.flags & kAttrLoadOnly) AddLoadOnlyAttribute(attr.name, attr.type);
+  if (attr.flags & kAttrKeyOnly) AddKeyAttribute(attr.name);
+  int slot = SlotFor(attr.name);
+  slots_[slot].type = attr.type;
+  slots_[slot].ignore_case = (attr.flags & kAttrIgnoreCase) != 0;
+}
 
 }  // namespace docsec

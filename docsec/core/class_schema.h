@@ -3,17 +3,22 @@
 // class then points at it and keeps its values in a slot array in declaration order.
 //
 // A schema is immutable once published and lives for the whole process, so objects and threads
-// share it without locking.
+// share it without locking. Each class builds its schema under its own once-flag, so a class whose
+// Initialize constructs an object of another class (building that class's schema first) works.
 #ifndef DOCSEC_CORE_CLASS_SCHEMA_H_
 #define DOCSEC_CORE_CLASS_SCHEMA_H_
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
+#include "docsec/core/attribute.h"
 #include "docsec/platform/export.h"
 #include "docsec/platform/variant.h"
 
@@ -34,6 +39,11 @@ class DOCSEC_EXPORT ClassSchema {
   void AddLoadOnlyAttribute(const char* name, uint16_t type);
   void AddKeyAttribute(const char* name);
   void SetType(const char* name, uint16_t type);
+  // Registers `attr` in the lists its flags name, with its type and comparison rule.
+  void Declare(const Attr& attr);
+  // The class whose Initialize built this schema (CDataObject's for the base schema).
+  const std::type_info& owner() const { return *owner_; }
+  void set_owner(const std::type_info& owner) { owner_ = &owner; }
 
   // The slot of `name`, or kNoSlot when the class does not declare it.
   int SlotOf(std::string_view name) const {
@@ -53,12 +63,15 @@ class DOCSEC_EXPORT ClassSchema {
   const std::vector<int>& key_slots() const { return key_slots_; }
   // True for slots that loading from XML reads (attribute list and load-only list).
   bool IsLoadable(int slot) const { return slots_[slot].loadable; }
+  // True for text slots that compare ignoring case in Equals.
+  bool IgnoresCase(int slot) const { return slots_[slot].ignore_case; }
 
  private:
   struct Slot {
     std::string name;
     uint16_t type = kVtBstr;
     bool loadable = false;
+    bool ignore_case = false;
   };
   int SlotFor(const char* name);
   void Reindex();
@@ -69,11 +82,16 @@ class DOCSEC_EXPORT ClassSchema {
   std::vector<int> attribute_slots_, load_only_slots_, key_slots_;
   // Views into slots_[i].name; rebuilt whenever slots_ may have moved.
   std::unordered_map<std::string_view, int> index_;
+  const std::type_info* owner_ = nullptr;
 };
 
 // Where a class keeps its published schema. One per class, a static with constant initialisation.
 struct ClassSchemaSlot {
   std::atomic<const ClassSchema*> schema{nullptr};
+  std::once_flag once;
+  // The thread running this class's Initialize, so that a construction of the same class inside
+  // its own Initialize fails loudly instead of waiting on itself for ever.
+  std::atomic<std::thread::id> builder{};
 };
 
 }  // namespace docsec

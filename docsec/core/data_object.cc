@@ -1,32 +1,45 @@
 #include "docsec/core/data_object.h"
 
+#include <cassert>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string_view>
+#include <thread>
 
 #include "docsec/channel/request_channel.h"
 #include "docsec/core/date_time.h"
 #include "docsec/core/variant_functions.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/text.h"
+#include "docsec/platform/trace.h"
 
 namespace docsec {
 namespace {
 
 // The schema of CDataObject itself: declares nothing.
 const ClassSchema* BaseSchema() {
-  static const ClassSchema* schema = new ClassSchema();
+  static const ClassSchema* schema = [] {
+    ClassSchema* base = new ClassSchema();
+    base->set_owner(typeid(CDataObject));
+    return base;
+  }();
   return schema;
-}
-
-std::mutex& SchemaMutex() {
-  static std::mutex mutex;
-  return mutex;
 }
 
 // The schema being declared by the Initialize running on this thread.
 thread_local ClassSchema* t_building = nullptr;
+
+[[noreturn]] void Misuse(const char* what, const char* name) {
+  Trace("data object kit: %s \"%s\"", what, name ? name : "");
+  assert(!what && "data object kit misuse; see the trace text");
+  throw ComError(kErrUnexpected);
+}
+
+ClassSchema* BuildingSchema(const char* name) {
+  if (t_building == nullptr) Misuse("declaration outside Initialize of", name);
+  return t_building;
+}
 
 }  // namespace
 
@@ -36,44 +49,53 @@ CDataObject::CDataObject() : schema_(BaseSchema()) {}
 
 CDataObject::~CDataObject() = default;
 
-void CDataObject::InitializeClass(ClassSchemaSlot& slot) {
+void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& owner) {
   const ClassSchema* published = slot.schema.load(std::memory_order_acquire);
   if (published == nullptr) {
-    std::lock_guard<std::mutex> lock(SchemaMutex());
-    published = slot.schema.load(std::memory_order_relaxed);
-    if (published == nullptr) {
+    if (slot.builder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+      Misuse("object constructed inside its own class's Initialize:", owner.name());
+    }
+    // Each class has its own once-flag, so an Initialize that constructs an object of another
+    // class builds that class's schema on the way without waiting on a lock this thread holds.
+    std::call_once(slot.once, [&] {
+      slot.builder.store(std::this_thread::get_id(), std::memory_order_relaxed);
       // The class under construction declares on top of its parent's schema, adopted by the
       // parent's constructor. The virtual call reaches this level's Initialize.
-      ClassSchema* building = new ClassSchema(*schema_);
+      std::unique_ptr<ClassSchema> building(new ClassSchema(*schema_));
+      building->set_owner(owner);
       ClassSchema* outer = t_building;
-      t_building = building;
+      t_building = building.get();
       try {
         Initialize();
       } catch (...) {
         t_building = outer;
-        delete building;
+        slot.builder.store(std::thread::id(), std::memory_order_relaxed);
         throw;
       }
       t_building = outer;
-      published = building;
-      slot.schema.store(published, std::memory_order_release);
-    }
+      slot.builder.store(std::thread::id(), std::memory_order_relaxed);
+      slot.schema.store(building.release(), std::memory_order_release);
+    });
+    published = slot.schema.load(std::memory_order_acquire);
   }
   schema_ = published;
   if (slots_ && slot_count_ < schema_->SlotCount()) EnsureSlots();
 }
 
+bool CDataObject::HasOwnSchema() const { return schema_->owner() == typeid(*this); }
+
+
 void CDataObject::AddAttribute(const char* name, uint16_t type) {
-  if (t_building != nullptr) t_building->AddAttribute(name, type);
+  BuildingSchema(name)->AddAttribute(name, type);
 }
 
 void CDataObject::AddLoadOnlyAttribute(const char* name, uint16_t type) {
-  if (t_building != nullptr) t_building->AddLoadOnlyAttribute(name, type);
+  BuildingSchema(name)->AddLoadOnlyAttribute(name, type);
 }
 
-void CDataObject::AddKeyAttribute(const char* name) {
-  if (t_building != nullptr) t_building->AddKeyAttribute(name);
-}
+void CDataObject::AddKeyAttribute(const char* name) { BuildingSchema(name)->AddKeyAttribute(name); }
+
+void CDataObject::DeclareAttribute(const Attr& attr) { BuildingSchema(attr.name)->Declare(attr); }
 
 void CDataObject::EnsureSlots() {
   const int count = schema_->SlotCount();
@@ -116,6 +138,67 @@ Variant* CDataObject::GetAttrValue(const char* name) {
   int slot = schema_->SlotOf(name);
   if (slot != ClassSchema::kNoSlot) return SlotValue(slot);
   return extra_ ? extra_->Lookup(name) : nullptr;
+}
+
+int CDataObject::CheckedSlot(const Attr& attr) const {
+  int slot = schema_->SlotOf(attr.name);
+  if (slot == ClassSchema::kNoSlot) {
+    // Either the class left the constant out of kAttributes, or a constructor did not adopt the
+    // class's schema and the object still has its parent's; say which.
+    Misuse(HasOwnSchema() ? "accessor of an undeclared attribute"
+                          : "accessor on an object without its own class's schema, attribute",
+           attr.name);
+  }
+  return slot;
+}
+
+Variant* CDataObject::GetValue(const Attr& attr) { return SlotValue(CheckedSlot(attr)); }
+
+int CDataObject::SetValue(const Attr& attr, const Variant& value) {
+  CheckedSlot(attr);
+  return SetAttrValue(attr.name, value);
+}
+
+int CDataObject::GetText(const Attr& attr, char* buffer, unsigned long size) {
+  const int capped = size > 0x7fffffffUL ? 0x7fffffff : static_cast<int>(size);
+  return GetVariantTSTR(GetValue(attr), buffer, capped);
+}
+
+std::string CDataObject::GetText(const Attr& attr) {
+  Variant* value = GetValue(attr);
+  if (value == nullptr) return std::string();
+  if (value->Type() == kVtBstr) return value->Text();
+  try {
+    return value->ToText();
+  } catch (const ComError&) {
+    return std::string();
+  }
+}
+
+int CDataObject::SetText(const Attr& attr, const char* text) {
+  if (text == nullptr) return 0;
+  return SetValue(attr, Variant(text));
+}
+
+long CDataObject::GetInt32(const Attr& attr) { return GetVariantInt(GetValue(attr)); }
+int CDataObject::SetInt32(const Attr& attr, long value) {
+  return SetValue(attr, Variant(static_cast<int>(value)));
+}
+
+long long CDataObject::GetInt64(const Attr& attr) {
+  Variant* value = GetValue(attr);
+  if (value == nullptr) return -1;
+  value->ChangeType(kVtI8);
+  return value->Int64();
+}
+int CDataObject::SetInt64(const Attr& attr, long long value) { return SetValue(attr, Variant(value)); }
+
+bool CDataObject::GetBool(const Attr& attr) { return GetVariantBool(GetValue(attr)); }
+int CDataObject::SetBool(const Attr& attr, bool value) { return SetValue(attr, Variant(value)); }
+
+double CDataObject::GetDate(const Attr& attr) { return GetVariantDate(GetValue(attr)); }
+int CDataObject::SetDate(const Attr& attr, double value) {
+  return SetValue(attr, Variant::Date(value));
 }
 
 namespace {
@@ -246,7 +329,8 @@ int CDataObject::EqualsValue(const std::string& name, Variant* value) {
   std::string scratch_a, scratch_b;
   std::string_view a = TextOf(*mine, &scratch_a);
   std::string_view b = TextOf(*value, &scratch_b);
-  if (GetObjectType() == kObjectTypeScanFileExtend) {
+  const int slot = schema_->SlotOf(name);
+  if (slot != ClassSchema::kNoSlot && schema_->IgnoresCase(slot)) {
     return a.size() == b.size() && ContainsIgnoreCase(a.data(), a.size(), b.data(), b.size()) ? 1
                                                                                              : 0;
   }
@@ -355,6 +439,17 @@ XmlElement CDataObject::AssemblySubObjectsXMLNodes(const XmlElement& parent,
 
 int CDataObject::LoadSubObjectsFromXmlNode(const XmlElement& element, DataObjectList** list,
                                            CDataObject* prototype) {
+  return LoadSubObjectsFromXmlNode(element, list, prototype, nullptr);
+}
+
+int CDataObject::LoadSubObjectsFromXmlNode(const XmlElement& element, DataObjectList** list,
+                                           CDataObject* prototype,
+                                           const std::function<void(CDataObject*)>& each) {
+  return LoadChildObjects(element, list, prototype, each);
+}
+
+int LoadChildObjects(const XmlElement& element, DataObjectList** list, CDataObject* prototype,
+                     const std::function<void(CDataObject*)>& each) {
   if (list == nullptr || *list != nullptr) return 1;
   *list = new DataObjectList;
   if (!element || prototype == nullptr) return 1;
@@ -365,6 +460,7 @@ int CDataObject::LoadSubObjectsFromXmlNode(const XmlElement& element, DataObject
     if (object == nullptr) throw ComError(kErrOutOfMemory);
     (*list)->Add(object);
     object->LoadFromXmlNode(child);
+    if (each) each(object);
   }
   return 1;
 }
@@ -383,8 +479,8 @@ XmlElement CDataObject::AssemblyConditionXmlNode(const XmlElement& parent, Value
 
 // ---- verbs ----
 
-template <class Fill>
-XmlDocument CDataObject::Exchange(const std::string& operation, Fill&& fill) {
+XmlDocument CDataObject::Exchange(const std::string& operation,
+                                  const std::function<bool(XmlElement&)>& fill) {
   XmlDocument request = BuildRequestDocument(operation);
   if (!request) return XmlDocument();
   XmlElement root = request.DocumentElement();

@@ -13,17 +13,21 @@
 //
 // Thread safety: an object is used by one thread at a time; separate objects are independent.
 //
-// Writing a subclass: declare `static ClassSchemaSlot` in the class, call InitializeClass(slot) in
-// every constructor (which runs the class's own Initialize once per process), override
-// Initialize to declare attributes with AddAttribute/AddLoadOnlyAttribute/AddKeyAttribute, and
-// override CreateInstance, GetObjectType, GetObjectName and GetObjectXMLTagName.
+// Writing a subclass: see docs/writing-a-class.md. In short, declare the attributes as
+// `static constexpr Attr` members gathered by `kAttributes`, put DOCSEC_DATA_OBJECT(Class) in the
+// class and DOCSEC_DEFINE_DATA_OBJECT(...) in its source (data_object_class.h), and write each
+// accessor as one call to the typed accessors below; child lists are OwnedList members.
 #ifndef DOCSEC_CORE_DATA_OBJECT_H_
 #define DOCSEC_CORE_DATA_OBJECT_H_
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 
+#include "docsec/core/attribute.h"
 #include "docsec/core/class_schema.h"
 #include "docsec/core/data_object_list.h"
 #include "docsec/platform/export.h"
@@ -133,6 +137,9 @@ class DOCSEC_EXPORT CDataObject {
   int GetDataSource() const { return data_source_; }
   // Appends the key element (key attributes only) to `parent`; null for a null parent.
   XmlElement AssemblyXmlKeyNode(const XmlElement& parent);
+  // True when the object uses the schema its own class built: false means a constructor of its
+  // class did not adopt the class's schema (the object would silently keep its parent's).
+  bool HasOwnSchema() const;
 
  protected:
   // Stores `value` converted to the declared type of `name`: 1, or 0 (attribute left unset) when
@@ -144,12 +151,56 @@ class DOCSEC_EXPORT CDataObject {
   uint16_t GetAttrType(const std::string& name) const;
 
   // Used by constructors: publishes the class's schema on first use (running Initialize of the
-  // class under construction) and adopts it.
-  void InitializeClass(ClassSchemaSlot& slot);
-  // Declarations, for Initialize.
+  // class under construction, once per process under the slot's own once-flag) and adopts it.
+  // `owner` is the class the schema belongs to; the one-argument form takes the class under
+  // construction. Constructing an object of the same class inside its own Initialize raises
+  // ComError(kErrUnexpected).
+  void InitializeClass(ClassSchemaSlot& slot, const std::type_info& owner);
+  void InitializeClass(ClassSchemaSlot& slot) { InitializeClass(slot, typeid(*this)); }
+  // Declarations, for Initialize only: called at any other time they raise
+  // ComError(kErrUnexpected) (and assert in debug builds) rather than being ignored.
   void AddAttribute(const char* name, uint16_t type = kVtBstr);
   void AddLoadOnlyAttribute(const char* name, uint16_t type = kVtBstr);
   void AddKeyAttribute(const char* name);
+  void DeclareAttribute(const Attr& attr);
+  template <size_t N>
+  void DeclareAttributes(const std::array<const Attr*, N>& attrs) {
+    for (const Attr* attr : attrs) DeclareAttribute(*attr);
+  }
+
+  // Typed accessors: the one-line bodies of the classes' getters and setters. Each reads or
+  // stores through the attribute store, so values convert to and from the declared type as
+  // SetAttrValue/GetAttrValue do. An attribute the class's schema does not declare raises
+  // ComError(kErrUnexpected) (a class forgot to list it in kAttributes).
+  // Text: copies into `buffer` of `size` bytes and returns the characters written; 0, with an
+  // empty string, when unset or when it does not fit (never writes past `size`).
+  int GetText(const Attr& attr, char* buffer, unsigned long size);
+  std::string GetText(const Attr& attr);  // "" when unset
+  // Stores `text`; 0 for a null text (nothing stored) or when it does not convert.
+  int SetText(const Attr& attr, const char* text);
+  // Integers: -1 when unset. Raises ComError when the stored value does not convert.
+  long GetInt32(const Attr& attr);
+  int SetInt32(const Attr& attr, long value);
+  long long GetInt64(const Attr& attr);
+  int SetInt64(const Attr& attr, long long value);
+  // Boolean: false when unset.
+  bool GetBool(const Attr& attr);
+  int SetBool(const Attr& attr, bool value);
+  // Date (OLE date, local time): -1.0 when unset.
+  double GetDate(const Attr& attr);
+  int SetDate(const Attr& attr, double value);
+  // The stored value of a declared attribute, or null when unset.
+  Variant* GetValue(const Attr& attr);
+  int SetValue(const Attr& attr, const Variant& value);
+
+  // One exchange on behalf of this object, for class-specific requests: `fill` appends to the
+  // request's document element and returns false to abandon the request. Sent with the object's
+  // data source; the answer after a successful check (code 0), else null.
+  XmlDocument Exchange(const std::string& operation, const std::function<bool(XmlElement&)>& fill);
+  // LoadSubObjectsFromXmlNode with a hook run on each child after it loaded (for owner links).
+  int LoadSubObjectsFromXmlNode(const XmlElement& element, DataObjectList** list,
+                                CDataObject* prototype,
+                                const std::function<void(CDataObject*)>& each);
 
   const ClassSchema& schema() const { return *schema_; }
 
@@ -158,10 +209,7 @@ class DOCSEC_EXPORT CDataObject {
   Variant* SlotValue(int slot);
   void EnsureSlots();
   void WriteAttributes(XmlElement& element, const std::vector<int>& slots);
-  // One exchange on behalf of this object: `fill` appends to the request's document element and
-  // returns false to abandon the request. The answer after a successful check, else null.
-  template <class Fill>
-  XmlDocument Exchange(const std::string& operation, Fill&& fill);
+  int CheckedSlot(const Attr& attr) const;
   int ReloadFromAnswer(const XmlDocument& answer);
   int SendBatch(const char* verb, DataObjectList* list);
 
@@ -171,6 +219,13 @@ class DOCSEC_EXPORT CDataObject {
   std::unique_ptr<Variant[]> slots_;
   std::unique_ptr<ValueMap> extra_;  // values of names the class does not declare
 };
+
+// Fills *list (once: a non-null *list is left alone) with objects of the prototype's class read
+// from the children of `element` named by the prototype's tag, running `each` (when set) on every
+// child after it loaded; always 1. The virtual LoadSubObjectsFromXmlNode is this without a hook.
+DOCSEC_EXPORT int LoadChildObjects(const XmlElement& element, DataObjectList** list,
+                                   CDataObject* prototype,
+                                   const std::function<void(CDataObject*)>& each);
 
 }  // namespace docsec
 

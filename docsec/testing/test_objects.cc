@@ -1,64 +1,23 @@
 #include "docsec/testing/test_objects.h"
 
-#include <new>
-
-#include "docsec/core/shared_instance.h"
-
 namespace docsec {
 namespace testing {
 
-ClassSchemaSlot DepartmentLike::s_schema;
-ClassSchemaSlot UserLike::s_schema;
-ClassSchemaSlot SupervisorLike::s_schema;
-ClassSchemaSlot AppointmentLike::s_schema;
-ClassSchemaSlot ExtendLike::s_schema;
+DOCSEC_DEFINE_DATA_OBJECT(DepartmentLike, kObjectTypeDepartment, "Department", "department",
+                          s_clsDepartmentLike)
+DOCSEC_DEFINE_DATA_OBJECT(UserLike, kObjectTypeUser, "User", "user", s_clsUserLike)
+DOCSEC_DEFINE_DATA_OBJECT_NO_INSTANCE(SupervisorLike, kObjectTypeUser, "User", "user")
+DOCSEC_DEFINE_DATA_OBJECT_NO_INSTANCE(AppointmentLike, kObjectTypeNone, "UserAccession",
+                                      "userAccession")
+DOCSEC_DEFINE_DATA_OBJECT_NO_INSTANCE(ExtendLike, kObjectTypeScanFileExtend, "Extend", "extend")
 
-namespace {
-SharedInstance<DepartmentLike> s_clsDepartmentLike;
-SharedInstance<UserLike> s_clsUserLike;
-}  // namespace
-
-DepartmentLike::DepartmentLike() { InitializeClass(s_schema); }
-CDataObject* DepartmentLike::CreateInstance() { return new (std::nothrow) DepartmentLike; }
-DepartmentLike* DepartmentLike::GetClassInstance() { return s_clsDepartmentLike.Get(); }
-void DepartmentLike::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("name");
-  AddAttribute("superDeptId", kVtInt);
-  AddAttribute("isDelSubDeptIpSegment", kVtBool);
-  AddLoadOnlyAttribute("superDeptPath");
-  AddLoadOnlyAttribute("isSystemDefault", kVtBool);
-  AddKeyAttribute("id");
-  AddKeyAttribute("isDelSubDeptIpSegment");
+int DepartmentLike::LoadFromXmlNode(const XmlElement& element) {
+  departments_.Load(element, [this](DepartmentLike* child) { child->owner_ = this; });
+  users_.Load(element, [this](UserLike* child) { child->owner = this; });
+  return CDataObject::LoadFromXmlNode(element);
 }
 
-UserLike::UserLike() { InitializeClass(s_schema); }
-CDataObject* UserLike::CreateInstance() { return new (std::nothrow) UserLike; }
-UserLike* UserLike::GetClassInstance() { return s_clsUserLike.Get(); }
-void UserLike::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("name");
-  AddAttribute("loginName");
-  AddAttribute("deptId", kVtInt);
-  AddAttribute("isSupervisor", kVtBool);
-  AddAttribute("createTime", kVtDate);
-  AddKeyAttribute("id");
-}
-
-SupervisorLike::SupervisorLike() { InitializeClass(s_schema); }
-CDataObject* SupervisorLike::CreateInstance() { return new (std::nothrow) SupervisorLike; }
-void SupervisorLike::Initialize() { AddAttribute("level", kVtInt); }
-
-AppointmentLike::AppointmentLike() { InitializeClass(s_schema); }
-CDataObject* AppointmentLike::CreateInstance() { return new (std::nothrow) AppointmentLike; }
-void AppointmentLike::Initialize() {
-  AddAttribute("userId", kVtInt);
-  AddAttribute("positionId", kVtInt);
-}
-
-ExtendLike::ExtendLike() { InitializeClass(s_schema); }
-CDataObject* ExtendLike::CreateInstance() { return new (std::nothrow) ExtendLike; }
-void ExtendLike::Initialize() { AddAttribute("name"); }
+DataObjectList* DepartmentLike::GetUsers() { return users_.get(); }
 
 }  // namespace testing
 }  // namespace docsec

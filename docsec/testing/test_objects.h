@@ -1,10 +1,10 @@
-// Data-object classes for tests and benchmarks. They declare the attributes of the real classes
-// they stand in for (same names, types and keys, same object names and tags), and open the
-// protected attribute store so tests can set and read values directly.
+// Data-object classes for tests and benchmarks, written with the data-object kit. They declare the
+// attributes of the classes they stand in for (same names, types and keys, same object names and
+// tags), and open the protected attribute store so tests can set and read values directly.
 #ifndef DOCSEC_TESTING_TEST_OBJECTS_H_
 #define DOCSEC_TESTING_TEST_OBJECTS_H_
 
-#include "docsec/core/data_object.h"
+#include "docsec/core/data_object_class.h"
 
 namespace docsec {
 namespace testing {
@@ -13,93 +13,93 @@ namespace testing {
 template <class Base>
 class Open : public Base {
  public:
-  using Base::GetAttrType;
-  using Base::GetAttrValue;
-  using Base::SetAttrValue;
   using Base::AssemblyConditionXmlNode;
   using Base::CheckSearchCondition;
   using Base::EqualsValue;
   using Base::GetAttrNames;
+  using Base::GetAttrType;
+  using Base::GetAttrValue;
+  using Base::GetBool;
+  using Base::GetDate;
+  using Base::GetInt32;
+  using Base::GetInt64;
   using Base::GetKeyAttrNames;
+  using Base::GetText;
+  using Base::SetAttrValue;
+  using Base::SetBool;
+  using Base::SetDate;
+  using Base::SetInt32;
+  using Base::SetInt64;
+  using Base::SetText;
 };
 
-// Stands in for a department: id, name, superDeptId, isDelSubDeptIpSegment; load-only
-// superDeptPath and isSystemDefault; keys id and isDelSubDeptIpSegment.
+// Stands in for a department: keys id and isDelSubDeptIpSegment, two load-only attributes, and
+// owned lists of sub-departments and users whose members point back at it.
+class UserLike;
 class DepartmentLike : public Open<CDataObject> {
- public:
-  DepartmentLike();
-  CDataObject* CreateInstance() override;
-  CEnumDataObjectType GetObjectType() override { return kObjectTypeDepartment; }
-  std::string GetObjectName() override { return "Department"; }
-  std::string GetObjectXMLTagName() override { return "department"; }
-  static DepartmentLike* GetClassInstance();
+  DOCSEC_DATA_OBJECT(DepartmentLike)
+  static constexpr Attr kId{"id", kVtInt, kAttrKey};
+  static constexpr Attr kName{"name"};
+  static constexpr Attr kSuperDeptId{"superDeptId", kVtInt};
+  static constexpr Attr kIsDelSubDeptIpSegment{"isDelSubDeptIpSegment", kVtBool, kAttrKey};
+  static constexpr Attr kSuperDeptPath{"superDeptPath", kVtBstr, kAttrLoadOnly};
+  static constexpr Attr kIsSystemDefault{"isSystemDefault", kVtBool, kAttrLoadOnly};
+  static constexpr auto kAttributes = Attrs(&kId, &kName, &kSuperDeptId, &kIsDelSubDeptIpSegment,
+                                            &kSuperDeptPath, &kIsSystemDefault);
 
- protected:
-  void Initialize() override;
+  long GetId() { return GetInt32(kId); }
+  int SetId(long id) { return SetInt32(kId, id); }
+  int GetName(char* buffer, unsigned long size) { return GetText(kName, buffer, size); }
+  int SetName(const char* name) { return SetText(kName, name); }
+
+  int LoadFromXmlNode(const XmlElement& element) override;
+  DataObjectList* GetSubDepartments() { return departments_.get(); }
+  DataObjectList* GetUsers();
+  DepartmentLike* GetOwnerDepartment() { return owner_; }
 
  private:
-  static ClassSchemaSlot s_schema;
+  OwnedList<DepartmentLike> departments_;
+  OwnedList<UserLike> users_;
+  DepartmentLike* owner_ = nullptr;
 };
 
 // Stands in for a user: id, name, loginName, deptId, isSupervisor, createTime; key id.
 class UserLike : public Open<CDataObject> {
- public:
-  UserLike();
-  CDataObject* CreateInstance() override;
-  CEnumDataObjectType GetObjectType() override { return kObjectTypeUser; }
-  std::string GetObjectName() override { return "User"; }
-  std::string GetObjectXMLTagName() override { return "user"; }
-  static UserLike* GetClassInstance();
+  DOCSEC_DATA_OBJECT(UserLike)
+  static constexpr Attr kId{"id", kVtInt, kAttrKey};
+  static constexpr Attr kName{"name"};
+  static constexpr Attr kLoginName{"loginName"};
+  static constexpr Attr kDeptId{"deptId", kVtInt};
+  static constexpr Attr kIsSupervisor{"isSupervisor", kVtBool};
+  static constexpr Attr kCreateTime{"createTime", kVtDate};
+  static constexpr auto kAttributes =
+      Attrs(&kId, &kName, &kLoginName, &kDeptId, &kIsSupervisor, &kCreateTime);
 
- protected:
-  void Initialize() override;
-
- private:
-  static ClassSchemaSlot s_schema;
+  bool IsSupervisor() { return GetBool(kIsSupervisor); }
+  double GetCreateTime() { return GetDate(kCreateTime); }
+  DepartmentLike* owner = nullptr;
 };
 
 // A subclass of UserLike adding one attribute: the declarations of both levels, parent first.
 class SupervisorLike : public UserLike {
- public:
-  SupervisorLike();
-  CDataObject* CreateInstance() override;
-
- protected:
-  void Initialize() override;
-
- private:
-  static ClassSchemaSlot s_schema;
+  DOCSEC_DATA_OBJECT_NO_INSTANCE(SupervisorLike)
+  static constexpr Attr kLevel{"level", kVtInt};
+  static constexpr auto kAttributes = Attrs(&kLevel);
 };
 
 // Stands in for an appointment: userId, positionId, no keys.
 class AppointmentLike : public Open<CDataObject> {
- public:
-  AppointmentLike();
-  CDataObject* CreateInstance() override;
-  std::string GetObjectName() override { return "UserAccession"; }
-  std::string GetObjectXMLTagName() override { return "userAccession"; }
-
- protected:
-  void Initialize() override;
-
- private:
-  static ClassSchemaSlot s_schema;
+  DOCSEC_DATA_OBJECT_NO_INSTANCE(AppointmentLike)
+  static constexpr Attr kUserId{"userId", kVtInt};
+  static constexpr Attr kPositionId{"positionId", kVtInt};
+  static constexpr auto kAttributes = Attrs(&kUserId, &kPositionId);
 };
 
-// Stands in for a scan file extension (type 14, text compared ignoring case): name.
+// Stands in for a scan file extension: its name compares ignoring case.
 class ExtendLike : public Open<CDataObject> {
- public:
-  ExtendLike();
-  CDataObject* CreateInstance() override;
-  CEnumDataObjectType GetObjectType() override { return kObjectTypeScanFileExtend; }
-  std::string GetObjectName() override { return "Extend"; }
-  std::string GetObjectXMLTagName() override { return "extend"; }
-
- protected:
-  void Initialize() override;
-
- private:
-  static ClassSchemaSlot s_schema;
+  DOCSEC_DATA_OBJECT_NO_INSTANCE(ExtendLike)
+  static constexpr Attr kName{"name", kVtBstr, kAttrListed | kAttrIgnoreCase};
+  static constexpr auto kAttributes = Attrs(&kName);
 };
 
 }  // namespace testing

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "docsec/platform/file_system.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/xml.h"
 #include "tools/agent/agent_state.h"
+#include "tools/agent/file_system.h"
 
 namespace docsec::agent {
 

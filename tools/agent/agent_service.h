@@ -47,6 +47,12 @@ struct AgentDrive {
   std::string directory;  // the directory it serves
 };
 
+// A drive as the service holds it: its name and its open root directory.
+struct ServedDrive {
+  std::string name;
+  DirHandle root;
+};
+
 struct AgentServiceOptions {
   std::vector<AgentDrive> drives;
   std::string uuid;       // the identity to use; empty: the one kept in state_dir
@@ -87,16 +93,12 @@ class AgentService {
   size_t drive_count() const { return drives_.size(); }
 
  private:
-  struct Drive {
-    std::string name;
-    DirHandle root;
-  };
-  class Request;
+  friend class AgentRequest;  // the commands' access to drives, key and lock
 
   AgentService() = default;
-  const Drive* FindDrive(const std::string& name) const;
+  const ServedDrive* FindDrive(const std::string& name) const;
 
-  std::vector<Drive> drives_;
+  std::vector<ServedDrive> drives_;
   AgentState state_;
   std::atomic<int> approve_notifications_{0};
   std::mutex file_ops_mutex_;

@@ -269,6 +269,35 @@ TEST_F(AgentChannelTest, SilentPeerFailsAfterTheReceiveTimeout) {
   EXPECT_TRUE(peer.seen().request_valid);
 }
 
+// A peer that sends its reply one byte every 100 ms never lets a single receive time out; the
+// exchange's one deadline cuts it off, whether the host shortened it or the test cap did.
+TEST_F(AgentChannelTest, TricklingPeerIsCutOffAtTheExchangeDeadline) {
+  struct Case {
+    const char* what;
+    int host_deadline_ms;
+    int test_cap_ms;
+  } cases[] = {{"host setting", 800, 0}, {"test cap", 0, 800}};
+  for (const Case& c : cases) {
+    ScriptedAgent peer;
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    // 260 bytes of reply at 10 bytes a second would take about half a minute.
+    peer.Script(Reply::kTrickle, "<document><retcode value=\"0\"/><pad value=\"" +
+                                     std::string(200, 'p') + "\"/></document>");
+    SetAgentExchangeDeadline(c.host_deadline_ms);
+    SetSocketTimeoutCapForTesting(c.test_cap_ms);
+    AgentChannel channel(peer.address());
+    XmlDocument reply = XmlDocument::Create();
+    auto start = Clock::now();
+    EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply)) << c.what;
+    long long ms = MillisecondsSince(start);
+    EXPECT_GE(ms, 700) << c.what;
+    EXPECT_LT(ms, 3000) << c.what;
+    SetAgentExchangeDeadline(0);
+    SetSocketTimeoutCapForTesting(0);
+  }
+  EXPECT_EQ(AgentExchangeDeadlineMs(), kAgentExchangeDeadlineMs);
+}
+
 // The peer resets while a 1 MiB request is on its way: the exchange fails, and no SIGPIPE ends
 // the test process.
 TEST_F(AgentChannelTest, ResetDuringSendFailsWithoutSignal) {

@@ -228,6 +228,13 @@ void ScriptedAgent::Serve(TcpSocket& connection) {
       }
       return;
     }
+    case Reply::kTrickle: {
+      std::string wire = WirePacket(xml);
+      for (char byte : wire) {
+        if (!connection.SendAll(&byte, 1) || !Pause(100)) return;
+      }
+      return;
+    }
     case Reply::kGarbage: {
       uint8_t noise[64];
       RandomBytes(noise, sizeof noise);

@@ -32,6 +32,7 @@ class ScriptedAgent {
     kTruncatedBody,      // head and half the body, then close
     kTruncatedTrailer,   // head, body and 2 trailer bytes, then close
     kSplitSegments,      // a valid packet sent in pieces of 3 bytes with pauses between them
+    kTrickle,            // a valid packet sent one byte every 100 ms, as a peer that stalls
     kNeverAnswer,        // read the request and hold the connection open without answering
     kGarbage,            // 64 random bytes, then close
     kResetWhileReading,  // read 64 KiB of the request, then reset the connection

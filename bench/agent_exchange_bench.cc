@@ -14,13 +14,15 @@
 #include "docsec/agent/agent_packet.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
-#include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/free_loopback.h"
 #include "tools/agent/agent_server.h"
 
 namespace docsec {
 namespace {
 
 constexpr size_t kMiB = 1 << 20;
+
+// ---- exchange ----
 
 // A "LocateFile"-style reply of about `size` bytes: a folder with file elements.
 XmlDocument ListingOfSize(size_t size) {
@@ -77,13 +79,16 @@ XmlDocument BulkOfSize(size_t size) {
 XmlDocument ExchangePayload(int kind) { return kind == 0 ? ListingOfSize(kMiB) : BulkOfSize(kMiB); }
 
 void BM_AgentExchange(benchmark::State& state) {
-  const uint32_t address = testing::LoopbackAddress(testing::kHostBenchExchange);
-  agent::AgentServerOptions options;
-  options.listen_address = FormatIpv4(address);
-  agent::AgentServer server(options, [](const XmlDocument& request) { return request; });
-  std::string error;
-  if (!server.Start(&error)) {
-    state.SkipWithError(error.c_str());
+  std::unique_ptr<agent::AgentServer> server;
+  const uint32_t address = testing::StartOnFreeLoopback([&](uint32_t candidate) {
+    agent::AgentServerOptions options;
+    options.listen_address = FormatIpv4(candidate);
+    server = std::make_unique<agent::AgentServer>(
+        options, [](const XmlDocument& request) { return request; });
+    return server->Start(nullptr);
+  });
+  if (address == 0) {
+    state.SkipWithError("no free loopback address");
     return;
   }
   XmlDocument request = ExchangePayload(static_cast<int>(state.range(0)));
@@ -105,12 +110,12 @@ BENCHMARK(BM_AgentExchange)->Arg(0)->Arg(1)->UseRealTime();
 // Baseline: the same number of bytes each way over a fresh loopback connection, echoed by a
 // thread that does nothing else.
 void BM_RawLoopbackEcho(benchmark::State& state) {
-  const uint32_t address = testing::LoopbackAddress(testing::kHostBenchRawEcho);
+  const uint32_t address = MakeIpv4(127, 0, 0, 1);
   const size_t size = ExchangePayload(static_cast<int>(state.range(0))).Xml().size() +
                       kAgentHeadSize + kAgentTrailerSize;
   TcpListener listener;
   std::string error;
-  if (!listener.Listen(address, AgentPort, 16, &error)) {
+  if (!listener.Listen(address, 0, 16, &error)) {
     state.SkipWithError(error.c_str());
     return;
   }
@@ -127,7 +132,7 @@ void BM_RawLoopbackEcho(benchmark::State& state) {
   std::vector<char> in(size);
   for (auto _ : state) {
     TcpSocket s;
-    if (!s.Connect(address, AgentPort, 2000) || !s.SendAll(out.data(), size) ||
+    if (!s.Connect(address, listener.Port(), 2000) || !s.SendAll(out.data(), size) ||
         s.ReceiveAll(in.data(), size) != size) {
       state.SkipWithError("echo failed");
       break;

@@ -3,6 +3,7 @@
 namespace docsec {
 
 DOCSEC_DEFINE_DATA_OBJECT_PARTS(CDOAgentFolder, "AgentFolder", "dir")
+DOCSEC_DEFINE_DATA_OBJECT_CONSTRUCTOR(CDOAgentFolder)
 DOCSEC_DEFINE_DATA_OBJECT_INSTANCE(CDOAgentFolder, s_clsAgentFolder)
 
 CEnumDataObjectType CDOAgentFolder::GetObjectType() {

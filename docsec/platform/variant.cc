@@ -324,7 +324,8 @@ bool AsNumber(const Variant& v, Number* n) {
   }
 }
 
-// Converts a number to an integer kind, rounding reals half to even as the platform does.
+// Converts a number to an integer kind, rounding reals half to even: no bias over many values, and
+// the processor's default rounding, so nearbyint gives it directly.
 Variant NumberToInteger(const Number& n, uint16_t vt) {
   long long lo = 0;
   unsigned long long hi = 0;

@@ -157,7 +157,7 @@ TEST(Variant, IntegerKindsAreRangeChecked) {
   EXPECT_EQ(ErrorOf(Variant(40000), kVtI2), kErrOverflow);
   EXPECT_EQ(ErrorOf(Variant(-1), kVtUint), kErrOverflow);
   EXPECT_EQ(ErrorOf(Variant(1LL << 40), kVtInt), kErrOverflow);
-  // Reals round half to even, as the platform's conversion does.
+  // Reals round half to even.
   EXPECT_EQ(Variant(2.5).ConvertedTo(kVtInt).Int32(), 2);
   EXPECT_EQ(Variant(3.5).ConvertedTo(kVtInt).Int32(), 4);
   EXPECT_EQ(ErrorOf(Variant(1e20), kVtInt), kErrOverflow);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "docsec/computers/computer.h"
+#include "docsec/core/internal/object_arena.h"
 #include "docsec/org/internal/department_walk.h"
 #include "docsec/org/ip_segment.h"
 #include "docsec/platform/text.h"
@@ -78,6 +79,9 @@ int CDODepartment::LoadFromXmlNode(const XmlElement& element) {
   const std::string& position_tag = TagOf<CDOPosition>();
   const std::string& user_tag = TagOf<CDOUser>();
   const std::string& segment_tag = TagOf<CDOIpSegment>();
+  // The objects of one answer share an arena (their tags, and the shared instances that give
+  // them, are settled above, outside it).
+  core_internal::LoadArenaScope arena;
   std::vector<std::pair<CDODepartment*, XmlElement>> pending;
   CDODepartment* department = this;
   XmlElement current = element;

@@ -93,6 +93,30 @@ TEST(Department, LoadLeavesListsThatExistAndKeepsDocumentOrder) {
   EXPECT_EQ(d->GetName(name, sizeof name), 1);  // the own attributes are reloaded
 }
 
+// Loaded objects share their answer's memory; callers still own them one by one. A user moved out
+// of the tree outlives it with all its values, and values copied out are independent.
+TEST(Department, ObjectsMovedOutOfALoadedTreeOutliveIt) {
+  const std::string mail(40, 'm');
+  auto root = Load("<department><user id='u1' name='A rather long user name' mail='" + mail +
+                   "' departmentId=' 12' isSupervisor='TRUE' isLock='false'/><user id='u2'/>"
+                   "</department>");
+  auto* user = At<CDOUser>(root->GetUsers(), 0);
+  ASSERT_EQ(root->MoveOutUser(user), 1);
+  CDOUser copy(user);
+  delete At<CDOUser>(root->GetUsers(), 0);  // a caller deleting one member of the tree
+  root->GetUsers()->RemoveAll();
+  root.reset();
+  char text[64];
+  EXPECT_EQ(user->GetName(text, sizeof text), 23);
+  EXPECT_EQ(copy.GetMail(text, sizeof text), 40);
+  EXPECT_EQ(user->GetDepartmentId(), 12);  // the general conversions still apply
+  EXPECT_TRUE(user->GetIsSupervisor());
+  EXPECT_FALSE(user->GetIsUserLock());
+  user->SetName("renamed after the tree died");
+  delete user;
+  EXPECT_EQ(copy.GetMail(text, sizeof text), 40);
+}
+
 // ---- tree refresh ----
 
 class Refresh : public ::testing::Test {

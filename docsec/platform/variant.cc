@@ -40,8 +40,21 @@ void Variant::AssignText(const char* text, size_t size) {
   SetType(kVtBstr);
 }
 
+void Variant::AssignBorrowedText(const char* text, size_t size) {
+  if (size <= kInlineCapacity) {
+    ReleaseText();
+    AssignText(text, size);
+    return;
+  }
+  ReleaseText();
+  std::memset(raw_, 0, sizeof raw_);
+  Put<const char*>(8, text);
+  raw_[2] = kBorrowedText;
+  SetType(kVtBstr);
+}
+
 void Variant::CopyFrom(const Variant& other) {
-  if (other.Type() == kVtBstr && other.Mode() == kHeapText) {
+  if (other.Type() == kVtBstr && (other.Mode() == kHeapText || other.Mode() == kBorrowedText)) {
     const char* text = other.Get<char*>(8);
     AssignText(text, std::strlen(text));
   } else {
@@ -84,16 +97,32 @@ void Variant::Clear() noexcept {
 Variant Variant::OfKind(uint16_t vt, long long value) noexcept {
   Variant v;
   switch (vt) {
-    case kVtI1: v.Put<int32_t>(8, static_cast<int8_t>(value)); break;
-    case kVtUi1: v.Put<int32_t>(8, static_cast<uint8_t>(value)); break;
-    case kVtI2: v.Put<int32_t>(8, static_cast<int16_t>(value)); break;
-    case kVtUi2: v.Put<int32_t>(8, static_cast<uint16_t>(value)); break;
+    case kVtI1:
+      v.Put<int32_t>(8, static_cast<int8_t>(value));
+      break;
+    case kVtUi1:
+      v.Put<int32_t>(8, static_cast<uint8_t>(value));
+      break;
+    case kVtI2:
+      v.Put<int32_t>(8, static_cast<int16_t>(value));
+      break;
+    case kVtUi2:
+      v.Put<int32_t>(8, static_cast<uint16_t>(value));
+      break;
     case kVtI4:
-    case kVtInt: v.Put<int32_t>(8, static_cast<int32_t>(value)); break;
+    case kVtInt:
+      v.Put<int32_t>(8, static_cast<int32_t>(value));
+      break;
     case kVtUi4:
-    case kVtUint: v.Put<uint32_t>(8, static_cast<uint32_t>(value)); break;
-    case kVtBool: v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse); break;
-    default: v.Put<int64_t>(8, value); break;
+    case kVtUint:
+      v.Put<uint32_t>(8, static_cast<uint32_t>(value));
+      break;
+    case kVtBool:
+      v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse);
+      break;
+    default:
+      v.Put<int64_t>(8, value);
+      break;
   }
   v.SetType(vt);
   return v;
@@ -154,9 +183,13 @@ Variant Variant::Null() noexcept {
 const char* Variant::Text() const noexcept {
   if (Type() != kVtBstr) return "";
   switch (Mode()) {
-    case kInlineText: return reinterpret_cast<const char*>(raw_ + 3);
-    case kHeapText: return Get<char*>(8);
-    default: return "";
+    case kInlineText:
+      return reinterpret_cast<const char*>(raw_ + 3);
+    case kHeapText:
+    case kBorrowedText:
+      return Get<char*>(8);
+    default:
+      return "";
   }
 }
 
@@ -215,17 +248,42 @@ bool ParseReal(const char* text, double* value) {
 // Range of each integer kind.
 bool KindRange(uint16_t vt, long long* lo, unsigned long long* hi) {
   switch (vt) {
-    case kVtI1: *lo = INT8_MIN; *hi = INT8_MAX; return true;
-    case kVtUi1: *lo = 0; *hi = UINT8_MAX; return true;
-    case kVtI2: *lo = INT16_MIN; *hi = INT16_MAX; return true;
-    case kVtUi2: *lo = 0; *hi = UINT16_MAX; return true;
+    case kVtI1:
+      *lo = INT8_MIN;
+      *hi = INT8_MAX;
+      return true;
+    case kVtUi1:
+      *lo = 0;
+      *hi = UINT8_MAX;
+      return true;
+    case kVtI2:
+      *lo = INT16_MIN;
+      *hi = INT16_MAX;
+      return true;
+    case kVtUi2:
+      *lo = 0;
+      *hi = UINT16_MAX;
+      return true;
     case kVtI4:
-    case kVtInt: *lo = INT32_MIN; *hi = INT32_MAX; return true;
+    case kVtInt:
+      *lo = INT32_MIN;
+      *hi = INT32_MAX;
+      return true;
     case kVtUi4:
-    case kVtUint: *lo = 0; *hi = UINT32_MAX; return true;
-    case kVtI8: *lo = INT64_MIN; *hi = INT64_MAX; return true;
-    case kVtUi8: *lo = 0; *hi = UINT64_MAX; return true;
-    default: return false;
+    case kVtUint:
+      *lo = 0;
+      *hi = UINT32_MAX;
+      return true;
+    case kVtI8:
+      *lo = INT64_MIN;
+      *hi = INT64_MAX;
+      return true;
+    case kVtUi8:
+      *lo = 0;
+      *hi = UINT64_MAX;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -239,16 +297,36 @@ struct Number {
 
 bool AsNumber(const Variant& v, Number* n) {
   switch (v.Type()) {
-    case kVtEmpty: *n = {Number::kSigned, 0, 0, 0}; return true;
-    case kVtI1: case kVtUi1: case kVtI2: case kVtUi2: case kVtI4: case kVtInt:
+    case kVtEmpty:
+      *n = {Number::kSigned, 0, 0, 0};
+      return true;
+    case kVtI1:
+    case kVtUi1:
+    case kVtI2:
+    case kVtUi2:
+    case kVtI4:
+    case kVtInt:
       *n = {Number::kSigned, v.Int32(), 0, 0};
       return true;
-    case kVtUi4: case kVtUint: *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0}; return true;
-    case kVtI8: *n = {Number::kSigned, v.Int64(), 0, 0}; return true;
-    case kVtUi8: *n = {Number::kUnsigned, 0, static_cast<unsigned long long>(v.Int64()), 0}; return true;
-    case kVtBool: *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0}; return true;
-    case kVtR8: case kVtDate: *n = {Number::kReal, 0, 0, v.Double()}; return true;
-    default: return false;
+    case kVtUi4:
+    case kVtUint:
+      *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0};
+      return true;
+    case kVtI8:
+      *n = {Number::kSigned, v.Int64(), 0, 0};
+      return true;
+    case kVtUi8:
+      *n = {Number::kUnsigned, 0, static_cast<unsigned long long>(v.Int64()), 0};
+      return true;
+    case kVtBool:
+      *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0};
+      return true;
+    case kVtR8:
+    case kVtDate:
+      *n = {Number::kReal, 0, 0, v.Double()};
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -160,6 +160,9 @@ class DOCSEC_EXPORT CDODepartment : public CDataObject {
 
  private:
   void RemoveAllIpSegmentsFromDept(int recursive);
+  // The tree refresh both RefreshSubObjects forms share; "deep" is sent when `deep` is set.
+  int RefreshTree(int withSubDepartments, int withComputers, int withPositions, int withUsers,
+                  int useView1, const int* deep);
 
   OwnedList<CDODepartment> departments_;
   OwnedList<CDOComputer> computers_;

@@ -109,6 +109,10 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   int SetPKIOfflineData(const char* text) { return SetText(kEnterpriseKey, text); }
 
  private:
+  // The "Login" exchange every login shares: `fill` sets the request's attributes on the "user"
+  // element; with `readConfig` the answer's config/encryptMode lands on this object. The new user
+  // (the caller's) becomes the last login user; null on any failure.
+  CDOUser* LoginWith(const std::function<void(const XmlElement&)>& fill, bool readConfig);
   static void BytesToHexString(char* out, const unsigned char* bytes, int n);
   static void HexStringToBytes(const char* text, unsigned char* out, int n);
 

@@ -14,13 +14,8 @@ namespace {
 
 using testing::FakeServer;
 
-std::string Request(const std::string& body) {
-  return std::string(FakeServer::kProlog) + "<document>" + body + "</document>";
-}
-
-std::string Answer(const std::string& body) {
-  return "<document><return code=\"0\"/>" + body + "</document>";
-}
+std::string Request(const std::string& body) { return FakeServer::RequestText(body); }
+std::string Answer(const std::string& body) { return FakeServer::AnswerText(body); }
 
 std::string IdOf(CDataObject* object) {
   char buffer[32] = "";
@@ -158,18 +153,18 @@ TEST_F(Appointments, RecordJoinsBothSidesAndMatchesThem) {
             "<userAccession positionId=\"9\" departmentId=\"4\" positionName=\"Head\" "
             "userId=\"ann\"/>");
 
-  CDOPosition namesake;  // positions are known by department and name, not by id
-  namesake.SetDepartmentId(4);
-  namesake.SetPositionName("Head");
-  CDOPosition elsewhere;
-  elsewhere.SetDepartmentId(5);
-  elsewhere.SetPositionName("Head");
-  CDOPosition other;
-  other.SetDepartmentId(4);
-  other.SetPositionName("head");
-  EXPECT_EQ(record.IsAppointed(&namesake), 1);
-  EXPECT_EQ(record.IsAppointed(&elsewhere), 0);
-  EXPECT_EQ(record.IsAppointed(&other), 0);
+  // Positions are known by department and name (case counts), not by id.
+  const struct {
+    long department;
+    const char* name;
+    int match;
+  } cases[] = {{4, "Head", 1}, {5, "Head", 0}, {4, "head", 0}, {4, "Head2", 0}};
+  for (const auto& c : cases) {
+    CDOPosition position;
+    position.SetDepartmentId(c.department);
+    position.SetPositionName(c.name);
+    EXPECT_EQ(record.IsAppointed(&position), c.match) << c.department << c.name;
+  }
   EXPECT_EQ(record.IsAppointed(nullptr), 0);
   EXPECT_EQ(record.IsAppointTo(&user_), 1);
   EXPECT_EQ(record.IsAppointTo(nullptr), 0);

@@ -23,13 +23,8 @@ namespace {
 
 using testing::FakeServer;
 
-std::string Request(const std::string& body) {
-  return std::string(FakeServer::kProlog) + "<document>" + body + "</document>";
-}
-
-std::string Answer(const std::string& body) {
-  return "<document><return code=\"0\"/>" + body + "</document>";
-}
+std::string Request(const std::string& body) { return FakeServer::RequestText(body); }
+std::string Answer(const std::string& body) { return FakeServer::AnswerText(body); }
 
 // Loads `xml` (one element) into `object`, as an answer would.
 void Load(CDataObject* object, const std::string& xml) {

@@ -162,13 +162,13 @@ int CDOUser::ChangeDepartment(CDODepartment* department) {
     SetValue(kDepartmentId, kept);
     return 0;
   }
+  // A user outside a loaded tree belongs to its caller: putting it into the department's list
+  // would give it a second owner that deletes it with the tree.
+  if (owner_ == nullptr) return 1;
   // The new department takes the user before the old one lets go: when it cannot (its user list
   // was never loaded, or it holds an equal user already) the user stays in the list that owns it
   // rather than being owned by nobody.
-  if (owner_ == nullptr) {
-    department->MoveInUser(this);
-    owner_ = department;
-  } else if (department->MoveInUser(this)) {
+  if (department->MoveInUser(this)) {
     owner_->MoveOutUser(this);
     owner_ = department;
   }

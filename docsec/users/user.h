@@ -93,9 +93,9 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   // with the new one only; "newPassword" stays set. 0 for a null new password.
   int ChangePassword(const char* oldPassword, const char* newPassword, int withoutOld);
   // "UpdateUser" with the new "departmentId" (put back on failure); 1 at once when `department`
-  // equals the owner. Then the user moves into the department's user list and leaves the old
-  // owner's; when the department does not take it, it stays in the old list. A user without owner
-  // that the department takes belongs to the department from then on.
+  // equals the owner. A user of a loaded tree then moves into the department's user list and
+  // leaves its owner's (when the department does not take it, it stays where it is); a user
+  // without owner stays its caller's and joins no list.
   int ChangeDepartment(CDODepartment* department);
   // The full path of the user's department: built from the loaded tree when the user has an owner,
   // else the "departmentPath" the server sent. The characters written (see GetText).

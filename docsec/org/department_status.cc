@@ -75,21 +75,30 @@ void FillScanRequest(XmlElement& root, const DataObjectList& computers) {
   AppendComputerElements(root, computers, "scanLog");
 }
 
-// Writes the "status" of each "scanLog" of the answer into the computer of `department`'s
-// sub-tree that it names, and gives `each` that computer and the text written. Elements naming no
-// computer of the sub-tree are passed over.
+// Runs `each` with every direct child `tag` of `root` that names, by its attribute `key`, a
+// computer of `department`'s sub-tree, and with that computer. Children naming none are passed
+// over.
+template <class Each>
+void ForEachNamedComputer(CDODepartment* department, const XmlElement& root, const char* tag,
+                          const char* key, Each&& each) {
+  for (XmlElement element = root.SelectChild(tag); element; element.AdvanceToNextSibling(tag)) {
+    const char* uuid = AnswerText(element, key);
+    CDOComputer* computer = uuid != nullptr ? department->FindComputerByUuid(uuid) : nullptr;
+    if (computer != nullptr) each(element, computer);
+  }
+}
+
+// Writes the "status" of each "scanLog" of the answer into the computer it names, and gives
+// `each` (when set) the text written.
 void ReadScanStates(CDODepartment* department, const XmlElement& root,
                     const std::function<void(const char* status)>& each) {
-  for (XmlElement element = root.SelectChild("scanLog"); element;
-       element.AdvanceToNextSibling("scanLog")) {
-    const char* uuid = AnswerText(element, "computerUUID");
-    CDOComputer* computer = uuid != nullptr ? department->FindComputerByUuid(uuid) : nullptr;
-    if (computer == nullptr) continue;
-    const char* status = AnswerText(element, "status");
-    if (status == nullptr) continue;
-    computer->SetComputerScanStatusText(status);
-    if (each) each(status);
-  }
+  ForEachNamedComputer(department, root, "scanLog", "computerUUID",
+                       [&](const XmlElement& element, CDOComputer* computer) {
+                         const char* status = AnswerText(element, "status");
+                         if (status == nullptr) return;
+                         computer->SetComputerScanStatusText(status);
+                         if (each) each(status);
+                       });
 }
 
 // Reads a version answer (null: none came back, or it failed its test) into the computers of
@@ -103,19 +112,16 @@ void ReadVersionAnswer(CDODepartment* department, const XmlDocument& answer,
     return;
   }
   int updated_count = 0;
-  for (XmlElement element = root.SelectChild("computer"); element;
-       element.AdvanceToNextSibling("computer")) {
-    const char* uuid = AnswerText(element, "computerUUID");
-    CDOComputer* computer = uuid != nullptr ? department->FindComputerByUuid(uuid) : nullptr;
-    if (computer == nullptr) continue;
-    const char* version = AnswerText(element, "agentVersion");
-    const char* update = AnswerText(element, "updateStatus");
-    if (version == nullptr || update == nullptr) continue;
-    computer->SetComputerVersion(version);
-    const int state = LeadingDecimal(update);
-    computer->SetComputerUpdateStatus(state);
-    if (state == 1) ++updated_count;
-  }
+  ForEachNamedComputer(department, root, "computer", "computerUUID",
+                       [&](const XmlElement& element, CDOComputer* computer) {
+                         const char* version = AnswerText(element, "agentVersion");
+                         const char* update = AnswerText(element, "updateStatus");
+                         if (version == nullptr || update == nullptr) return;
+                         computer->SetComputerVersion(version);
+                         const int state = LeadingDecimal(update);
+                         computer->SetComputerUpdateStatus(state);
+                         if (state == 1) ++updated_count;
+                       });
   if (XmlElement service = root.SelectChild("service")) {
     const char* current = service.GetAttribute("currentVersion");
     if (current != nullptr && std::char_traits<char>::length(current) < kTextSize) {
@@ -234,16 +240,13 @@ int CDODepartment::GetComputerAutoHandeEncryptState() {
     root.AppendElement("computer").AppendAttribute("departmentId", static_cast<long long>(GetId()));
   });
   if (!answer || !CheckAnswerDocument(answer)) return 0;
-  XmlElement element = answer.DocumentElement().SelectChild("computer");
-  for (; element; element.AdvanceToNextSibling("computer")) {
-    const char* uuid = AnswerText(element, "uuid");
-    CDOComputer* computer = uuid != nullptr ? FindComputerByUuid(uuid) : nullptr;
-    if (computer == nullptr) continue;
-    const char* manual = AnswerText(element, "isManualEncrypt");
-    if (manual == nullptr) continue;
-    // Only the exact text the server writes for "on" turns it on.
-    computer->SetComputerManualEncryptState(std::string(manual) == "true" ? 1 : 0);
-  }
+  ForEachNamedComputer(this, answer.DocumentElement(), "computer", "uuid",
+                       [](const XmlElement& element, CDOComputer* computer) {
+                         const char* manual = AnswerText(element, "isManualEncrypt");
+                         if (manual == nullptr) return;
+                         // Only the exact text the server writes for "on" turns it on.
+                         computer->SetComputerManualEncryptState(std::string(manual) == "true");
+                       });
   return 1;
 }
 

@@ -117,6 +117,7 @@ class AgentRequest {
   const uint8_t* file_key() const { return service_->state_.file_key; }
   const Uuid& uuid() const { return service_->state_.uuid; }
   void CountApproval() { service_->approve_notifications_.fetch_add(1); }
+  void CountStatusRequest() { service_->status_requests_.fetch_add(1); }
   std::mutex& file_operations_mutex() { return service_->file_ops_mutex_; }
 
  private:

@@ -90,6 +90,8 @@ class AgentService {
   const Uuid& uuid() const { return state_.uuid; }
   // How many "NotifyApproveStatus" commands were acknowledged.
   int approve_notifications() const { return approve_notifications_.load(); }
+  // How many "GetStatus" commands were answered.
+  int status_requests() const { return status_requests_.load(); }
   size_t drive_count() const { return drives_.size(); }
 
  private:
@@ -101,6 +103,7 @@ class AgentService {
   std::vector<ServedDrive> drives_;
   AgentState state_;
   std::atomic<int> approve_notifications_{0};
+  std::atomic<int> status_requests_{0};
   std::mutex file_ops_mutex_;
 };
 

@@ -122,6 +122,9 @@ TEST_F(AgentServiceTest, GetStatusAnswersRunningWithItsUuid) {
   EXPECT_EQ(reply.Xml(), std::string("<?xml version=\"1.0\"?><document><retcode value=\"0\"/>"
                                      "<status value=\"0\"/><uuid value=\"") +
                              kUuid + "\"/></document>");
+  EXPECT_EQ(service_->status_requests(), 1);
+  EXPECT_EQ(Retcode(Send("NotifyApproveStatus", "")), 0);
+  EXPECT_EQ(service_->status_requests(), 1);  // only "GetStatus" counts here
 }
 
 TEST_F(AgentServiceTest, NotifyApproveStatusIsAcknowledgedAndCounted) {

@@ -2,7 +2,7 @@
 
 #include "docsec/policy/file.h"
 #include "docsec/policy/internal/joined_text.h"
-#include "docsec/users/position.h"
+#include "docsec/policy/internal/position_entry.h"
 
 namespace docsec {
 
@@ -15,22 +15,12 @@ DOCSEC_DEFINE_DATA_OBJECT(CDOAuthFileByPosition, kObjectTypeAuthFileByPosition,
 CDOAuthFileByPosition::CDOAuthFileByPosition(CDOFile* file, CDOPosition* position, long permission)
     : CDOAuthFileByPosition() {
   if (file != nullptr) SetFileId(JoinedText(file, &CDOFile::GetUuid).c_str());
-  if (position != nullptr) {
-    SetPositionDeptId(position->GetDepartmentId());
-    SetPositionId(position->GetPositionId());
-    SetPositionDeptName(JoinedText(position, &CDOPosition::GetDepartmentPath).c_str());
-    SetPositionName(JoinedText(position, &CDOPosition::GetPositionName).c_str());
-  }
+  if (position != nullptr) internal::CopyPosition(this, position);
   SetPermission(permission);
 }
 
 int CDOAuthFileByPosition::IsAuthorizedTo(CDOPosition* position) {
-  if (position == nullptr) return 0;
-  return GetPositionDeptId() == position->GetDepartmentId() &&
-                 JoinedText(this, &CDOAuthFileByPosition::GetPositionName) ==
-                     JoinedText(position, &CDOPosition::GetPositionName)
-             ? 1
-             : 0;
+  return internal::IsEntryForPosition(this, position);
 }
 
 }  // namespace docsec

@@ -7,6 +7,7 @@
 #include "docsec/agent/agent_packet.h"
 #include "docsec/channel/last_error.h"
 #include "docsec/channel/request_channel.h"
+#include "docsec/computers/computer.h"
 #include "docsec/core/data_object.h"
 #include "docsec/core/data_object_list.h"
 #include "docsec/core/date_time.h"
@@ -20,6 +21,8 @@
 #include "docsec/logs/scan_file_extend.h"
 #include "docsec/logs/scan_log_app.h"
 #include "docsec/logs/scan_log_file.h"
+#include "docsec/org/department.h"
+#include "docsec/org/ip_segment.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/ole_date_time.h"
@@ -30,6 +33,7 @@
 #include "docsec/policy/application.h"
 #include "docsec/policy/auth_file_by_position.h"
 #include "docsec/policy/auth_file_by_user.h"
+#include "docsec/policy/auth_level_by_user.h"
 #include "docsec/policy/auth_level_by_position.h"
 #include "docsec/policy/dept_def_app_secret_level.h"
 #include "docsec/policy/file.h"
@@ -38,5 +42,8 @@
 #include "docsec/system/name_of_oper.h"
 #include "docsec/system/operation.h"
 #include "docsec/system/system_operation.h"
+#include "docsec/users/position.h"
+#include "docsec/users/user.h"
+#include "docsec/users/user_appointment.h"
 
 #endif  // DOCSEC_DOCSEC_H_

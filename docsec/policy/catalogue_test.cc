@@ -105,12 +105,14 @@ TEST_F(Catalogues, EightRacingThreadsLoadOnce) {
   std::atomic<bool> go{false};
   std::vector<DataObjectList*> lists(kThreads);
   std::vector<CDOSecretLevel*> defaults(kThreads);
+  std::vector<CDOSecretLevel*> unknown(kThreads);
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
       while (!go.load()) std::this_thread::yield();
       lists[i] = CDOSecretLevel::GetAllInstance();
       defaults[i] = CDOSecretLevel::GetDefaultInstance();
+      unknown[i] = CDOSecretLevel::GetInstanceById(42);
     });
   }
   go = true;
@@ -120,6 +122,7 @@ TEST_F(Catalogues, EightRacingThreadsLoadOnce) {
   for (int i = 0; i < kThreads; ++i) {
     EXPECT_EQ(lists[i], lists[0]);
     EXPECT_EQ(defaults[i], lists[0]->GetAt(1));
+    EXPECT_EQ(unknown[i], CDOSecretLevel::GetNullInstance());
   }
 }
 

@@ -25,7 +25,8 @@ using testing::FakeServer;
 
 constexpr char kLevels[] =
     "<document><return code=\"0\"/><secretLevel id=\"3\" name=\"Inner\"/>"
-    "<secretLevel id=\"5\" name=\"Secret\" isSystemDefault=\"true\"/></document>";
+    "<secretLevel id=\"5\" name=\"Secret\" isSystemDefault=\"true\"/>"
+    "<secretLevel name=\"Unnumbered\"/></document>";
 constexpr char kApplications[] =
     "<document><return code=\"0\"/><application name=\"Word\"/><application name=\"Excel\"/>"
     "</document>";
@@ -64,7 +65,7 @@ TEST_F(Catalogues, FailedLoadIsRetriedThenTheCatalogueIsKept) {
   server_.QueueAnswer(kLevels);
   DataObjectList* levels = CDOSecretLevel::GetAllInstance();
   ASSERT_NE(levels, nullptr);
-  EXPECT_EQ(levels->GetSize(), 2);
+  EXPECT_EQ(levels->GetSize(), 3);
   EXPECT_EQ(server_.last_request(), Request("<service value=\"QuerySecretLevel\"/><secretLevel/>"));
   EXPECT_EQ(CDOSecretLevel::GetAllInstance(), levels);
   EXPECT_EQ(CDOSecretLevel::GetDefaultInstance(), levels->GetAt(1));
@@ -131,7 +132,7 @@ TEST_F(Catalogues, AddAndDeleteKeepTheCatalogueInStepWithTheServer) {
   auto level = std::make_unique<CDOSecretLevel>(-1, "Top", "t");
   server_.QueueAnswer(kRefused);
   EXPECT_EQ(level->Add(), 0);
-  EXPECT_EQ(CDOSecretLevel::GetAllInstance()->GetSize(), 2);
+  EXPECT_EQ(CDOSecretLevel::GetAllInstance()->GetSize(), 3);
 
   const char* accepted = "<document><return code=\"0\"/><secretLevel id=\"9\"/></document>";
   server_.QueueAnswer(accepted);
@@ -140,7 +141,7 @@ TEST_F(Catalogues, AddAndDeleteKeepTheCatalogueInStepWithTheServer) {
   EXPECT_EQ(CDOSecretLevel::GetInstanceById(9), added);
   server_.QueueAnswer(accepted);
   EXPECT_EQ(added->Add(), 1);  // added again: the catalogue still holds it once
-  EXPECT_EQ(CDOSecretLevel::GetAllInstance()->GetSize(), 3);
+  EXPECT_EQ(CDOSecretLevel::GetAllInstance()->GetSize(), 4);
 
   server_.QueueAnswer(kRefused);
   EXPECT_EQ(added->Delete(), 0);

@@ -37,8 +37,9 @@ DataObjectList* CDOSecretLevel::GetAllInstance() { return Levels().Get(); }
 void CDOSecretLevel::ReleaseAllInstance() { Levels().Release(); }
 
 CDOSecretLevel* CDOSecretLevel::GetInstanceById(long id) {
+  // -1 means no level, so a member that lacks an id is never the answer for it.
   CDataObject* found = Levels().Find(
-      [id](CDataObject* m) { return static_cast<CDOSecretLevel*>(m)->GetId() == id; });
+      [id](CDataObject* m) { return id != -1 && static_cast<CDOSecretLevel*>(m)->GetId() == id; });
   return found != nullptr ? static_cast<CDOSecretLevel*>(found) : GetNullInstance();
 }
 

@@ -241,12 +241,5 @@ TEST(Authorization, MatchesItsRoleByAccountOrByDepartmentAndName) {
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
 }
 
-TEST(File, CreateTimeKeepsTheDateValue) {
-  CDOFile file;
-  EXPECT_EQ(file.GetCreateTime(), -1.0);
-  file.SetCreateTime(40000.5);
-  EXPECT_EQ(file.GetCreateTime(), 40000.5);
-}
-
 }  // namespace
 }  // namespace docsec

@@ -1,9 +1,8 @@
 #include "docsec/platform/xml.h"
 
-#include <pugixml.hpp>
-
 #include <cstring>
 #include <new>
+#include <pugixml.hpp>
 
 #include "docsec/platform/com_error.h"
 
@@ -17,7 +16,9 @@ struct XmlDocState {
 
 namespace {
 
-pugi::xml_node Node(void* node) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node)); }
+pugi::xml_node Node(void* node) {
+  return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
+}
 pugi::xml_attribute Attr(void* attr) {
   return pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(attr));
 }
@@ -54,6 +55,37 @@ bool NameMatches(const pugi::xml_node& node, const char* tag) {
 }
 
 constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
+
+// True when the text holds a NUL character, raw or as a character reference ("&#0;", "&#x00;",
+// and numbers that wrap to 0 in 32 bits, as the parser computes them). NUL is no XML character,
+// and text handed on as C strings would be cut at it: "a.txt&#0;.doc" would name "a.txt".
+bool HoldsNulCharacter(const char* text, size_t size) {
+  if (size == 0) return false;
+  if (std::memchr(text, '\0', size) != nullptr) return true;
+  const char* end = text + size;
+  for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '&', end - p)));) {
+    ++p;
+    if (p == end || *p != '#') continue;
+    ++p;
+    bool hex = p < end && *p == 'x';
+    if (hex) ++p;
+    uint32_t value = 0;
+    const char* digits = p;
+    for (; p < end; ++p) {
+      unsigned digit;
+      if (*p >= '0' && *p <= '9') {
+        digit = static_cast<unsigned>(*p - '0');
+      } else if (hex && (*p | ' ') >= 'a' && (*p | ' ') <= 'f') {
+        digit = static_cast<unsigned>((*p | ' ') - 'a' + 10);
+      } else {
+        break;
+      }
+      value = value * (hex ? 16u : 10u) + digit;
+    }
+    if (p > digits && p < end && *p == ';' && value == 0) return true;
+  }
+  return false;
+}
 
 struct StringWriter : pugi::xml_writer {
   std::string out;
@@ -126,6 +158,10 @@ bool XmlDocument::LoadXml(const char* text, size_t size) {
   if (text == nullptr) size = 0;
   state_->source.clear();
   state_->source.shrink_to_fit();
+  if (HoldsNulCharacter(text, size)) {
+    state_->doc.reset();
+    return false;
+  }
   pugi::xml_parse_result result =
       state_->doc.load_buffer(text ? text : "", size, pugi::parse_default, pugi::encoding_utf8);
   if (!result) {
@@ -140,6 +176,7 @@ bool XmlDocument::LoadXml(const char* text, size_t size) {
 bool XmlDocument::LoadXml(std::string&& text) {
   CheckNotNull();
   state_->doc.reset();
+  if (HoldsNulCharacter(text.data(), text.size())) return false;
   state_->source = std::move(text);
   pugi::xml_parse_result result = state_->doc.load_buffer_inplace(
       state_->source.data(), state_->source.size(), pugi::parse_default, pugi::encoding_utf8);

@@ -58,7 +58,8 @@ class DOCSEC_EXPORT XmlDocument {
   XmlElement DocumentElement() const;
 
   // Replaces the content with `text` (UTF-8). Returns true when it parsed; text that does not
-  // parse leaves the document without root element.
+  // parse leaves the document without root element. Text holding a NUL character, raw or as a
+  // character reference, does not parse: NUL is no XML character.
   bool LoadXml(const char* text, size_t size);
   bool LoadXml(const std::string& text) { return LoadXml(text.data(), text.size()); }
   // The same, parsing `text` in place: the document keeps the buffer instead of copying it.

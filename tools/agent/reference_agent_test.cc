@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "docsec/agent/agent_channel.h"
 #include "docsec/agent/agent_command.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/uuid.h"
@@ -79,6 +80,21 @@ class ReferenceAgentTest : public ::testing::Test {
       }
     }
     return SendAgentCommand(address_, command);
+  }
+
+  // Sends `text` as it is as the request body (for requests the library's own document could not
+  // build) and returns the reply, null when none came.
+  XmlDocument SendText(const std::string& text) {
+    AgentChannel channel(address_);
+    AgentPacket packet;
+    packet.body = text;
+    packet.length = static_cast<uint32_t>(text.size());
+    XmlDocument reply = XmlDocument::Create();
+    if (!channel.Connect(AgentPort) || !channel.SendPacket(&packet) ||
+        !channel.ReceiveDocument(reply)) {
+      return XmlDocument();
+    }
+    return reply;
   }
 
   ScratchTree tree_;
@@ -260,6 +276,23 @@ TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
   ASSERT_TRUE(item);
   EXPECT_FALSE(CheckAgentReply(item));
   EXPECT_EQ(tree_.Read("outside/secret.txt"), "top secret");
+}
+
+// A name spelt with a NUL reference must not be cut at the NUL: the request is refused whole and
+// a.txt is left as it was.
+TEST_F(ReferenceAgentTest, NulInsideANameIsRefused) {
+  tree_.Write("c/docs/a.txt.other", "other");
+  StartAgent();
+  for (const char* nul : {"&#0;", "&#x0;", "&#x100000000;"}) {
+    XmlDocument reply =
+        SendText(std::string("<?xml version=\"1.0\"?><document><service value=\"EncryptFile\"/>"
+                             "<dir path=\"C:\\docs\"><file name=\"a.txt") +
+                 nul + ".other\"/></dir></document>");
+    ASSERT_TRUE(reply) << nul;
+    EXPECT_EQ(Retcode(reply), kRetMalformed) << nul;
+  }
+  EXPECT_EQ(tree_.Read("c/docs/a.txt"), "alpha");
+  EXPECT_EQ(tree_.Read("c/docs/a.txt.other"), "other");
 }
 
 TEST_F(ReferenceAgentTest, LongListingStaysWithinTheBodyLimit) {

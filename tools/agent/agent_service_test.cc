@@ -1,6 +1,11 @@
 #include "tools/agent/agent_service.h"
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -534,6 +539,30 @@ TEST_F(AgentServiceTest, EncryptThenDecryptRestoresTheBytes) {
   for (const std::string& name : tree_.List("c/docs")) {
     EXPECT_NE(name.rfind(".~docsec-", 0), 0u) << name;
   }
+}
+
+// A full disk is named as such, so the administrator knows what to free; the file is unchanged.
+TEST_F(AgentServiceTest, FullDiskIsReportedAsNoSpace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  struct Mount {
+    std::string path;
+    bool mounted = false;
+    ~Mount() {
+      if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+  } small{tree_.At("d")};
+  small.mounted = mount("tmpfs", small.path.c_str(), "tmpfs", 0, "size=64k") == 0;
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  const std::string content = SampleBytes(40 * 1024, 7);
+  ASSERT_TRUE(tree_.Write("d/big.bin", content));
+  Restart(kUuid);  // the drive must be opened on the small file system
+  XmlDocument reply = Operate("EncryptFile", "D:", "<file name=\"big.bin\"/>");
+  EXPECT_EQ(Retcode(reply), kRetItemsFailed);
+  EXPECT_EQ(Attr(ListedElement(reply, "failed", "big.bin"), "reason"),
+            "no space left on the device");
+  EXPECT_EQ(tree_.Read("d/big.bin"), content);
+  EXPECT_EQ(tree_.List("d"), (std::vector<std::string>{"big.bin"}));
+  service_.reset();  // let go of the drive before it is unmounted
 }
 
 TEST_F(AgentServiceTest, EncryptionKeepsPermissionBits) {

@@ -41,6 +41,10 @@ bool Fail(int err) {
     case EROFS:
       tls_error_kind = FsErrorKind::kDenied;
       break;
+    case ENOSPC:
+    case EDQUOT:
+      tls_error_kind = FsErrorKind::kNoSpace;
+      break;
     case ELOOP:
     case ENOTDIR:
     case EISDIR:
@@ -141,6 +145,11 @@ std::vector<std::string> SplitLinkTarget(const std::string& target) {
 }  // namespace
 
 FsErrorKind LastFsErrorKind() { return tls_error_kind; }
+
+void ClearLastFsError() {
+  tls_error_kind = FsErrorKind::kNone;
+  tls_errno = 0;
+}
 
 std::string LastFsErrorText() {
   if (tls_error_kind == FsErrorKind::kNone) return std::string();

@@ -45,10 +45,13 @@ enum class FsErrorKind {
   kExists,     // the entry is there already
   kDenied,     // permission refused
   kWrongKind,  // a symbolic link, a directory or a special file where another kind was needed
+  kNoSpace,    // the file system (or the owner's quota) is full
   kOther,
 };
 FsErrorKind LastFsErrorKind();
 std::string LastFsErrorText();
+// Forgets the last failure of this thread, so that a later LastFsErrorKind tells of what follows.
+void ClearLastFsError();
 
 class FileHandle {
  public:

@@ -91,6 +91,12 @@ SealState ClassifyHead(const uint8_t* head, size_t size, const uint8_t* key, Sea
 
 enum class Mode { kSeal, kUnseal, kRelabel };
 
+// The result for a failed write, flush, create or rename: a full disk is worth telling apart,
+// because the administrator can do something about it.
+SealResult WriteFailure() {
+  return LastFsErrorKind() == FsErrorKind::kNoSpace ? SealResult::kNoSpace : SealResult::kIoError;
+}
+
 // A temporary file beside the target, removed unless Commit renamed it into place.
 class Replacement {
  public:
@@ -115,7 +121,7 @@ class Replacement {
       // Only a privileged agent can give files away; an unprivileged one owns what it serves.
       Trace("agent: cannot keep the owner of %s: %s", name.c_str(), LastFsErrorText().c_str());
     }
-    if (!file_.Sync()) return SealResult::kIoError;
+    if (!file_.Sync()) return WriteFailure();
     file_.Close();
     FileInfo now;
     if (!dir_.StatEntry(name, &now)) return SealResult::kChanged;
@@ -123,7 +129,7 @@ class Replacement {
         now.modify_time != before.modify_time || now.modify_time_nsec != before.modify_time_nsec) {
       return SealResult::kChanged;
     }
-    if (!dir_.Rename(name_, name)) return SealResult::kIoError;
+    if (!dir_.Rename(name_, name)) return WriteFailure();
     name_.clear();
     if (!dir_.Sync()) {
       Trace("agent: directory flush after replacing %s failed: %s", name.c_str(),
@@ -140,6 +146,7 @@ class Replacement {
 
 SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_t* key, Mode mode,
                      const SealedLabel& seal_label, int32_t new_level, SealedLabel* result_label) {
+  ClearLastFsError();
   FileHandle in = dir.OpenForReading(name);
   if (!in.IsOpen()) {
     return LastFsErrorKind() == FsErrorKind::kWrongKind ? SealResult::kRefused
@@ -176,7 +183,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
   if (mode != Mode::kSeal && before.size < kSealedOverhead) return SealResult::kAuthFailed;
 
   Replacement out(dir);
-  if (!out.Create()) return SealResult::kIoError;
+  if (!out.Create()) return WriteFailure();
 
   // The new header, for sealing and relabelling.
   uint8_t header[kSealedHeaderSize];
@@ -189,7 +196,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     uint8_t tag[kTagSize];
     if (!MakeHeaderTag(key, header, tag) || !out.file().WriteAll(header, sizeof header) ||
         !out.file().WriteAll(tag, sizeof tag)) {
-      return SealResult::kIoError;
+      return WriteFailure();
     }
   }
 
@@ -206,13 +213,13 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
       total += size;
       if (!sealer.Update(buffer.data(), size, buffer.data()) ||
           !out.file().WriteAll(buffer.data(), size)) {
-        return SealResult::kIoError;
+        return WriteFailure();
       }
       if (size < buffer.size()) break;
     }
     if (total != before.size) return SealResult::kChanged;
     uint8_t tag[kTagSize];
-    if (!sealer.Finish(tag) || !out.file().WriteAll(tag, sizeof tag)) return SealResult::kIoError;
+    if (!sealer.Finish(tag) || !out.file().WriteAll(tag, sizeof tag)) return WriteFailure();
   } else {
     Aes256Gcm opener(Aes256Gcm::Direction::kOpen, key, head + kOffIv);
     if (!opener.ok() || !opener.AddAad(head, kSealedHeaderSize)) return SealResult::kIoError;
@@ -231,7 +238,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
       if (mode == Mode::kRelabel && !sealer.Update(buffer.data(), want, buffer.data())) {
         return SealResult::kIoError;
       }
-      if (!out.file().WriteAll(buffer.data(), want)) return SealResult::kIoError;
+      if (!out.file().WriteAll(buffer.data(), want)) return WriteFailure();
     }
     uint8_t tag[kTagSize + 1];
     long long n = in.ReadFull(tag, sizeof tag);
@@ -240,7 +247,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     if (mode == Mode::kRelabel) {
       uint8_t new_tag[kTagSize];
       if (!sealer.Finish(new_tag) || !out.file().WriteAll(new_tag, sizeof new_tag)) {
-        return SealResult::kIoError;
+        return WriteFailure();
       }
     }
   }
@@ -266,6 +273,8 @@ const char* SealResultText(SealResult result) {
       return "not a regular file with a single name";
     case SealResult::kChanged:
       return "file changed while it was being processed";
+    case SealResult::kNoSpace:
+      return "no space left on the device";
     case SealResult::kIoError:
       return "input/output error";
   }

@@ -56,6 +56,7 @@ enum class SealResult {
   kAuthFailed,   // the file does not verify under our key (tampered, or sealed elsewhere)
   kRefused,      // not a regular file, or several hard links
   kChanged,      // the file changed while it was being worked on
+  kNoSpace,      // the file system is full: the file is left as it was
   kIoError,
 };
 

@@ -115,6 +115,9 @@ class AgentRequest {
   const std::vector<ServedDrive>& drives() const { return service_->drives_; }
   const ServedDrive* FindDrive(const std::string& name) const { return service_->FindDrive(name); }
   const uint8_t* file_key() const { return service_->state_.file_key; }
+  const TempNames& temp_names() const { return *service_->temp_names_; }
+  // True when entry `name` of `dir` is one of the service's own temporaries.
+  bool IsOwnTemporary(const DirHandle& dir, const std::string& name) const;
   const Uuid& uuid() const { return service_->state_.uuid; }
   void CountApproval() { service_->approve_notifications_.fetch_add(1); }
   std::mutex& file_operations_mutex() { return service_->file_ops_mutex_; }

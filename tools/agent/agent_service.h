@@ -28,6 +28,7 @@
 #include "docsec/platform/xml.h"
 #include "tools/agent/agent_state.h"
 #include "tools/agent/file_system.h"
+#include "tools/agent/replacement_file.h"
 
 namespace docsec::agent {
 
@@ -100,6 +101,7 @@ class AgentService {
 
   std::vector<ServedDrive> drives_;
   AgentState state_;
+  std::unique_ptr<TempNames> temp_names_;
   std::atomic<int> approve_notifications_{0};
   std::mutex file_ops_mutex_;
 };

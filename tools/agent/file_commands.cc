@@ -14,8 +14,6 @@
 namespace docsec::agent {
 namespace {
 
-constexpr char kTempPrefix[] = ".~docsec-";  // our own replacement files, never touched
-
 enum class OpKind { kEncrypt, kDecrypt, kChangeLevel };
 
 // What a file operation applies, read from the item (or folder) element.
@@ -112,10 +110,20 @@ void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string&
   }
   std::sort(names.begin(), names.end(), NameLess);
   for (const std::string& name : names) {
-    if (name.rfind(kTempPrefix, 0) == 0) continue;
-    FileInfo info;
-    if (!dir.StatEntry(name, &info)) continue;
     std::string shown = prefix + name;
+    // Our own temporaries here are leftovers of a killed agent: file operations run one at a
+    // time, so none is in use.
+    if (op.request->temp_names().IsOurs(name, self)) {
+      dir.Remove(name);
+      continue;
+    }
+    FileInfo info;
+    if (!dir.StatEntry(name, &info)) {
+      // Every user file is accounted for: one that cannot even be looked at has failed.
+      ++tally->failed;
+      ReportFailure(op, shown, "cannot be read: " + LastFsErrorText());
+      continue;
+    }
     if (info.kind == FileKind::kRegular) {
       SealResult result = ApplyToFile(op, dir, name, params);
       if (result == SealResult::kOk) {
@@ -269,10 +277,10 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
   int code = request.ParsePath(path_text, &path);
   if (code != kRetOk) return code;
   const ServedDrive* drive = nullptr;
+  DirHandle dir;
   if (!path.is_root) {
     // The folder itself must be there and inside its drive before any item is looked at.
-    DirHandle unused;
-    code = request.OpenFolder(path, &drive, &unused);
+    code = request.OpenFolder(path, &drive, &dir);
     if (code != kRetOk) return code;
   }
 
@@ -281,6 +289,7 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
   ReplyBudget budget(out);
   Operation op{&request, kind, out, &budget};
   std::lock_guard<std::mutex> lock(request.file_operations_mutex());
+  if (dir.IsOpen()) RemoveOwnLeftovers(dir, request.temp_names());
   // The console writes an audit entry for every item the reply lists as done, so a request in
   // which some items were done must not be answered as a failure: the entries for the files that
   // did change would be lost. Only a request in which nothing was done fails.

@@ -98,14 +98,22 @@ struct StringWriter : pugi::xml_writer {
 // per-thread scratch buffer that keeps its capacity between calls, then copied once: growing a
 // megabyte-sized string by doubling would copy it several times and touch memory that is never
 // reused. A scratch buffer grown past kKeepScratch is released again after use.
+// RenderInto copies into a caller's string instead, whose capacity a caller that renders often
+// keeps.
 template <class Node>
-std::string Render(const Node& node) {
+void RenderInto(const Node& node, std::string* text) {
   constexpr size_t kKeepScratch = 8 << 20;
   thread_local StringWriter scratch;
   scratch.out.clear();
   node.print(scratch, "", kSaveFlags, pugi::encoding_utf8);
-  std::string text(scratch.out);
+  text->assign(scratch.out);
   if (scratch.out.capacity() > kKeepScratch) std::string().swap(scratch.out);
+}
+
+template <class Node>
+std::string Render(const Node& node) {
+  std::string text;
+  RenderInto(node, &text);
   return text;
 }
 
@@ -193,6 +201,11 @@ bool XmlDocument::LoadXml(std::string&& text) {
 std::string XmlDocument::Xml() const {
   CheckNotNull();
   return Render(state_->doc);
+}
+
+void XmlDocument::XmlInto(std::string* text) const {
+  CheckNotNull();
+  RenderInto(state_->doc, text);
 }
 
 XmlNodeList XmlDocument::SelectNodes(const char* path) const {

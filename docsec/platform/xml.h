@@ -66,6 +66,8 @@ class DOCSEC_EXPORT XmlDocument {
   bool LoadXml(std::string&& text);
   // The whole document as text: no indentation, processing instructions first.
   std::string Xml() const;
+  // The same into `*text` (its content replaced, its capacity reused when large enough).
+  void XmlInto(std::string* text) const;
 
   // XPath selection relative to the document ("//count"); elements only, document order.
   XmlNodeList SelectNodes(const char* path) const;

@@ -71,6 +71,7 @@ bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::st
 std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& options,
                                                    std::string* error) {
   std::unique_ptr<AgentService> service(new AgentService());
+  service->options_ = options;
   for (const AgentDrive& given : options.drives) {
     std::string why;
     AgentDrive checked;

@@ -164,6 +164,14 @@ bool TcpSocket::WaitWritable(int timeout_ms) {
   return true;
 }
 
+bool TcpSocket::Pair(TcpSocket* a, TcpSocket* b) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  *a = TcpSocket(fds[0]);
+  *b = TcpSocket(fds[1]);
+  return true;
+}
+
 bool TcpSocket::Connect(uint32_t address, uint16_t port, int timeout_ms) {
   if (!Open() || !SetNonBlocking(true)) return false;
   StartConnect(address, port);

@@ -50,6 +50,9 @@ class DOCSEC_EXPORT TcpSocket {
   // Waits up to `timeout_ms` for a started connection. True only when it completed without error
   // (a refused connection fails at once rather than after the time-out).
   bool WaitWritable(int timeout_ms);
+  // Two connected stream sockets within this process, for tests and fuzzers that feed a reader
+  // exact bytes without a network peer. False when the system refuses.
+  static bool Pair(TcpSocket* a, TcpSocket* b);
   // Open + non-blocking connect + wait + back to blocking, with TCP_NODELAY set. For peers and
   // tests; the agent channel runs the steps itself.
   bool Connect(uint32_t address, uint16_t port, int timeout_ms);

@@ -149,7 +149,7 @@ std::optional<std::string> CanonicalDate(std::string_view text) {
   bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
   if (day > days || fields[3] > 23 || fields[4] > 59 || fields[5] > 59) return std::nullopt;
-  char buffer[32];
+  char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, fields[3],
                 fields[4], fields[5]);
   return std::string(buffer);

@@ -34,9 +34,13 @@ struct Caller {
 
 class Context {
  public:
-  Context(Transaction& tx, pugi::xml_node document, XmlWriter& out, const ServerOptions& options,
-          LoginLimiter& limiter)
-      : tx(tx), document(document), out(out), options(options), limiter(limiter) {}
+  Context(Transaction& transaction, pugi::xml_node request_root, XmlWriter& answer,
+          const ServerOptions& server_options, LoginLimiter& login_limiter)
+      : tx(transaction),
+        document(request_root),
+        out(answer),
+        options(server_options),
+        limiter(login_limiter) {}
 
   Transaction& tx;
   const pugi::xml_node document;  // the request's root element

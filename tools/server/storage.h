@@ -15,7 +15,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace docsec::server {
@@ -25,20 +24,23 @@ class SqlValue {
  public:
   SqlValue() = default;  // NULL
   SqlValue(std::nullptr_t) {}
-  SqlValue(int value) : value_(int64_t{value}) {}
-  SqlValue(int64_t value) : value_(value) {}
-  SqlValue(bool value) : value_(int64_t{value ? 1 : 0}) {}
-  SqlValue(std::string value) : value_(std::move(value)) {}
-  SqlValue(std::string_view value) : value_(std::string(value)) {}
-  SqlValue(const char* value) : value_(std::string(value)) {}
+  SqlValue(int value) : kind_(kInt), int_(value) {}
+  SqlValue(int64_t value) : kind_(kInt), int_(value) {}
+  SqlValue(bool value) : kind_(kInt), int_(value ? 1 : 0) {}
+  SqlValue(std::string value) : kind_(kText), text_(std::move(value)) {}
+  SqlValue(std::string_view value) : kind_(kText), text_(value) {}
+  SqlValue(const char* value) : kind_(kText), text_(value) {}
 
-  bool is_null() const { return value_.index() == 0; }
-  bool is_int() const { return value_.index() == 1; }
-  int64_t as_int() const { return std::get<1>(value_); }
-  const std::string& as_text() const { return std::get<2>(value_); }
+  bool is_null() const { return kind_ == kNull; }
+  bool is_int() const { return kind_ == kInt; }
+  int64_t as_int() const { return int_; }
+  const std::string& as_text() const { return text_; }
 
  private:
-  std::variant<std::monostate, int64_t, std::string> value_;
+  enum Kind { kNull, kInt, kText };
+  Kind kind_ = kNull;
+  int64_t int_ = 0;
+  std::string text_;
 };
 using SqlParams = std::vector<SqlValue>;
 

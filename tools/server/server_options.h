@@ -22,7 +22,7 @@ struct ServerOptions {
   // The database file; ":memory:" for a private in-memory database.
   std::string database = ":memory:";
   // Connections kept to a file database (readers run beside the one writer).
-  int connections = 4;
+  int connections = 8;
   // PBKDF2 rounds for new password hashes; a login re-hashes a password stored with fewer.
   int password_iterations = kDefaultPasswordIterations;
   // Request bodies above this size are refused unread.

@@ -9,18 +9,15 @@ namespace {
 std::mutex g_mutex;
 std::shared_ptr<SvcTransportHandler> g_handler;
 
-XmlDocument Deliver(int entry_point, const XmlDocument& request) {
-  if (!request) return XmlDocument();
+std::optional<std::string> Deliver(int entry_point, const std::string& request) {
   std::shared_ptr<SvcTransportHandler> handler;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     handler = g_handler;
   }
-  if (!handler) return XmlDocument();
-  std::string answer_text = (*handler)(entry_point, request.Xml());
-  if (answer_text.empty()) return XmlDocument();
-  XmlDocument answer = XmlDocument::Create();
-  if (answer) answer.LoadXml(answer_text);
+  if (!handler) return std::nullopt;
+  std::string answer = (*handler)(entry_point, request);
+  if (answer.empty()) return std::nullopt;
   return answer;
 }
 
@@ -33,7 +30,11 @@ SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler) {
   return previous ? *previous : SvcTransportHandler();
 }
 
-XmlDocument SvcTransportSend(const XmlDocument& request) { return Deliver(1, request); }
-XmlDocument SvcTransportSendEx(const XmlDocument& request) { return Deliver(2, request); }
+std::optional<std::string> SvcTransportSend(const std::string& request) {
+  return Deliver(1, request);
+}
+std::optional<std::string> SvcTransportSendEx(const std::string& request) {
+  return Deliver(2, request);
+}
 
 }  // namespace docsec

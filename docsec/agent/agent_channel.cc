@@ -1,6 +1,7 @@
 #include "docsec/agent/agent_channel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 #include <string>
 #include <utility>
@@ -10,6 +11,21 @@
 #include "docsec/platform/trace.h"
 
 namespace docsec {
+namespace {
+
+std::atomic<int> g_exchange_deadline_ms{kAgentExchangeDeadlineMs};
+
+}  // namespace
+
+void SetAgentExchangeDeadline(int ms) {
+  g_exchange_deadline_ms.store(ms > 0 ? ms : kAgentExchangeDeadlineMs);
+}
+
+int AgentExchangeDeadlineMs() {
+  int ms = g_exchange_deadline_ms.load();
+  int cap = SocketTimeoutCapForTesting();
+  return cap > 0 ? std::min(ms, cap) : ms;
+}
 
 AgentChannel::AgentChannel(uint32_t address) : address_(address), cipher_(ChannelKey) {}
 
@@ -31,8 +47,15 @@ bool AgentChannel::Connect(uint16_t port) {
   if (!socket_.Open()) return false;
   if (!socket_.SetTimeouts(kAgentIoTimeoutMs, kAgentIoTimeoutMs)) return fail();
   if (!socket_.SetNonBlocking(true)) return fail();
+  int wait_ms = kAgentConnectTimeoutMs;
+  if (has_deadline_) {
+    socket_.SetDeadline(deadline_);
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - std::chrono::steady_clock::now());
+    wait_ms = static_cast<int>(std::max<long long>(0, std::min<long long>(wait_ms, left.count())));
+  }
   socket_.StartConnect(address_, port);
-  if (!socket_.WaitWritable(kAgentConnectTimeoutMs)) return fail();
+  if (!socket_.WaitWritable(wait_ms)) return fail();
   if (!socket_.SetNonBlocking(false)) return fail();
   // Head, body and trailer go out as separate sends; small segments must not wait for
   // acknowledgements, or every exchange would stall on delayed acknowledgement.
@@ -46,6 +69,8 @@ void AgentChannel::Close() { socket_.Close(); }
 void AgentChannel::Interrupt() { socket_.ShutdownBoth(); }
 
 void AgentChannel::SetDeadline(std::chrono::steady_clock::time_point deadline) {
+  has_deadline_ = true;
+  deadline_ = deadline;
   socket_.SetDeadline(deadline);
 }
 
@@ -175,6 +200,10 @@ bool AgentChannel::DecodeDocument(AgentPacket&& packet, XmlDocument& document) {
 }
 
 bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply) {
+  // One bound for the whole exchange: per-call time-outs alone would let a peer that sends a byte
+  // now and then hold the caller for as long as it likes.
+  SetDeadline(std::chrono::steady_clock::now() +
+              std::chrono::milliseconds(AgentExchangeDeadlineMs()));
   if (!Connect(AgentPort)) return false;
   AgentPacket out;
   AgentPacket in;

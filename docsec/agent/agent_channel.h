@@ -7,8 +7,11 @@
 // independent, so exchanges may run on several threads at once. Diagnostics go to the trace sink
 // and decide nothing.
 //
-// Time-outs: connecting gives up after 2 seconds, every send or receive after 300 seconds (see
-// SetSocketTimeoutCapForTesting). A peer that closes early ends a receive at once.
+// Time: the library's exchange has one deadline for the whole of it, connecting, sending and
+// receiving (AgentExchangeDeadlineMs, 300 seconds unless the host sets another), checked before
+// every socket call; within it, connecting gives up after 2 seconds. A peer that trickles its
+// reply is therefore cut off at the deadline however steadily it sends, and a peer that closes
+// early ends a receive at once. SetSocketTimeoutCapForTesting shortens the deadline too.
 #ifndef DOCSEC_AGENT_AGENT_CHANNEL_H_
 #define DOCSEC_AGENT_AGENT_CHANNEL_H_
 
@@ -25,6 +28,15 @@ namespace docsec {
 
 constexpr int kAgentConnectTimeoutMs = 2000;
 constexpr int kAgentIoTimeoutMs = 300000;
+// The default bound of one whole exchange of the library.
+constexpr int kAgentExchangeDeadlineMs = 300000;
+
+// Sets how long one exchange of the library may take in all, for every channel from now on;
+// `ms` of 0 or less restores the default. Process-wide and thread-safe: a host that needs answers
+// sooner (or can wait longer for large folder operations) sets it once at start-up.
+DOCSEC_EXPORT void SetAgentExchangeDeadline(int ms);
+// The bound in force, after the test cap of SetSocketTimeoutCapForTesting.
+DOCSEC_EXPORT int AgentExchangeDeadlineMs();
 // The packet kind the library's commands pass to Exchange (not put on the wire).
 constexpr uint32_t kAgentCommandKind = 6;
 
@@ -43,8 +55,8 @@ class DOCSEC_EXPORT AgentChannel {
   bool IsOpen() const { return socket_.IsOpen(); }
 
   // Opens the connection to the address on `port`: send and receive time-outs of 300 s, then a
-  // non-blocking connect given 2 s to complete. True when usable; true at once when already open.
-  // A failed attempt leaves the channel closed.
+  // non-blocking connect given 2 s (or what is left before the deadline, if less) to complete.
+  // True when usable; true at once when already open. A failed attempt leaves the channel closed.
   bool Connect(uint16_t port);
   // Shuts the connection down both ways and closes it. Safe when closed.
   void Close();
@@ -52,8 +64,7 @@ class DOCSEC_EXPORT AgentChannel {
   // another thread (which then fails). The only call that may come from another thread.
   void Interrupt();
 
-  // Bounds every later send and receive of this channel by an absolute deadline (the agent side
-  // uses this to cap a whole connection).
+  // Bounds every later connect, send and receive of this channel by an absolute deadline.
   void SetDeadline(std::chrono::steady_clock::time_point deadline);
 
   // Completes the head (length from `packet->length`, head checksum, packet checksum) and sends
@@ -78,8 +89,9 @@ class DOCSEC_EXPORT AgentChannel {
   bool DecodeDocument(AgentPacket&& packet, XmlDocument& document);
 
   // The library's whole exchange: Connect(AgentPort), send `request`, receive the reply into
-  // `reply`. True on success. `kind` is recorded but not put on the wire (the head's kind goes
-  // out as 0). The connection stays open until Close or destruction.
+  // `reply`, all within AgentExchangeDeadlineMs. True on success. `kind` is recorded but not put
+  // on the wire (the head's kind goes out as 0). The connection stays open until Close or
+  // destruction.
   bool Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply);
 
   // The agent side of an exchange: receive a request packet and load it into `document`
@@ -93,6 +105,8 @@ class DOCSEC_EXPORT AgentChannel {
 
   uint32_t address_ = 0;
   uint16_t port_ = AgentPort;
+  bool has_deadline_ = false;
+  std::chrono::steady_clock::time_point deadline_{};
   TcpSocket socket_;
   Aes128Ecb cipher_;  // ChannelKey, prepared once per channel
 };

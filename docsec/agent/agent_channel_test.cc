@@ -8,17 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
 #include "docsec/platform/trace.h"
-#include "docsec/testing/loopback_hosts.h"
-#include "docsec/testing/trace_recorder.h"
+#include "docsec/testing/free_loopback.h"
 #include "docsec/testing/scripted_agent.h"
+#include "docsec/testing/trace_recorder.h"
 
 namespace docsec {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using testing::LoopbackAddress;
 using testing::ScriptedAgent;
 using Reply = ScriptedAgent::Reply;
 
@@ -60,11 +60,11 @@ XmlDocument Command(const char* service) {
 }
 
 TEST_F(AgentChannelTest, ExchangeCarriesRequestAndReply) {
-  ScriptedAgent peer(testing::kHostChannelRoundTrip);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kValid, kOkReply);
 
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelRoundTrip));
+  AgentChannel channel(peer.address());
   EXPECT_EQ(channel.port(), AgentPort);
   XmlDocument reply = XmlDocument::Create();
   ASSERT_TRUE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
@@ -95,11 +95,11 @@ TEST_F(AgentChannelTest, ExchangeCarriesRequestAndReply) {
 
 // A packet without body: head and trailer only, both ways.
 TEST_F(AgentChannelTest, ZeroLengthBodyStillHasTrailer) {
-  ScriptedAgent peer(testing::kHostChannelZeroBody);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kValid, "");
 
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelZeroBody));
+  AgentChannel channel(peer.address());
   ASSERT_TRUE(channel.Connect(AgentPort));
   AgentPacket out;
   ASSERT_TRUE(channel.SendPacket(&out));
@@ -121,10 +121,10 @@ TEST_F(AgentChannelTest, ZeroLengthBodyStillHasTrailer) {
 }
 
 TEST_F(AgentChannelTest, RequestOfExactlyTheLimitIsSent) {
-  ScriptedAgent peer(testing::kHostChannelLimitExact);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kValid, kOkReply);
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelLimitExact));
+  AgentChannel channel(peer.address());
   XmlDocument reply = XmlDocument::Create();
   ASSERT_TRUE(channel.Exchange(kAgentCommandKind, DocumentOfSize(kAgentMaxBodySize), reply));
   ASSERT_TRUE(peer.WaitFinished(1, 5000));
@@ -137,19 +137,17 @@ TEST_F(AgentChannelTest, RequestOfExactlyTheLimitIsSent) {
 TEST_F(AgentChannelTest, RequestOverTheLimitSendsNothing) {
   struct Case {
     const char* what;
-    uint8_t host;
     XmlDocument request;
   } cases[] = {
-      {"ASCII", testing::kHostChannelLimitOver, DocumentOfSize(kAgentMaxBodySize + 1)},
-      {"two-byte characters", testing::kHostChannelLimitMultibyte,
-       DocumentOfSize(kAgentMaxBodySize + 1, "\xC3\xA9")},
+      {"ASCII", DocumentOfSize(kAgentMaxBodySize + 1)},
+      {"two-byte characters", DocumentOfSize(kAgentMaxBodySize + 1, "\xC3\xA9")},
   };
   for (Case& c : cases) {
-    ScriptedAgent peer(c.host);
+    ScriptedAgent peer;
     ASSERT_TRUE(peer.ok()) << peer.error();
     peer.Script(Reply::kValid, kOkReply);
     {
-      AgentChannel channel(LoopbackAddress(c.host));
+      AgentChannel channel(peer.address());
       XmlDocument reply = XmlDocument::Create();
       EXPECT_FALSE(channel.Exchange(kAgentCommandKind, c.request, reply)) << c.what;
     }
@@ -159,7 +157,7 @@ TEST_F(AgentChannelTest, RequestOverTheLimitSendsNothing) {
 }
 
 TEST_F(AgentChannelTest, EncodeCountsUtf16CodeUnits) {
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelLimitOver));
+  AgentChannel channel(MakeIpv4(127, 0, 0, 1));
   AgentPacket packet;
   // 1,048,576 bytes of ASCII: at the limit.
   ASSERT_TRUE(channel.EncodeDocument(&packet, DocumentOfSize(kAgentMaxBodySize)));
@@ -188,16 +186,12 @@ TEST_F(AgentChannelTest, EncodeCountsUtf16CodeUnits) {
 TEST_F(AgentChannelTest, BadReplyHeadFailsWithoutReadingABody) {
   struct Case {
     Reply reply;
-    uint8_t host;
-  } cases[] = {
-      {Reply::kOversizedHead, testing::kHostChannelOversizedReply},
-      {Reply::kWrongHeadChecksum, testing::kHostChannelWrongHeadChecksum},
-  };
+  } cases[] = {{Reply::kOversizedHead}, {Reply::kWrongHeadChecksum}};
   for (const Case& c : cases) {
-    ScriptedAgent peer(c.host);
+    ScriptedAgent peer;
     ASSERT_TRUE(peer.ok()) << peer.error();
     peer.Script(c.reply, kOkReply);
-    AgentChannel channel(LoopbackAddress(c.host));
+    AgentChannel channel(peer.address());
     ASSERT_TRUE(channel.Connect(AgentPort));
     AgentPacket out;
     ASSERT_TRUE(channel.EncodeDocument(&out, Command("GetStatus")));
@@ -212,10 +206,10 @@ TEST_F(AgentChannelTest, BadReplyHeadFailsWithoutReadingABody) {
 }
 
 TEST_F(AgentChannelTest, WrongTrailerFails) {
-  ScriptedAgent peer(testing::kHostChannelWrongTrailer);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kWrongTrailer, kOkReply);
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelWrongTrailer));
+  AgentChannel channel(peer.address());
   XmlDocument reply = XmlDocument::Create();
   EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
   EXPECT_FALSE(reply.DocumentElement());
@@ -232,12 +226,12 @@ TEST_F(AgentChannelTest, WrongTrailerFails) {
 
 // A peer that closes in the middle of any part ends the exchange at once.
 TEST_F(AgentChannelTest, TruncatedReplyFailsAtOnce) {
-  ScriptedAgent peer(testing::kHostChannelTruncated);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   for (Reply reply : {Reply::kTruncatedHead, Reply::kTruncatedBody, Reply::kTruncatedTrailer,
                       Reply::kCloseAtOnce}) {
     peer.Script(reply, kOkReply);
-    AgentChannel channel(LoopbackAddress(testing::kHostChannelTruncated));
+    AgentChannel channel(peer.address());
     XmlDocument reply_doc = XmlDocument::Create();
     auto start = Clock::now();
     EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply_doc))
@@ -250,22 +244,22 @@ TEST_F(AgentChannelTest, TruncatedReplyFailsAtOnce) {
 }
 
 TEST_F(AgentChannelTest, GarbageFromAnotherServiceFails) {
-  ScriptedAgent peer(testing::kHostChannelGarbage);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kGarbage);
   for (int i = 0; i < 5; ++i) {
-    AgentChannel channel(LoopbackAddress(testing::kHostChannelGarbage));
+    AgentChannel channel(peer.address());
     XmlDocument reply = XmlDocument::Create();
     EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
   }
 }
 
 TEST_F(AgentChannelTest, SilentPeerFailsAfterTheReceiveTimeout) {
-  ScriptedAgent peer(testing::kHostChannelNeverAnswers);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kNeverAnswer);
   SetSocketTimeoutCapForTesting(300);
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelNeverAnswers));
+  AgentChannel channel(peer.address());
   XmlDocument reply = XmlDocument::Create();
   auto start = Clock::now();
   EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
@@ -275,15 +269,44 @@ TEST_F(AgentChannelTest, SilentPeerFailsAfterTheReceiveTimeout) {
   EXPECT_TRUE(peer.seen().request_valid);
 }
 
+// A peer that sends its reply one byte every 100 ms never lets a single receive time out; the
+// exchange's one deadline cuts it off, whether the host shortened it or the test cap did.
+TEST_F(AgentChannelTest, TricklingPeerIsCutOffAtTheExchangeDeadline) {
+  struct Case {
+    const char* what;
+    int host_deadline_ms;
+    int test_cap_ms;
+  } cases[] = {{"host setting", 800, 0}, {"test cap", 0, 800}};
+  for (const Case& c : cases) {
+    ScriptedAgent peer;
+    ASSERT_TRUE(peer.ok()) << peer.error();
+    // 260 bytes of reply at 10 bytes a second would take about half a minute.
+    peer.Script(Reply::kTrickle, "<document><retcode value=\"0\"/><pad value=\"" +
+                                     std::string(200, 'p') + "\"/></document>");
+    SetAgentExchangeDeadline(c.host_deadline_ms);
+    SetSocketTimeoutCapForTesting(c.test_cap_ms);
+    AgentChannel channel(peer.address());
+    XmlDocument reply = XmlDocument::Create();
+    auto start = Clock::now();
+    EXPECT_FALSE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply)) << c.what;
+    long long ms = MillisecondsSince(start);
+    EXPECT_GE(ms, 700) << c.what;
+    EXPECT_LT(ms, 3000) << c.what;
+    SetAgentExchangeDeadline(0);
+    SetSocketTimeoutCapForTesting(0);
+  }
+  EXPECT_EQ(AgentExchangeDeadlineMs(), kAgentExchangeDeadlineMs);
+}
+
 // The peer resets while a 1 MiB request is on its way: the exchange fails, and no SIGPIPE ends
 // the test process.
 TEST_F(AgentChannelTest, ResetDuringSendFailsWithoutSignal) {
-  ScriptedAgent peer(testing::kHostChannelResetDuringSend);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kResetWhileReading);
   XmlDocument request = DocumentOfSize(kAgentMaxBodySize);
   for (int i = 0; i < 3; ++i) {
-    AgentChannel channel(LoopbackAddress(testing::kHostChannelResetDuringSend));
+    AgentChannel channel(peer.address());
     XmlDocument reply = XmlDocument::Create();
     EXPECT_FALSE(channel.Exchange(kAgentCommandKind, request, reply));
   }
@@ -291,7 +314,7 @@ TEST_F(AgentChannelTest, ResetDuringSendFailsWithoutSignal) {
 }
 
 TEST_F(AgentChannelTest, NoListenerFailsToConnectAtOnce) {
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelConnectRefused));
+  AgentChannel channel(testing::ProbeFreeLoopback());
   auto start = Clock::now();
   EXPECT_FALSE(channel.Connect(AgentPort));
   EXPECT_FALSE(channel.IsOpen());
@@ -305,10 +328,10 @@ TEST_F(AgentChannelTest, NoListenerFailsToConnectAtOnce) {
 
 // TCP may deliver a reply in any pieces; the receive collects each part whole.
 TEST_F(AgentChannelTest, ReplyInSmallSegmentsIsReassembled) {
-  ScriptedAgent peer(testing::kHostChannelSplitSegments);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kSplitSegments, kOkReply);
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelSplitSegments));
+  AgentChannel channel(peer.address());
   XmlDocument reply = XmlDocument::Create();
   ASSERT_TRUE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
   EXPECT_TRUE(reply.DocumentElement().SelectChild("retcode"));
@@ -316,10 +339,10 @@ TEST_F(AgentChannelTest, ReplyInSmallSegmentsIsReassembled) {
 
 // A reply that is a valid packet but not XML is a successful exchange with an empty document.
 TEST_F(AgentChannelTest, UnparsableReplyGivesDocumentWithoutRoot) {
-  ScriptedAgent peer(testing::kHostChannelUnparsableReply);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(Reply::kValid, "<document><retcode value=\"0\"/>");
-  AgentChannel channel(LoopbackAddress(testing::kHostChannelUnparsableReply));
+  AgentChannel channel(peer.address());
   XmlDocument reply = XmlDocument::Create();
   ASSERT_TRUE(channel.Exchange(kAgentCommandKind, Command("GetStatus"), reply));
   EXPECT_FALSE(reply.DocumentElement());

@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "docsec/agent/agent_channel.h"
+#include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
 #include "docsec/platform/trace.h"
-#include "docsec/testing/loopback_hosts.h"
-#include "docsec/testing/trace_recorder.h"
+#include "docsec/testing/free_loopback.h"
 #include "docsec/testing/scripted_agent.h"
+#include "docsec/testing/trace_recorder.h"
 
 namespace docsec {
 namespace {
 
-using testing::LoopbackAddress;
 using testing::ScriptedAgent;
 
 constexpr char kAgentUuid[] = "3f2504e0-4f89-41d3-9a0c-0305e82c3301";
@@ -82,13 +82,13 @@ TEST_F(AgentCommandTest, CheckAgentReplyReadsRetcodeAsAnInteger) {
 }
 
 TEST_F(AgentCommandTest, SendAgentCommandReturnsTheReplyOrNull) {
-  ScriptedAgent peer(testing::kHostCommandSend);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(ScriptedAgent::Reply::kValid,
               "<document><retcode value=\"0\"/><dir path=\"C:\"/></document>");
   XmlDocument command = BuildAgentCommand("LocateFile");
   command.DocumentElement().AppendElement("dir").SetAttribute("path", "");
-  XmlDocument reply = SendAgentCommand(LoopbackAddress(testing::kHostCommandSend), command);
+  XmlDocument reply = SendAgentCommand(peer.address(), command);
   ASSERT_TRUE(reply);
   EXPECT_TRUE(CheckAgentReply(reply));
   EXPECT_TRUE(reply.DocumentElement().SelectChild("dir"));
@@ -98,20 +98,20 @@ TEST_F(AgentCommandTest, SendAgentCommandReturnsTheReplyOrNull) {
             "<dir path=\"\"/></document>");
 
   peer.Script(ScriptedAgent::Reply::kTruncatedBody, "<document><retcode value=\"0\"/></document>");
-  EXPECT_FALSE(SendAgentCommand(LoopbackAddress(testing::kHostCommandSend), command));
-  EXPECT_FALSE(SendAgentCommand(LoopbackAddress(testing::kHostCommandSend), XmlDocument()));
+  EXPECT_FALSE(SendAgentCommand(peer.address(), command));
+  EXPECT_FALSE(SendAgentCommand(peer.address(), XmlDocument()));
 }
 
 TEST_F(AgentCommandTest, ProbeOfTheExpectedAgentIsRunning) {
   SKIP_WITHOUT_ICMP();
-  ScriptedAgent peer(testing::kHostCommandProbeRunning);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(ScriptedAgent::Reply::kValid, std::string("<document><retcode value=\"0\"/>") +
                                                 "<status value=\"0\"/><uuid value=\"" + kAgentUuid +
                                                 "\"/></document>");
   Uuid expected;
   ASSERT_TRUE(Uuid::Parse(kAgentUuid, &expected));
-  uint32_t address = LoopbackAddress(testing::kHostCommandProbeRunning);
+  uint32_t address = peer.address();
   EXPECT_EQ(ProbeAgent(address, expected), ConnectionRunning);
   char ok_text[64];
   std::snprintf(ok_text, sizeof ok_text, "Ping %X OK", address);
@@ -123,7 +123,7 @@ TEST_F(AgentCommandTest, ProbeOfTheExpectedAgentIsRunning) {
 
 TEST_F(AgentCommandTest, ProbeFoldsEveryReplyFaultIntoNotRunning) {
   SKIP_WITHOUT_ICMP();
-  ScriptedAgent peer(testing::kHostCommandProbeResults);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   Uuid expected;
   ASSERT_TRUE(Uuid::Parse(kAgentUuid, &expected));
@@ -162,13 +162,11 @@ TEST_F(AgentCommandTest, ProbeFoldsEveryReplyFaultIntoNotRunning) {
       {"uuid not a uuid", reply(rc0, st0, uuid("agent-7")), ConnectionAgentNotRunning, true},
       {"reply without root", "<document>" + rc0 + st0, ConnectionAgentNotRunning, false},
   };
-  uint32_t address = LoopbackAddress(testing::kHostCommandProbeResults);
+  uint32_t address = peer.address();
   char changed_text[64];
   std::snprintf(changed_text, sizeof changed_text, "IP:%X 's UUID Changed", address);
   for (const Case& c : cases) {
-    {
-      recorder_.Clear();
-    }
+    { recorder_.Clear(); }
     peer.Script(ScriptedAgent::Reply::kValid, c.xml);
     EXPECT_EQ(ProbeAgent(address, expected), c.expected) << c.what;
     EXPECT_EQ(Traced(changed_text), c.uuid_changed) << c.what;
@@ -180,12 +178,11 @@ TEST_F(AgentCommandTest, ProbeWithoutAgentIsNotRunning) {
   Uuid expected;
   ASSERT_TRUE(Uuid::Parse(kAgentUuid, &expected));
   // The address answers ping (it is this host), but nothing listens on the agent port.
-  EXPECT_EQ(ProbeAgent(LoopbackAddress(testing::kHostCommandProbeNoAgent), expected),
-            ConnectionAgentNotRunning);
+  EXPECT_EQ(ProbeAgent(testing::ProbeFreeLoopback(), expected), ConnectionAgentNotRunning);
 }
 
 TEST_F(AgentCommandTest, WithoutIcmpEveryProbeIsPingFailed) {
-  ScriptedAgent peer(testing::kHostCommandIcmpUnusable);
+  ScriptedAgent peer;
   ASSERT_TRUE(peer.ok()) << peer.error();
   peer.Script(ScriptedAgent::Reply::kValid, std::string("<document><retcode value=\"0\"/>") +
                                                 "<status value=\"0\"/><uuid value=\"" + kAgentUuid +
@@ -194,7 +191,7 @@ TEST_F(AgentCommandTest, WithoutIcmpEveryProbeIsPingFailed) {
   EXPECT_FALSE(GetIcmpService().usable);
   Uuid expected;
   ASSERT_TRUE(Uuid::Parse(kAgentUuid, &expected));
-  uint32_t address = LoopbackAddress(testing::kHostCommandIcmpUnusable);
+  uint32_t address = peer.address();
   EXPECT_FALSE(PingHost(address));
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ProbeAgent(address, expected), ConnectionPingFailed);
   char failed_text[64];
@@ -207,7 +204,7 @@ TEST_F(AgentCommandTest, WithoutIcmpEveryProbeIsPingFailed) {
 TEST_F(AgentCommandTest, PingOfLoopbackIsAnswered) {
   SKIP_WITHOUT_ICMP();
   EXPECT_TRUE(PingHost(MakeIpv4(127, 0, 0, 1)));
-  EXPECT_TRUE(PingHost(LoopbackAddress(testing::kHostCommandPing)));
+  EXPECT_TRUE(PingHost(MakeIpv4(127, 0, 0, 77)));  // any loopback address answers
 }
 
 // Start-up decides the ICMP kind once; release makes pings fail until the next start-up.

@@ -1,5 +1,8 @@
 #include "docsec/channel/request_channel.h"
 
+#include <optional>
+#include <utility>
+
 #include "docsec/channel/last_error.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/variant.h"
@@ -25,7 +28,15 @@ XmlDocument BuildRequestDocument(const std::string& operationName) {
 }
 
 XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
-  return dataSource == 1 ? SvcTransportSend(request) : SvcTransportSendEx(request);
+  if (!request) return XmlDocument();
+  const std::string text = request.Xml();
+  std::optional<std::string> answer_text =
+      dataSource == 1 ? SvcTransportSend(text) : SvcTransportSendEx(text);
+  if (!answer_text) return XmlDocument();
+  XmlDocument answer = XmlDocument::Create();
+  // The document takes the received text over and parses it in place: answers run to megabytes.
+  if (answer) answer.LoadXml(std::move(*answer_text));
+  return answer;
 }
 
 int CheckAnswerDocument(const XmlDocument& answer) {

@@ -1,4 +1,5 @@
-// The server request channel: one request document out, one answer document back.
+// The server request channel: one request document out, one answer document back. The transport
+// carries text; the channel renders the request and parses the answer.
 //
 // A request reads <?xml version="1.0" encoding="UTF-8"?><document><service value="NAME"/>...
 // </document>, the operation's elements following "service". An answer is accepted whatever its
@@ -18,8 +19,10 @@ namespace docsec {
 
 // A new request document naming `operationName`, or a null document when none can be made.
 DOCSEC_EXPORT XmlDocument BuildRequestDocument(const std::string& operationName);
-// Hands `request` to the transport entry point of `dataSource` (1: SvcTransportSend, any other:
-// SvcTransportSendEx) and returns its answer, or a null document when there was none.
+// Sends `request`'s text through the transport entry point of `dataSource` (1: SvcTransportSend,
+// any other: SvcTransportSendEx) and returns the parsed answer: a null document when there was no
+// answer (or `request` is null, which sends nothing), a document without root element when the
+// answer's text does not parse.
 DOCSEC_EXPORT XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource);
 // 1 when the answer reports success. Stores the answer's code in the last-error word unless the
 // answer has no usable code or the code is 9999 (the no-value mark). Never throws.

@@ -45,6 +45,21 @@ TEST(RequestChannel, NoHandlerOrEmptyAnswerGivesNoAnswer) {
   EXPECT_FALSE(SendRequestDocument(XmlDocument(), 1));
 }
 
+TEST(RequestChannel, RequestGoesAsTextAndTheAnswerComesBackParsed) {
+  FakeServer server;
+  server.QueueAnswer("<document><return code=\"0\"/><x a=\"1\"/></document>");
+  XmlDocument answer = SendRequestDocument(BuildRequestDocument("X"), 1);
+  EXPECT_EQ(server.last_request(),
+            std::string(FakeServer::kProlog) + "<document><service value=\"X\"/></document>");
+  ASSERT_TRUE(answer);
+  EXPECT_STREQ(answer.DocumentElement().SelectChild("x").GetAttribute("a"), "1");
+
+  server.QueueAnswer("<document><return code=");
+  XmlDocument broken = SendRequestDocument(BuildRequestDocument("X"), 1);
+  ASSERT_TRUE(broken);
+  EXPECT_FALSE(broken.DocumentElement());
+}
+
 TEST(RequestChannel, SuccessStoresZeroInTheLastErrorWord) {
   SetLastDrmError(55);
   EXPECT_EQ(CheckAnswerDocument(Answer("<document><return code=\"0\"/></document>")), 1);
@@ -82,9 +97,7 @@ TEST(RequestChannel, UnusableAnswersFailAndLeaveTheLastErrorWord) {
 }
 
 TEST(RequestChannel, FirstReturnElementDecides) {
-  EXPECT_EQ(CheckAnswerDocument(
-                Answer("<d><return code=\"0\"/><return code=\"5\"/></d>")),
-            1);
+  EXPECT_EQ(CheckAnswerDocument(Answer("<d><return code=\"0\"/><return code=\"5\"/></d>")), 1);
   EXPECT_EQ(CheckAnswerDocument(Answer("<d><return code=\" 3 \"/></d>")), 0);
   EXPECT_EQ(GetLastDrmError(), 3u);
 }

@@ -19,6 +19,9 @@ enum AttrFlag : uint8_t {
   kAttrLoadOnly = 2,    // the load-only list: read and copied, never written
   kAttrKeyOnly = 4,     // the key list
   kAttrIgnoreCase = 8,  // text compares ignoring case (equality only; searches always do)
+  // With kAttrKeyOnly: the key list starts anew here, dropping the keys inherited from the parent
+  // (a subclass identified by other attributes than its parent, such as a remote file by its path).
+  kAttrReplacesKeys = 16,
   kAttrKey = kAttrListed | kAttrKeyOnly,
 };
 

@@ -63,6 +63,10 @@ void ClassSchema::SetType(const char* name, uint16_t type) { slots_[SlotFor(name
 namespace docsec {
 
 void ClassSchema::Declare(const Attr& attr) {
+  if (attr.flags & kAttrReplacesKeys) {
+    key_names_.clear();
+    key_slots_.clear();
+  }
   if (attr.flags & kAttrListed) AddAttribute(attr.name, attr.type);
   if (attr.flags & kAttrLoadOnly) AddLoadOnlyAttribute(attr.name, attr.type);
   if (attr.flags & kAttrKeyOnly) AddKeyAttribute(attr.name);

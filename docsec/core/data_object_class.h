@@ -68,16 +68,21 @@
   double Get##Name() { return GetDate(attr); } \
   int Set##Name(double value) { return SetDate(attr, value); }
 
-// In namespace docsec of the class's source. The parts a class defines itself when it needs to
-// (a type that depends on the object, an extra step in the constructor) are the ones it
-// declares itself; the others come from DOCSEC_DEFINE_DATA_OBJECT_PARTS.
+// In namespace docsec of the class's source. A class that defines a part itself (a type that
+// depends on the object, a constructor with more to do) composes the others from the pieces:
+// _PARTS, _CONSTRUCTOR, _TYPE and _INSTANCE.
 #define DOCSEC_DEFINE_DATA_OBJECT_PARTS(Class, object_name, xml_tag)                  \
   ::docsec::ClassSchemaSlot Class::s_schema_;                                         \
-  Class::Class() { InitializeClass(s_schema_, typeid(Class)); }                       \
   ::docsec::CDataObject* Class::CreateInstance() { return new (std::nothrow) Class; } \
   std::string Class::GetObjectName() { return object_name; }                          \
   std::string Class::GetObjectXMLTagName() { return xml_tag; }                        \
   void Class::Initialize() { DeclareAttributes(Class::kAttributes); }
+
+// The constructor adopts the class's schema. A class whose constructor has more to do (create a
+// member object) writes it itself, starting with ADOPT_SCHEMA.
+#define DOCSEC_DATA_OBJECT_ADOPT_SCHEMA(Class) InitializeClass(s_schema_, typeid(Class))
+#define DOCSEC_DEFINE_DATA_OBJECT_CONSTRUCTOR(Class) \
+  Class::Class() { DOCSEC_DATA_OBJECT_ADOPT_SCHEMA(Class); }
 
 #define DOCSEC_DEFINE_DATA_OBJECT_TYPE(Class, object_type) \
   ::docsec::CEnumDataObjectType Class::GetObjectType() { return object_type; }
@@ -90,11 +95,13 @@
 
 #define DOCSEC_DEFINE_DATA_OBJECT(Class, object_type, object_name, xml_tag, instance_name) \
   DOCSEC_DEFINE_DATA_OBJECT_PARTS(Class, object_name, xml_tag)                             \
+  DOCSEC_DEFINE_DATA_OBJECT_CONSTRUCTOR(Class)                                             \
   DOCSEC_DEFINE_DATA_OBJECT_TYPE(Class, object_type)                                       \
   DOCSEC_DEFINE_DATA_OBJECT_INSTANCE(Class, instance_name)
 
 #define DOCSEC_DEFINE_DATA_OBJECT_NO_INSTANCE(Class, object_type, object_name, xml_tag) \
   DOCSEC_DEFINE_DATA_OBJECT_PARTS(Class, object_name, xml_tag)                          \
+  DOCSEC_DEFINE_DATA_OBJECT_CONSTRUCTOR(Class)                                          \
   DOCSEC_DEFINE_DATA_OBJECT_TYPE(Class, object_type)
 
 #endif  // DOCSEC_CORE_DATA_OBJECT_CLASS_H_

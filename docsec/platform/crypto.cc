@@ -19,15 +19,6 @@ const EVP_CIPHER* Aes128EcbCipher() {
 #endif
 }
 
-const EVP_CIPHER* Aes256GcmCipher() {
-#if OPENSSL_VERSION_NUMBER >= 0x30000000L
-  static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
-  return cipher != nullptr ? cipher : EVP_aes_256_gcm();
-#else
-  return EVP_aes_256_gcm();
-#endif
-}
-
 struct CtxDeleter {
   void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
@@ -48,53 +39,6 @@ bool RunEcb(EVP_CIPHER_CTX* ctx, bool encrypt, uint8_t* data, size_t size) {
   }
   return true;
 }
-
-// Runs `size` bytes through a GCM context in pieces that fit an int.
-bool RunGcm(EVP_CIPHER_CTX* ctx, bool encrypt, const void* in, size_t size, void* out) {
-  const auto* src = static_cast<const unsigned char*>(in);
-  auto* dst = static_cast<unsigned char*>(out);
-  while (size > 0) {
-    size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    int written = 0;
-    int ok = encrypt ? EVP_EncryptUpdate(ctx, dst, &written, src, static_cast<int>(piece))
-                     : EVP_DecryptUpdate(ctx, dst, &written, src, static_cast<int>(piece));
-    if (ok != 1 || static_cast<size_t>(written) != piece) return false;
-    src += piece;
-    dst += piece;
-    size -= piece;
-  }
-  return true;
-}
-
-bool AddGcmAad(EVP_CIPHER_CTX* ctx, bool encrypt, const void* aad, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(aad);
-  while (size > 0) {
-    size_t piece = size < kMaxPiece ? size : kMaxPiece;
-    int written = 0;
-    int ok = encrypt ? EVP_EncryptUpdate(ctx, nullptr, &written, p, static_cast<int>(piece))
-                     : EVP_DecryptUpdate(ctx, nullptr, &written, p, static_cast<int>(piece));
-    if (ok != 1) return false;
-    p += piece;
-    size -= piece;
-  }
-  return true;
-}
-
-EVP_CIPHER_CTX* NewGcmContext(bool encrypt, const uint8_t* key, const uint8_t* iv) {
-  CtxPtr ctx(EVP_CIPHER_CTX_new());
-  if (!ctx) return nullptr;
-  int ok = encrypt ? EVP_EncryptInit_ex(ctx.get(), Aes256GcmCipher(), nullptr, nullptr, nullptr)
-                   : EVP_DecryptInit_ex(ctx.get(), Aes256GcmCipher(), nullptr, nullptr, nullptr);
-  if (ok != 1 || EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_IVLEN,
-                                     static_cast<int>(kGcmIvSize), nullptr) != 1) {
-    return nullptr;
-  }
-  ok = encrypt ? EVP_EncryptInit_ex(ctx.get(), nullptr, nullptr, key, iv)
-               : EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key, iv);
-  return ok == 1 ? ctx.release() : nullptr;
-}
-
-EVP_CIPHER_CTX* Ctx(void* p) { return static_cast<EVP_CIPHER_CTX*>(p); }
 
 }  // namespace
 
@@ -140,86 +84,6 @@ bool Aes128Ecb::DecryptBlocks(uint8_t* data, size_t blocks) {
   if (!ok_) return false;
   if (blocks > SIZE_MAX / kAesBlockSize) return false;
   return RunEcb(contexts_->decrypt.get(), false, data, blocks * kAesBlockSize);
-}
-
-// ---- AES-256-GCM ----
-
-bool Aes256GcmSeal(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSize], const void* aad,
-                   size_t aad_size, const void* plaintext, size_t size, std::vector<uint8_t>* out) {
-  out->clear();
-  Aes256GcmSealer sealer(key, iv);
-  std::vector<uint8_t> sealed(size + kGcmTagSize);
-  if (!sealer.ok() || !sealer.AddAad(aad, aad_size) ||
-      !sealer.Update(plaintext, size, sealed.data()) || !sealer.Finish(sealed.data() + size)) {
-    return false;
-  }
-  out->swap(sealed);
-  return true;
-}
-
-bool Aes256GcmOpen(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSize], const void* aad,
-                   size_t aad_size, const void* sealed, size_t sealed_size,
-                   std::vector<uint8_t>* out) {
-  out->clear();
-  if (sealed_size < kGcmTagSize) return false;
-  size_t size = sealed_size - kGcmTagSize;
-  const auto* bytes = static_cast<const uint8_t*>(sealed);
-  Aes256GcmOpener opener(key, iv);
-  std::vector<uint8_t> plain(size);
-  if (!opener.ok() || !opener.AddAad(aad, aad_size) || !opener.Update(bytes, size, plain.data()) ||
-      !opener.Finish(bytes + size)) {
-    return false;
-  }
-  out->swap(plain);
-  return true;
-}
-
-Aes256GcmSealer::Aes256GcmSealer(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSize])
-    : ctx_(NewGcmContext(true, key, iv)), ok_(ctx_ != nullptr) {}
-
-Aes256GcmSealer::~Aes256GcmSealer() { EVP_CIPHER_CTX_free(Ctx(ctx_)); }
-
-bool Aes256GcmSealer::AddAad(const void* aad, size_t size) {
-  return ok_ && (ok_ = AddGcmAad(Ctx(ctx_), true, aad, size));
-}
-
-bool Aes256GcmSealer::Update(const void* in, size_t size, void* out) {
-  return ok_ && (ok_ = RunGcm(Ctx(ctx_), true, in, size, out));
-}
-
-bool Aes256GcmSealer::Finish(uint8_t tag[kGcmTagSize]) {
-  if (!ok_) return false;
-  int written = 0;
-  unsigned char scratch[kAesBlockSize];
-  ok_ =
-      EVP_EncryptFinal_ex(Ctx(ctx_), scratch, &written) == 1 && written == 0 &&
-      EVP_CIPHER_CTX_ctrl(Ctx(ctx_), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kGcmTagSize), tag) == 1;
-  return ok_;
-}
-
-Aes256GcmOpener::Aes256GcmOpener(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSize])
-    : ctx_(NewGcmContext(false, key, iv)), ok_(ctx_ != nullptr) {}
-
-Aes256GcmOpener::~Aes256GcmOpener() { EVP_CIPHER_CTX_free(Ctx(ctx_)); }
-
-bool Aes256GcmOpener::AddAad(const void* aad, size_t size) {
-  return ok_ && (ok_ = AddGcmAad(Ctx(ctx_), false, aad, size));
-}
-
-bool Aes256GcmOpener::Update(const void* in, size_t size, void* out) {
-  return ok_ && (ok_ = RunGcm(Ctx(ctx_), false, in, size, out));
-}
-
-bool Aes256GcmOpener::Finish(const uint8_t tag[kGcmTagSize]) {
-  if (!ok_) return false;
-  uint8_t copy[kGcmTagSize];
-  for (size_t i = 0; i < kGcmTagSize; ++i) copy[i] = tag[i];
-  int written = 0;
-  unsigned char scratch[kAesBlockSize];
-  ok_ = EVP_CIPHER_CTX_ctrl(Ctx(ctx_), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kGcmTagSize), copy) ==
-            1 &&
-        EVP_DecryptFinal_ex(Ctx(ctx_), scratch, &written) == 1;
-  return ok_;
 }
 
 }  // namespace docsec

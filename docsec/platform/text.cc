@@ -49,6 +49,13 @@ long DecodeUtf8(const unsigned char*& p, const unsigned char* end) {
 
 }  // namespace
 
+long NextCodePoint(const char** p, const char* end) {
+  const auto* at = reinterpret_cast<const unsigned char*>(*p);
+  long cp = DecodeUtf8(at, reinterpret_cast<const unsigned char*>(end));
+  *p = reinterpret_cast<const char*>(at);
+  return cp;
+}
+
 size_t Utf16Length(const char* text, size_t size) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   const unsigned char* end = p + size;

@@ -18,6 +18,12 @@ DOCSEC_EXPORT int CopyTextToBuffer(const char* text, size_t size, char* buffer, 
 // The number of UTF-16 code units that UTF-8 `text` encodes (invalid bytes count one unit each).
 DOCSEC_EXPORT size_t Utf16Length(const char* text, size_t size);
 
+// Decodes the UTF-8 sequence at `*p` (before `end`) and moves `*p` past it. Returns the code
+// point, or -1 when the byte at `*p` starts no valid sequence (overlong forms, surrogates and
+// values past U+10FFFF included); `*p` then moves on by exactly one byte. `*p` must be before
+// `end`.
+DOCSEC_EXPORT long NextCodePoint(const char** p, const char* end);
+
 // Conversions between UTF-8 and UTF-16. Invalid input sequences become U+FFFD.
 DOCSEC_EXPORT std::u16string Utf8ToUtf16(const char* text, size_t size);
 DOCSEC_EXPORT std::string Utf16ToUtf8(const char16_t* text, size_t size);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace docsec {
 namespace {
@@ -26,11 +27,40 @@ TEST(Text, CopyNeverWritesPastTheBuffer) {
 
 TEST(Text, Utf16LengthCountsCodeUnits) {
   EXPECT_EQ(Utf16Length("abc", 3), 3u);
-  EXPECT_EQ(Utf16Length("\xC3\xA9", 2), 1u);           // é
-  EXPECT_EQ(Utf16Length("\xE4\xB8\xAD", 3), 1u);       // 中
-  EXPECT_EQ(Utf16Length("\xF0\x9F\x98\x80", 4), 2u);   // an emoji: a surrogate pair
-  EXPECT_EQ(Utf16Length("\xFF\xFE", 2), 2u);           // invalid bytes count one each
-  EXPECT_EQ(Utf16Length("\xE4\xB8", 2), 2u);           // truncated sequence
+  EXPECT_EQ(Utf16Length("\xC3\xA9", 2), 1u);          // é
+  EXPECT_EQ(Utf16Length("\xE4\xB8\xAD", 3), 1u);      // 中
+  EXPECT_EQ(Utf16Length("\xF0\x9F\x98\x80", 4), 2u);  // an emoji: a surrogate pair
+  EXPECT_EQ(Utf16Length("\xFF\xFE", 2), 2u);          // invalid bytes count one each
+  EXPECT_EQ(Utf16Length("\xE4\xB8", 2), 2u);          // truncated sequence
+}
+
+// Each case: the text, the code points read, and the bytes each step consumed.
+TEST(Text, NextCodePointStepsOverInvalidBytesOneAtATime) {
+  struct Case {
+    const char* text;
+    std::vector<long> points;
+    std::vector<size_t> steps;
+  } cases[] = {
+      {"a\xC3\xA9", {'a', 0xE9}, {1, 2}},
+      {"\xF0\x9F\x98\x80", {0x1F600}, {4}},
+      {"\xC0\xAF", {-1, -1}, {1, 1}},                        // overlong "/"
+      {"\xED\xA0\x80", {-1, -1, -1}, {1, 1, 1}},             // a surrogate
+      {"\xE4\xB8", {-1, -1}, {1, 1}},                        // cut short
+      {"\xF4\x90\x80\x80", {-1, -1, -1, -1}, {1, 1, 1, 1}},  // past U+10FFFF
+  };
+  for (const Case& c : cases) {
+    const char* p = c.text;
+    const char* end = p + std::strlen(c.text);
+    std::vector<long> points;
+    std::vector<size_t> steps;
+    while (p < end) {
+      const char* before = p;
+      points.push_back(NextCodePoint(&p, end));
+      steps.push_back(static_cast<size_t>(p - before));
+    }
+    EXPECT_EQ(points, c.points) << c.text;
+    EXPECT_EQ(steps, c.steps) << c.text;
+  }
 }
 
 TEST(Text, Utf8AndUtf16RoundTrip) {

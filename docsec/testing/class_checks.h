@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <type_traits>
 #include <typeinfo>
@@ -66,6 +67,22 @@ void ExpectWellFormedClass(CEnumDataObjectType type, const char* object_name, co
     ASSERT_NE(shared, nullptr);
     EXPECT_EQ(shared, T::GetClassInstance());
     EXPECT_EQ(typeid(*shared), typeid(T));
+  }
+}
+
+// One row of a folder's class table: the check of one class and the identity it must have.
+struct ClassRow {
+  void (*check)(CEnumDataObjectType, const char*, const char*);
+  CEnumDataObjectType type;
+  const char* object_name;
+  const char* xml_tag;
+};
+
+// Runs every row's check, each failure naming its class.
+inline void ExpectWellFormedClasses(std::initializer_list<ClassRow> rows) {
+  for (const ClassRow& row : rows) {
+    SCOPED_TRACE(row.object_name);
+    row.check(row.type, row.object_name, row.xml_tag);
   }
 }
 

@@ -7,7 +7,7 @@
 
 #include "docsec/agent/agent_keys.h"
 #include "docsec/platform/crypto.h"
-#include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/free_loopback.h"
 
 namespace docsec {
 namespace testing {
@@ -49,8 +49,13 @@ WireParts BuildParts(const std::string& body, uint32_t head_delta, uint32_t trai
 
 }  // namespace
 
-ScriptedAgent::ScriptedAgent(uint8_t host, uint16_t port) : address_(LoopbackAddress(host)) {
-  if (!listener_.Listen(address_, port, 16, &error_)) return;
+ScriptedAgent::ScriptedAgent(uint16_t port) {
+  address_ = StartOnFreeLoopback(
+      [&](uint32_t address) { return listener_.Listen(address, port, 16, &error_); }, port);
+  if (address_ == 0) {
+    if (error_.empty()) error_ = "no free loopback address";
+    return;
+  }
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -220,6 +225,13 @@ void ScriptedAgent::Serve(TcpSocket& connection) {
       for (size_t i = 0; i < wire.size(); i += 3) {
         if (!connection.SendAll(wire.data() + i, std::min<size_t>(3, wire.size() - i))) return;
         if (!Pause(2)) return;
+      }
+      return;
+    }
+    case Reply::kTrickle: {
+      std::string wire = WirePacket(xml);
+      for (char byte : wire) {
+        if (!connection.SendAll(&byte, 1) || !Pause(100)) return;
       }
       return;
     }

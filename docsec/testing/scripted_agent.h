@@ -1,6 +1,6 @@
 // ScriptedAgent: a fake agent peer for tests of the agent channel. It listens on a loopback
-// address, reads each request packet byte by byte as the wire carries it, and answers as told:
-// with a valid reply, or with one of the faults a broken or hostile agent may produce.
+// address of its own, reads each request packet byte by byte as the wire carries it, and answers as
+// told: with a valid reply, or with one of the faults a broken or hostile agent may produce.
 //
 // Connections are served one after another on a thread of its own. Settings may be changed
 // between exchanges; the accessors lock. The destructor stops the peer, ending any connection it
@@ -32,6 +32,7 @@ class ScriptedAgent {
     kTruncatedBody,      // head and half the body, then close
     kTruncatedTrailer,   // head, body and 2 trailer bytes, then close
     kSplitSegments,      // a valid packet sent in pieces of 3 bytes with pauses between them
+    kTrickle,            // a valid packet sent one byte every 100 ms, as a peer that stalls
     kNeverAnswer,        // read the request and hold the connection open without answering
     kGarbage,            // 64 random bytes, then close
     kResetWhileReading,  // read 64 KiB of the request, then reset the connection
@@ -48,8 +49,9 @@ class ScriptedAgent {
     std::string request_xml;     // the last request's body
   };
 
-  // Listens on 127.0.0.`host`, port `port`. Check ok() for whether listening worked.
-  explicit ScriptedAgent(uint8_t host, uint16_t port = AgentPort);
+  // Listens on `port` of a loopback address free at the time (see free_loopback.h). Check ok()
+  // for whether listening worked.
+  explicit ScriptedAgent(uint16_t port = AgentPort);
   ~ScriptedAgent();
   ScriptedAgent(const ScriptedAgent&) = delete;
   ScriptedAgent& operator=(const ScriptedAgent&) = delete;
@@ -78,7 +80,7 @@ class ScriptedAgent {
   // Sleeps up to `ms`, waking early when the peer stops; false when stopping.
   bool Pause(int ms);
 
-  uint32_t address_;
+  uint32_t address_ = 0;
   std::string error_;
   TcpListener listener_;
   std::atomic<bool> stop_{false};

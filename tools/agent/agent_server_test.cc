@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -15,7 +16,7 @@
 #include "docsec/agent/agent_command.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
-#include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/free_loopback.h"
 #include "docsec/testing/scripted_agent.h"
 
 namespace docsec {
@@ -23,16 +24,23 @@ namespace agent {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using docsec::testing::LoopbackAddress;
 
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-AgentServerOptions Options(uint8_t host) {
-  AgentServerOptions options;
-  options.listen_address = FormatIpv4(LoopbackAddress(host));
-  return options;
+// Starts a server with `options` on a loopback address that is free at the time; the address
+// goes to *address (0, and a null server, when none could be had).
+std::unique_ptr<AgentServer> StartServer(AgentServerOptions options, AgentRequestHandler handler,
+                                         uint32_t* address) {
+  std::unique_ptr<AgentServer> server;
+  *address = docsec::testing::StartOnFreeLoopback([&](uint32_t candidate) {
+    options.listen_address = FormatIpv4(candidate);
+    server = std::make_unique<AgentServer>(options, handler);
+    return server->Start(nullptr);
+  });
+  if (*address == 0) server.reset();
+  return server;
 }
 
 // Answers retcode 0 and echoes the service name.
@@ -104,19 +112,18 @@ class AgentServerTest : public ::testing::Test {
 };
 
 TEST_F(AgentServerTest, AnswersCommandsThroughTheLibrary) {
-  AgentServer server(Options(docsec::testing::kHostServerServes), EchoService);
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerServes);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(AgentServerOptions(), EchoService, &address);
+  ASSERT_TRUE(server);
   for (const char* service : {"GetStatus", "NotifyApproveStatus", "LocateFile"}) {
     XmlDocument reply = SendAgentCommand(address, BuildAgentCommand(service));
     ASSERT_TRUE(reply) << service;
     EXPECT_TRUE(CheckAgentReply(reply));
     EXPECT_STREQ(ReplyValue(reply, "echo"), service);
   }
-  server.Stop();
-  EXPECT_EQ(server.stats().served, 3u);
-  EXPECT_EQ(server.stats().failed, 0u);
+  server->Stop();
+  EXPECT_EQ(server->stats().served, 3u);
+  EXPECT_EQ(server->stats().failed, 0u);
   // Stopped: nothing answers any more.
   EXPECT_FALSE(SendAgentCommand(address, BuildAgentCommand("GetStatus")));
 }
@@ -124,20 +131,21 @@ TEST_F(AgentServerTest, AnswersCommandsThroughTheLibrary) {
 TEST_F(AgentServerTest, ServesConnectionsConcurrently) {
   static constexpr int kClients = 8;
   static constexpr int kHandlerMs = 200;
-  AgentServer server(Options(docsec::testing::kHostServerConcurrent),
-                     [](const XmlDocument& request) {
-                       std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerMs));
-                       return EchoService(request);
-                     });
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(
+      AgentServerOptions(),
+      [](const XmlDocument& request) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kHandlerMs));
+        return EchoService(request);
+      },
+      &address);
+  ASSERT_TRUE(server);
   std::atomic<int> ok{0};
   auto start = Clock::now();
   std::vector<std::thread> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&] {
-      XmlDocument reply = SendAgentCommand(LoopbackAddress(docsec::testing::kHostServerConcurrent),
-                                           BuildAgentCommand("GetStatus"));
+      XmlDocument reply = SendAgentCommand(address, BuildAgentCommand("GetStatus"));
       if (CheckAgentReply(reply)) ++ok;
     });
   }
@@ -149,15 +157,17 @@ TEST_F(AgentServerTest, ServesConnectionsConcurrently) {
 
 TEST_F(AgentServerTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
   Gate gate;
-  AgentServerOptions options = Options(docsec::testing::kHostServerCap);
+  AgentServerOptions options;
   options.max_connections = 2;
-  AgentServer server(options, [&](const XmlDocument& request) {
-    gate.Enter();
-    return EchoService(request);
-  });
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerCap);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(
+      options,
+      [&](const XmlDocument& request) {
+        gate.Enter();
+        return EchoService(request);
+      },
+      &address);
+  ASSERT_TRUE(server);
   std::atomic<int> ok{0};
   std::vector<std::thread> held;
   for (int i = 0; i < 2; ++i) {
@@ -172,7 +182,7 @@ TEST_F(AgentServerTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
   gate.Open();
   for (auto& t : held) t.join();
   EXPECT_EQ(ok.load(), 2);
-  EXPECT_GE(server.stats().refused, 1u);
+  EXPECT_GE(server->stats().refused, 1u);
   // Capacity is back once the held connections are done.
   EXPECT_TRUE(CheckAgentReply(SendAgentCommand(address, BuildAgentCommand("GetStatus"))));
 }
@@ -181,14 +191,15 @@ TEST_F(AgentServerTest, ConnectionsBeyondTheCapAreClosedAtOnce) {
 // waiting for a body.
 TEST_F(AgentServerTest, OversizedRequestIsRefused) {
   std::atomic<int> calls{0};
-  AgentServer server(Options(docsec::testing::kHostServerOversized),
-                     [&](const XmlDocument& request) {
-                       ++calls;
-                       return EchoService(request);
-                     });
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerOversized);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(
+      AgentServerOptions(),
+      [&](const XmlDocument& request) {
+        ++calls;
+        return EchoService(request);
+      },
+      &address);
+  ASSERT_TRUE(server);
   // A correct head for kAgentMaxBodySize + 1 bytes, followed by nothing.
   std::string big(kAgentMaxBodySize + 1, 'x');
   std::string head = docsec::testing::ScriptedAgent::WirePacket(big).substr(0, kAgentHeadSize);
@@ -207,14 +218,15 @@ TEST_F(AgentServerTest, OversizedRequestIsRefused) {
 
 TEST_F(AgentServerTest, MalformedPacketsOnlyEndTheirConnection) {
   std::atomic<int> calls{0};
-  AgentServer server(Options(docsec::testing::kHostServerMalformed),
-                     [&](const XmlDocument& request) {
-                       ++calls;
-                       return EchoService(request);
-                     });
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerMalformed);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(
+      AgentServerOptions(),
+      [&](const XmlDocument& request) {
+        ++calls;
+        return EchoService(request);
+      },
+      &address);
+  ASSERT_TRUE(server);
   std::string valid = docsec::testing::ScriptedAgent::WirePacket(
       "<?xml version=\"1.0\"?><document><service value=\"GetStatus\"/></document>");
   std::string wrong_trailer = valid;
@@ -239,7 +251,7 @@ TEST_F(AgentServerTest, MalformedPacketsOnlyEndTheirConnection) {
     EXPECT_LT(MillisecondsSince(start), 2000) << c.what;
   }
   EXPECT_EQ(calls.load(), 0);
-  EXPECT_EQ(server.stats().failed, 7u);
+  EXPECT_EQ(server->stats().failed, 7u);
   // Still serving.
   EXPECT_TRUE(CheckAgentReply(SendAgentCommand(address, BuildAgentCommand("GetStatus"))));
   EXPECT_EQ(calls.load(), 1);
@@ -247,12 +259,11 @@ TEST_F(AgentServerTest, MalformedPacketsOnlyEndTheirConnection) {
 
 // A client that sends nothing, or trickles bytes, is cut off at the connection deadline.
 TEST_F(AgentServerTest, ConnectionDeadlineEndsSlowClients) {
-  AgentServerOptions options = Options(docsec::testing::kHostServerDeadline);
+  AgentServerOptions options;
   options.connection_deadline_ms = 300;
-  AgentServer server(options, EchoService);
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerDeadline);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(options, EchoService, &address);
+  ASSERT_TRUE(server);
 
   auto start = Clock::now();
   EXPECT_EQ(SendRaw(address, ""), "");
@@ -281,25 +292,26 @@ TEST_F(AgentServerTest, ConnectionDeadlineEndsSlowClients) {
 
 TEST_F(AgentServerTest, FailedHandlersAnswerRetcodeOne) {
   std::atomic<int> calls{0};
-  AgentServer server(Options(docsec::testing::kHostServerHandlerFailure),
-                     [&](const XmlDocument& request) -> XmlDocument {
-                       ++calls;
-                       const char* service =
-                           request.DocumentElement().SelectChild("service").GetAttribute("value");
-                       std::string name = service ? service : "";
-                       if (name == "Throw") throw std::runtime_error("handler failed");
-                       if (name == "Null") return XmlDocument();
-                       if (name == "Huge") {
-                         XmlDocument reply = EchoService(request);
-                         reply.DocumentElement().AppendElement("pad").SetAttribute(
-                             "value", std::string(kAgentMaxBodySize, 'p'));
-                         return reply;
-                       }
-                       return EchoService(request);
-                     });
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerHandlerFailure);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(
+      AgentServerOptions(),
+      [&](const XmlDocument& request) -> XmlDocument {
+        ++calls;
+        const char* service =
+            request.DocumentElement().SelectChild("service").GetAttribute("value");
+        std::string name = service ? service : "";
+        if (name == "Throw") throw std::runtime_error("handler failed");
+        if (name == "Null") return XmlDocument();
+        if (name == "Huge") {
+          XmlDocument reply = EchoService(request);
+          reply.DocumentElement().AppendElement("pad").SetAttribute(
+              "value", std::string(kAgentMaxBodySize, 'p'));
+          return reply;
+        }
+        return EchoService(request);
+      },
+      &address);
+  ASSERT_TRUE(server);
   for (const char* service : {"Throw", "Null", "Huge"}) {
     XmlDocument reply = SendAgentCommand(address, BuildAgentCommand(service));
     ASSERT_TRUE(reply) << service;
@@ -314,28 +326,30 @@ TEST_F(AgentServerTest, FailedHandlersAnswerRetcodeOne) {
 }
 
 TEST_F(AgentServerTest, StopEndsOpenConnectionsPromptly) {
-  AgentServer server(Options(docsec::testing::kHostServerStopPrompt), EchoService);
-  std::string error;
-  ASSERT_TRUE(server.Start(&error)) << error;
-  uint32_t address = LoopbackAddress(docsec::testing::kHostServerStopPrompt);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> server = StartServer(AgentServerOptions(), EchoService, &address);
+  ASSERT_TRUE(server);
   std::vector<TcpSocket> idle(3);
   for (auto& s : idle) ASSERT_TRUE(s.Connect(address, AgentPort, 2000));
   // Let the server take them on; they send nothing, and the deadline is 30 s away.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   auto start = Clock::now();
-  server.Stop();
+  server->Stop();
   EXPECT_LT(MillisecondsSince(start), 1000);
-  EXPECT_EQ(server.stats().accepted, 3u);
-  server.Stop();  // twice is harmless
+  EXPECT_EQ(server->stats().accepted, 3u);
+  server->Stop();  // twice is harmless
 }
 
 TEST_F(AgentServerTest, StartReportsBadAddresses) {
-  AgentServer first(Options(docsec::testing::kHostServerBusyAddress), EchoService);
+  uint32_t address = 0;
+  std::unique_ptr<AgentServer> first = StartServer(AgentServerOptions(), EchoService, &address);
+  ASSERT_TRUE(first);
   std::string error;
-  ASSERT_TRUE(first.Start(&error)) << error;
-  EXPECT_FALSE(first.Start(&error));
+  EXPECT_FALSE(first->Start(&error));
 
-  AgentServer second(Options(docsec::testing::kHostServerBusyAddress), EchoService);
+  AgentServerOptions same;
+  same.listen_address = FormatIpv4(address);
+  AgentServer second(same, EchoService);
   EXPECT_FALSE(second.Start(&error));
   EXPECT_NE(error.find("bind"), std::string::npos) << error;
 

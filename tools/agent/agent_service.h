@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "docsec/platform/file_system.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/xml.h"
 #include "tools/agent/agent_state.h"
+#include "tools/agent/file_system.h"
 
 namespace docsec::agent {
 
@@ -45,6 +45,12 @@ enum AgentRetcode : int {
 struct AgentDrive {
   std::string name;       // as shown to callers, e.g. "C:"
   std::string directory;  // the directory it serves
+};
+
+// A drive as the service holds it: its name and its open root directory.
+struct ServedDrive {
+  std::string name;
+  DirHandle root;
 };
 
 struct AgentServiceOptions {
@@ -87,16 +93,12 @@ class AgentService {
   size_t drive_count() const { return drives_.size(); }
 
  private:
-  struct Drive {
-    std::string name;
-    DirHandle root;
-  };
-  class Request;
+  friend class AgentRequest;  // the commands' access to drives, key and lock
 
   AgentService() = default;
-  const Drive* FindDrive(const std::string& name) const;
+  const ServedDrive* FindDrive(const std::string& name) const;
 
-  std::vector<Drive> drives_;
+  std::vector<ServedDrive> drives_;
   AgentState state_;
   std::atomic<int> approve_notifications_{0};
   std::mutex file_ops_mutex_;

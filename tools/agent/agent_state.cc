@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "docsec/platform/crypto.h"
-#include "docsec/platform/file_system.h"
+#include "tools/agent/file_system.h"
 
 namespace docsec::agent {
 namespace {

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "docsec/platform/file_system.h"
 #include "gtest/gtest.h"
+#include "tools/agent/file_system.h"
 
 namespace docsec::agent::testing {
 

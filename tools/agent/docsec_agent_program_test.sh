@@ -4,7 +4,7 @@
 # Usage: docsec_agent_program_test.sh PATH-TO-docsec-agent
 set -euo pipefail
 agent=$1
-address=127.0.0.109  # this test's own loopback address
+address=127.0.0.$((RANDOM % 253 + 2))  # for the usage checks; the real start picks its own
 dir=$(mktemp -d "${TMPDIR:-/tmp}/docsec-agent-program-XXXXXX")
 pid=
 cleanup() {
@@ -32,13 +32,23 @@ rc=0
 [ "$rc" -eq 1 ] || fail "missing drive directory gave exit $rc, not 1"
 
 mkdir "$dir/share"
-"$agent" --listen "$address" --drive "C:=$dir/share" --state-dir "$dir/state" 2>"$dir/log" &
-pid=$!
-for _ in $(seq 100); do
+# The agent port may be taken on some loopback addresses by other tests or programs: start on a
+# random 127.0.0.N and move on to another when the bind is refused.
+for _ in $(seq 40); do
+  address=127.0.0.$((RANDOM % 253 + 2))
+  "$agent" --listen "$address" --drive "C:=$dir/share" --state-dir "$dir/state" 2>"$dir/log" &
+  pid=$!
+  for _ in $(seq 100); do
+    grep -q "listening" "$dir/log" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
   grep -q "listening" "$dir/log" && break
-  kill -0 "$pid" 2>/dev/null || fail "agent exited at start"
-  sleep 0.1
+  wait "$pid" || true
+  pid=
+  grep -q "Address already in use" "$dir/log" || fail "agent exited at start"
 done
+[ -n "$pid" ] || fail "no free loopback address for the agent"
 grep -q "listening on $address:24567" "$dir/log" || fail "agent did not report listening"
 [ -s "$dir/state/file-key" ] || fail "no key kept in the state directory"
 [ "$(stat -c %a "$dir/state/file-key")" = 600 ] || fail "key file is not mode 600"

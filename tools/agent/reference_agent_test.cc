@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "docsec/agent/agent_command.h"
+#include "docsec/platform/host.h"
 #include "docsec/platform/uuid.h"
-#include "docsec/testing/loopback_hosts.h"
+#include "docsec/testing/free_loopback.h"
 #include "gtest/gtest.h"
 #include "tools/agent/agent_test_util.h"
 #include "tools/agent/sealed_file.h"
@@ -19,7 +20,6 @@
 namespace docsec::agent {
 namespace {
 
-using docsec::testing::LoopbackAddress;
 using testing::Attr;
 using testing::ChildValue;
 using testing::ListedElement;
@@ -28,8 +28,6 @@ using testing::Retcode;
 using testing::ScratchTree;
 
 constexpr char kUuid[] = "0a1b2c3d-4e5f-4a6b-9c7d-8e9fa0b1c2d3";
-
-std::string DottedLoopback(uint8_t host) { return "127.0.0." + std::to_string(host); }
 
 class ReferenceAgentTest : public ::testing::Test {
  protected:
@@ -46,20 +44,25 @@ class ReferenceAgentTest : public ::testing::Test {
     tree_.Link("c/docs/out", "../../outside");
   }
 
-  ReferenceAgentOptions Options(uint8_t host, const std::string& uuid = "") const {
+  ReferenceAgentOptions Options(const std::string& uuid = "") const {
     ReferenceAgentOptions options;
-    options.listen_address = DottedLoopback(host);
     options.drives = {{"C:", tree_.At("c")}, {"D:", tree_.At("d")}};
     options.uuid = uuid;
     options.state_dir = tree_.At("state");
     return options;
   }
 
-  void StartAgent(uint8_t host, const std::string& uuid = "") {
-    host_ = host;
-    agent_ = std::make_unique<ReferenceAgent>(Options(host, uuid));
+  // Starts the agent on a loopback address free at the time (a restart may get another one).
+  void StartAgent(const std::string& uuid = "") {
+    agent_.reset();
     std::string error;
-    ASSERT_TRUE(agent_->Start(&error)) << error;
+    address_ = docsec::testing::StartOnFreeLoopback([&](uint32_t address) {
+      ReferenceAgentOptions options = Options(uuid);
+      options.listen_address = FormatIpv4(address);
+      agent_ = std::make_unique<ReferenceAgent>(options);
+      return agent_->Start(&error);
+    });
+    ASSERT_NE(address_, 0u) << error;
   }
 
   // Sends a command built by the library's BuildAgentCommand, with `body` (elements as text)
@@ -75,16 +78,16 @@ class ReferenceAgentTest : public ::testing::Test {
         command.DocumentElement().AppendChild(children.Item(i));
       }
     }
-    return SendAgentCommand(LoopbackAddress(host_), command);
+    return SendAgentCommand(address_, command);
   }
 
   ScratchTree tree_;
   std::unique_ptr<ReferenceAgent> agent_;
-  uint8_t host_ = 0;
+  uint32_t address_ = 0;
 };
 
 TEST_F(ReferenceAgentTest, AnswersStatusAndCountsApprovals) {
-  StartAgent(docsec::testing::kHostAgentStatus, kUuid);
+  StartAgent(kUuid);
   XmlDocument status = Send("GetStatus");
   ASSERT_TRUE(status);
   EXPECT_TRUE(CheckAgentReply(status));
@@ -106,29 +109,29 @@ TEST_F(ReferenceAgentTest, AnswersStatusAndCountsApprovals) {
   // Where this process may ping, the library's own probe finds the agent running.
   Uuid expected;
   ASSERT_TRUE(Uuid::Parse(kUuid, &expected));
-  if (InitializeIcmp() && PingHost(LoopbackAddress(host_))) {
-    EXPECT_EQ(ProbeAgent(LoopbackAddress(host_), expected), ConnectionRunning);
+  if (InitializeIcmp() && PingHost(address_)) {
+    EXPECT_EQ(ProbeAgent(address_, expected), ConnectionRunning);
   }
 }
 
 TEST_F(ReferenceAgentTest, IdentityIsKeptInTheStateDirectoryAcrossRestarts) {
-  StartAgent(docsec::testing::kHostAgentIdentity);
+  StartAgent();
   std::string first = ChildValue(Send("GetStatus"), "uuid");
   Uuid parsed;
   ASSERT_TRUE(Uuid::Parse(first, &parsed));
   agent_->Stop();
   EXPECT_FALSE(Send("GetStatus"));  // nobody listens any more
 
-  StartAgent(docsec::testing::kHostAgentIdentity);
+  StartAgent();
   EXPECT_EQ(ChildValue(Send("GetStatus"), "uuid"), first);
   agent_.reset();
 
-  StartAgent(docsec::testing::kHostAgentIdentity, kUuid);
+  StartAgent(kUuid);
   EXPECT_EQ(ChildValue(Send("GetStatus"), "uuid"), kUuid);
 }
 
 TEST_F(ReferenceAgentTest, ListsDrivesAndFolders) {
-  StartAgent(docsec::testing::kHostAgentListing);
+  StartAgent();
   XmlDocument drives = Send("LocateFile", "<dir path=\"\"/>");
   ASSERT_TRUE(CheckAgentReply(drives));
   EXPECT_EQ(ListedNames(drives, "dir"), (std::vector<std::string>{"C:", "D:"}));
@@ -148,7 +151,7 @@ TEST_F(ReferenceAgentTest, ListsDrivesAndFolders) {
 }
 
 TEST_F(ReferenceAgentTest, SearchesWithEachCondition) {
-  StartAgent(docsec::testing::kHostAgentSearch);
+  StartAgent();
   ASSERT_TRUE(CheckAgentReply(Send("EncryptFile",
                                    "<dir path=\"C:\\docs\\sub\">"
                                    "<file name=\"c.txt\" secretLevelId=\"2\"/></dir>")));
@@ -185,7 +188,7 @@ TEST_F(ReferenceAgentTest, SearchesWithEachCondition) {
 }
 
 TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
-  StartAgent(docsec::testing::kHostAgentFileOps);
+  StartAgent();
   std::string original_big = tree_.Read("c/docs/big.doc");
 
   // Files, identified by the folder's path and each item's name, as the library sends them.
@@ -238,7 +241,7 @@ TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
 }
 
 TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
-  StartAgent(docsec::testing::kHostAgentEscapes);
+  StartAgent();
   for (const char* path :
        {"C:\\..", "C:\\docs\\..\\..\\outside", "\\outside", "/etc", "C:\\docs\\out", "Z:\\"}) {
     XmlDocument listing = Send("LocateFile", std::string("<dir path=\"") + path + "\"/>");
@@ -263,7 +266,7 @@ TEST_F(ReferenceAgentTest, LongListingStaysWithinTheBodyLimit) {
   tree_.Dir("c/many");
   const std::string stem(120, 'n');
   for (int i = 0; i < 4000; ++i) tree_.Write("c/many/" + stem + std::to_string(i), "");
-  StartAgent(docsec::testing::kHostAgentLongListing);
+  StartAgent();
   XmlDocument reply = Send("LocateFile", "<dir path=\"C:\\many\"/>");
   ASSERT_TRUE(reply) << "a reply over the body limit would not arrive";
   ASSERT_TRUE(CheckAgentReply(reply));
@@ -274,7 +277,7 @@ TEST_F(ReferenceAgentTest, LongListingStaysWithinTheBodyLimit) {
 }
 
 TEST_F(ReferenceAgentTest, ServesConcurrentClients) {
-  StartAgent(docsec::testing::kHostAgentConcurrent);
+  StartAgent();
   std::atomic<int> good{0};
   std::vector<std::thread> clients;
   for (int t = 0; t < 8; ++t) {
@@ -291,24 +294,26 @@ TEST_F(ReferenceAgentTest, ServesConcurrentClients) {
 
 TEST_F(ReferenceAgentTest, StartFailsCleanly) {
   std::string error;
-  ReferenceAgentOptions bad_address = Options(docsec::testing::kHostAgentStartFailures);
+  ReferenceAgentOptions bad_address = Options();
   bad_address.listen_address = "not-an-address";
   ReferenceAgent first(bad_address);
   EXPECT_FALSE(first.Start(&error));
   EXPECT_FALSE(first.running());
   EXPECT_FALSE(error.empty());
 
-  ReferenceAgentOptions bad_drive = Options(docsec::testing::kHostAgentStartFailures);
+  ReferenceAgentOptions bad_drive = Options();
+  bad_drive.listen_address = "127.0.0.1";
   bad_drive.drives.push_back({"E:", tree_.At("missing")});
   ReferenceAgent second(bad_drive);
   error.clear();
   EXPECT_FALSE(second.Start(&error));
   EXPECT_NE(error.find("E:"), std::string::npos) << error;
 
-  ReferenceAgent running(Options(docsec::testing::kHostAgentStartFailures));
-  ASSERT_TRUE(running.Start(&error)) << error;
-  EXPECT_FALSE(running.Start(&error));  // already running
-  ReferenceAgent busy(Options(docsec::testing::kHostAgentStartFailures));
+  StartAgent();
+  EXPECT_FALSE(agent_->Start(&error));  // already running
+  ReferenceAgentOptions same_address = Options();
+  same_address.listen_address = FormatIpv4(address_);
+  ReferenceAgent busy(same_address);
   error.clear();
   EXPECT_FALSE(busy.Start(&error));  // the address is taken
   EXPECT_FALSE(error.empty());

@@ -5,6 +5,7 @@
 
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/trace.h"
+#include "tools/agent/aes_gcm.h"
 
 namespace docsec::agent {
 namespace {
@@ -194,7 +195,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
 
   std::vector<uint8_t> buffer(kChunkSize);
   if (mode == Mode::kSeal) {
-    Aes256GcmSealer sealer(key, header + kOffIv);
+    Aes256Gcm sealer(Aes256Gcm::Direction::kSeal, key, header + kOffIv);
     if (!sealer.ok() || !sealer.AddAad(header, sizeof header)) return SealResult::kIoError;
     uint64_t total = 0;
     for (;;) {
@@ -213,9 +214,9 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     uint8_t tag[kTagSize];
     if (!sealer.Finish(tag) || !out.file().WriteAll(tag, sizeof tag)) return SealResult::kIoError;
   } else {
-    Aes256GcmOpener opener(key, head + kOffIv);
+    Aes256Gcm opener(Aes256Gcm::Direction::kOpen, key, head + kOffIv);
     if (!opener.ok() || !opener.AddAad(head, kSealedHeaderSize)) return SealResult::kIoError;
-    Aes256GcmSealer sealer(key, header + kOffIv);
+    Aes256Gcm sealer(Aes256Gcm::Direction::kSeal, key, header + kOffIv);
     if (mode == Mode::kRelabel && (!sealer.ok() || !sealer.AddAad(header, sizeof header))) {
       return SealResult::kIoError;
     }

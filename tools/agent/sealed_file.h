@@ -26,8 +26,8 @@
 #include <cstdint>
 #include <string>
 
-#include "docsec/platform/file_system.h"
 #include "docsec/platform/uuid.h"
+#include "tools/agent/file_system.h"
 
 namespace docsec::agent {
 

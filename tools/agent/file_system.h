@@ -11,17 +11,15 @@
 // Failures return false or an empty handle; the reason of the last failure on the calling thread
 // is kept (LastFsErrorKind, LastFsErrorText). Thread safety: separate handles may be used from
 // separate threads; one handle is used by one thread at a time.
-#ifndef DOCSEC_PLATFORM_FILE_SYSTEM_H_
-#define DOCSEC_PLATFORM_FILE_SYSTEM_H_
+#ifndef DOCSEC_TOOLS_AGENT_FILE_SYSTEM_H_
+#define DOCSEC_TOOLS_AGENT_FILE_SYSTEM_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "docsec/platform/export.h"
-
-namespace docsec {
+namespace docsec::agent {
 
 enum class FileKind { kOther, kRegular, kDirectory, kSymlink };
 
@@ -49,10 +47,10 @@ enum class FsErrorKind {
   kWrongKind,  // a symbolic link, a directory or a special file where another kind was needed
   kOther,
 };
-DOCSEC_EXPORT FsErrorKind LastFsErrorKind();
-DOCSEC_EXPORT std::string LastFsErrorText();
+FsErrorKind LastFsErrorKind();
+std::string LastFsErrorText();
 
-class DOCSEC_EXPORT FileHandle {
+class FileHandle {
  public:
   FileHandle() = default;
   ~FileHandle();
@@ -84,7 +82,7 @@ class DOCSEC_EXPORT FileHandle {
   int fd_ = -1;
 };
 
-class DOCSEC_EXPORT DirHandle {
+class DirHandle {
  public:
   DirHandle() = default;
   ~DirHandle();
@@ -158,20 +156,19 @@ struct ResolvedPath {
 // one included, are followed as long as every step stays beneath `root`; a link whose target
 // would leave it (by "..", or by an absolute target outside the root's canonical path) gives
 // kEscapes even when that target does not exist.
-DOCSEC_EXPORT ResolveStatus ResolveBeneath(const DirHandle& root,
-                                           const std::vector<std::string>& names,
-                                           ResolvedPath* out);
+ResolveStatus ResolveBeneath(const DirHandle& root, const std::vector<std::string>& names,
+                             ResolvedPath* out);
 
 // Creates a new directory named `prefix` plus a unique suffix (mode 0700), as mkdtemp does, and
 // returns its path; empty on failure. For scratch space of tests and tools.
-DOCSEC_EXPORT std::string CreateUniqueDirectory(const std::string& prefix);
+std::string CreateUniqueDirectory(const std::string& prefix);
 
 // Local wall-clock text "yyyy-MM-dd HH:mm:ss" of a moment given in seconds since the Unix epoch.
-DOCSEC_EXPORT std::string FormatLocalTime(int64_t seconds);
+std::string FormatLocalTime(int64_t seconds);
 // Reads local wall-clock text of the form "yyyy-MM-dd HH:mm:ss" (a date alone means midnight);
 // false when the text is not of that form or names no real date.
-DOCSEC_EXPORT bool ParseLocalTime(const std::string& text, int64_t* seconds);
+bool ParseLocalTime(const std::string& text, int64_t* seconds);
 
-}  // namespace docsec
+}  // namespace docsec::agent
 
-#endif  // DOCSEC_PLATFORM_FILE_SYSTEM_H_
+#endif  // DOCSEC_TOOLS_AGENT_FILE_SYSTEM_H_

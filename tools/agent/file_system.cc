@@ -1,6 +1,4 @@
-#include "docsec/platform/file_system.h"
-
-#include "docsec/platform/ole_date_time.h"
+#include "tools/agent/file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +16,9 @@
 #include <deque>
 #include <utility>
 
-namespace docsec {
+#include "docsec/platform/ole_date_time.h"
+
+namespace docsec::agent {
 namespace {
 
 thread_local FsErrorKind tls_error_kind = FsErrorKind::kNone;
@@ -627,4 +627,4 @@ bool ParseLocalTime(const std::string& text, int64_t* seconds) {
   return true;
 }
 
-}  // namespace docsec
+}  // namespace docsec::agent

@@ -1,4 +1,4 @@
-#include "docsec/platform/file_system.h"
+#include "tools/agent/file_system.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -14,7 +14,7 @@
 
 #include "gtest/gtest.h"
 
-namespace docsec {
+namespace docsec::agent {
 namespace {
 
 // A scratch tree under a fresh mkdtemp folder, removed with everything in it afterwards.
@@ -265,4 +265,4 @@ TEST_F(LocalTimeTest, RefusesTextThatIsNoDate) {
 }
 
 }  // namespace
-}  // namespace docsec
+}  // namespace docsec::agent

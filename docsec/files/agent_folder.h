@@ -1,0 +1,83 @@
+// CDOAgentFolder: a drive or folder on a managed computer, listed and searched through the
+// computer's agent; the root folder of a computer (empty path) lists its drives. Files and folders
+// are encrypted, decrypted and re-labelled through the folder that holds them, with one operation
+// log entry per item done.
+//
+// Its type is a drive (5) while its parent path is empty and a folder (6) otherwise.
+//
+// Ownership: the folder owns its cached children (sub-folders first, then files) with theirs;
+// lists returned by SearchFiles belong to the caller with their members. Thread safety: one thread
+// at a time.
+#ifndef DOCSEC_FILES_AGENT_FOLDER_H_
+#define DOCSEC_FILES_AGENT_FOLDER_H_
+
+#include "docsec/files/agent_file.h"
+
+namespace docsec {
+
+class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
+  DOCSEC_DATA_OBJECT(CDOAgentFolder)  // GetObjectType: 5 with an empty parent path, else 6
+
+  // A folder is identified by its path alone.
+  static constexpr Attr kPathKey{"path", kVtBstr, kAttrKeyOnly | kAttrReplacesKeys};
+  static constexpr Attr kSubfolder{"subfolder", kVtBool};  // an operation includes sub-folders
+  static constexpr auto kAttributes = Attrs(&kPathKey, &kSubfolder);
+
+  // A folder of `computer` in the folder whose path is `parentPath`; "path" stays empty (a
+  // computer's root folder is made with an empty parent path).
+  CDOAgentFolder(CDOComputer* computer, const char* parentPath);
+  // A folder in `parent`, served by the parent's computer; its name comes from the agent's answer,
+  // so `name` is not used.
+  CDOAgentFolder(CDOAgentFolder* parent, const char* name);
+
+  int SetSubFolder(long on) { return SetBool(kSubfolder, on != 0); }
+  int SetFolderSerectLevelId(long id) { return SetSecretLevelId(id); }
+
+  // Own virtual operations, in slot order.
+  // ProcessFiles with "EncryptFile" (kind 1) / "DecryptFile" (kind 2) and no source level.
+  virtual int EncryptFiles(DataObjectList* items, int folderMode);
+  virtual int DecryptFiles(DataObjectList* items, int folderMode);
+  // Sets the folder's "subfolder" and encrypts / decrypts it alone in folder mode.
+  virtual int EncryptFolder(CDOAgentFolder* folder, int includeSubfolders);
+  virtual int DecryptFolder(CDOAgentFolder* folder, int includeSubfolders);
+  // Sends `service` for the items of this folder, reloads the items the agent reports done and logs
+  // each (one entry per folder in folder mode); non-zero when the agent accepted the command.
+  virtual int ProcessFiles(const char* service, DataObjectList* items, int kind, int sourceLevel,
+                           int folderMode);
+  // The files below this folder matching the conditions ("QueryFile"); a new list owned by the
+  // caller with its members, empty when the answer holds none, null when the agent fails. Bounds
+  // of 0 or below are not sent.
+  virtual DataObjectList* SearchFiles(const char* namePattern, int encryptedOnly,
+                                      int includeSubfolders, int caseSensitive, double modifiedFrom,
+                                      double modifiedTo, long sizeFrom, long sizeTo);
+  // The cached children, listed from the agent ("LocateFile") on first use; owned by the folder.
+  // A failed listing leaves an empty list cached.
+  virtual DataObjectList* GetSubFolderAndFiles();
+  // Deletes the cached children and lists them again; the new list, owned by the folder.
+  virtual DataObjectList* RefreshSubFolderAndFiles();
+
+  // Deletes the cached children without listing.
+  void ClearSubFolderAndFilesObject() { children_.Reset(); }
+  // The child folder named `name` ignoring letter case, or null; lists the children if needed.
+  CDOAgentFolder* GetChildFolder(const char* name);
+  // The folder at `path` ("\"-separated, relative to this folder; empty: this folder), or null.
+  CDOAgentFolder* FindFolderByPath(const char* path);
+  // Gives each file of `files` the id of `level` and sends "ChangeSecretLevel"; each log entry
+  // records the file's own previous level.
+  int ChangeSerLevelFiles(DataObjectList* files, CDOSecretLevel* level);
+  // Gives `folder` the level (and "subfolder") and sends "ChangeSecretLevel" for it.
+  int ChangeSerLevelFolder(CDOAgentFolder* folder, CDOSecretLevel* level, int includeSubfolders);
+
+ private:
+  // One operation log entry for `file` (0 when no user is logged in) / for `folder`.
+  int UpdateLogs(CDOAgentFile* file, const char* service, const char* sourceLevel, int kind);
+  int UpdateFolderLogs(CDOAgentFolder* folder, int kind);
+  // UpdateFolderLogs for every folder of `folders`; 1.
+  int SetFolderLog(DataObjectList* folders, int kind);
+
+  OwnedList<CDOAgentFile> children_;  // sub-folders, then files, in the agent's order
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_FILES_AGENT_FOLDER_H_

@@ -1,0 +1,123 @@
+// CDOUser: a console user (an operator account of the management server) and the library's login.
+// A login on any user object gives a new CDOUser describing the logged-in account; from it the
+// caller reaches the administered department sub-tree, the authorized departments and the
+// permissions held there, and changes the account's password and department.
+//
+// Ownership: the user owns its appointments, authorized departments and authorizations with their
+// members; the owner department is a back reference. Users returned by logins and root-department
+// loads belong to the caller. The last login user is not owned by the library: it is the last user
+// a login returned, and it reads null once that object is destroyed.
+//
+// Thread safety: an object is used by one thread at a time; the last login user is process-wide.
+#ifndef DOCSEC_USERS_USER_H_
+#define DOCSEC_USERS_USER_H_
+
+#include <cstdint>
+
+#include "docsec/core/data_object_class.h"
+
+namespace docsec {
+
+class CDOAuthLevelByUser;
+class CDODepartment;
+class CDOPosition;
+class CDOSecretLevel;
+
+class DOCSEC_EXPORT CDOUser : public CDataObject {
+  DOCSEC_DATA_OBJECT(CDOUser)
+
+  static constexpr Attr kId{"id", kVtBstr, kAttrKey};
+  static constexpr Attr kName{"name"};
+  static constexpr Attr kIsConsoleManager{"isConsoleManager", kVtBool};
+  static constexpr Attr kIsSupervisor{"isSupervisor", kVtBool};
+  static constexpr Attr kPassword{"password"};
+  static constexpr Attr kNewPassword{"newPassword"};
+  static constexpr Attr kTel{"tel"};
+  static constexpr Attr kMail{"mail"};
+  static constexpr Attr kDescription{"description"};
+  static constexpr Attr kDepartmentId{"departmentId", kVtInt};
+  static constexpr Attr kConsolePermission{"consolePermission"};
+  static constexpr Attr kEncryptMode{"encryptMode"};
+  static constexpr Attr kAdminDept{"adminDept", kVtInt};
+  static constexpr Attr kEnterpriseKey{"enterpriseKey"};
+  static constexpr Attr kIsLock{"isLock", kVtBool};
+  static constexpr Attr kDepartmentPath{"departmentPath", kVtBstr, kAttrLoadOnly};
+  static constexpr Attr kIsSystemDefault{"isSystemDefault", kVtBool, kAttrLoadOnly};
+  static constexpr auto kAttributes =
+      Attrs(&kId, &kName, &kIsConsoleManager, &kIsSupervisor, &kPassword, &kNewPassword, &kTel,
+            &kMail, &kDescription, &kDepartmentId, &kConsolePermission, &kEncryptMode, &kAdminDept,
+            &kEnterpriseKey, &kIsLock, &kDepartmentPath, &kIsSystemDefault);
+
+  // Copies every attribute value and the owner department, none of the lists.
+  explicit CDOUser(CDOUser* other);
+  ~CDOUser() override;
+
+  // Own virtual operations, in slot order.
+  virtual CDODepartment* GetOwnerDepartment();
+  virtual void SetOwnerDepartment(CDODepartment* owner);
+
+  // Accessors.
+  DOCSEC_TEXT_PROPERTY(Id, kId)
+  DOCSEC_TEXT_PROPERTY(Name, kName)
+  DOCSEC_BOOL_PROPERTY(IsConsoleManager, kIsConsoleManager)
+  DOCSEC_BOOL_PROPERTY(IsSupervisor, kIsSupervisor)
+  DOCSEC_TEXT_PROPERTY(Password, kPassword)
+  int SetNewPassword(const char* text) { return SetText(kNewPassword, text); }
+  DOCSEC_TEXT_PROPERTY(Tel, kTel)
+  DOCSEC_TEXT_PROPERTY(Mail, kMail)
+  DOCSEC_TEXT_PROPERTY(Description, kDescription)
+  DOCSEC_INT_PROPERTY(DepartmentId, kDepartmentId)
+  // The 64-bit console permission word, stored as signed decimal text, read back bit for bit.
+  uint64_t GetConsolePermission();
+  int SetConsolePermission(uint64_t word);
+  DOCSEC_INT_PROPERTY(AgentEncryptModule, kEncryptMode)
+  DOCSEC_INT_PROPERTY(ManageDeptId, kAdminDept)
+  DOCSEC_BOOL_PROPERTY(IsUserLock, kIsLock)
+
+  // Login: a new user owned by the caller, or null. Also becomes the last login user.
+  CDOUser* LoginEx(const char* account, const char* password, int validateOnDirectory);
+  CDOUser* Login(const char* account, const char* password);
+  CDOUser* LogLogin(const char* account, const char* password);
+  // The user the last successful login returned; null before any, or once it was destroyed.
+  static CDOUser* GetLastLoginUser();
+  // Re-reads this user ("QueryUser"); non-zero on success.
+  int QueryUserDepartment();
+  int ChangePassword(const char* newPassword);
+  int ChangePassword(const char* oldPassword, const char* newPassword, int withoutOld);
+  int ChangeDepartment(CDODepartment* department);
+  int GetDepartmentPath(char* buffer, unsigned long size);
+  // Department sub-trees rooted where the user administers or belongs; owned by the caller.
+  CDODepartment* GetAdminedRootDeptpartment();
+  CDODepartment* GetAdminedRootDeptpartmentEx(int useView1, int deep);
+  CDODepartment* GetTreeRootDepartment();
+  // Departments on which the user holds authorizations; the list stays the user's.
+  DataObjectList* GetAuthorizedDepartments();
+  long GetAuthorizedDeptPermission(CDODepartment* department, CDOSecretLevel* level);
+  // The user's two department permission words; 1 or 0 (never raises).
+  int GetDepartmentPermission(uint32_t* innerPermission, uint32_t* authorPermission);
+
+  // Appointments: the user's positions.
+  DataObjectList* GetAppointments();
+  int ApplyAppointments();
+  CDOPosition* AppointPosition(CDOPosition* position);
+  int RevokePosition(CDOPosition* position);
+
+  // Certificate and offline login.
+  CDOUser* ZelkPKILoginEx(const char* signedData, const char* encodingCert, const char* signResult);
+  int PKIOfflineLogin(const char* account, const char* password);
+  int GetPKIOfflineData(unsigned char* out16);
+  int SetPKIOfflineData(const char* text) { return SetText(kEnterpriseKey, text); }
+
+ private:
+  static void BytesToHexString(char* out, const unsigned char* bytes, int n);
+  static void HexStringToBytes(const char* text, unsigned char* out, int n);
+
+  OwnedList<CDOPosition> appointments_;
+  OwnedList<CDODepartment> authorized_departments_;
+  OwnedList<CDOAuthLevelByUser> authorizations_;
+  CDODepartment* owner_ = nullptr;
+};
+
+}  // namespace docsec
+
+#endif  // DOCSEC_USERS_USER_H_

@@ -33,7 +33,9 @@ struct HttpOptions {
   std::string tls_key;
   std::chrono::seconds read_timeout{30};
   std::chrono::seconds write_timeout{30};
-  std::chrono::seconds keep_alive_timeout{30};
+  // An idle kept-alive connection is closed after this long; Stop waits for idle connections
+  // as long, so keep it short.
+  std::chrono::seconds keep_alive_timeout{5};
   int keep_alive_requests = 10000;  // requests on one connection before it is closed
   int threads = 8;
 };

@@ -17,10 +17,9 @@ std::string Request(const std::string& service, const std::string& content) {
 }
 
 std::string Exchange(const std::string& request, int entry_point) {
-  XmlDocument document = XmlDocument::Create();
-  document.LoadXml(request);
-  XmlDocument answer = entry_point == 1 ? SvcTransportSend(document) : SvcTransportSendEx(document);
-  return answer ? answer.Xml() : std::string();
+  std::optional<std::string> answer =
+      entry_point == 1 ? SvcTransportSend(request) : SvcTransportSendEx(request);
+  return answer.value_or(std::string());
 }
 
 std::vector<pugi::xml_node> Answer::All(const char* tag) const {

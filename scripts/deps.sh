@@ -3,7 +3,7 @@
 # `deps.sh fuzz` adds what the fuzz harnesses need (clang and its libFuzzer runtime).
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libpugixml-dev libssl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev clang-format)
+      libbenchmark-dev clang-format libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev openssl)
 if [ "${1:-}" = fuzz ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs; quick when they are already present.
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libpugixml-dev libssl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev)
+      libbenchmark-dev clang-format)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,9 +1,8 @@
 #include "docsec/platform/xml.h"
 
-#include <pugixml.hpp>
-
 #include <cstring>
 #include <new>
+#include <pugixml.hpp>
 
 #include "docsec/platform/com_error.h"
 
@@ -17,13 +16,15 @@ struct XmlDocState {
 
 namespace {
 
-pugi::xml_node Node(void* node) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node)); }
+pugi::xml_node Node(void* node) {
+  return pugi::xml_node(static_cast<pugi::xml_node_struct*>(node));
+}
 pugi::xml_attribute Attr(void* attr) {
   return pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(attr));
 }
 
 // Collects the element nodes of an XPath result. A malformed path is the caller's error and raises
-// ComError(kErrFail), as the platform's selection does.
+// ComError(kErrFail), so that it cannot pass for a path that matches nothing.
 std::vector<void*> SelectElements(const pugi::xml_node& context, const char* path) {
   std::vector<void*> out;
   if (path == nullptr) throw ComError(kErrPointer);
@@ -200,7 +201,7 @@ XmlElement XmlElement::AppendChild(const XmlElement& child) const {
   pugi::xml_node parent = Node(node_);
   pugi::xml_node moved = child.state_ == state_ ? parent.append_move(Node(child.node_))
                                                 : parent.append_copy(Node(child.node_));
-  // pugixml refuses to move a node into its own sub-tree; so does the platform DOM.
+  // pugixml refuses to move a node into its own sub-tree (a cycle); the caller learns of it.
   if (!moved) throw ComError(kErrFail);
   return XmlElement(state_, moved.internal_object());
 }

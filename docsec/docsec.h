@@ -17,6 +17,7 @@
 #include "docsec/files/agent_folder.h"
 #include "docsec/logs/auto_scan_app_type.h"
 #include "docsec/logs/drm_log.h"
+#include "docsec/logs/log_outbox.h"
 #include "docsec/logs/scan_drm_log.h"
 #include "docsec/logs/scan_file_extend.h"
 #include "docsec/logs/scan_log_app.h"

@@ -142,18 +142,6 @@ TEST(Policy, ConstructedPolicyTakesNoAuthorizationsFromAnElement) {
   EXPECT_EQ(SentWithAuth(&policy), "<policy ownerDeptId=\"7\" secretLevelId=\"3\"/>");
 }
 
-TEST(Policy, EntriesWithoutPermissionMakeAnEmptyPolicy) {
-  CDOPolicy policy;
-  EXPECT_EQ(policy.IsEmpty(), 1);
-  EXPECT_EQ(policy.GetValidAuthByPosition(), nullptr);  // absent list
-  Load(&policy, "<policy><positionAuthorization permission=\"0\"/></policy>");
-  EXPECT_EQ(policy.IsEmpty(), 1);
-  DataObjectList* valid = policy.GetValidAuthByPosition();
-  ASSERT_NE(valid, nullptr);
-  EXPECT_EQ(valid->GetSize(), 0);
-  ShallowDelete(valid);
-}
-
 TEST(Policy, GrantAndRefuseDispatchOnTheRole) {
   CDODepartment department;
   department.SetId(7);

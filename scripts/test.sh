@@ -18,3 +18,5 @@ run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== tests (address + undefined behaviour sanitizers) =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE=ON -DDOCSEC_BUILD_BENCHMARKS=OFF
+echo "== fuzzing (bounded) =="
+scripts/fuzz.sh

@@ -203,6 +203,14 @@ std::string XmlDocument::Xml() const {
   return Render(state_->doc);
 }
 
+std::string XmlDocument::ReleaseText() {
+  CheckNotNull();
+  state_->doc.reset();
+  std::string text = std::move(state_->source);
+  state_->source = std::string();
+  return text;
+}
+
 void XmlDocument::XmlInto(std::string* text) const {
   CheckNotNull();
   RenderInto(state_->doc, text);

@@ -2,6 +2,7 @@
 // listener on 127.0.0.1, with a certificate authority made for the test; and recording a session
 // and replaying it without a server.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -25,7 +26,7 @@ bool MakeCertificates(const std::string& dir) {
       "set -e; cd '" + dir +
       "';"
       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=docsec-test-ca"
-      " -keyout ca.key -out ca.pem 2>/dev/null;"
+      " -keyout ca.key -out ca.pem;"
       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other-ca"
       " -keyout other.key -out other.pem 2>/dev/null;"
       "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key"
@@ -33,13 +34,16 @@ bool MakeCertificates(const std::string& dir) {
       "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext;"
       "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
       " -extfile san.ext -out server.pem 2>/dev/null";
-  return std::system(("bash -c \"" + script + "\"").c_str()) == 0;
+  int rc = std::system(("bash -c \"" + script + "\" > '" + dir + "/openssl.log' 2>&1").c_str());
+  if (rc != 0) std::system(("cat '" + dir + "/openssl.log' >&2").c_str());
+  return rc == 0;
 }
 
 class NetworkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls");
+    // One directory per process: ctest runs the tests of this file as parallel processes.
+    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls-" + std::to_string(getpid()));
     std::system(("mkdir -p '" + *dir_ + "'").c_str());
     certificates_ = MakeCertificates(*dir_);
   }

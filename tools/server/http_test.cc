@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "docsec/org/department.h"
+#include "docsec/users/user.h"
 #include "svctransport/svctransport.h"
 #include "tools/server/http_server.h"
 #include "tools/server/result_codes.h"
@@ -114,6 +116,29 @@ TEST_F(NetworkTest, HttpsWithTheTrustedAuthorityCarriesTheSession) {
   EXPECT_EQ(logs.All("log").size(), 5u);
   SvcTransportForgetSession();
   EXPECT_EQ(Send("GetDepartmentTreeView", "<department id=\"3\"/>").code, kNoSession);
+}
+
+// The library's own classes over HTTPS: the session rides in the transport, not in the XML.
+TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
+  Serve(true, *dir_ + "/ca.pem");
+  CDOUser login;
+  std::unique_ptr<CDOUser> user(login.LoginEx("sales.admin", "demo-sales", 0));
+  ASSERT_NE(user, nullptr);
+  std::unique_ptr<CDODepartment> sales(user->GetAdminedRootDeptpartment());
+  ASSERT_NE(sales, nullptr);
+  ASSERT_NE(sales->GetSubDepartments(), nullptr);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 2u);
+  auto* region = new CDODepartment();
+  region->SetName("West");
+  ASSERT_EQ(sales->AddSubDepartment(region), 1);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 3u);
+
+  SvcTransportConfig untrusted;
+  untrusted.server = "https://127.0.0.1:" + std::to_string(http_->port());
+  untrusted.ca_file = *dir_ + "/other.pem";
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(untrusted, &error)) << error;
+  EXPECT_EQ(login.LoginEx("sales.admin", "demo-sales", 0), nullptr);
 }
 
 TEST_F(NetworkTest, AnUntrustedCertificateGivesNoAnswer) {

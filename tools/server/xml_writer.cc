@@ -94,6 +94,12 @@ XmlWriter& XmlWriter::Raw(std::string_view fragment) {
   return *this;
 }
 
+void XmlWriter::Clear() {
+  out_.clear();
+  open_.clear();
+  in_start_tag_ = false;
+}
+
 std::string XmlWriter::Finish() {
   while (!open_.empty()) Close();
   return std::move(out_);

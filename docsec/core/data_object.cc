@@ -57,7 +57,7 @@ constexpr size_t kHeader = sizeof(ObjectArena*);
 // The object operator new just placed in an arena on this thread, so that its constructor can
 // tell it lives there. A class whose CDataObject part is not at the start of the object is never
 // recognised; its slots and texts then simply go to the heap.
-thread_local const void* t_placed_in_arena = nullptr;
+DOCSEC_HOT_THREAD_LOCAL const void* t_placed_in_arena = nullptr;
 
 }  // namespace
 

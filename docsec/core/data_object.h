@@ -133,7 +133,8 @@ class DOCSEC_EXPORT CDataObject {
   virtual std::string GetObjectXMLTagName();
 
  protected:
-  // Both give the attribute list (the key accessor too, as consoles expect).
+  // Both give the attribute list; the key accessor too, since code that walks it to copy or show
+  // an object needs every attribute (the keys are in the schema's key list).
   virtual const NameList* GetAttrNames();
   virtual const NameList* GetKeyAttrNames();
   // Appends the condition element (one attribute per map entry) to `parent`.

@@ -119,6 +119,11 @@ Variant::Variant(unsigned long value) noexcept
 Variant::Variant(unsigned long long value) noexcept
     : Variant(OfKind(kVtUi8, static_cast<long long>(value))) {}
 Variant::Variant(bool value) noexcept : Variant(OfKind(kVtBool, value ? 1 : 0)) {}
+Variant::Variant(float value) noexcept {
+  std::memset(raw_, 0, sizeof raw_);
+  Put<float>(8, value);
+  SetType(kVtR4);
+}
 Variant::Variant(double value) noexcept {
   std::memset(raw_, 0, sizeof raw_);
   Put<double>(8, value);
@@ -301,6 +306,9 @@ bool AsNumber(const Variant& v, Number* n) {
     case kVtBool:
       *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0};
       return true;
+    case kVtR4:
+      *n = {Number::kReal, 0, 0, v.Float()};
+      return true;
     case kVtR8:
     case kVtDate:
       *n = {Number::kReal, 0, 0, v.Double()};
@@ -310,7 +318,8 @@ bool AsNumber(const Variant& v, Number* n) {
   }
 }
 
-// Converts a number to an integer kind, rounding reals half to even as the platform does.
+// Converts a number to an integer kind, rounding reals half to even: no bias over many values, and
+// the processor's default rounding, so nearbyint gives it directly.
 Variant NumberToInteger(const Number& n, uint16_t vt) {
   long long lo = 0;
   unsigned long long hi = 0;
@@ -335,9 +344,29 @@ Variant NumberToInteger(const Number& n, uint16_t vt) {
   return Variant::OfKind(vt, n.s);
 }
 
+// A real of kind 4, 5 or 7. A value the kind cannot hold raises ComError(kErrOverflow) rather
+// than becoming an infinity (4-byte real) or a date outside the years 100 to 9999 that no text
+// form shows.
+Variant RealToKind(double r, uint16_t vt) {
+  constexpr double kFirstDay = -657434.0;  // 1 January 100
+  constexpr double kLastDay = 2958465.0;   // 31 December 9999
+  if (vt == kVtDate) {
+    if (!(r > kFirstDay - 1.0 && r < kLastDay + 1.0)) throw ComError(kErrOverflow);
+    return Variant::Date(r);
+  }
+  if (vt == kVtR8) return Variant(r);
+  const float f = static_cast<float>(r);
+  if (!std::isfinite(f)) throw ComError(kErrOverflow);
+  return Variant(f);
+}
+
 std::string NumberText(const Variant& v) {
   char buffer[40];
   switch (v.Type()) {
+    case kVtR4: {
+      std::snprintf(buffer, sizeof buffer, "%.7g", static_cast<double>(v.Float()));
+      return buffer;
+    }
     case kVtR8: {
       std::snprintf(buffer, sizeof buffer, "%.15g", v.Double());
       return buffer;
@@ -372,8 +401,7 @@ Variant TextToKind(const char* text, uint16_t vt) {
   if (vt == kVtR8 || vt == kVtR4) {
     double r;
     if (!ParseReal(text, &r)) throw ComError(kErrTypeMismatch);
-    Variant v(r);
-    return v;
+    return RealToKind(r, vt);
   }
   if (vt == kVtDate) {
     double date;
@@ -442,7 +470,7 @@ Variant Variant::ConvertedTo(uint16_t vt) const {
       double r = n.shape == Number::kReal     ? n.r
                  : n.shape == Number::kSigned ? static_cast<double>(n.s)
                                               : static_cast<double>(n.u);
-      return vt == kVtDate ? Date(r) : Variant(r);
+      return RealToKind(r, vt);
     }
     default: {
       long long lo;

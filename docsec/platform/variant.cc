@@ -17,12 +17,6 @@ namespace docsec {
 
 // ---- storage ----
 
-void Variant::ReleaseText() noexcept {
-  if (Type() == kVtBstr && Mode() == kHeapText) {
-    std::free(Get<char*>(8));
-  }
-}
-
 void Variant::AssignText(const char* text, size_t size) {
   // Callers have released any earlier text, and cut `size` at any NUL byte.
   std::memset(raw_, 0, sizeof raw_);
@@ -67,24 +61,10 @@ Variant::Variant(const Variant& other) {
   CopyFrom(other);
 }
 
-Variant::Variant(Variant&& other) noexcept {
-  std::memcpy(raw_, other.raw_, sizeof raw_);
-  std::memset(other.raw_, 0, sizeof other.raw_);
-}
-
 Variant& Variant::operator=(const Variant& other) {
   if (this != &other) {
     Variant copy(other);
     *this = std::move(copy);
-  }
-  return *this;
-}
-
-Variant& Variant::operator=(Variant&& other) noexcept {
-  if (this != &other) {
-    ReleaseText();
-    std::memcpy(raw_, other.raw_, sizeof raw_);
-    std::memset(other.raw_, 0, sizeof other.raw_);
   }
   return *this;
 }

@@ -1,6 +1,6 @@
 // The last-error word: the server's code from the last answer that carried one. Process-wide and
-// atomic; concurrent requests on several threads overwrite each other's code, as they always have,
-// but never tear it.
+// atomic: the API reads it with no request or thread named, so concurrent requests on several
+// threads overwrite each other's code, but never tear it.
 #ifndef DOCSEC_CHANNEL_LAST_ERROR_H_
 #define DOCSEC_CHANNEL_LAST_ERROR_H_
 

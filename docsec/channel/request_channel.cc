@@ -29,9 +29,9 @@ XmlDocument BuildRequestDocument(const std::string& operationName) {
 
 XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
   if (!request) return XmlDocument();
-  const std::string text = request.Xml();
+  // The rendered request is a temporary, so it is freed before the answer is parsed.
   std::optional<std::string> answer_text =
-      dataSource == 1 ? SvcTransportSend(text) : SvcTransportSendEx(text);
+      dataSource == 1 ? SvcTransportSend(request.Xml()) : SvcTransportSendEx(request.Xml());
   if (!answer_text) return XmlDocument();
   XmlDocument answer = XmlDocument::Create();
   // The document takes the received text over and parses it in place: answers run to megabytes.

@@ -1,9 +1,10 @@
 // DataObjectList and ValueMap: the list of data objects and the name-to-value map of the API.
 //
-// Ownership is by convention, as consoles rely on it: a DataObjectList never deletes its members
-// by itself (DestructElements does; ShallowDelete deletes only the list), while a ValueMap owns the
-// Variant each entry points at (DestructElements frees them; so does the map's destructor, so a
-// forgotten map never leaks). Neither is synchronised.
+// Ownership is by convention, since one object often sits in several lists (a search result, its
+// owner's children): a DataObjectList never deletes its members by itself (DestructElements does;
+// ShallowDelete deletes only the list), while a ValueMap owns the Variant each entry points at
+// (DestructElements frees them; so does the map's destructor, so a forgotten map never leaks).
+// Neither is synchronised.
 #ifndef DOCSEC_CORE_DATA_OBJECT_LIST_H_
 #define DOCSEC_CORE_DATA_OBJECT_LIST_H_
 

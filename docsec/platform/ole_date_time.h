@@ -3,9 +3,10 @@
 // from midnight, so -1.25 is 29 December 1899 06:00).
 //
 // Calendar times are valid from year 100 to 9999. Conversions to and from parts are pure
-// arithmetic; ParseDateTime also maps the local time through universal time and back, as the
-// system's clock does, so a time inside a daylight-saving gap comes out shifted. That mapping is
-// cached per day (thread-local); a program that changes its time zone calls tzset() afterwards.
+// arithmetic; ParseDateTime also maps the local time through universal time and back, so that a
+// parsed time always names an instant that exists: a time inside a daylight-saving gap comes out
+// shifted. That mapping is cached per day (thread-local); a program that changes its time zone
+// calls tzset() afterwards.
 #ifndef DOCSEC_PLATFORM_OLE_DATE_TIME_H_
 #define DOCSEC_PLATFORM_OLE_DATE_TIME_H_
 

@@ -40,8 +40,21 @@ void Variant::AssignText(const char* text, size_t size) {
   SetType(kVtBstr);
 }
 
+void Variant::AssignBorrowedText(const char* text, size_t size) {
+  if (size <= kInlineCapacity) {
+    ReleaseText();
+    AssignText(text, size);
+    return;
+  }
+  ReleaseText();
+  std::memset(raw_, 0, sizeof raw_);
+  Put<const char*>(8, text);
+  raw_[2] = kBorrowedText;
+  SetType(kVtBstr);
+}
+
 void Variant::CopyFrom(const Variant& other) {
-  if (other.Type() == kVtBstr && other.Mode() == kHeapText) {
+  if (other.Type() == kVtBstr && (other.Mode() == kHeapText || other.Mode() == kBorrowedText)) {
     const char* text = other.Get<char*>(8);
     AssignText(text, std::strlen(text));
   } else {
@@ -84,16 +97,32 @@ void Variant::Clear() noexcept {
 Variant Variant::OfKind(uint16_t vt, long long value) noexcept {
   Variant v;
   switch (vt) {
-    case kVtI1: v.Put<int32_t>(8, static_cast<int8_t>(value)); break;
-    case kVtUi1: v.Put<int32_t>(8, static_cast<uint8_t>(value)); break;
-    case kVtI2: v.Put<int32_t>(8, static_cast<int16_t>(value)); break;
-    case kVtUi2: v.Put<int32_t>(8, static_cast<uint16_t>(value)); break;
+    case kVtI1:
+      v.Put<int32_t>(8, static_cast<int8_t>(value));
+      break;
+    case kVtUi1:
+      v.Put<int32_t>(8, static_cast<uint8_t>(value));
+      break;
+    case kVtI2:
+      v.Put<int32_t>(8, static_cast<int16_t>(value));
+      break;
+    case kVtUi2:
+      v.Put<int32_t>(8, static_cast<uint16_t>(value));
+      break;
     case kVtI4:
-    case kVtInt: v.Put<int32_t>(8, static_cast<int32_t>(value)); break;
+    case kVtInt:
+      v.Put<int32_t>(8, static_cast<int32_t>(value));
+      break;
     case kVtUi4:
-    case kVtUint: v.Put<uint32_t>(8, static_cast<uint32_t>(value)); break;
-    case kVtBool: v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse); break;
-    default: v.Put<int64_t>(8, value); break;
+    case kVtUint:
+      v.Put<uint32_t>(8, static_cast<uint32_t>(value));
+      break;
+    case kVtBool:
+      v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse);
+      break;
+    default:
+      v.Put<int64_t>(8, value);
+      break;
   }
   v.SetType(vt);
   return v;
@@ -110,6 +139,11 @@ Variant::Variant(unsigned long value) noexcept
 Variant::Variant(unsigned long long value) noexcept
     : Variant(OfKind(kVtUi8, static_cast<long long>(value))) {}
 Variant::Variant(bool value) noexcept : Variant(OfKind(kVtBool, value ? 1 : 0)) {}
+Variant::Variant(float value) noexcept {
+  std::memset(raw_, 0, sizeof raw_);
+  Put<float>(8, value);
+  SetType(kVtR4);
+}
 Variant::Variant(double value) noexcept {
   std::memset(raw_, 0, sizeof raw_);
   Put<double>(8, value);
@@ -154,9 +188,13 @@ Variant Variant::Null() noexcept {
 const char* Variant::Text() const noexcept {
   if (Type() != kVtBstr) return "";
   switch (Mode()) {
-    case kInlineText: return reinterpret_cast<const char*>(raw_ + 3);
-    case kHeapText: return Get<char*>(8);
-    default: return "";
+    case kInlineText:
+      return reinterpret_cast<const char*>(raw_ + 3);
+    case kHeapText:
+    case kBorrowedText:
+      return Get<char*>(8);
+    default:
+      return "";
   }
 }
 
@@ -215,17 +253,42 @@ bool ParseReal(const char* text, double* value) {
 // Range of each integer kind.
 bool KindRange(uint16_t vt, long long* lo, unsigned long long* hi) {
   switch (vt) {
-    case kVtI1: *lo = INT8_MIN; *hi = INT8_MAX; return true;
-    case kVtUi1: *lo = 0; *hi = UINT8_MAX; return true;
-    case kVtI2: *lo = INT16_MIN; *hi = INT16_MAX; return true;
-    case kVtUi2: *lo = 0; *hi = UINT16_MAX; return true;
+    case kVtI1:
+      *lo = INT8_MIN;
+      *hi = INT8_MAX;
+      return true;
+    case kVtUi1:
+      *lo = 0;
+      *hi = UINT8_MAX;
+      return true;
+    case kVtI2:
+      *lo = INT16_MIN;
+      *hi = INT16_MAX;
+      return true;
+    case kVtUi2:
+      *lo = 0;
+      *hi = UINT16_MAX;
+      return true;
     case kVtI4:
-    case kVtInt: *lo = INT32_MIN; *hi = INT32_MAX; return true;
+    case kVtInt:
+      *lo = INT32_MIN;
+      *hi = INT32_MAX;
+      return true;
     case kVtUi4:
-    case kVtUint: *lo = 0; *hi = UINT32_MAX; return true;
-    case kVtI8: *lo = INT64_MIN; *hi = INT64_MAX; return true;
-    case kVtUi8: *lo = 0; *hi = UINT64_MAX; return true;
-    default: return false;
+    case kVtUint:
+      *lo = 0;
+      *hi = UINT32_MAX;
+      return true;
+    case kVtI8:
+      *lo = INT64_MIN;
+      *hi = INT64_MAX;
+      return true;
+    case kVtUi8:
+      *lo = 0;
+      *hi = UINT64_MAX;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -239,20 +302,44 @@ struct Number {
 
 bool AsNumber(const Variant& v, Number* n) {
   switch (v.Type()) {
-    case kVtEmpty: *n = {Number::kSigned, 0, 0, 0}; return true;
-    case kVtI1: case kVtUi1: case kVtI2: case kVtUi2: case kVtI4: case kVtInt:
+    case kVtEmpty:
+      *n = {Number::kSigned, 0, 0, 0};
+      return true;
+    case kVtI1:
+    case kVtUi1:
+    case kVtI2:
+    case kVtUi2:
+    case kVtI4:
+    case kVtInt:
       *n = {Number::kSigned, v.Int32(), 0, 0};
       return true;
-    case kVtUi4: case kVtUint: *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0}; return true;
-    case kVtI8: *n = {Number::kSigned, v.Int64(), 0, 0}; return true;
-    case kVtUi8: *n = {Number::kUnsigned, 0, static_cast<unsigned long long>(v.Int64()), 0}; return true;
-    case kVtBool: *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0}; return true;
-    case kVtR8: case kVtDate: *n = {Number::kReal, 0, 0, v.Double()}; return true;
-    default: return false;
+    case kVtUi4:
+    case kVtUint:
+      *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0};
+      return true;
+    case kVtI8:
+      *n = {Number::kSigned, v.Int64(), 0, 0};
+      return true;
+    case kVtUi8:
+      *n = {Number::kUnsigned, 0, static_cast<unsigned long long>(v.Int64()), 0};
+      return true;
+    case kVtBool:
+      *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0};
+      return true;
+    case kVtR4:
+      *n = {Number::kReal, 0, 0, v.Float()};
+      return true;
+    case kVtR8:
+    case kVtDate:
+      *n = {Number::kReal, 0, 0, v.Double()};
+      return true;
+    default:
+      return false;
   }
 }
 
-// Converts a number to an integer kind, rounding reals half to even as the platform does.
+// Converts a number to an integer kind, rounding reals half to even: no bias over many values, and
+// the processor's default rounding, so nearbyint gives it directly.
 Variant NumberToInteger(const Number& n, uint16_t vt) {
   long long lo = 0;
   unsigned long long hi = 0;
@@ -277,9 +364,29 @@ Variant NumberToInteger(const Number& n, uint16_t vt) {
   return Variant::OfKind(vt, n.s);
 }
 
+// A real of kind 4, 5 or 7. A value the kind cannot hold raises ComError(kErrOverflow) rather
+// than becoming an infinity (4-byte real) or a date outside the years 100 to 9999 that no text
+// form shows.
+Variant RealToKind(double r, uint16_t vt) {
+  constexpr double kFirstDay = -657434.0;  // 1 January 100
+  constexpr double kLastDay = 2958465.0;   // 31 December 9999
+  if (vt == kVtDate) {
+    if (!(r > kFirstDay - 1.0 && r < kLastDay + 1.0)) throw ComError(kErrOverflow);
+    return Variant::Date(r);
+  }
+  if (vt == kVtR8) return Variant(r);
+  const float f = static_cast<float>(r);
+  if (!std::isfinite(f)) throw ComError(kErrOverflow);
+  return Variant(f);
+}
+
 std::string NumberText(const Variant& v) {
   char buffer[40];
   switch (v.Type()) {
+    case kVtR4: {
+      std::snprintf(buffer, sizeof buffer, "%.7g", static_cast<double>(v.Float()));
+      return buffer;
+    }
     case kVtR8: {
       std::snprintf(buffer, sizeof buffer, "%.15g", v.Double());
       return buffer;
@@ -314,8 +421,7 @@ Variant TextToKind(const char* text, uint16_t vt) {
   if (vt == kVtR8 || vt == kVtR4) {
     double r;
     if (!ParseReal(text, &r)) throw ComError(kErrTypeMismatch);
-    Variant v(r);
-    return v;
+    return RealToKind(r, vt);
   }
   if (vt == kVtDate) {
     double date;
@@ -384,7 +490,7 @@ Variant Variant::ConvertedTo(uint16_t vt) const {
       double r = n.shape == Number::kReal     ? n.r
                  : n.shape == Number::kSigned ? static_cast<double>(n.s)
                                               : static_cast<double>(n.u);
-      return vt == kVtDate ? Date(r) : Variant(r);
+      return RealToKind(r, vt);
     }
     default: {
       long long lo;

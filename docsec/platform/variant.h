@@ -1,18 +1,22 @@
 // Variant: the tagged value every data-object attribute is stored as.
 //
-// The kind codes are the standard variant type codes that stored data and callers rely on: 8 text,
-// 22 integer, 11 boolean (true stored as -1), 7 date (an OLE date: days since 30 December 1899,
-// local time), with 2, 3, 16-21 and 23 as intermediate integer kinds and 5 as double.
+// The kind codes are numbers of the API (GetAttrType reports them, classes declare attribute types
+// with them), so they never change: 8 text, 22 integer, 11 boolean (true stored as -1), 7 date (an
+// OLE date: days since 30 December 1899, local time), with 2, 3, 16-21 and 23 as intermediate
+// integer kinds and 4 and 5 as 4- and 8-byte reals.
 //
 // A Variant is 16 bytes. Text is UTF-8 and never contains a NUL byte; texts of up to 12 bytes are
-// held inline, longer ones in one heap block of their exact size. A text variant may carry a null
+// held inline, longer ones in one heap block of their exact size, or borrowed from an owner that
+// outlives the variant (AssignBorrowedText). A text variant may carry a null
 // payload (made from a null char pointer); it reads as the empty text.
 //
-// Conversions (ChangeType) follow the standard variant rules the library relies on: decimal text
-// with optional sign and surrounding blanks to integers; "true"/"false" in any letter case and
-// numbers to boolean; integers, booleans ("-1"/"0") and dates ("yyyy-MM-dd HH:mm:ss") to text.
-// A failed conversion raises ComError(kErrTypeMismatch), a number out of range ComError(kErrOverflow);
-// the variant is unchanged then.
+// Conversions (ChangeType): decimal text with optional sign and surrounding blanks to integers;
+// "true"/"false" in any letter case and numbers to boolean; integers, booleans ("-1"/"0") and dates
+// ("yyyy-MM-dd HH:mm:ss") to text; reals to text with 15 significant digits (8-byte) or 7 (4-byte),
+// enough to show what the kind holds without its binary noise. A number too large for a 4-byte
+// real, or outside the dates of the years 100 to 9999, is an overflow, like an integer that does
+// not fit its kind. A failed conversion raises ComError(kErrTypeMismatch), a number out of range
+// ComError(kErrOverflow); the variant is unchanged then.
 //
 // Not synchronised: a Variant is used by one thread at a time.
 #ifndef DOCSEC_PLATFORM_VARIANT_H_
@@ -58,6 +62,9 @@ constexpr bool IsIntegerKind(uint16_t vt) {
 
 class DOCSEC_EXPORT Variant {
  public:
+  // Texts of up to this many bytes are held inside the variant.
+  static constexpr size_t kMaxInlineText = 12;
+
   Variant() noexcept { std::memset(raw_, 0, sizeof raw_); }
   Variant(const Variant& other);
   Variant(Variant&& other) noexcept;
@@ -65,17 +72,18 @@ class DOCSEC_EXPORT Variant {
   Variant& operator=(Variant&& other) noexcept;
   ~Variant() { ReleaseText(); }
 
-  Variant(int value) noexcept;              // kind 3
-  Variant(long value) noexcept;             // kind 3 when it fits 32 bits, else 20
-  Variant(long long value) noexcept;        // kind 20
-  Variant(unsigned value) noexcept;         // kind 19
-  Variant(unsigned long value) noexcept;    // kind 21
+  Variant(int value) noexcept;                 // kind 3
+  Variant(long value) noexcept;                // kind 3 when it fits 32 bits, else 20
+  Variant(long long value) noexcept;           // kind 20
+  Variant(unsigned value) noexcept;            // kind 19
+  Variant(unsigned long value) noexcept;       // kind 21
   Variant(unsigned long long value) noexcept;  // kind 21
-  Variant(bool value) noexcept;             // kind 11
-  Variant(double value) noexcept;           // kind 5
-  Variant(const char* text);                // kind 8; nullptr gives a null payload
-  Variant(const std::string& text);         // kind 8
-  Variant(const char* text, size_t size);   // kind 8; stops at an embedded NUL
+  Variant(bool value) noexcept;                // kind 11
+  Variant(float value) noexcept;               // kind 4
+  Variant(double value) noexcept;              // kind 5
+  Variant(const char* text);                   // kind 8; nullptr gives a null payload
+  Variant(const std::string& text);            // kind 8
+  Variant(const char* text, size_t size);      // kind 8; stops at an embedded NUL
 
   static Variant Date(double ole_date) noexcept;  // kind 7
   static Variant Null() noexcept;                 // kind 1
@@ -92,6 +100,7 @@ class DOCSEC_EXPORT Variant {
   int64_t Int64() const noexcept { return Get<int64_t>(8); }
   int16_t BoolPayload() const noexcept { return Get<int16_t>(8); }
   double Double() const noexcept { return Get<double>(8); }
+  float Float() const noexcept { return Get<float>(8); }
   // The text payload of a kind-8 variant: never null ("" for a null payload or another kind).
   const char* Text() const noexcept;
   size_t TextSize() const noexcept { return std::strlen(Text()); }
@@ -106,6 +115,11 @@ class DOCSEC_EXPORT Variant {
   Variant ConvertedTo(uint16_t vt) const;
   // Resets to the empty kind.
   void Clear() noexcept;
+  // Makes this a text variant reading `size` bytes at `text` (NUL-terminated there) without
+  // copying them when they do not fit inline. The caller keeps them alive and unchanged for as
+  // long as this variant, or one moved from it, lives; copies are independent. For objects
+  // loaded from an answer, whose texts live in the answer's arena (data_object.h).
+  void AssignBorrowedText(const char* text, size_t size);
 
   // The value as text by the conversion rules (raises for a null variant).
   std::string ToText() const;
@@ -114,7 +128,8 @@ class DOCSEC_EXPORT Variant {
   static constexpr uint8_t kInlineText = 0;
   static constexpr uint8_t kHeapText = 1;
   static constexpr uint8_t kNullText = 2;
-  static constexpr size_t kInlineCapacity = 12;  // bytes of text held inline, NUL excluded
+  static constexpr uint8_t kBorrowedText = 3;                // pointer at [8,16), owned elsewhere
+  static constexpr size_t kInlineCapacity = kMaxInlineText;  // NUL excluded
 
   template <class T>
   T Get(size_t offset) const noexcept {

@@ -229,5 +229,92 @@ TEST_F(ComputerRequests, ApplyApprovedStatusSendsOnlyAChange) {
   EXPECT_FALSE(computer.GetIsApproved());
 }
 
+// Moves between the lists of a loaded tree, which own their computers: a computer must end in
+// exactly one list (or none, when its caller owns it), or the tree would delete it twice.
+class ComputerMoves : public ComputerRequests {
+ protected:
+  void SetUp() override {
+    XmlDocument doc = XmlDocument::Create();
+    ASSERT_TRUE(doc.LoadXml(
+        "<department id=\"1\"><department id=\"2\"><computer uuid=\"x\" departmentId=\"2\"/>"
+        "<computer uuid=\"a1\" departmentId=\"2\"/><computer uuid=\"x\" departmentId=\"2\"/>"
+        "</department><department id=\"3\"><computer uuid=\"b1\" departmentId=\"3\"/>"
+        "</department></department>"));
+    ASSERT_EQ(root_.LoadFromXmlNode(doc.DocumentElement()), 1);
+    a_ = static_cast<CDODepartment*>(root_.GetSubDepartments()->GetAt(0));
+    b_ = static_cast<CDODepartment*>(root_.GetSubDepartments()->GetAt(1));
+  }
+  static CDOComputer* At(CDODepartment* department, int index) {
+    return static_cast<CDOComputer*>(department->GetComputers()->GetAt(index));
+  }
+  static std::string Uuids(CDODepartment* department) {
+    std::string uuids;
+    for (CDataObject* member : *department->GetComputers()) {
+      char text[16];
+      static_cast<CDOComputer*>(member)->GetUuid(text, sizeof text);
+      uuids += std::string(uuids.empty() ? "" : " ") + text;
+    }
+    return uuids;
+  }
+
+  CDODepartment root_;
+  CDODepartment* a_ = nullptr;  // x, a1, x (a twin of the first)
+  CDODepartment* b_ = nullptr;  // b1
+};
+
+TEST_F(ComputerMoves, OneComputerLeavesItsListForTheNewOne) {
+  CDOComputer* a1 = At(a_, 1);
+  EXPECT_EQ(a1->ChangeDepartment(b_), 1);
+  EXPECT_EQ(Uuids(a_), "x x");
+  EXPECT_EQ(Uuids(b_), "b1 a1");
+  EXPECT_EQ(a1->GetOwnerDepartment(), b_);
+
+  server_.QueueAnswer(kRefused);
+  EXPECT_EQ(a1->ChangeDepartment(a_), 0);
+  EXPECT_EQ(Uuids(b_), "b1 a1");
+  EXPECT_EQ(a1->GetDepartmentId(), 3);
+}
+
+TEST_F(ComputerMoves, SeveralComputersMoveEvenWithinTheirDepartment) {
+  CDOComputer* a1 = At(a_, 1);
+  CDOComputer* b1 = At(b_, 0);
+  DataObjectList list{a1, b1};
+  EXPECT_EQ(a1->ChangeDepartment(&list, a_), 1);
+  EXPECT_EQ(server_.request_count(), 1u);
+  EXPECT_EQ(Uuids(a_), "x x a1 b1");
+  EXPECT_EQ(Uuids(b_), "");
+  EXPECT_EQ(b1->GetOwnerDepartment(), a_);
+}
+
+TEST_F(ComputerMoves, TwinListedEarlierStaysWhereItIs) {
+  CDOComputer* first = At(a_, 0);
+  CDOComputer* second = At(a_, 2);
+  EXPECT_EQ(second->ChangeDepartment(b_), 1);
+  EXPECT_EQ(Uuids(a_), "x a1");
+  EXPECT_EQ(At(a_, 0), first);
+  EXPECT_EQ(At(b_, 1), second);
+}
+
+TEST_F(ComputerMoves, TargetListingTheSameComputerLeavesItInItsList) {
+  CDOComputer* first = At(a_, 0);
+  CDOComputer* twin = At(a_, 2);
+  EXPECT_EQ(first->ChangeDepartment(b_), 1);  // b_ now lists x
+  EXPECT_EQ(twin->ChangeDepartment(b_), 1);   // the server moved it; b_ refuses a second x
+  EXPECT_EQ(Uuids(a_), "a1 x");
+  EXPECT_EQ(Uuids(b_), "b1 x");
+  EXPECT_EQ(twin->GetOwnerDepartment(), a_);
+}
+
+TEST_F(ComputerMoves, ComputerOwnedByItsCallerIsNotTakenOver) {
+  CDOComputer mine;
+  mine.SetUuid("m");
+  DataObjectList list{&mine};
+  EXPECT_EQ(mine.ChangeDepartment(b_), 1);
+  EXPECT_EQ(mine.ChangeDepartment(&list, a_), 1);
+  EXPECT_EQ(Uuids(a_), "x a1 x");
+  EXPECT_EQ(Uuids(b_), "b1");
+  EXPECT_EQ(mine.GetOwnerDepartment(), a_);
+}
+
 }  // namespace
 }  // namespace docsec

@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <typeinfo>
 #include <unordered_map>
 #include <vector>
@@ -89,9 +88,12 @@ class DOCSEC_EXPORT ClassSchema {
 struct ClassSchemaSlot {
   std::atomic<const ClassSchema*> schema{nullptr};
   std::once_flag once;
-  // The thread running this class's Initialize, so that a construction of the same class inside
-  // its own Initialize fails loudly instead of waiting on itself for ever.
-  std::atomic<std::thread::id> builder{};
+  // The thread running this class's Initialize (the address of a per-thread mark), so that a
+  // construction of the same class inside its own Initialize fails loudly instead of waiting on
+  // itself for ever. An address, not a std::thread::id, whose constructor is not constexpr: the
+  // slot must be initialised before any code runs, or a schema published by an object made during
+  // another file's static initialisation would be wiped when this slot's file initialises.
+  std::atomic<const void*> builder{nullptr};
 };
 
 }  // namespace docsec

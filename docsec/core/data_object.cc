@@ -5,7 +5,6 @@
 #include <mutex>
 #include <new>
 #include <string_view>
-#include <thread>
 
 #include "docsec/channel/request_channel.h"
 #include "docsec/core/date_time.h"
@@ -29,6 +28,8 @@ const ClassSchema* BaseSchema() {
 
 // The schema being declared by the Initialize running on this thread.
 thread_local ClassSchema* t_building = nullptr;
+// Tells threads apart by address in ClassSchemaSlot::builder.
+thread_local char t_thread_mark = 0;
 
 [[noreturn]] void Misuse(const char* what, const char* name) {
   Trace("data object kit: %s \"%s\"", what, name ? name : "");
@@ -52,13 +53,13 @@ CDataObject::~CDataObject() = default;
 void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& owner) {
   const ClassSchema* published = slot.schema.load(std::memory_order_acquire);
   if (published == nullptr) {
-    if (slot.builder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+    if (slot.builder.load(std::memory_order_relaxed) == &t_thread_mark) {
       Misuse("object constructed inside its own class's Initialize:", owner.name());
     }
     // Each class has its own once-flag, so an Initialize that constructs an object of another
     // class builds that class's schema on the way without waiting on a lock this thread holds.
     std::call_once(slot.once, [&] {
-      slot.builder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+      slot.builder.store(&t_thread_mark, std::memory_order_relaxed);
       // The class under construction declares on top of its parent's schema, adopted by the
       // parent's constructor. The virtual call reaches this level's Initialize.
       std::unique_ptr<ClassSchema> building(new ClassSchema(*schema_));
@@ -69,11 +70,11 @@ void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& o
         Initialize();
       } catch (...) {
         t_building = outer;
-        slot.builder.store(std::thread::id(), std::memory_order_relaxed);
+        slot.builder.store(nullptr, std::memory_order_relaxed);
         throw;
       }
       t_building = outer;
-      slot.builder.store(std::thread::id(), std::memory_order_relaxed);
+      slot.builder.store(nullptr, std::memory_order_relaxed);
       slot.schema.store(building.release(), std::memory_order_release);
     });
     published = slot.schema.load(std::memory_order_acquire);

@@ -1,8 +1,8 @@
 #include "docsec/logs/log_search.h"
 
 #include <cstdio>
-#include <utility>
 
+#include "docsec/channel/request_channel.h"
 #include "docsec/platform/com_error.h"
 
 namespace docsec {
@@ -29,14 +29,22 @@ Variant TextCondition(const std::string* text) {
   return Variant(text != nullptr ? *text : std::string());
 }
 
-std::function<bool(XmlElement&)> LogSearchRequest(
-    int databaseIndex, std::function<XmlElement(const XmlElement&)> appendConditions) {
-  return [databaseIndex, append = std::move(appendConditions)](XmlElement& root) {
-    root.AppendElement("databaseIndex")
-        .AppendAttribute("value", static_cast<long long>(databaseIndex));
-    append(root);
-    return true;
-  };
+Variant TextCondition(const char* text) { return Variant(text != nullptr ? text : ""); }
+
+DataObjectList* QueryLogDatabase(CDataObject* receiver, int databaseIndex, ValueMap* conditions,
+                                 ConditionWriter writeConditions, XmlDocument* answer) {
+  XmlDocument request = BuildRequestDocument("Query" + receiver->GetObjectName());
+  if (!request) return nullptr;
+  XmlElement root = request.DocumentElement();
+  root.AppendElement("databaseIndex")
+      .AppendAttribute("value", static_cast<long long>(databaseIndex));
+  (receiver->*writeConditions)(root, conditions);
+  XmlDocument received = SendRequestDocument(request, receiver->GetDataSource());
+  if (!CheckAnswerDocument(received)) return nullptr;
+  DataObjectList* found = nullptr;
+  LoadChildObjects(received.DocumentElement(), &found, receiver, nullptr);
+  if (answer != nullptr) *answer = received;
+  return found;
 }
 
 bool ReadAnswerCount(const XmlDocument& answer, int* count) {

@@ -30,14 +30,23 @@ std::string DottedAddress(unsigned long address);
 Variant AddressCondition(unsigned long address);
 Variant DateCondition(const OleDateTime& time);
 Variant TextCondition(const std::string* text);
+Variant TextCondition(const char* text);
 
 // The database of the scan logs among the server's log databases.
 constexpr int kScanLogDatabase = 1;
 
-// The request body of a search in log database `databaseIndex`: <databaseIndex value="N"/>, then
-// what `appendConditions` appends (the searching object's condition element).
-std::function<bool(XmlElement&)> LogSearchRequest(
-    int databaseIndex, std::function<XmlElement(const XmlElement&)> appendConditions);
+// A class's condition element writer (CDataObject::AssemblyConditionXmlNode). The member is
+// protected, so a record class hands it over named through itself:
+// &CDOScanLogApp::AssemblyConditionXmlNode.
+using ConditionWriter = XmlElement (CDataObject::*)(const XmlElement& parent, ValueMap* conditions);
+
+// One search of log database `databaseIndex` for `receiver`'s records: "Query" + its object name
+// through its data source, the request holding <databaseIndex value="N"/> and then the receiver's
+// condition element for `conditions`, written by `writeConditions`. The answer's records of the
+// receiver's class (the caller's with their members; empty when there are none), or null when
+// the search failed. *answer (when given) receives the answer, for what else it carries.
+DataObjectList* QueryLogDatabase(CDataObject* receiver, int databaseIndex, ValueMap* conditions,
+                                 ConditionWriter writeConditions, XmlDocument* answer = nullptr);
 
 // The total of a paged search: the "value" of the answer's first "count" element, anywhere in the
 // answer. False (and *count untouched) when there is none or it is not an integer.

@@ -98,16 +98,11 @@ DataObjectList* CDOScanDrmLog::SearchDB(unsigned long computerIp, std::string* c
 }
 
 DataObjectList* CDOScanDrmLog::Lookup(ValueMap* conditions, int& count) {
-  XmlDocument answer =
-      Exchange("Query" + GetObjectName(),
-               internal::LogSearchRequest(internal::kScanLogDatabase,
-                                          [this, conditions](const XmlElement& root) {
-                                            return AssemblyConditionXmlNode(root, conditions);
-                                          }));
-  if (!answer) return nullptr;
-  DataObjectList* found = nullptr;
-  LoadChildObjects(answer.DocumentElement(), &found, this, nullptr);
-  if (!internal::ReadAnswerCount(answer, &count)) count = 0;
+  XmlDocument answer;
+  DataObjectList* found =
+      internal::QueryLogDatabase(this, internal::kScanLogDatabase, conditions,
+                                 &CDOScanDrmLog::AssemblyConditionXmlNode, &answer);
+  if (found != nullptr && !internal::ReadAnswerCount(answer, &count)) count = 0;
   return found;
 }
 

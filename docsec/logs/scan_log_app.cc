@@ -10,18 +10,10 @@ DOCSEC_DEFINE_DATA_OBJECT(CDOScanLogApp, kObjectTypeNone, "ScanLogApp", "scanLog
 
 DataObjectList* CDOScanLogApp::SearchAppInof(const char* scanLogId) {
   ValueMap conditions;
-  conditions.Set("scanLogId", Variant(scanLogId != nullptr ? scanLogId : ""));
+  conditions.Set("scanLogId", internal::TextCondition(scanLogId));
   SetDataSource(internal::kLogDataSource);
-  XmlDocument answer =
-      Exchange("Query" + GetObjectName(),
-               internal::LogSearchRequest(internal::kScanLogDatabase,
-                                          [this, &conditions](const XmlElement& root) {
-                                            return AssemblyConditionXmlNode(root, &conditions);
-                                          }));
-  if (!answer) return nullptr;
-  DataObjectList* found = nullptr;
-  LoadChildObjects(answer.DocumentElement(), &found, this, nullptr);
-  return found;
+  return internal::QueryLogDatabase(this, internal::kScanLogDatabase, &conditions,
+                                    &CDOScanLogApp::AssemblyConditionXmlNode);
 }
 
 int CDOScanLogApp::LoadFromXmlNode(const XmlElement& element) {

@@ -9,19 +9,11 @@ DOCSEC_DEFINE_DATA_OBJECT(CDOScanLogFile, kObjectTypeNone, "ScanLogFile", "scanL
 
 DataObjectList* CDOScanLogFile::SearchAppFile(const char* scanLogId, const char* appName) {
   ValueMap conditions;
-  conditions.Set("scanLogId", Variant(scanLogId != nullptr ? scanLogId : ""));
-  conditions.Set("appName", Variant(appName != nullptr ? appName : ""));
+  conditions.Set("scanLogId", internal::TextCondition(scanLogId));
+  conditions.Set("appName", internal::TextCondition(appName));
   SetDataSource(internal::kLogDataSource);
-  XmlDocument answer =
-      Exchange("Query" + GetObjectName(),
-               internal::LogSearchRequest(internal::kScanLogDatabase,
-                                          [this, &conditions](const XmlElement& root) {
-                                            return AssemblyConditionXmlNode(root, &conditions);
-                                          }));
-  if (!answer) return nullptr;
-  DataObjectList* found = nullptr;
-  LoadChildObjects(answer.DocumentElement(), &found, this, nullptr);
-  return found;
+  return internal::QueryLogDatabase(this, internal::kScanLogDatabase, &conditions,
+                                    &CDOScanLogFile::AssemblyConditionXmlNode);
 }
 
 int CDOScanLogFile::LoadFromXmlNode(const XmlElement& element) {

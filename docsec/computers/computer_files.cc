@@ -1,22 +1,34 @@
-// A computer's remote file tree, reached through its root folder.
+// A computer's remote file tree, reached through its root folder. The agent is asked only while
+// the last probe found it running, so a console browsing many computers does not wait on the
+// time-outs of each unreachable one.
 #include "docsec/computers/computer.h"
 #include "docsec/files/agent_folder.h"
 
 namespace docsec {
 
 DataObjectList* CDOComputer::GetDrivesEx() {
-  return nullptr;  // Not yet implemented.
+  if (!IsRunningStatusOk()) return nullptr;
+  return root_folder_->RefreshSubFolderAndFiles();
 }
+
 DataObjectList* CDOComputer::GetDrives() {
-  return nullptr;  // Not yet implemented.
+  if (!IsRunningStatusOk()) return nullptr;
+  return root_folder_->GetSubFolderAndFiles();
 }
-DataObjectList* CDOComputer::SearchFilesWithoutPath(const char*, int, int, int, double, double,
-                                                    long, long) {
-  return nullptr;  // Not yet implemented.
+
+DataObjectList* CDOComputer::SearchFilesWithoutPath(const char* pattern, int encryptedOnly,
+                                                    int withSubFolders, int caseSensitive,
+                                                    double modifiedFrom, double modifiedTo,
+                                                    long sizeFrom, long sizeTo) {
+  if (!IsRunningStatusOk()) return nullptr;
+  return root_folder_->SearchFiles(pattern, encryptedOnly, withSubFolders, caseSensitive,
+                                   modifiedFrom, modifiedTo, sizeFrom, sizeTo);
 }
-CDOAgentFolder* CDOComputer::FindFolderByPath(const char*) {
-  return nullptr;  // Not yet implemented.
+
+CDOAgentFolder* CDOComputer::FindFolderByPath(const char* path) {
+  return root_folder_->FindFolderByPath(path);
 }
-void CDOComputer::ClearRootFolderObjectList() {}  // Not yet implemented.
+
+void CDOComputer::ClearRootFolderObjectList() { root_folder_->ClearSubFolderAndFilesObject(); }
 
 }  // namespace docsec

@@ -1,10 +1,32 @@
 #include "docsec/files/agent_file.h"
 
+#include "docsec/computers/computer.h"
 #include "docsec/files/agent_folder.h"
+#include "docsec/org/department.h"
+#include "docsec/policy/auth_file_by_position.h"
+#include "docsec/policy/auth_file_by_user.h"
+#include "docsec/policy/internal/authorization_list.h"
+#include "docsec/policy/secret_level.h"
 
 namespace docsec {
 
 DOCSEC_DEFINE_DATA_OBJECT(CDOAgentFile, kObjectTypeAgentFile, "AgentFile", "file", s_clsAgentFile)
+
+namespace {
+
+// A computer's identity travels with a file's authorizations through a buffer of this size.
+constexpr unsigned long kComputerUuidSize = 260;
+
+// `text` cut to at most `limit` bytes, never inside a UTF-8 sequence.
+std::string CutText(std::string text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
+}  // namespace
 
 CDOAgentFile::CDOAgentFile(CDOComputer* computer, const char* parentPath, const char* name)
     : CDOAgentFile() {
@@ -21,7 +43,7 @@ CDOAgentFile::CDOAgentFile(CDOAgentFolder* folder, const char* name) : CDOAgentF
 }
 
 void CDOAgentFile::SetParentPath(const char* path) {
-  parent_path_ = path == nullptr ? std::string() : std::string(path).substr(0, kMaxPath);
+  parent_path_ = path == nullptr ? std::string() : CutText(path, kMaxPath);
 }
 
 void CDOAgentFile::JoinFolder(CDOAgentFolder* folder) {
@@ -31,80 +53,126 @@ void CDOAgentFile::JoinFolder(CDOAgentFolder* folder) {
   SetParentPath(folder->GetText(kPath).c_str());
 }
 
-int CDOAgentFile::LoadFromXmlNode(const XmlElement&) {
-  return 0;  // Not yet implemented.
+int CDOAgentFile::LoadFromXmlNode(const XmlElement& element) {
+  int result = CDOFile::LoadFromXmlNode(element);
+  RefreshFullPath();
+  return result;
 }
 
 void CDOAgentFile::RefreshFullPath() {
-  // Not yet implemented.
+  std::string path = parent_path_;
+  if (path.size() < kMaxPath) {
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    path += GetText(kName);
+  }
+  SetText(kPath, CutText(std::move(path), kMaxPath).c_str());
 }
 
 CDOSecretLevel* CDOAgentFile::GetSecretLevel() {
-  return nullptr;  // Not yet implemented.
+  return CDOSecretLevel::GetInstanceById(GetSecretLevelId());
 }
 
 CDODepartment* CDOAgentFile::GetOwnerDepartment() {
-  return nullptr;  // Not yet implemented.
+  if (owner_department_ != nullptr) return owner_department_;
+  // A plain file follows its computer, wherever the computer is moved, so it is not kept.
+  if (!GetIsEncrypted()) {
+    return owner_computer_ != nullptr ? owner_computer_->GetOwnerDepartment() : nullptr;
+  }
+  ValueMap conditions;
+  conditions.Set("id", Variant(GetDepartmentId()));
+  CDataObject* found = CDODepartment::GetClassInstance()->LookupUnique(&conditions);
+  if (found == nullptr) return nullptr;
+  // The department made from the answer belongs to no tree; the file keeps it alive.
+  looked_up_.reset(found);
+  owner_department_ = static_cast<CDODepartment*>(found);
+  return owner_department_;
 }
 
-int CDOAgentFile::ChangeSecretLevel(CDOSecretLevel*) {
-  return 0;  // Not yet implemented.
+int CDOAgentFile::ChangeSecretLevel(CDOSecretLevel* level) {
+  if (level == nullptr || parent_folder_ == nullptr) return 0;
+  DataObjectList only{this};
+  return parent_folder_->ChangeSerLevelFiles(&only, level);
 }
 
-DataObjectList* CDOAgentFile::GetValidAuthByUser() {
-  return nullptr;  // Not yet implemented.
-}
+// ---- authorizations ----
+
+DataObjectList* CDOAgentFile::GetValidAuthByUser() { return internal::ValidEntries(user_auths_); }
 
 DataObjectList* CDOAgentFile::GetValidAuthByPosition() {
-  return nullptr;  // Not yet implemented.
+  return internal::ValidEntries(position_auths_);
 }
 
 int CDOAgentFile::IsEmptyAuthorization() {
-  return 0;  // Not yet implemented.
+  return internal::AnyValidEntry(user_auths_) || internal::AnyValidEntry(position_auths_) ? 0 : 1;
 }
 
-CDOAuthFileByUser* CDOAgentFile::GrantUser(CDOUser*, long) {
-  return nullptr;  // Not yet implemented.
+CDOAuthFileByUser* CDOAgentFile::GrantUser(CDOUser* user, long permission) {
+  return internal::GrantOnce(user_auths_, static_cast<CDOFile*>(this), user, permission);
 }
 
-CDOAuthFileByPosition* CDOAgentFile::GrantPosition(CDOPosition*, long) {
-  return nullptr;  // Not yet implemented.
+CDOAuthFileByPosition* CDOAgentFile::GrantPosition(CDOPosition* position, long permission) {
+  return internal::GrantOnce(position_auths_, static_cast<CDOFile*>(this), position, permission);
 }
 
-CDataObject* CDOAgentFile::GrantRole(CDataObject*, long) {
-  return nullptr;  // Not yet implemented.
+CDataObject* CDOAgentFile::GrantRole(CDataObject* role, long permission) {
+  return internal::GrantRoleTo(this, role, permission);
 }
 
-int CDOAgentFile::RefuseUser(CDOAuthFileByUser*) {
-  return 0;  // Not yet implemented.
+int CDOAgentFile::RefuseUser(CDOAuthFileByUser* entry) { return user_auths_.Delete(entry) ? 1 : 0; }
+
+int CDOAgentFile::RefusePosition(CDOAuthFileByPosition* entry) {
+  return position_auths_.Delete(entry) ? 1 : 0;
 }
 
-int CDOAgentFile::RefusePosition(CDOAuthFileByPosition*) {
-  return 0;  // Not yet implemented.
-}
-
-int CDOAgentFile::RefuseRole(CDataObject*) {
-  return 0;  // Not yet implemented.
+int CDOAgentFile::RefuseRole(CDataObject* entry) {
+  return internal::RefuseRoleOf<CDOAuthFileByPosition, CDOAuthFileByUser>(this, entry);
 }
 
 int CDOAgentFile::QueryAuthorization() {
-  return 0;  // Not yet implemented.
+  EmptyAuthorization();
+  XmlDocument answer = Exchange("QueryFileAuthorization", [this](XmlElement& root) {
+    return static_cast<bool>(AssemblyXmlKeyNode(root));
+  });
+  if (!answer) return 0;
+  XmlElement mine = answer.DocumentElement().SelectChild(GetObjectXMLTagName().c_str());
+  if (!mine) return 0;
+  user_auths_.Load(mine);
+  position_auths_.Load(mine);
+  return 1;
 }
 
 int CDOAgentFile::ApplyAuthorization() {
-  return 0;  // Not yet implemented.
+  const int users = ApplyUserAuthorization();
+  const int positions = ApplyPositionAuthorization();
+  return users && positions ? 1 : 0;
 }
 
 int CDOAgentFile::ApplyUserAuthorization() {
-  return 0;  // Not yet implemented.
+  return SendAuthorizations("SetFileUserAuthorization", GetValidAuthByUser());
 }
 
 int CDOAgentFile::ApplyPositionAuthorization() {
-  return 0;  // Not yet implemented.
+  return SendAuthorizations("SetFilePositionAuthorization", GetValidAuthByPosition());
 }
 
-void CDOAgentFile::SetComputerUuidForLog(XmlElement&) {
-  // Not yet implemented.
+int CDOAgentFile::SendAuthorizations(const char* operation, DataObjectList* valid) {
+  std::unique_ptr<DataObjectList> entries(valid);
+  XmlDocument answer = Exchange(operation, [this, &entries](XmlElement& root) {
+    XmlElement key = AssemblyXmlKeyNode(root);
+    if (!key) return false;
+    if (owner_computer_ != nullptr) SetComputerUuidForLog(key);
+    // Without entries the bare key element tells the server the file has none of this kind.
+    if (entries) AssemblySubObjectsXMLNodes(key, entries.get());
+    return true;
+  });
+  return answer ? 1 : 0;
+}
+
+void CDOAgentFile::SetComputerUuidForLog(XmlElement& element) {
+  if (owner_computer_ == nullptr) return;
+  char uuid[kComputerUuidSize] = "";
+  owner_computer_->GetUuid(uuid, sizeof uuid);
+  element.SetAttribute("computerUuid", uuid);
 }
 
 }  // namespace docsec

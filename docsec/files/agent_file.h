@@ -9,6 +9,7 @@
 #define DOCSEC_FILES_AGENT_FILE_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "docsec/policy/file.h"
@@ -86,8 +87,8 @@ class DOCSEC_EXPORT CDOAgentFile : public CDOFile {
   // Non-zero when "secretLevelId" is not -1.
   int IsAuthorizedBySecretLevel() { return GetSecretLevelId() != -1 ? 1 : 0; }
   // The department the file belongs to: the owner computer's for a plain file, the one whose id is
-  // "departmentId" (looked up on the server) for an encrypted one; cached once found, null when
-  // none is found. Not owned.
+  // "departmentId" (looked up on the server, "QueryDepartment") for an encrypted one, kept by the
+  // file once found; null when none is found (the next call asks again). Not the caller's.
   CDODepartment* GetOwnerDepartment();
   // Gives the file the secret level `level` through its parent folder; 0 for a null level.
   int ChangeSecretLevel(CDOSecretLevel* level);
@@ -140,10 +141,13 @@ class DOCSEC_EXPORT CDOAgentFile : public CDOFile {
  private:
   // Adds "computerUuid", the owner computer's "uuid", to `element`.
   void SetComputerUuidForLog(XmlElement& element);
+  // Sends `operation` with the key element holding `valid` (deleted here, not its entries).
+  int SendAuthorizations(const char* operation, DataObjectList* valid);
 
   CDOAgentFolder* parent_folder_ = nullptr;    // back reference
   CDOComputer* owner_computer_ = nullptr;      // back reference
-  CDODepartment* owner_department_ = nullptr;  // cached back reference
+  CDODepartment* owner_department_ = nullptr;  // cached; a back reference or looked_up_
+  std::unique_ptr<CDataObject> looked_up_;     // the department found on the server, if any
   std::string parent_path_;
   OwnedList<CDOAuthFileByUser> user_auths_;
   OwnedList<CDOAuthFileByPosition> position_auths_;

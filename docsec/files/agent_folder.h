@@ -5,15 +5,39 @@
 //
 // Its type is a drive (5) while its parent path is empty and a folder (6) otherwise.
 //
+// The operation log entries wait in the durable outbox (docsec/logs/log_outbox.h) until the server
+// has accepted them; without a logged-in user none is written, which the trace sink is told.
+//
 // Ownership: the folder owns its cached children (sub-folders first, then files) with theirs;
-// lists returned by SearchFiles belong to the caller with their members. Thread safety: one thread
-// at a time.
+// lists returned by SearchFiles belong to the caller with their members; an observer stays the
+// caller's. Thread safety: one thread at a time.
 #ifndef DOCSEC_FILES_AGENT_FOLDER_H_
 #define DOCSEC_FILES_AGENT_FOLDER_H_
+
+#include <functional>
 
 #include "docsec/files/agent_file.h"
 
 namespace docsec {
+
+class LogOutboxBatch;
+
+// How the last file operation of a folder ended.
+enum class FileOperationResult {
+  kAllDone,      // the agent did every item
+  kSomeFailed,   // it did some items and failed (or left out) the others
+  kNothingDone,  // it did none: no reply, a failure reply, or no item reported done
+};
+
+// Receives each item's outcome of a file operation as the library learns it, for a progress
+// display. Called on the thread running the operation, before the operation returns.
+class DOCSEC_EXPORT FileOperationObserver {
+ public:
+  virtual ~FileOperationObserver();
+  // `item` is the request item; `done` tells whether the agent did it; `reason` is the agent's
+  // reason when it did not, or what went wrong ("" when done; never null).
+  virtual void OnItem(CDOAgentFile* item, bool done, const char* reason) = 0;
+};
 
 class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
   DOCSEC_DATA_OBJECT(CDOAgentFolder)  // GetObjectType: 5 with an empty parent path, else 6
@@ -68,7 +92,19 @@ class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
   // Gives `folder` the level (and "subfolder") and sends "ChangeSecretLevel" for it.
   int ChangeSerLevelFolder(CDOAgentFolder* folder, CDOSecretLevel* level, int includeSubfolders);
 
+  // Progress and partial failure of the file operations run through this folder. The observer
+  // (null: none, the default) is not owned.
+  void SetOperationObserver(FileOperationObserver* observer) { observer_ = observer; }
+  // How the last operation ended; kNothingDone before the first.
+  FileOperationResult GetLastOperationResult() const { return last_result_; }
+
  private:
+  // ProcessFiles with each item's source level (kind 3) given by `source_level`.
+  int RunFileOperation(const char* service, DataObjectList* items, int kind,
+                       const std::function<long(CDOAgentFile*)>& source_level, int folderMode);
+  // One log entry for `item` into the operation's batch; a folder entry when `folder_entry`.
+  int WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, int kind, bool folder_entry);
+
   // One operation log entry for `file` (0 when no user is logged in) / for `folder`.
   int UpdateLogs(CDOAgentFile* file, const char* service, const char* sourceLevel, int kind);
   int UpdateFolderLogs(CDOAgentFolder* folder, int kind);
@@ -76,6 +112,9 @@ class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
   int SetFolderLog(DataObjectList* folders, int kind);
 
   OwnedList<CDOAgentFile> children_;  // sub-folders, then files, in the agent's order
+  FileOperationObserver* observer_ = nullptr;
+  FileOperationResult last_result_ = FileOperationResult::kNothingDone;
+  LogOutboxBatch* pending_logs_ = nullptr;  // the running operation's entries
 };
 
 }  // namespace docsec

@@ -40,8 +40,21 @@ void Variant::AssignText(const char* text, size_t size) {
   SetType(kVtBstr);
 }
 
+void Variant::AssignBorrowedText(const char* text, size_t size) {
+  if (size <= kInlineCapacity) {
+    ReleaseText();
+    AssignText(text, size);
+    return;
+  }
+  ReleaseText();
+  std::memset(raw_, 0, sizeof raw_);
+  Put<const char*>(8, text);
+  raw_[2] = kBorrowedText;
+  SetType(kVtBstr);
+}
+
 void Variant::CopyFrom(const Variant& other) {
-  if (other.Type() == kVtBstr && other.Mode() == kHeapText) {
+  if (other.Type() == kVtBstr && (other.Mode() == kHeapText || other.Mode() == kBorrowedText)) {
     const char* text = other.Get<char*>(8);
     AssignText(text, std::strlen(text));
   } else {
@@ -178,6 +191,7 @@ const char* Variant::Text() const noexcept {
     case kInlineText:
       return reinterpret_cast<const char*>(raw_ + 3);
     case kHeapText:
+    case kBorrowedText:
       return Get<char*>(8);
     default:
       return "";

@@ -58,13 +58,16 @@ class DOCSEC_EXPORT XmlDocument {
   XmlElement DocumentElement() const;
 
   // Replaces the content with `text` (UTF-8). Returns true when it parsed; text that does not
-  // parse leaves the document without root element.
+  // parse leaves the document without root element. Text holding a NUL character, raw or as a
+  // character reference, does not parse: NUL is no XML character.
   bool LoadXml(const char* text, size_t size);
   bool LoadXml(const std::string& text) { return LoadXml(text.data(), text.size()); }
   // The same, parsing `text` in place: the document keeps the buffer instead of copying it.
   bool LoadXml(std::string&& text);
   // The whole document as text: no indentation, processing instructions first.
   std::string Xml() const;
+  // The same into `*text` (its content replaced, its capacity reused when large enough).
+  void XmlInto(std::string* text) const;
 
   // XPath selection relative to the document ("//count"); elements only, document order.
   XmlNodeList SelectNodes(const char* path) const;

@@ -104,6 +104,36 @@ TEST(Xml, TextThatDoesNotParseLeavesNoRoot) {
   }
 }
 
+// A NUL would cut the decoded text where C strings are read ("a.txt&#0;.doc" naming "a.txt"), so
+// no spelling of it parses; other references still do.
+TEST(Xml, NulCharactersDoNotParseInAnySpelling) {
+  struct Case {
+    std::string text;
+    bool parses;
+  } cases[] = {
+      {"<f name=\"a.txt&#0;.doc\"/>", false},
+      {"<f name=\"a&#x0;\"/>", false},
+      {"<f name=\"a&#x00000;\"/>", false},
+      {"<f>a&#000;</f>", false},
+      {"<f name=\"a&#x100000000;\"/>", false},  // wraps to 0 in 32 bits
+      {"<f name=\"a&#4294967296;\"/>", false},
+      {std::string("<f name=\"a\0b\"/>", 14), false},
+      {"<f name=\"a&#48;&#x41;&amp;\"/>", true},
+      {"<f name=\"&#;&#x;&#\"/>", true},  // no digits: no character, the text stays
+  };
+  for (const Case& c : cases) {
+    for (bool in_place : {false, true}) {
+      XmlDocument doc = XmlDocument::Create();
+      bool parsed = in_place ? doc.LoadXml(std::string(c.text)) : doc.LoadXml(c.text);
+      EXPECT_EQ(parsed, c.parses) << c.text;
+      EXPECT_EQ(static_cast<bool>(doc.DocumentElement()), c.parses) << c.text;
+    }
+  }
+  XmlDocument doc = XmlDocument::Create();
+  ASSERT_TRUE(doc.LoadXml("<f name=\"a&#48;&#x41;&amp;\"/>"));
+  EXPECT_STREQ(doc.DocumentElement().GetAttribute("name"), "a0A&");
+}
+
 TEST(Xml, DeepAndLargeDocumentsAreHandled) {
   const int depth = 100000;
   std::string deep;

@@ -114,8 +114,18 @@ int CDOUser::GetPKIOfflineData(unsigned char* out16) {
   return 1;
 }
 
-CDOUser* CDOUser::ZelkPKILoginEx(const char*, const char*, const char*) {
-  return nullptr;  // Not yet implemented.
+CDOUser* CDOUser::ZelkPKILoginEx(const char* signedData, const char* encodingCert,
+                                 const char* signResult) {
+  // The signed proof stands in for account and password, and the certificate behind it is
+  // validated on the directory server, so that check is always asked for.
+  return LoginWith(
+      [=](const XmlElement& user) {
+        user.SetAttribute("signedData", signedData);
+        user.SetAttribute("encodingCert", encodingCert);
+        user.SetAttribute("signResult", signResult);
+        user.SetAttribute("mustValidateOnLDAPServer", "true");
+      },
+      true);
 }
 
 }  // namespace docsec

@@ -1,5 +1,6 @@
 // Certificate and offline login: the offline login end to end against a server that seals a known
-// enterprise key under the random value it receives, the key's hexadecimal form and its reading.
+// enterprise key under the random value it receives, the key's hexadecimal form and its reading;
+// the certificate login's request and its result.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -192,6 +193,39 @@ TEST(UserOfflineLogin, NoKeyDataWithoutAKeyOrABuffer) {
   EXPECT_EQ(user.GetPKIOfflineData(key), 0);  // empty
   user.SetPKIOfflineData("0102");
   EXPECT_EQ(user.GetPKIOfflineData(nullptr), 0);
+}
+
+// ---- certificate login ----
+
+TEST(UserCertificateLogin, SendsTheProofWithDirectoryCheckAndNoAccount) {
+  FakeServer server;
+  server.QueueAnswer(FakeServer::AnswerText(
+      "<config encryptMode=\"2\"/><user id=\"carol\" name=\"Carol\" departmentId=\"4\"/>"));
+  CDOUser receiver;
+  std::unique_ptr<CDOUser> user(receiver.ZelkPKILoginEx("sig<ned>", "MIIB", "ok"));
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(server.last_request(),
+            FakeServer::RequestText("<service value=\"Login\"/><user signedData=\"sig&lt;ned>\" "
+                                    "encodingCert=\"MIIB\" signResult=\"ok\" "
+                                    "mustValidateOnLDAPServer=\"true\"/>"));
+  EXPECT_EQ(CDOUser::GetLastLoginUser(), user.get());
+  EXPECT_EQ(user->GetDepartmentId(), 4);
+  EXPECT_EQ(receiver.GetAgentEncryptModule(), 2);  // on the object used to log in
+  EXPECT_EQ(user->GetAgentEncryptModule(), -1);
+}
+
+TEST(UserCertificateLogin, RefusalOrAnswerWithoutUserGivesNullAndKeepsTheLastLoginUser) {
+  FakeServer server;
+  server.QueueAnswer(FakeServer::AnswerText("<user id=\"dave\"/>"));
+  CDOUser receiver;
+  std::unique_ptr<CDOUser> first(receiver.ZelkPKILoginEx("s", "c", "r"));
+  ASSERT_NE(first, nullptr);
+  for (const char* answer : {"<document><return code=\"12\"/><user id=\"x\"/></document>",
+                             "<document><return code=\"0\"/></document>", ""}) {
+    server.QueueAnswer(answer);
+    EXPECT_EQ(receiver.ZelkPKILoginEx("s", "c", "r"), nullptr) << answer;
+    EXPECT_EQ(CDOUser::GetLastLoginUser(), first.get()) << answer;
+  }
 }
 
 }  // namespace

@@ -197,10 +197,6 @@ TEST(DrmLog, RequestLogDocumentDeclaresNoEncoding) {
 
 using testing::FakeServer;
 
-std::string RequestText(const std::string& body) {
-  return FakeServer::kProlog + ("<document>" + body + "</document>");
-}
-
 // Deletes a returned list with its members.
 struct ListDeleter {
   void operator()(DataObjectList* list) const {
@@ -294,13 +290,14 @@ TEST(ScanDrmLog, SearchSendsEveryConditionThroughTheLogDataSource) {
   ListPtr found(search.Run(receiver, count));
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(server.last_entry_point(), 2);
-  EXPECT_EQ(server.last_request(),
-            RequestText("<service value=\"QueryScanLog\"/><databaseIndex value=\"1\"/>"
-                        "<scanLog computerIp=\"10.0.0.1\" computerName=\"pc-7\" orderBy=\"\" "
-                        "order=\"\" startTimeFrom=\"2024-03-05 14:05:09\" startTimeTo=\"\" "
-                        "endTimeFrom=\"\" endTimeTo=\"\" logTimeFrom=\"\" logTimeTo=\"\" "
-                        "totalEncrypted=\"\" appName=\"winword.exe\" fileName=\"\" "
-                        "totalFailed=\"\" status=\"\" pageNum=\"2\" pageSum=\"\"/>"));
+  EXPECT_EQ(
+      server.last_request(),
+      FakeServer::RequestText("<service value=\"QueryScanLog\"/><databaseIndex value=\"1\"/>"
+                              "<scanLog computerIp=\"10.0.0.1\" computerName=\"pc-7\" orderBy=\"\" "
+                              "order=\"\" startTimeFrom=\"2024-03-05 14:05:09\" startTimeTo=\"\" "
+                              "endTimeFrom=\"\" endTimeTo=\"\" logTimeFrom=\"\" logTimeTo=\"\" "
+                              "totalEncrypted=\"\" appName=\"winword.exe\" fileName=\"\" "
+                              "totalFailed=\"\" status=\"\" pageNum=\"2\" pageSum=\"\"/>"));
   EXPECT_EQ(count, 57);
   ASSERT_EQ(found->GetSize(), 2);
   auto* second = static_cast<CDOScanDrmLog*>(found->GetAt(1));
@@ -366,7 +363,7 @@ TEST(ScanLogSearches, ApplicationAndFileSearchesUseTheLogDataSourceAndStayThere)
     ListPtr found(c.run(receiver.get()));
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(server.last_entry_point(), 2);
-    EXPECT_EQ(server.last_request(), RequestText(c.request_body));
+    EXPECT_EQ(server.last_request(), FakeServer::RequestText(c.request_body));
     ASSERT_EQ(found->GetSize(), 2);
     EXPECT_EQ(typeid(*found->GetAt(0)), typeid(*receiver));
     EXPECT_EQ(receiver->GetDataSource(), 2);
@@ -413,7 +410,8 @@ TEST(AutoScanAppType, ReloadKeepsApplicationsWithATwoCharacterScanType) {
       "</document>");
   CDOAutoScanAppType holder;
   ASSERT_EQ(holder.GetAllAutoScanAppList(), 1);
-  EXPECT_EQ(server.last_request(), RequestText("<service value=\"GetScanFileTypeAtConsole\"/>"));
+  EXPECT_EQ(server.last_request(),
+            FakeServer::RequestText("<service value=\"GetScanFileTypeAtConsole\"/>"));
   DataObjectList* apps = holder.GetScanAppsSupport();
   ASSERT_NE(apps, nullptr);
   ASSERT_EQ(apps->GetSize(), 2);
@@ -449,16 +447,17 @@ TEST(AutoScanAppType, SendsTheExtensionListOnly) {
   CDOAutoScanAppType holder;
   EXPECT_EQ(holder.SetAllAutoScanAppList(), 1);
   EXPECT_EQ(server.last_request(),
-            RequestText("<service value=\"SetScanFileTypeAtConsole\"/><extends/>"));
+            FakeServer::RequestText("<service value=\"SetScanFileTypeAtConsole\"/><extends/>"));
   auto doc = Extension("doc", 2);
   doc->SetSecretLevelName("Secret");
   holder.AddScanFileExtend(doc.get());
   holder.AddScanFileExtend(Extension("pdf", 3).get());
   EXPECT_EQ(holder.SetAllAutoScanAppList(), 1);
   EXPECT_EQ(server.last_request(),
-            RequestText("<service value=\"SetScanFileTypeAtConsole\"/><extends>"
-                        "<extend name=\"doc\" secretLevelId=\"2\" secretLevelName=\"Secret\"/>"
-                        "<extend name=\"pdf\" secretLevelId=\"3\"/></extends>"));
+            FakeServer::RequestText(
+                "<service value=\"SetScanFileTypeAtConsole\"/><extends>"
+                "<extend name=\"doc\" secretLevelId=\"2\" secretLevelName=\"Secret\"/>"
+                "<extend name=\"pdf\" secretLevelId=\"3\"/></extends>"));
   server.QueueAnswer("<document><return code=\"8\"/></document>");
   EXPECT_EQ(holder.SetAllAutoScanAppList(), 0);
 }

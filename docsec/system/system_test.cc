@@ -18,10 +18,6 @@ namespace {
 using testing::ExpectWellFormedClass;
 using testing::FakeServer;
 
-std::string RequestText(const std::string& body) {
-  return FakeServer::kProlog + ("<document>" + body + "</document>");
-}
-
 TEST(SystemClasses, AreWellFormed) {
   testing::ExpectWellFormedClasses({
       {&ExpectWellFormedClass<CDOperation>, kObjectTypeNone, "Operations", "operation"},
@@ -50,7 +46,7 @@ TEST(SystemOperation, CommandsSendTheirRequestAndReportTheServersVerdict) {
     FakeServer server;
     CSystemOperation operation;
     EXPECT_EQ(c.run(operation), 1);
-    EXPECT_EQ(server.last_request(), RequestText(c.request_body));
+    EXPECT_EQ(server.last_request(), FakeServer::RequestText(c.request_body));
     EXPECT_EQ(server.last_entry_point(), 1);
 
     GetLastDrmError();
@@ -100,7 +96,7 @@ TEST(Operation, CatalogueReadsEveryOperationWithItsNames) {
       "<operation id=\"2\" value=\"Decrypt\"/></document>");
   std::unique_ptr<DataObjectList> list(CDOperation::GetClassInstance()->GetAllInstance());
   ASSERT_NE(list, nullptr);
-  EXPECT_EQ(server.last_request(), RequestText("<service value=\"QueryOperations\"/>"));
+  EXPECT_EQ(server.last_request(), FakeServer::RequestText("<service value=\"QueryOperations\"/>"));
   ASSERT_EQ(list->GetSize(), 2);
   auto* first = static_cast<CDOperation*>(list->GetAt(0));
   auto* second = static_cast<CDOperation*>(list->GetAt(1));

@@ -80,9 +80,9 @@ TEST(UserOfflineLogin, StoresTheKeyTheServerSealedUnderTheRandomValue) {
   const std::string random = RandomOf(request);
   EXPECT_TRUE(std::regex_match(random, std::regex("[0-9A-F]{32}"))) << random;
   EXPECT_EQ(request,
-            FakeServer::kProlog + ("<document><service value=\"AgentOfflineLogin\"/>"
-                                   "<user id=\"alice\" password=\"pa&quot;ss\"/><random data=\"" +
-                                   random + "\"/></document>"));
+            FakeServer::RequestText("<service value=\"AgentOfflineLogin\"/>"
+                                    "<user id=\"alice\" password=\"pa&quot;ss\"/><random data=\"" +
+                                    random + "\"/>"));
   EXPECT_EQ(StoredKey(user), "00AB0F107F80FF0123456789CDEF5AA5");
   EXPECT_EQ(user.GetDepartmentId(), 12);
   uint8_t key[16] = {};

@@ -21,6 +21,21 @@ namespace internal {
 constexpr int kLogDataSource = 2;
 constexpr int kDefaultDataSource = 1;
 
+// Puts `receiver` on the log data source for one search and back on the ordinary one however the
+// search ends.
+class LogDataSourceScope {
+ public:
+  explicit LogDataSourceScope(CDataObject* receiver) : receiver_(receiver) {
+    receiver_->SetDataSource(kLogDataSource);
+  }
+  ~LogDataSourceScope() { receiver_->SetDataSource(kDefaultDataSource); }
+  LogDataSourceScope(const LogDataSourceScope&) = delete;
+  LogDataSourceScope& operator=(const LogDataSourceScope&) = delete;
+
+ private:
+  CDataObject* receiver_;
+};
+
 // "%d.%d.%d.%d", the first number from the most significant byte.
 std::string DottedAddress(unsigned long address);
 

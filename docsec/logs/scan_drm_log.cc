@@ -86,12 +86,7 @@ DataObjectList* CDOScanDrmLog::SearchDB(unsigned long computerIp, std::string* c
   conditions.Set("pageNum", TextCondition(pageNum));
   conditions.Set("pageSum", TextCondition(pageSum));
 
-  // The receiver goes back to the ordinary data source however the search ends.
-  struct RestoreSource {
-    CDOScanDrmLog* log;
-    ~RestoreSource() { log->SetDataSource(internal::kDefaultDataSource); }
-  } restore{this};
-  SetDataSource(internal::kLogDataSource);
+  internal::LogDataSourceScope log_source(this);
   DataObjectList* found = Lookup(&conditions, count);
   if (found == nullptr) count = 0;
   return found;

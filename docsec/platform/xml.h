@@ -115,6 +115,10 @@ class DOCSEC_EXPORT XmlElement {
   void AppendAttribute(const char* name, const char* value) const;
   void AppendAttribute(const char* name, long long value) const;
 
+  // Overwrites the attribute's text with zero bytes where it lies, leaving it empty, so a secret
+  // the document carried (a password, a key) is gone before the document's memory is freed. An
+  // absent attribute is left absent.
+  void WipeAttribute(const char* name) const;
   // The attribute's text, or nullptr when the element has no such attribute.
   const char* GetAttribute(const char* name) const;
   bool HasAttribute(const char* name) const { return GetAttribute(name) != nullptr; }

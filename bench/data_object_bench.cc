@@ -1,10 +1,14 @@
-// Data-object benchmarks, each beside its baseline so the ratio can be read off one run:
-//   - loading a realistic 20 MB department-tree answer into data objects vs. pugixml parsing it;
+// Data-object benchmarks on the library's own classes, each beside its baseline so the ratio can be
+// read off one run:
+//   - refreshing a department from a realistic 20 MB tree answer (through the in-process transport)
+//     vs. pugixml parsing the same text; memory per loaded object; deleting the loaded tree;
+//   - searching the loaded tree's users and finding one of its computers (time per object);
 //   - building and serialising a 20,000-object batch request vs. pugixml doing the same;
 //   - local search conditions over 100,000 objects (the figure is time per object).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -13,206 +17,84 @@
 #include <random>
 #include <string>
 
+#include "docsec/computers/computer.h"
 #include "docsec/core/data_object.h"
+#include "docsec/org/department.h"
 #include "docsec/platform/ole_date_time.h"
 #include "docsec/testing/fake_server.h"
+#include "docsec/users/user.h"
 #include "svctransport/svctransport.h"
 
 namespace docsec {
 namespace {
 
-// ---- realistic classes, declared as the real ones will be ----
-
-#define BENCH_CLASS(Name, object_name, tag)                                           \
-  class Name : public CDataObject {                                                   \
-   public:                                                                            \
-    Name() { InitializeClass(s_schema); }                                             \
-    CDataObject* CreateInstance() override { return new Name; }                       \
-    std::string GetObjectName() override { return object_name; }                      \
-    std::string GetObjectXMLTagName() override { return tag; }                        \
-    using CDataObject::SetAttrValue;                                                  \
-                                                                                      \
-   protected:                                                                         \
-    void Initialize() override;                                                       \
-                                                                                      \
-   private:                                                                           \
-    static inline ClassSchemaSlot s_schema;                                           \
-  };
-
-BENCH_CLASS(BenchUser, "User", "user")
-BENCH_CLASS(BenchComputer, "Computer", "computer")
-BENCH_CLASS(BenchPosition, "Position", "position")
-BENCH_CLASS(BenchIp, "IpSegment", "ip")
-
-void BenchUser::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("name");
-  AddAttribute("loginName");
-  AddAttribute("password");
-  AddAttribute("email");
-  AddAttribute("phone");
-  AddAttribute("deptId", kVtInt);
-  AddAttribute("positionId", kVtInt);
-  AddAttribute("isSupervisor", kVtBool);
-  AddAttribute("isApproved", kVtBool);
-  AddAttribute("status", kVtInt);
-  AddAttribute("secretLevelId", kVtInt);
-  AddAttribute("createTime", kVtDate);
-  AddAttribute("updateTime", kVtDate);
-  AddAttribute("description");
-  AddKeyAttribute("id");
-}
-
-void BenchComputer::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("name");
-  AddAttribute("ip");
-  AddAttribute("mac");
-  AddAttribute("uuid");
-  AddAttribute("deptId", kVtInt);
-  AddAttribute("isApproved", kVtBool);
-  AddAttribute("osVersion");
-  AddAttribute("agentVersion");
-  AddAttribute("lastLoginTime", kVtDate);
-  AddAttribute("status", kVtInt);
-  AddAttribute("userName");
-  AddAttribute("description");
-  AddKeyAttribute("id");
-}
-
-void BenchPosition::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("name");
-  AddAttribute("deptId", kVtInt);
-  AddAttribute("superPositionId", kVtInt);
-  AddAttribute("description");
-  AddKeyAttribute("id");
-}
-
-void BenchIp::Initialize() {
-  AddAttribute("id", kVtInt);
-  AddAttribute("deptId", kVtInt);
-  AddAttribute("ipFrom");
-  AddAttribute("ipTo");
-  AddAttribute("description");
-  AddKeyAttribute("id");
-}
-
-// A department that loads its nested tree, as the real department's refresh does.
-class BenchDepartment : public CDataObject {
- public:
-  BenchDepartment() { InitializeClass(s_schema); }
-  ~BenchDepartment() override {
-    for (DataObjectList* list : {departments_, users_, computers_, positions_, ips_}) {
-      DestructElements(list);
-      delete list;
-    }
-  }
-  CDataObject* CreateInstance() override { return new BenchDepartment; }
-  std::string GetObjectName() override { return "Department"; }
-  std::string GetObjectXMLTagName() override { return "department"; }
-  int LoadFromXmlNode(const XmlElement& element) override {
-    CDataObject::LoadFromXmlNode(element);
-    static BenchDepartment* const dept = new BenchDepartment;
-    static BenchUser* const user = new BenchUser;
-    static BenchComputer* const computer = new BenchComputer;
-    static BenchPosition* const position = new BenchPosition;
-    static BenchIp* const ip = new BenchIp;
-    LoadSubObjectsFromXmlNode(element, &users_, user);
-    LoadSubObjectsFromXmlNode(element, &computers_, computer);
-    LoadSubObjectsFromXmlNode(element, &positions_, position);
-    LoadSubObjectsFromXmlNode(element, &ips_, ip);
-    LoadSubObjectsFromXmlNode(element, &departments_, dept);
-    return 1;
-  }
-  size_t CountObjects() const {
-    size_t n = 1 + users_->size() + computers_->size() + positions_->size() + ips_->size();
-    for (CDataObject* d : *departments_) n += static_cast<BenchDepartment*>(d)->CountObjects();
-    return n;
-  }
-
- protected:
-  void Initialize() override {
-    AddAttribute("id", kVtInt);
-    AddAttribute("name");
-    AddAttribute("superDeptId", kVtInt);
-    AddAttribute("description");
-    AddAttribute("isDelSubDeptIpSegment", kVtBool);
-    AddAttribute("createTime", kVtDate);
-    AddAttribute("updateTime", kVtDate);
-    AddLoadOnlyAttribute("superDeptPath");
-    AddLoadOnlyAttribute("isSystemDefault", kVtBool);
-    AddKeyAttribute("id");
-  }
-
- private:
-  static inline ClassSchemaSlot s_schema;
-  DataObjectList* departments_ = nullptr;
-  DataObjectList* users_ = nullptr;
-  DataObjectList* computers_ = nullptr;
-  DataObjectList* positions_ = nullptr;
-  DataObjectList* ips_ = nullptr;
-};
-
 // ---- the generated answer ----
 
 std::string Date(std::mt19937& rng) {
   char text[32];
-  std::snprintf(text, sizeof text, "20%02d-%02d-%02d %02d:%02d:%02d", 15 + static_cast<int>(rng() % 10),
-                1 + static_cast<int>(rng() % 12), 1 + static_cast<int>(rng() % 28),
-                static_cast<int>(rng() % 24), static_cast<int>(rng() % 60),
-                static_cast<int>(rng() % 60));
+  std::snprintf(text, sizeof text, "20%02d-%02d-%02d %02d:%02d:%02d",
+                15 + static_cast<int>(rng() % 10), 1 + static_cast<int>(rng() % 12),
+                1 + static_cast<int>(rng() % 28), static_cast<int>(rng() % 24),
+                static_cast<int>(rng() % 60), static_cast<int>(rng() % 60));
   return text;
 }
 
+// The answer a server gives to a refresh of the whole tree: 1,000 departments, each with 50 users,
+// 20 computers, 5 positions and 2 IP segments, every object with the attributes its class reads.
 struct Generator {
   std::mt19937 rng{42};
   std::string out;
   int next_user = 1, next_computer = 1, next_position = 1, next_ip = 1, next_dept = 1;
 
+  std::string Path(int dept) { return "/Department 1/Department " + std::to_string(dept); }
+  const char* Bool(int one_in) { return rng() % one_in ? "false" : "true"; }
+
   void User(int dept) {
     int id = next_user++;
-    out += "<user id=\"" + std::to_string(id) + "\" name=\"User Name " + std::to_string(id) +
-           "\" loginName=\"u" + std::to_string(id) + "\" password=\"5f4dcc3b5aa765d61d8327deb882cf99\""
-           " email=\"user" + std::to_string(id) + "@example.com\" phone=\"+1 555 01" +
-           std::to_string(id % 100) + "\" deptId=\"" + std::to_string(dept) + "\" positionId=\"" +
-           std::to_string(rng() % 5000) + "\" isSupervisor=\"" + (rng() % 10 ? "false" : "true") +
-           "\" isApproved=\"true\" status=\"" + std::to_string(rng() % 3) + "\" secretLevelId=\"" +
-           std::to_string(rng() % 5) + "\" createTime=\"" + Date(rng) + "\" updateTime=\"" +
-           Date(rng) + "\" description=\"\"/>";
+    out += "<user id=\"u" + std::to_string(id) + "\" name=\"User Name " + std::to_string(id) +
+           "\" isConsoleManager=\"" + Bool(50) + "\" isSupervisor=\"" + Bool(10) +
+           "\" tel=\"+1 555 01" + std::to_string(id % 100) + "\" mail=\"user" + std::to_string(id) +
+           "@example.com\" description=\"\" departmentId=\"" + std::to_string(dept) +
+           "\" consolePermission=\"" + std::to_string(rng() % 4096) + "\" encryptMode=\"" +
+           std::to_string(rng() % 3) + "\" adminDept=\"" + std::to_string(dept) +
+           "\" isLock=\"false\" departmentPath=\"" + Path(dept) + "\" isSystemDefault=\"false\"/>";
   }
   void Computer(int dept) {
     int id = next_computer++;
-    char ip[32], mac[32];
+    char ip[32];
     std::snprintf(ip, sizeof ip, "10.%d.%d.%d", id >> 16 & 255, id >> 8 & 255, id & 255);
-    std::snprintf(mac, sizeof mac, "00:1A:2B:%02X:%02X:%02X", id >> 16 & 255, id >> 8 & 255, id & 255);
-    out += "<computer id=\"" + std::to_string(id) + "\" name=\"PC-" + std::to_string(id) +
-           "\" ip=\"" + ip + "\" mac=\"" + mac + "\" uuid=\"6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c" +
-           std::to_string(100000 + id) + "\" deptId=\"" + std::to_string(dept) +
-           "\" isApproved=\"true\" osVersion=\"Windows 10 Pro\" agentVersion=\"3.2.1\" "
-           "lastLoginTime=\"" + Date(rng) + "\" status=\"1\" userName=\"u" +
-           std::to_string(rng() % 50000) + "\" description=\"\"/>";
+    out += "<computer uuid=\"6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c" + std::to_string(100000 + id) +
+           "\" ip=\"" + ip + "\" name=\"PC-" + std::to_string(id) +
+           "\" isApproved=\"true\" status=\"" + std::to_string(rng() % 3) +
+           "\" agentVersion=\"3.2.1\" updateStatus=\"" + std::to_string(rng() % 2) +
+           "\" isManualEncrypt=\"" + Bool(5) + "\" updateTime=\"" + Date(rng) +
+           "\" departmentId=\"" + std::to_string(dept) +
+           "\" allowUpdate=\"true\" extPermission=\"" + std::to_string(rng() % 16) +
+           "\" isEncrypt=\"" + Bool(2) + "\" departmentPath=\"" + Path(dept) +
+           "\" lastLoginTiime=\"" + Date(rng) + "\"/>";
   }
   void Position(int dept) {
     int id = next_position++;
-    out += "<position id=\"" + std::to_string(id) + "\" name=\"Position " + std::to_string(id) +
-           "\" deptId=\"" + std::to_string(dept) + "\" superPositionId=\"0\" description=\"\"/>";
+    out += "<position id=\"" + std::to_string(id) + "\" departmentId=\"" + std::to_string(dept) +
+           "\" positionName=\"Position " + std::to_string(id) +
+           "\" description=\"\" isSysCreate=\"false\" departmentPath=\"" + Path(dept) + "\"/>";
   }
-  void Ip(int dept) {
+  void Ip(int) {
     int id = next_ip++;
-    out += "<ip id=\"" + std::to_string(id) + "\" deptId=\"" + std::to_string(dept) +
-           "\" ipFrom=\"10." + std::to_string(id % 256) + ".0.1\" ipTo=\"10." +
-           std::to_string(id % 256) + ".0.254\" description=\"\"/>";
+    out += "<ip ipFrom=\"10." + std::to_string(id % 256) + ".0.1\" ipTo=\"10." +
+           std::to_string(id % 256) + ".0.254\"/>";
   }
   // Up to six sub-departments each, five levels, depth first until 1,000 departments exist.
   void Department(int depth, int super, int* budget) {
     int id = next_dept++;
     --*budget;
-    out += "<department id=\"" + std::to_string(id) + "\" name=\"Department " +
-           std::to_string(id) + "\" superDeptId=\"" + std::to_string(super) +
-           "\" description=\"\" isDelSubDeptIpSegment=\"false\" createTime=\"" + Date(rng) +
-           "\" updateTime=\"" + Date(rng) + "\" superDeptPath=\"/1/" + std::to_string(super) +
-           "\">";
+    out += "<department id=\"" + std::to_string(id) + "\" name=\"Department " + std::to_string(id) +
+           "\" superDeptId=\"" + std::to_string(super) + "\" description=\"\" office=\"Building " +
+           std::to_string(id % 7) +
+           "\" telephone=\"+1 555 0100\" fax=\"+1 555 0199\" innerPermission=\"" +
+           std::to_string(rng() % 256) + "\" authorPermission=\"" + std::to_string(rng() % 256) +
+           "\" currentVersion=\"3.2.1\" superDeptPath=\"" + Path(super) +
+           "\" isSystemDefault=\"false\">";
     for (int i = 0; i < 50; ++i) User(id);
     for (int i = 0; i < 20; ++i) Computer(id);
     for (int i = 0; i < 5; ++i) Position(id);
@@ -253,73 +135,160 @@ void BM_ParseAnswer_PugixmlBaseline(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.counters["answer_bytes"] = static_cast<double>(text.size());
 }
 BENCHMARK(BM_ParseAnswer_PugixmlBaseline)->Unit(benchmark::kMillisecond);
 
-void BM_LoadAnswerIntoObjects(benchmark::State& state) {
-  const std::string& text = AnswerText();
+// Answers every request with the generated tree, through the transport's in-process delivery.
+class TreeServer {
+ public:
+  TreeServer()
+      : previous_(SvcTransportSetHandler([](int, const std::string&) { return AnswerText(); })) {}
+  ~TreeServer() { SvcTransportSetHandler(previous_); }
+
+ private:
+  SvcTransportHandler previous_;
+};
+
+size_t CountObjects(CDODepartment* department) {
+  size_t n = 1;
+  for (DataObjectList* list : {department->GetUsers(), department->GetComputers(),
+                               department->GetPositons(), department->GetIpSegments()}) {
+    n += list->size();
+  }
+  for (CDataObject* d : *department->GetSubDepartments()) {
+    n += CountObjects(static_cast<CDODepartment*>(d));
+  }
+  return n;
+}
+
+// A root department with the whole generated tree loaded, as a console's refresh leaves it.
+std::unique_ptr<CDODepartment> LoadTree() {
+  auto root = std::make_unique<CDODepartment>();
+  root->SetId(1);
+  if (!root->RefreshSubObjects(1, 1, 1, 1, 0)) std::abort();
+  return root;
+}
+
+// The request goes out, the answer's text comes back through the transport, is parsed and loaded:
+// everything a console waits for. Freeing the tree is measured on its own below.
+void BM_RefreshSubObjects(benchmark::State& state) {
+  TreeServer server;
   size_t objects = 0;
   double bytes_per_object = 0;
   for (auto _ : state) {
-    XmlDocument doc = XmlDocument::Create();
-    doc.LoadXml(text);
-    auto root = std::make_unique<BenchDepartment>();
-    root->LoadFromXmlNode(doc.DocumentElement().SelectChild("department"));
+    std::unique_ptr<CDODepartment> root = LoadTree();
     state.PauseTiming();
-    objects = root->CountObjects();
-    doc = XmlDocument();  // the objects alone remain
-    size_t with_objects = HeapInUse();
+    objects = CountObjects(root.get());
+    size_t with_objects = HeapInUse();  // the answer document is gone: the objects alone remain
     root.reset();
     bytes_per_object = static_cast<double>(with_objects - HeapInUse()) / objects;
     state.ResumeTiming();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * AnswerText().size()));
   state.counters["objects"] = static_cast<double>(objects);
   state.counters["bytes_per_object"] = bytes_per_object;
 }
-BENCHMARK(BM_LoadAnswerIntoObjects)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RefreshSubObjects)->Unit(benchmark::kMillisecond);
+
+// Deleting the root of a loaded tree; compare with BM_RefreshSubObjects.
+void BM_DeleteLoadedTree(benchmark::State& state) {
+  TreeServer server;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::unique_ptr<CDODepartment> root = LoadTree();
+    state.ResumeTiming();
+    root.reset();
+  }
+}
+BENCHMARK(BM_DeleteLoadedTree)->Unit(benchmark::kMillisecond);
+
+// A console's user search over the whole tree: 50,000 users, one name condition.
+void BM_SearchUsersRecursive(benchmark::State& state) {
+  std::unique_ptr<CDODepartment> root;
+  {
+    TreeServer server;
+    root = LoadTree();
+  }
+  size_t users = 0, matched = 0;
+  for (auto _ : state) {
+    DataObjectList* found = root->SearchUsers(nullptr, "name 12", 0, 0, 1);
+    matched = found->size();
+    ShallowDelete(found);
+  }
+  DataObjectList* all = root->SearchUsers(nullptr, nullptr, 0, 0, 1);
+  users = all->size();
+  ShallowDelete(all);
+  state.counters["users"] = static_cast<double>(users);
+  state.counters["matched"] = static_cast<double>(matched);
+  state.counters["ns_per_user"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * users,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SearchUsersRecursive)->Unit(benchmark::kMillisecond);
+
+// Finding the last of the tree's 20,000 computers by its UUID, written in capitals.
+void BM_FindComputerByUuid(benchmark::State& state) {
+  std::unique_ptr<CDODepartment> root;
+  {
+    TreeServer server;
+    root = LoadTree();
+  }
+  DataObjectList* all = root->SearchComputers(nullptr, nullptr, 2, 1);
+  const size_t computers = all->size();
+  char uuid[64];
+  static_cast<CDOComputer*>(all->GetAt(all->GetSize() - 1))->GetUuid(uuid, sizeof uuid);
+  ShallowDelete(all);
+  for (char* c = uuid; *c != '\0'; ++c) *c = static_cast<char>(std::toupper(*c));
+  for (auto _ : state) {
+    if (root->FindComputerByUuid(uuid) == nullptr) state.SkipWithError("not found");
+  }
+  state.counters["computers"] = static_cast<double>(computers);
+  state.counters["ns_per_computer"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * computers,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_FindComputerByUuid)->Unit(benchmark::kMillisecond);
 
 // ---- building and serialising a batch ----
 
 constexpr int kBatchObjects = 20000;
 
-std::vector<std::unique_ptr<BenchComputer>> MakeComputers() {
-  std::vector<std::unique_ptr<BenchComputer>> computers;
+std::vector<std::unique_ptr<CDOComputer>> MakeComputers() {
+  std::vector<std::unique_ptr<CDOComputer>> computers;
   for (int i = 0; i < kBatchObjects; ++i) {
-    auto c = std::make_unique<BenchComputer>();
-    c->SetAttrValue("id", Variant(i));
-    c->SetAttrValue("name", Variant("PC-" + std::to_string(i)));
-    c->SetAttrValue("ip", Variant("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256)));
-    c->SetAttrValue("mac", Variant("00:1A:2B:3C:4D:5E"));
-    c->SetAttrValue("uuid", Variant("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f"));
-    c->SetAttrValue("deptId", Variant(i % 1000));
-    c->SetAttrValue("isApproved", Variant(true));
-    c->SetAttrValue("osVersion", Variant("Windows 10 Pro"));
-    c->SetAttrValue("agentVersion", Variant("3.2.1"));
-    c->SetAttrValue("lastLoginTime", Variant::Date(44000.5 + i / 100.0));
-    c->SetAttrValue("status", Variant(1));
-    c->SetAttrValue("userName", Variant("u" + std::to_string(i)));
-    c->SetAttrValue("description", Variant("desk " + std::to_string(i)));
+    auto c = std::make_unique<CDOComputer>();
+    c->SetUuid("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f");
+    c->SetIp(("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256)).c_str());
+    c->SetName(("PC-" + std::to_string(i)).c_str());
+    c->SetIsApproved(true);
+    c->SetComputerScanStatus(1);
+    c->SetComputerVersion("3.2.1");
+    c->SetComputerUpdateStatus(0);
+    c->SetComputerManualEncryptState(1);
+    c->SetUpdateTime(44000.5 + i / 100.0);
+    c->SetDepartmentId(i % 1000);
+    c->SetIsAllowUpdate(true);
+    c->SetComputerSpecialPermission(i % 16);
+    c->SetIsAutoScanEnctypt(false);
     computers.push_back(std::move(c));
   }
   return computers;
 }
 
 void BM_BuildRequest_PugixmlBaseline(benchmark::State& state) {
-  auto computers = MakeComputers();
   // The same values as plain data, as a program using pugixml directly would hold them.
   struct Row {
-    int id, dept, status;
-    std::string name, ip, mac, uuid, os, agent, last, user, description;
+    int dept, permission;
+    std::string uuid, ip, name, version, update_time;
   };
   std::vector<Row> rows;
   for (int i = 0; i < kBatchObjects; ++i) {
-    char last[32];
-    OleDateTime::FormatDateTime(44000.5 + i / 100.0, last, sizeof last);
-    rows.push_back({i, i % 1000, 1, "PC-" + std::to_string(i),
+    char update_time[32];
+    OleDateTime::FormatDateTime(44000.5 + i / 100.0, update_time, sizeof update_time);
+    rows.push_back({i % 1000, i % 16, "6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f",
                     "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256),
-                    "00:1A:2B:3C:4D:5E", "6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f", "Windows 10 Pro",
-                    "3.2.1", last, "u" + std::to_string(i), "desk " + std::to_string(i)});
+                    "PC-" + std::to_string(i), "3.2.1", update_time});
   }
   size_t bytes = 0;
   for (auto _ : state) {
@@ -331,19 +300,19 @@ void BM_BuildRequest_PugixmlBaseline(benchmark::State& state) {
     root.append_child("service").append_attribute("value").set_value("UpdateComputer");
     for (const Row& r : rows) {
       pugi::xml_node e = root.append_child("computer");
-      e.append_attribute("id").set_value(r.id);
-      e.append_attribute("name").set_value(r.name.c_str());
-      e.append_attribute("ip").set_value(r.ip.c_str());
-      e.append_attribute("mac").set_value(r.mac.c_str());
       e.append_attribute("uuid").set_value(r.uuid.c_str());
-      e.append_attribute("deptId").set_value(r.dept);
+      e.append_attribute("ip").set_value(r.ip.c_str());
+      e.append_attribute("name").set_value(r.name.c_str());
       e.append_attribute("isApproved").set_value("true");
-      e.append_attribute("osVersion").set_value(r.os.c_str());
-      e.append_attribute("agentVersion").set_value(r.agent.c_str());
-      e.append_attribute("lastLoginTime").set_value(r.last.c_str());
-      e.append_attribute("status").set_value(r.status);
-      e.append_attribute("userName").set_value(r.user.c_str());
-      e.append_attribute("description").set_value(r.description.c_str());
+      e.append_attribute("status").set_value(1);
+      e.append_attribute("agentVersion").set_value(r.version.c_str());
+      e.append_attribute("updateStatus").set_value(0);
+      e.append_attribute("isManualEncrypt").set_value("true");
+      e.append_attribute("updateTime").set_value(r.update_time.c_str());
+      e.append_attribute("departmentId").set_value(r.dept);
+      e.append_attribute("allowUpdate").set_value("true");
+      e.append_attribute("extPermission").set_value(r.permission);
+      e.append_attribute("isEncrypt").set_value("false");
     }
     struct Writer : pugi::xml_writer {
       std::string out;
@@ -368,7 +337,7 @@ void BM_BatchUpdateThroughTransport(benchmark::State& state) {
     bytes = request.size();
     return std::string(testing::FakeServer::kOk);
   });
-  BenchComputer receiver;
+  CDOComputer receiver;
   for (auto _ : state) {
     if (!receiver.BatchUpdate(&list)) state.SkipWithError("BatchUpdate failed");
   }
@@ -381,18 +350,18 @@ BENCHMARK(BM_BatchUpdateThroughTransport)->Unit(benchmark::kMillisecond);
 
 void BM_CheckSearchConditions(benchmark::State& state) {
   constexpr int kObjects = 100000;
-  std::vector<std::unique_ptr<BenchUser>> users;
+  std::vector<std::unique_ptr<CDOUser>> users;
   for (int i = 0; i < kObjects; ++i) {
-    auto u = std::make_unique<BenchUser>();
-    u->SetAttrValue("id", Variant(i));
-    u->SetAttrValue("name", Variant("User Name " + std::to_string(i)));
-    u->SetAttrValue("deptId", Variant(i % 1000));
-    u->SetAttrValue("email", Variant("user" + std::to_string(i) + "@example.com"));
+    auto u = std::make_unique<CDOUser>();
+    u->SetId(("u" + std::to_string(i)).c_str());
+    u->SetName(("User Name " + std::to_string(i)).c_str());
+    u->SetDepartmentId(i % 1000);
+    u->SetMail(("user" + std::to_string(i) + "@example.com").c_str());
     users.push_back(std::move(u));
   }
   ValueMap conditions;
   conditions.Set("name", Variant("name 12"));
-  conditions.Set("deptId", Variant(12));
+  conditions.Set("departmentId", Variant(12));
   size_t matched = 0;
   for (auto _ : state) {
     matched = 0;
@@ -400,9 +369,9 @@ void BM_CheckSearchConditions(benchmark::State& state) {
     benchmark::DoNotOptimize(matched);
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kObjects);
-  state.counters["ns_per_object"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kObjects,
-      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_object"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kObjects,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["matched"] = static_cast<double>(matched);
 }
 BENCHMARK(BM_CheckSearchConditions)->Unit(benchmark::kMillisecond);

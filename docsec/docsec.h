@@ -27,6 +27,7 @@
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/ole_date_time.h"
+#include "docsec/platform/string_resources.h"
 #include "docsec/platform/trace.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/variant.h"

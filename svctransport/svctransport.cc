@@ -1,24 +1,125 @@
 #include "svctransport/svctransport.h"
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
+
+#include "svctransport/http_delivery.h"
+#include "svctransport/recording.h"
 
 namespace docsec {
 namespace {
 
+using transport_internal::Exchange;
+using transport_internal::HttpDelivery;
+using transport_internal::Recorder;
+using transport_internal::Replayer;
+
 std::mutex g_mutex;
 std::shared_ptr<SvcTransportHandler> g_handler;
+std::shared_ptr<Recorder> g_recorder;
+std::shared_ptr<Replayer> g_replayer;
+bool g_configured = false;  // by the host or from the environment
+
+HttpDelivery& Network() {
+  static HttpDelivery* const network = new HttpDelivery();  // lives as long as the process
+  return *network;
+}
+
+// Reads the environment before the first delivery, unless the host configured the transport;
+// other threads' first sends wait for it, so none of them goes out unconfigured.
+void ConfigureOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_configured) return;
+    }
+    std::string ignored;
+    SvcTransportConfigureFromEnvironment(&ignored);
+  });
+}
 
 std::optional<std::string> Deliver(int entry_point, const std::string& request) {
+  ConfigureOnce();
   std::shared_ptr<SvcTransportHandler> handler;
+  std::shared_ptr<Recorder> recorder;
+  std::shared_ptr<Replayer> replayer;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     handler = g_handler;
+    recorder = g_recorder;
+    replayer = g_replayer;
   }
-  if (!handler) return std::nullopt;
-  std::string answer = (*handler)(entry_point, request);
-  if (answer.empty()) return std::nullopt;
+  auto start = std::chrono::steady_clock::now();
+  std::optional<std::string> answer;
+  if (replayer) {
+    answer = replayer->Answer(entry_point, request);
+  } else if (handler) {
+    std::string text = (*handler)(entry_point, request);
+    if (!text.empty()) answer = std::move(text);
+  } else {
+    answer = Network().Send(entry_point, request);
+  }
+  if (recorder) {
+    Exchange exchange;
+    exchange.entry_point = entry_point;
+    exchange.milliseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - start)
+                                                  .count());
+    exchange.request = request;
+    exchange.answer = answer;
+    recorder->Append(exchange);
+  }
   return answer;
+}
+
+bool ParseLong(const std::string& text, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  long parsed = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || parsed < 0) return false;
+  *value = parsed;
+  return true;
+}
+
+// Applies one "key = value" setting; false with a reason for an unknown key or a bad value.
+bool ApplySetting(const std::string& key, const std::string& value, SvcTransportConfig* config,
+                  std::string* error) {
+  if (key == "server") {
+    config->server = value;
+  } else if (key == "ca_file") {
+    config->ca_file = value;
+  } else if (key == "verify_peer") {
+    if (value != "0" && value != "1") {
+      *error = "verify_peer must be 0 or 1";
+      return false;
+    }
+    config->verify_peer = value == "1";
+  } else if (key == "connect_timeout_ms" || key == "timeout_ms") {
+    long number;
+    if (!ParseLong(value, &number)) {
+      *error = key + " must be a number of milliseconds";
+      return false;
+    }
+    (key == "timeout_ms" ? config->timeout_ms : config->connect_timeout_ms) = number;
+  } else if (key == "record_file") {
+    config->record_file = value;
+  } else if (key == "replay_file") {
+    config->replay_file = value;
+  } else {
+    *error = "unknown transport setting " + key;
+    return false;
+  }
+  return true;
+}
+
+std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
 }  // namespace
@@ -29,6 +130,79 @@ SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler) {
   if (handler) g_handler = std::make_shared<SvcTransportHandler>(std::move(handler));
   return previous ? *previous : SvcTransportHandler();
 }
+
+bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
+  if (!config.server.empty()) {
+    if (!transport_internal::ValidServerAddress(config.server)) {
+      *error = "the server must read http://host:port or https://host:port, not " + config.server;
+      return false;
+    }
+    if (!transport_internal::HttpDeliveryAvailable()) {
+      *error = "this build of svctransport has no network delivery";
+      return false;
+    }
+  }
+  std::shared_ptr<Recorder> recorder;
+  if (!config.record_file.empty()) {
+    recorder = std::make_shared<Recorder>();
+    if (!recorder->Open(config.record_file, error)) return false;
+  }
+  std::shared_ptr<Replayer> replayer;
+  if (!config.replay_file.empty()) {
+    replayer = std::make_shared<Replayer>();
+    if (!replayer->Load(config.replay_file, error)) return false;
+  }
+  Network().Configure(config);
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_recorder = std::move(recorder);
+  g_replayer = std::move(replayer);
+  g_configured = true;
+  return true;
+}
+
+bool SvcTransportConfigureFromEnvironment(std::string* error) {
+  std::string ignored;
+  if (error == nullptr) error = &ignored;
+  SvcTransportConfig config;
+  if (const char* path = std::getenv("DOCSEC_TRANSPORT_CONFIG"); path != nullptr && *path) {
+    std::ifstream file(path);
+    if (!file) {
+      *error = std::string("cannot read ") + path;
+      return false;
+    }
+    std::string line;
+    while (std::getline(file, line)) {
+      line = Trim(line);
+      if (line.empty() || line[0] == '#') continue;
+      size_t equals = line.find('=');
+      if (equals == std::string::npos) {
+        *error = std::string(path) + ": not a \"key = value\" line: " + line;
+        return false;
+      }
+      if (!ApplySetting(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)), &config,
+                        error)) {
+        return false;
+      }
+    }
+  }
+  static const char* const kVariables[][2] = {
+      {"DOCSEC_SERVER", "server"},           {"DOCSEC_CA_FILE", "ca_file"},
+      {"DOCSEC_VERIFY_PEER", "verify_peer"}, {"DOCSEC_CONNECT_TIMEOUT_MS", "connect_timeout_ms"},
+      {"DOCSEC_TIMEOUT_MS", "timeout_ms"},   {"DOCSEC_RECORD", "record_file"},
+      {"DOCSEC_REPLAY", "replay_file"}};
+  for (const auto& variable : kVariables) {
+    const char* value = std::getenv(variable[0]);
+    if (value != nullptr && *value && !ApplySetting(variable[1], value, &config, error)) {
+      return false;
+    }
+  }
+  return SvcTransportConfigure(config, error);
+}
+
+std::string SvcTransportSessionToken() { return Network().session(); }
+void SvcTransportForgetSession() { Network().ForgetSession(); }
 
 std::optional<std::string> SvcTransportSend(const std::string& request) {
   return Deliver(1, request);

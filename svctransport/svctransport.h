@@ -13,9 +13,23 @@
 // in place instead of copying it. std::string already crosses this boundary in the handler's
 // signature, so it adds no new type the two libraries must agree on.
 //
-// Delivery is pluggable. In-process delivery hands the request's text to a handler and gives back
-// the text the handler returns; an empty text means no answer. With no handler installed every
-// send gives no answer.
+// Delivery is pluggable, tried in this order:
+//  - replay: answers come from a recording made earlier, and nothing is sent anywhere;
+//  - in-process: a handler gets the request's text and returns the answer's text (an empty text
+//    means no answer); embedded servers and test fixtures install one;
+//  - network: an HTTP or HTTPS POST of the request to the configured server, "/svc" for entry
+//    point 1 and "/svc/ex" for entry point 2, with certificate verification on unless turned
+//    off, connect and whole-request time-outs, and one kept-alive connection per thread. The
+//    session token a login's answer carries (header X-Docsec-Session) is kept for the process and
+//    sent with every later request.
+// With none of them configured, every send gives no answer. Whatever delivers, a recording (when
+// configured) gets every exchange: entry point, request, answer and time taken.
+//
+// Configuration comes from SvcTransportConfigure, or, when the host never calls it, from the
+// environment on the first send: DOCSEC_SERVER (http://host:port or https://host:port),
+// DOCSEC_CA_FILE, DOCSEC_VERIFY_PEER (0 turns verification off), DOCSEC_CONNECT_TIMEOUT_MS,
+// DOCSEC_TIMEOUT_MS, DOCSEC_RECORD and DOCSEC_REPLAY; or from the file DOCSEC_TRANSPORT_CONFIG
+// names, one "key = value" a line with the keys of SvcTransportConfig.
 //
 // Thread safety: the entry points may be called from several threads; the handler is then called
 // concurrently and must be thread-safe itself. Replacing the handler while sends run is allowed.
@@ -40,6 +54,31 @@ using SvcTransportHandler = std::function<std::string(int entry_point, const std
 
 // Installs `handler` (an empty function removes it) and returns the previous one.
 SVCTRANSPORT_EXPORT SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler);
+
+// How requests are delivered when no in-process handler is installed.
+struct SvcTransportConfig {
+  std::string server;       // "http://host:port" or "https://host:port"; empty: no network
+  std::string ca_file;      // PEM file of the certificate authorities to trust; empty: the system's
+  bool verify_peer = true;  // check the server's certificate and name (HTTPS)
+  long connect_timeout_ms = 5000;
+  long timeout_ms = 60000;  // the whole exchange
+  std::string record_file;  // append every exchange to this file; empty: no recording
+  std::string replay_file;  // answer from this recording instead of delivering; empty: none
+};
+
+// Replaces the configuration (and forgets the session token). False with a reason in *error, and
+// the previous configuration kept, for a server address that is not http(s)://host[:port], a
+// network server in a build without network delivery, or a recording or replay file that cannot
+// be opened or read.
+SVCTRANSPORT_EXPORT bool SvcTransportConfigure(const SvcTransportConfig& config,
+                                               std::string* error);
+// Reads the configuration from the environment (or the file it names) as described above and
+// applies it. False with a reason when a value is malformed; no variable set is no error.
+SVCTRANSPORT_EXPORT bool SvcTransportConfigureFromEnvironment(std::string* error);
+// The session token the network delivery sends ("" when none); forgetting it ends the session
+// on this side.
+SVCTRANSPORT_EXPORT std::string SvcTransportSessionToken();
+SVCTRANSPORT_EXPORT void SvcTransportForgetSession();
 
 // Entry point 1: sends `request`, the whole request document as text, and returns the answer's
 // text, which the caller owns; no value when there was no answer.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -123,35 +124,52 @@ bool AgentChannel::SendPacket(AgentPacket* packet) {
   return n == static_cast<long>(sizeof trailer);
 }
 
+bool AgentChannel::OpenHead(const uint8_t raw[kAgentHeadSize], Aes128Ecb& cipher,
+                            AgentPacket* packet, uint8_t plain[kAgentHeadSize]) {
+  std::memcpy(plain, raw, kAgentHeadSize);
+  if (!DecryptBuffer(plain, kAgentHeadSize, cipher)) return false;
+  packet->ReadHead(plain);
+  return HeadChecksum(plain) == packet->head_checksum && packet->length <= kAgentMaxBodySize;
+}
+
 bool AgentChannel::ReceivePacket(AgentPacket* packet) {
-  packet->FreeBody();
+  // Head: all 16 bytes, or failure. A peer that ends the stream early ends the wait at once.
+  uint8_t raw[kAgentHeadSize];
+  size_t got = socket_.ReceiveAll(raw, sizeof raw);
+  if (got != sizeof raw) {
+    Trace("bytesRecv=%d,HeaderSize=%d", static_cast<int>(got), socket_.LastError());
+    packet->FreeBody();
+    packet->status = 1;
+    return false;
+  }
+  uint8_t plain[kAgentHeadSize];
+  if (!cipher_.ok() || !OpenHead(raw, cipher_, packet, plain)) {
+    packet->FreeBody();
+    packet->status = 1;
+    return false;
+  }
+  return ReceiveRest(packet, plain);
+}
+
+bool AgentChannel::ReceiveRest(AgentPacket* packet, const uint8_t plain_head[kAgentHeadSize]) {
   auto fail = [packet]() {
     packet->FreeBody();
     packet->status = 1;
     return false;
   };
   if (!cipher_.ok()) return fail();
-
-  // Head: all 16 bytes, or failure. A peer that ends the stream early ends the wait at once.
-  uint8_t head[kAgentHeadSize];
-  size_t got = socket_.ReceiveAll(head, sizeof head);
-  if (got != sizeof head) {
-    Trace("bytesRecv=%d,HeaderSize=%d", static_cast<int>(got), socket_.LastError());
-    return fail();
-  }
-  if (!DecryptBuffer(head, sizeof head, cipher_)) return fail();
-  packet->ReadHead(head);
-  if (HeadChecksum(head) != packet->head_checksum) return fail();
+  packet->ReadHead(plain_head);
+  if (HeadChecksum(plain_head) != packet->head_checksum) return fail();
   if (packet->length > kAgentMaxBodySize) return fail();
 
   const size_t length = packet->length;
+  // Allocated once the head has been checked; a buffer kept from an earlier packet is reused.
+  try {
+    packet->body.resize(length);
+  } catch (const std::bad_alloc&) {
+    return fail();
+  }
   if (length > 0) {
-    // Allocated at its exact size once the head has been checked.
-    try {
-      packet->body.resize(length);
-    } catch (const std::bad_alloc&) {
-      return fail();
-    }
     if (socket_.ReceiveAll(packet->BodyBytes(), length) != length) return fail();
     if (!DecryptBuffer(packet->BodyBytes(), length, cipher_)) return fail();
   }
@@ -163,7 +181,7 @@ bool AgentChannel::ReceivePacket(AgentPacket* packet) {
       static_cast<uint32_t>(trailer[0]) | static_cast<uint32_t>(trailer[1]) << 8 |
       static_cast<uint32_t>(trailer[2]) << 16 | static_cast<uint32_t>(trailer[3]) << 24;
 
-  uint32_t computed = PacketChecksum(head, packet->BodyBytes(), length);
+  uint32_t computed = PacketChecksum(plain_head, packet->BodyBytes(), length);
   Trace("PackageValidate: dwData=%08X", computed);
   Trace("CheckPackageValid: dwNew=%08X, dwData=%08X", computed, packet->packet_checksum);
   if (computed != packet->packet_checksum) return fail();
@@ -172,12 +190,16 @@ bool AgentChannel::ReceivePacket(AgentPacket* packet) {
 
 bool AgentChannel::EncodeDocument(AgentPacket* packet, const XmlDocument& document) {
   if (!document) return false;
-  std::string text = document.Xml();
+  // Rendered straight into the body, reusing the storage a packet kept from earlier use.
+  document.XmlInto(&packet->body);
   // The limit is in UTF-16 code units, as the text is measured on the platform the protocol was
-  // made for; counted here without converting.
-  if (Utf16Length(text.data(), text.size()) > kAgentMaxBodySize) return false;
-  // The rendered text becomes the body as it is, without a copy.
-  packet->body = std::move(text);
+  // made for. A text has at most as many code units as UTF-8 bytes, so only a text of more bytes
+  // than the limit needs counting (without converting).
+  if (packet->body.size() > kAgentMaxBodySize &&
+      Utf16Length(packet->body.data(), packet->body.size()) > kAgentMaxBodySize) {
+    packet->FreeBody();
+    return false;
+  }
   // Longer than kAgentMaxBodySize bytes is possible here (multi-byte characters); SendPacket
   // refuses such a body.
   packet->length =
@@ -205,13 +227,14 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   SetDeadline(std::chrono::steady_clock::now() +
               std::chrono::milliseconds(AgentExchangeDeadlineMs()));
   if (!Connect(AgentPort)) return false;
-  AgentPacket out;
+  // The request's storage is kept per thread: a console that talks to agents in a loop renders
+  // into memory it already has. (The reply's storage becomes the reply document's own.)
+  thread_local AgentPacket out;
   AgentPacket in;
   // The kind is the caller's label for the exchange; agents expect 0 in the head.
   (void)kind;
   if (!EncodeDocument(&out, request)) return false;
   if (!SendPacket(&out)) return false;
-  out.FreeBody();
   if (!ReceivePacket(&in)) return false;
   return DecodeDocument(std::move(in), reply);
 }

@@ -72,14 +72,22 @@ class DOCSEC_EXPORT AgentChannel {
   // kAgentMaxBodySize or the body holds fewer bytes than the length; fails when a part could not
   // be sent in full. Encrypts the body in place: afterwards the body holds cipher text.
   bool SendPacket(AgentPacket* packet);
-  // Receives one packet into `packet` (any earlier body is released). True when a complete packet
-  // with valid checksums arrived; on failure `packet->status` is 1 and no body is kept. A head
-  // that announces more than kAgentMaxBodySize bytes fails before any body byte is read.
+  // Receives one packet into `packet` (an earlier body's storage is reused). True when a complete
+  // packet with valid checksums arrived; on failure `packet->status` is 1 and no body is kept. A
+  // head that announces more than kAgentMaxBodySize bytes fails before any body byte is read.
   bool ReceivePacket(AgentPacket* packet);
 
-  // Puts the document's whole XML text, UTF-8 without byte-order mark or terminator, into a new
-  // body (the earlier one is released). Fails for a null document or when the text is longer
-  // than kAgentMaxBodySize UTF-16 code units.
+  // ReceivePacket in two steps, for a server that waits for many heads at once and hands only
+  // complete heads to the threads that read bodies. OpenHead decrypts the 16 `raw` bytes into
+  // `plain` and fills the packet's head fields; false when the head checksum is wrong or the
+  // length is over kAgentMaxBodySize. ReceiveRest then reads body and trailer after that head.
+  static bool OpenHead(const uint8_t raw[kAgentHeadSize], Aes128Ecb& cipher, AgentPacket* packet,
+                       uint8_t plain[kAgentHeadSize]);
+  bool ReceiveRest(AgentPacket* packet, const uint8_t plain_head[kAgentHeadSize]);
+
+  // Puts the document's whole XML text, UTF-8 without byte-order mark or terminator, into the
+  // body (replacing the earlier one, reusing its storage). Fails for a null document or when the
+  // text is longer than kAgentMaxBodySize UTF-16 code units.
   bool EncodeDocument(AgentPacket* packet, const XmlDocument& document);
   // Loads the packet's body into `document` as XML. Whether it parses is not examined: text that
   // does not parse leaves the document without root element. Fails only for a null document.

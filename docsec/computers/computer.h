@@ -9,6 +9,8 @@
 #define DOCSEC_COMPUTERS_COMPUTER_H_
 
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "docsec/agent/agent_command.h"
 #include "docsec/core/data_object_class.h"
@@ -68,6 +70,8 @@ class DOCSEC_EXPORT CDOComputer : public CDataObject {
   // "status" read as a decimal integer; -1 when no text could be read.
   long GetComputerScanStatus();
   int SetComputerScanStatus(long status) { return SetInt32(kStatus, status); }
+  // "status" as the server wrote it (the status queries store the answer's text).
+  DOCSEC_TEXT_PROPERTY(ComputerScanStatusText, kStatus)
   DOCSEC_TEXT_PROPERTY(ComputerVersion, kAgentVersion)
   DOCSEC_INT_PROPERTY(ComputerUpdateStatus, kUpdateStatus)
   // -1 when unset, else 0 or 1.
@@ -103,6 +107,10 @@ class DOCSEC_EXPORT CDOComputer : public CDataObject {
  private:
   int UpdateComputerData(DataObjectList* computers);
   int IsLocalComputer();
+  // Sets `attr` to `value` on every computer of `computers`, runs `send`, and when that fails puts
+  // every old value back (an unset one included). The result of `send`.
+  static int SetThenSend(const std::vector<CDOComputer*>& computers, const Attr& attr,
+                         const Variant& value, const std::function<int()>& send);
 
   CEnumComputerConnectionStatus connection_status_ = ConnectionNotProbed;
   CDODepartment* owner_ = nullptr;

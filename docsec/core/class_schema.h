@@ -88,11 +88,12 @@ class DOCSEC_EXPORT ClassSchema {
 struct ClassSchemaSlot {
   std::atomic<const ClassSchema*> schema{nullptr};
   std::once_flag once;
-  // The thread running this class's Initialize (the address of a per-thread mark), so that a
-  // construction of the same class inside its own Initialize fails loudly instead of waiting on
-  // itself for ever. An address, not a std::thread::id, whose constructor is not constexpr: the
-  // slot must be initialised before any code runs, or a schema published by an object made during
-  // another file's static initialisation would be wiped when this slot's file initialises.
+  // The thread running this class's Initialize (the address of that thread's own marker), so that
+  // a construction of the same class inside its own Initialize fails loudly instead of waiting on
+  // itself for ever. A pointer, not a std::thread::id, whose constructor is not constexpr: that
+  // would make the slot dynamically initialised, and a shared instance built during an earlier
+  // source file's static initialisation (a computer makes its root folder) would publish a schema
+  // that this file's initialisation then wipes.
   std::atomic<const void*> builder{nullptr};
 };
 

@@ -8,6 +8,7 @@
 
 #include "docsec/channel/request_channel.h"
 #include "docsec/core/date_time.h"
+#include "docsec/core/internal/object_arena.h"
 #include "docsec/core/variant_functions.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/text.h"
@@ -28,8 +29,8 @@ const ClassSchema* BaseSchema() {
 
 // The schema being declared by the Initialize running on this thread.
 thread_local ClassSchema* t_building = nullptr;
-// Tells threads apart by address in ClassSchemaSlot::builder.
-thread_local char t_thread_mark = 0;
+// A byte per thread whose address names the thread in ClassSchemaSlot::builder.
+thread_local char t_thread_marker;
 
 [[noreturn]] void Misuse(const char* what, const char* name) {
   Trace("data object kit: %s \"%s\"", what, name ? name : "");
@@ -44,22 +45,97 @@ ClassSchema* BuildingSchema(const char* name) {
 
 }  // namespace
 
-// ---- construction and schema ----
+// ---- placement and construction ----
 
-CDataObject::CDataObject() : schema_(BaseSchema()) {}
+namespace {
 
-CDataObject::~CDataObject() = default;
+using core_internal::ObjectArena;
+
+// Each object is preceded by the arena it was carved from (null: a heap block of its own), which
+// tells operator delete what to do with its memory.
+constexpr size_t kHeader = sizeof(ObjectArena*);
+
+// The object operator new just placed in an arena on this thread, so that its constructor can
+// tell it lives there. A class whose CDataObject part is not at the start of the object is never
+// recognised; its slots and texts then simply go to the heap.
+DOCSEC_HOT_THREAD_LOCAL const void* t_placed_in_arena = nullptr;
+
+}  // namespace
+
+void* CDataObject::operator new(size_t size) {
+  ObjectArena* arena = ObjectArena::Current();
+  char* block;
+  if (arena != nullptr) {
+    block = static_cast<char*>(arena->Allocate(size + kHeader));
+    arena->AddRef();
+  } else {
+    block = static_cast<char*>(::operator new(size + kHeader));
+  }
+  std::memcpy(block, &arena, sizeof arena);
+  t_placed_in_arena = arena != nullptr ? block + kHeader : nullptr;
+  return block + kHeader;
+}
+
+void* CDataObject::operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void CDataObject::operator delete(void* object, size_t size) noexcept {
+  if (object == nullptr) return;
+  char* block = static_cast<char*>(object) - kHeader;
+  ObjectArena* arena;
+  std::memcpy(&arena, block, sizeof arena);
+  if (arena == nullptr) {
+    ::operator delete(block);
+    return;
+  }
+  ObjectArena::Retire(block, size + kHeader);
+  arena->Release();
+}
+
+void CDataObject::operator delete(void* object, const std::nothrow_t&) noexcept {
+  if (object == nullptr) return;
+  char* block = static_cast<char*>(object) - kHeader;
+  ObjectArena* arena;
+  std::memcpy(&arena, block, sizeof arena);
+  if (arena == nullptr) {
+    ::operator delete(block);
+  } else {
+    arena->Release();
+  }
+}
+
+CDataObject::CDataObject() : schema_(BaseSchema()) {
+  in_arena_ = t_placed_in_arena == this;
+  t_placed_in_arena = nullptr;
+}
+
+CDataObject::~CDataObject() { FreeSlots(); }
+
+ObjectArena* CDataObject::LoadingArena() const {
+  ObjectArena* current = ObjectArena::Current();
+  if (!in_arena_ || current == nullptr) return nullptr;
+  ObjectArena* mine;
+  std::memcpy(&mine, reinterpret_cast<const char*>(this) - kHeader, sizeof mine);
+  return mine == current ? mine : nullptr;
+}
+
+// ---- schema ----
 
 void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& owner) {
   const ClassSchema* published = slot.schema.load(std::memory_order_acquire);
   if (published == nullptr) {
-    if (slot.builder.load(std::memory_order_relaxed) == &t_thread_mark) {
+    if (slot.builder.load(std::memory_order_relaxed) == &t_thread_marker) {
       Misuse("object constructed inside its own class's Initialize:", owner.name());
     }
     // Each class has its own once-flag, so an Initialize that constructs an object of another
     // class builds that class's schema on the way without waiting on a lock this thread holds.
     std::call_once(slot.once, [&] {
-      slot.builder.store(&t_thread_mark, std::memory_order_relaxed);
+      slot.builder.store(&t_thread_marker, std::memory_order_relaxed);
       // The class under construction declares on top of its parent's schema, adopted by the
       // parent's constructor. The virtual call reaches this level's Initialize.
       std::unique_ptr<ClassSchema> building(new ClassSchema(*schema_));
@@ -85,7 +161,6 @@ void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& o
 
 bool CDataObject::HasOwnSchema() const { return schema_->owner() == typeid(*this); }
 
-
 void CDataObject::AddAttribute(const char* name, uint16_t type) {
   BuildingSchema(name)->AddAttribute(name, type);
 }
@@ -101,10 +176,30 @@ void CDataObject::DeclareAttribute(const Attr& attr) { BuildingSchema(attr.name)
 void CDataObject::EnsureSlots() {
   const int count = schema_->SlotCount();
   if (slots_ && slot_count_ >= count) return;
-  std::unique_ptr<Variant[]> grown(new Variant[count]);
+  ObjectArena* arena = LoadingArena();
+  Variant* grown;
+  if (arena != nullptr) {
+    grown = static_cast<Variant*>(arena->Allocate(sizeof(Variant) * count));
+    for (int i = 0; i < count; ++i) new (&grown[i]) Variant;
+  } else {
+    grown = new Variant[count];
+  }
   for (int i = 0; i < slot_count_; ++i) grown[i] = std::move(slots_[i]);
-  slots_ = std::move(grown);
+  FreeSlots();
+  slots_ = grown;
+  slots_in_arena_ = arena != nullptr;
   slot_count_ = static_cast<uint16_t>(count);
+}
+
+void CDataObject::FreeSlots() noexcept {
+  if (slots_ == nullptr) return;
+  if (slots_in_arena_) {
+    for (int i = 0; i < slot_count_; ++i) slots_[i].~Variant();
+  } else {
+    delete[] slots_;
+  }
+  slots_ = nullptr;
+  slot_count_ = 0;
 }
 
 // ---- identity ----
@@ -192,7 +287,9 @@ long long CDataObject::GetInt64(const Attr& attr) {
   value->ChangeType(kVtI8);
   return value->Int64();
 }
-int CDataObject::SetInt64(const Attr& attr, long long value) { return SetValue(attr, Variant(value)); }
+int CDataObject::SetInt64(const Attr& attr, long long value) {
+  return SetValue(attr, Variant(value));
+}
 
 bool CDataObject::GetBool(const Attr& attr) { return GetVariantBool(GetValue(attr)); }
 int CDataObject::SetBool(const Attr& attr, bool value) { return SetValue(attr, Variant(value)); }
@@ -239,6 +336,54 @@ int StoreTextInSlot(Variant* target, uint16_t type, const char* text) {
   return StoreConverted(target, [text, type] {
     return type == kVtDate ? DateFromText(text) : Variant::FromText(text, type);
   });
+}
+
+// Reads a plain decimal of at most nine digits (which cannot overflow 32 bits), optionally
+// signed; false for any other text, which then takes the general conversion.
+bool PlainDecimal(const char* text, int32_t* out) {
+  const bool negative = *text == '-';
+  if (negative || *text == '+') ++text;
+  int32_t value = 0;
+  int digits = 0;
+  for (; *text >= '0' && *text <= '9'; ++text, ++digits) value = value * 10 + (*text - '0');
+  if (*text != '\0' || digits == 0 || digits > 9) return false;
+  *out = negative ? -value : value;
+  return true;
+}
+
+// StoreTextInSlot for a value read from an answer: the texts answers carry almost always go
+// straight into the slot (texts of their exact size, booleans spelt "true"/"false", plain
+// decimals); anything else takes the general conversion. A long text is copied into `arena`
+// when one is given.
+int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectArena* arena) {
+  switch (type) {
+    case kVtBstr: {
+      const size_t size = std::strlen(text);
+      if (arena != nullptr && size > Variant::kMaxInlineText) {
+        char* copy = static_cast<char*>(arena->Allocate(size + 1));
+        std::memcpy(copy, text, size + 1);
+        target->AssignBorrowedText(copy, size);
+      } else {
+        *target = Variant(text, size);
+      }
+      return 1;
+    }
+    case kVtInt: {
+      int32_t value;
+      if (!PlainDecimal(text, &value)) break;
+      *target = Variant::OfKind(kVtInt, value);
+      return 1;
+    }
+    case kVtBool:
+      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "false") == 0) {
+        *target = Variant(text[0] == 't');
+        return 1;
+      }
+      break;
+    default:
+      break;
+  }
+  return StoreTextInSlot(target, type, text);
 }
 
 }  // namespace
@@ -333,7 +478,7 @@ int CDataObject::EqualsValue(const std::string& name, Variant* value) {
   const int slot = schema_->SlotOf(name);
   if (slot != ClassSchema::kNoSlot && schema_->IgnoresCase(slot)) {
     return a.size() == b.size() && ContainsIgnoreCase(a.data(), a.size(), b.data(), b.size()) ? 1
-                                                                                             : 0;
+                                                                                              : 0;
   }
   return a == b ? 1 : 0;
 }
@@ -351,15 +496,20 @@ int CDataObject::Equals(CDataObject* other) {
 
 int CDataObject::CheckSearchCondition(const std::string& name, Variant* value) {
   if (value == nullptr) return 1;
-  Variant* mine = GetAttrValue(name.c_str());
+  // One look-up of the name serves both the value and its declared type: searches run this for
+  // every object of a tree.
+  const int slot = schema_->SlotOf(name);
+  Variant* mine = slot != ClassSchema::kNoSlot ? SlotValue(slot)
+                  : extra_                     ? extra_->Lookup(name)
+                                               : nullptr;
   if (mine == nullptr) return 0;
-  const int typed = CompareByDeclaredType(GetAttrType(name), *mine, *value);
+  const uint16_t type = slot != ClassSchema::kNoSlot ? schema_->SlotType(slot) : kVtBstr;
+  const int typed = CompareByDeclaredType(type, *mine, *value);
   if (typed >= 0) return typed;
   std::string scratch_a, scratch_b;
   std::string_view haystack = TextOf(*mine, &scratch_a);
   std::string_view needle = TextOf(*value, &scratch_b);
-  return ContainsIgnoreCase(haystack.data(), haystack.size(), needle.data(), needle.size()) ? 1
-                                                                                           : 0;
+  return ContainsIgnoreCase(haystack.data(), haystack.size(), needle.data(), needle.size()) ? 1 : 0;
 }
 
 int CDataObject::CheckSearchConditions(ValueMap* conditions) {
@@ -413,23 +563,26 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     element.GetAttributes(names, values, count);
   }
   EnsureSlots();
+  ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
   // Answers list attributes in declaration order, so the slot before the one just found is the
   // likely next match; a hit saves the hashed look-up.
   int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
     const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
-    int slot = guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
-                   ? guess
-                   : schema_->SlotOf(names[i]);
+    int slot =
+        guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
+            ? guess
+            : schema_->SlotOf(names[i]);
     if (slot == ClassSchema::kNoSlot) continue;
     guess = slot - 1;
-    if (schema_->IsLoadable(slot)) StoreTextInSlot(&slots_[slot], schema_->SlotType(slot), values[i]);
+    if (schema_->IsLoadable(slot)) {
+      StoreLoadedText(&slots_[slot], schema_->SlotType(slot), values[i], arena);
+    }
   }
   return 1;
 }
 
-XmlElement CDataObject::AssemblySubObjectsXMLNodes(const XmlElement& parent,
-                                                   DataObjectList* list) {
+XmlElement CDataObject::AssemblySubObjectsXMLNodes(const XmlElement& parent, DataObjectList* list) {
   if (list != nullptr) {
     for (CDataObject* member : *list) {
       if (member != nullptr) member->AssemblyXmlNode(parent);
@@ -506,10 +659,11 @@ int CDataObject::Add() {
 
 int CDataObject::Update(const char* operationName) {
   if (operationName == nullptr) return 0;
-  return Exchange(operationName, [this](XmlElement& root) {
-           AssemblyXmlNode(root);
-           return true;
-         })
+  return Exchange(operationName,
+                  [this](XmlElement& root) {
+                    AssemblyXmlNode(root);
+                    return true;
+                  })
              ? 1
              : 0;
 }
@@ -532,10 +686,11 @@ int CDataObject::Delete() {
 
 int CDataObject::SendBatch(const char* verb, DataObjectList* list) {
   if (list == nullptr) return 0;
-  return Exchange(verb + GetObjectName(), [this, list](XmlElement& root) {
-           AssemblySubObjectsXMLNodes(root, list);
-           return true;
-         })
+  return Exchange(verb + GetObjectName(),
+                  [this, list](XmlElement& root) {
+                    AssemblySubObjectsXMLNodes(root, list);
+                    return true;
+                  })
              ? 1
              : 0;
 }
@@ -546,12 +701,13 @@ int CDataObject::BatchDelete(DataObjectList* list) { return SendBatch("Del", lis
 
 int CDataObject::UpdateSubObjects(const char* operationName, DataObjectList* list) {
   if (operationName == nullptr) return 0;
-  return Exchange(operationName, [this, list](XmlElement& root) {
-           XmlElement key = AssemblyXmlKeyNode(root);
-           if (!key) return false;
-           AssemblySubObjectsXMLNodes(key, list);
-           return true;
-         })
+  return Exchange(operationName,
+                  [this, list](XmlElement& root) {
+                    XmlElement key = AssemblyXmlKeyNode(root);
+                    if (!key) return false;
+                    AssemblySubObjectsXMLNodes(key, list);
+                    return true;
+                  })
              ? 1
              : 0;
 }

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <typeinfo>
 
@@ -35,6 +36,10 @@
 #include "docsec/platform/xml.h"
 
 namespace docsec {
+
+namespace core_internal {
+class ObjectArena;
+}
 
 // The object-type number of each class.
 enum CEnumDataObjectType {
@@ -61,6 +66,14 @@ class DOCSEC_EXPORT CDataObject {
   CDataObject();
   CDataObject(const CDataObject&) = delete;
   CDataObject& operator=(const CDataObject&) = delete;
+
+  // Data objects are placed in the arena of the answer being loaded on this thread, when there is
+  // one (core/internal/object_arena.h), and on the heap otherwise; `delete` works the same for
+  // both.
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* object, size_t size) noexcept;
+  static void operator delete(void* object, const std::nothrow_t&) noexcept;
 
   // The virtual interface, in slot order.
   virtual ~CDataObject();
@@ -209,6 +222,10 @@ class DOCSEC_EXPORT CDataObject {
   friend class DataObjectAccess;
   Variant* SlotValue(int slot);
   void EnsureSlots();
+  void FreeSlots() noexcept;
+  // The arena this object was placed in, when that arena is the one loading on this thread (so
+  // that its slots and texts may go there too); else null.
+  core_internal::ObjectArena* LoadingArena() const;
   void WriteAttributes(XmlElement& element, const std::vector<int>& slots);
   int CheckedSlot(const Attr& attr) const;
   int ReloadFromAnswer(const XmlDocument& answer);
@@ -216,8 +233,10 @@ class DOCSEC_EXPORT CDataObject {
 
   int data_source_ = 1;
   uint16_t slot_count_ = 0;
+  bool in_arena_ = false;        // placed in an arena by operator new
+  bool slots_in_arena_ = false;  // slots_ lives in that arena: destroyed, never freed
   const ClassSchema* schema_;
-  std::unique_ptr<Variant[]> slots_;
+  Variant* slots_ = nullptr;
   std::unique_ptr<ValueMap> extra_;  // values of names the class does not declare
 };
 

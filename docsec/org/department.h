@@ -149,17 +149,33 @@ class DOCSEC_EXPORT CDODepartment : public CDataObject {
   int RemoveIpSegment(DataObjectList* segments, bool withSubDepartments);
   int ClearComputerIpSegment(bool withSubDepartments);
 
-  // Policies and default application secret levels.
+  // Policies and default application secret levels. Grant and refuse change only the lists in
+  // memory; the Apply operations send them.
+  // Replaces the policy list with the department's policies and their authorizations
+  // ("QueryPolicy"); 1 when the server answered (the list is absent after a failure).
   int RefreshPolicies();
+  // The policy of the list for `level` (compared by id), appended new and empty when there is
+  // none; null before RefreshPolicies or for a null level. Owned by the department.
   CDOPolicy* GetPolicy(CDOSecretLevel* level);
+  // Sends "SetPolicy": the key element holding every policy that grants something.
   int ApplyPolicy();
+  // Replaces the default-level list with the server's ("QueryDefAppSecretLevel") and returns it;
+  // null after a failure. Owned by the department.
   DataObjectList* GetDefaultAppSecretLevel();
+  // A new entry appended to the list (owned by the department); null when an entry names that
+  // very catalogue application already, or for a null argument.
   CDODeptDefAppSecretLevel* GrantApplication(CDOApplication* application, CDOSecretLevel* level);
+  // Removes `entry` from the list and deletes it; 0 when the list does not hold it.
   int RefuseApplication(CDODeptDefAppSecretLevel* entry);
+  // Sends the list as "SetDefAppSecretLevel" under the key element; 0, sending nothing, without a
+  // list.
   int ApplyApplicationSecretLevel();
 
  private:
   void RemoveAllIpSegmentsFromDept(int recursive);
+  // The tree refresh both RefreshSubObjects forms share; "deep" is sent when `deep` is set.
+  int RefreshTree(int withSubDepartments, int withComputers, int withPositions, int withUsers,
+                  int useView1, const int* deep);
 
   OwnedList<CDODepartment> departments_;
   OwnedList<CDOComputer> computers_;

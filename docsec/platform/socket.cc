@@ -164,6 +164,14 @@ bool TcpSocket::WaitWritable(int timeout_ms) {
   return true;
 }
 
+bool TcpSocket::Pair(TcpSocket* a, TcpSocket* b) {
+  int fds[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
+  *a = TcpSocket(fds[0]);
+  *b = TcpSocket(fds[1]);
+  return true;
+}
+
 bool TcpSocket::Connect(uint32_t address, uint16_t port, int timeout_ms) {
   if (!Open() || !SetNonBlocking(true)) return false;
   StartConnect(address, port);
@@ -254,6 +262,20 @@ size_t TcpSocket::ReceiveAll(void* data, size_t size) {
   return got;
 }
 
+long TcpSocket::ReceiveAvailable(void* data, size_t size) {
+  if (fd_ < 0) {
+    last_error_ = EBADF;
+    return -1;
+  }
+  for (;;) {
+    ssize_t n = ::recv(fd_, data, size, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    last_error_ = errno;
+    return -1;
+  }
+}
+
 bool TcpSocket::TimedOut() const {
   return last_error_ == ETIMEDOUT || last_error_ == EAGAIN || last_error_ == EWOULDBLOCK;
 }
@@ -339,6 +361,24 @@ void TcpListener::Close() {
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
+}
+
+bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
+                     int timeout_ms, std::vector<char>* readable, bool* accept_ready) {
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size() + 1);
+  for (const TcpSocket* socket : sockets) fds.push_back(pollfd{socket->fd_, POLLIN, 0});
+  if (listener != nullptr) fds.push_back(pollfd{listener->fd_, POLLIN, 0});
+  readable->assign(sockets.size(), 0);
+  *accept_ready = false;
+  int r;
+  do {
+    r = ::poll(fds.data(), fds.size(), timeout_ms);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return false;
+  for (size_t i = 0; i < sockets.size(); ++i) (*readable)[i] = fds[i].revents != 0;
+  if (listener != nullptr) *accept_ready = fds.back().revents != 0;
+  return true;
 }
 
 }  // namespace docsec

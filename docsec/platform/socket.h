@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "docsec/platform/export.h"
 
@@ -22,6 +23,8 @@ namespace docsec {
 // milliseconds; 0 removes the cap. Process-wide.
 DOCSEC_EXPORT void SetSocketTimeoutCapForTesting(int ms);
 DOCSEC_EXPORT int SocketTimeoutCapForTesting();
+
+class TcpListener;
 
 class DOCSEC_EXPORT TcpSocket {
  public:
@@ -47,6 +50,9 @@ class DOCSEC_EXPORT TcpSocket {
   // Waits up to `timeout_ms` for a started connection. True only when it completed without error
   // (a refused connection fails at once rather than after the time-out).
   bool WaitWritable(int timeout_ms);
+  // Two connected stream sockets within this process, for tests and fuzzers that feed a reader
+  // exact bytes without a network peer. False when the system refuses.
+  static bool Pair(TcpSocket* a, TcpSocket* b);
   // Open + non-blocking connect + wait + back to blocking, with TCP_NODELAY set. For peers and
   // tests; the agent channel runs the steps itself.
   bool Connect(uint32_t address, uint16_t port, int timeout_ms);
@@ -66,6 +72,9 @@ class DOCSEC_EXPORT TcpSocket {
   // Receives until `size` bytes are in, the stream ends or a receive fails. Returns the count read
   // (== size on success).
   size_t ReceiveAll(void* data, size_t size);
+  // Takes what has arrived, without waiting: the count read, 0 at end of stream, -1 on failure
+  // or when nothing is there yet (TimedOut() then tells the two apart).
+  long ReceiveAvailable(void* data, size_t size);
 
   // The system error code of the last failed call on this socket (0 when none failed).
   int LastError() const { return last_error_; }
@@ -86,6 +95,8 @@ class DOCSEC_EXPORT TcpSocket {
 
  private:
   friend class TcpListener;
+  friend bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
+                              int timeout_ms, std::vector<char>* readable, bool* accept_ready);
   explicit TcpSocket(int fd) : fd_(fd) {}
   // Waits for `events` until the deadline; false (with last_error_ set) when it passed.
   bool WaitForDeadline(short events);
@@ -116,8 +127,18 @@ class DOCSEC_EXPORT TcpListener {
   void Close();
 
  private:
+  friend bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
+                              int timeout_ms, std::vector<char>* readable, bool* accept_ready);
   int fd_ = -1;
 };
+
+// Waits up to `timeout_ms` until one of `sockets` has something to read (data, an end of stream
+// or an error) or `listener` (may be null) has a connection to accept, for servers that watch
+// many connections from one thread. Sets (*readable)[i] for each socket that has, and
+// *accept_ready. False when the wait itself failed.
+DOCSEC_EXPORT bool WaitForReadable(const std::vector<TcpSocket*>& sockets,
+                                   const TcpListener* listener, int timeout_ms,
+                                   std::vector<char>* readable, bool* accept_ready);
 
 }  // namespace docsec
 

@@ -1,5 +1,6 @@
 #include "docsec/platform/text.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace docsec {
@@ -129,6 +130,22 @@ bool EqualsIgnoreCase(const char* a, const char* b) {
     if (AsciiLower(*a) != AsciiLower(*b)) return false;
   }
   return *a == *b;
+}
+
+int LeadingDecimal(const char* text) {
+  if (text == nullptr) return 0;
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  const bool negative = *text == '-';
+  if (*text == '-' || *text == '+') ++text;
+  // Accumulate in 64 bits and stop growing once past the 32-bit range: a longer run of digits
+  // only pins the result to the bound.
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > limit) value = limit;
+  }
+  return static_cast<int>(negative ? -value : value);
 }
 
 bool ContainsIgnoreCase(const char* haystack, size_t haystack_size, const char* needle,

@@ -35,6 +35,11 @@ DOCSEC_EXPORT bool EqualsIgnoreCase(const char* a, const char* b);
 DOCSEC_EXPORT bool ContainsIgnoreCase(const char* haystack, size_t haystack_size,
                                       const char* needle, size_t needle_size);
 
+// The decimal number at the start of `text`: leading blanks, an optional sign, then digits up to
+// the first non-digit. 0 for null text or text without such digits; values beyond the 32-bit range
+// give its nearest bound rather than wrapping.
+DOCSEC_EXPORT int LeadingDecimal(const char* text);
+
 }  // namespace docsec
 
 #endif  // DOCSEC_PLATFORM_TEXT_H_

@@ -84,5 +84,21 @@ TEST(Text, CaseInsensitiveContainment) {
   EXPECT_FALSE(EqualsIgnoreCase("DOC", "docx"));
 }
 
+TEST(Text, LeadingDecimalReadsDigitsUpToTheFirstOtherCharacter) {
+  struct Case {
+    const char* text;
+    int value;
+  } cases[] = {{"12", 12},
+               {" \t-7x", -7},
+               {"+3", 3},
+               {"abc", 0},
+               {"- 5", 0},
+               {"1 2", 1},
+               {"2147483648", 2147483647},
+               {"-99999999999999999999", -2147483647 - 1}};
+  for (const Case& c : cases) EXPECT_EQ(LeadingDecimal(c.text), c.value) << c.text;
+  EXPECT_EQ(LeadingDecimal(nullptr), 0);
+}
+
 }  // namespace
 }  // namespace docsec

@@ -17,12 +17,6 @@ namespace docsec {
 
 // ---- storage ----
 
-void Variant::ReleaseText() noexcept {
-  if (Type() == kVtBstr && Mode() == kHeapText) {
-    std::free(Get<char*>(8));
-  }
-}
-
 void Variant::AssignText(const char* text, size_t size) {
   // Callers have released any earlier text, and cut `size` at any NUL byte.
   std::memset(raw_, 0, sizeof raw_);
@@ -40,8 +34,21 @@ void Variant::AssignText(const char* text, size_t size) {
   SetType(kVtBstr);
 }
 
+void Variant::AssignBorrowedText(const char* text, size_t size) {
+  if (size <= kInlineCapacity) {
+    ReleaseText();
+    AssignText(text, size);
+    return;
+  }
+  ReleaseText();
+  std::memset(raw_, 0, sizeof raw_);
+  Put<const char*>(8, text);
+  raw_[2] = kBorrowedText;
+  SetType(kVtBstr);
+}
+
 void Variant::CopyFrom(const Variant& other) {
-  if (other.Type() == kVtBstr && other.Mode() == kHeapText) {
+  if (other.Type() == kVtBstr && (other.Mode() == kHeapText || other.Mode() == kBorrowedText)) {
     const char* text = other.Get<char*>(8);
     AssignText(text, std::strlen(text));
   } else {
@@ -54,24 +61,10 @@ Variant::Variant(const Variant& other) {
   CopyFrom(other);
 }
 
-Variant::Variant(Variant&& other) noexcept {
-  std::memcpy(raw_, other.raw_, sizeof raw_);
-  std::memset(other.raw_, 0, sizeof other.raw_);
-}
-
 Variant& Variant::operator=(const Variant& other) {
   if (this != &other) {
     Variant copy(other);
     *this = std::move(copy);
-  }
-  return *this;
-}
-
-Variant& Variant::operator=(Variant&& other) noexcept {
-  if (this != &other) {
-    ReleaseText();
-    std::memcpy(raw_, other.raw_, sizeof raw_);
-    std::memset(other.raw_, 0, sizeof other.raw_);
   }
   return *this;
 }
@@ -178,6 +171,7 @@ const char* Variant::Text() const noexcept {
     case kInlineText:
       return reinterpret_cast<const char*>(raw_ + 3);
     case kHeapText:
+    case kBorrowedText:
       return Get<char*>(8);
     default:
       return "";

@@ -6,7 +6,8 @@
 // integer kinds and 4 and 5 as 4- and 8-byte reals.
 //
 // A Variant is 16 bytes. Text is UTF-8 and never contains a NUL byte; texts of up to 12 bytes are
-// held inline, longer ones in one heap block of their exact size. A text variant may carry a null
+// held inline, longer ones in one heap block of their exact size, or borrowed from an owner that
+// outlives the variant (AssignBorrowedText). A text variant may carry a null
 // payload (made from a null char pointer); it reads as the empty text.
 //
 // Conversions (ChangeType): decimal text with optional sign and surrounding blanks to integers;
@@ -23,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -61,11 +63,25 @@ constexpr bool IsIntegerKind(uint16_t vt) {
 
 class DOCSEC_EXPORT Variant {
  public:
+  // Texts of up to this many bytes are held inside the variant.
+  static constexpr size_t kMaxInlineText = 12;
+
   Variant() noexcept { std::memset(raw_, 0, sizeof raw_); }
   Variant(const Variant& other);
-  Variant(Variant&& other) noexcept;
+  // Moves are inline: loading stores every value by moving it into its slot.
+  Variant(Variant&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    std::memset(other.raw_, 0, sizeof other.raw_);
+  }
   Variant& operator=(const Variant& other);
-  Variant& operator=(Variant&& other) noexcept;
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      ReleaseText();
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      std::memset(other.raw_, 0, sizeof other.raw_);
+    }
+    return *this;
+  }
   ~Variant() { ReleaseText(); }
 
   Variant(int value) noexcept;                 // kind 3
@@ -111,6 +127,11 @@ class DOCSEC_EXPORT Variant {
   Variant ConvertedTo(uint16_t vt) const;
   // Resets to the empty kind.
   void Clear() noexcept;
+  // Makes this a text variant reading `size` bytes at `text` (NUL-terminated there) without
+  // copying them when they do not fit inline. The caller keeps them alive and unchanged for as
+  // long as this variant, or one moved from it, lives; copies are independent. For objects
+  // loaded from an answer, whose texts live in the answer's arena (data_object.h).
+  void AssignBorrowedText(const char* text, size_t size);
 
   // The value as text by the conversion rules (raises for a null variant).
   std::string ToText() const;
@@ -119,7 +140,8 @@ class DOCSEC_EXPORT Variant {
   static constexpr uint8_t kInlineText = 0;
   static constexpr uint8_t kHeapText = 1;
   static constexpr uint8_t kNullText = 2;
-  static constexpr size_t kInlineCapacity = 12;  // bytes of text held inline, NUL excluded
+  static constexpr uint8_t kBorrowedText = 3;                // pointer at [8,16), owned elsewhere
+  static constexpr size_t kInlineCapacity = kMaxInlineText;  // NUL excluded
 
   template <class T>
   T Get(size_t offset) const noexcept {
@@ -134,7 +156,9 @@ class DOCSEC_EXPORT Variant {
   uint8_t Mode() const noexcept { return raw_[2]; }
   void SetType(uint16_t vt) noexcept { Put<uint16_t>(0, vt); }
   void AssignText(const char* text, size_t size);
-  void ReleaseText() noexcept;
+  void ReleaseText() noexcept {
+    if (Type() == kVtBstr && Mode() == kHeapText) std::free(Get<char*>(8));
+  }
   void CopyFrom(const Variant& other);
 
   // [0,2) kind; text: [2] storage mode, inline bytes at [3,16), heap pointer at [8,16);

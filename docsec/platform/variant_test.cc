@@ -235,3 +235,27 @@ TEST(Variant, ConversionTable) {
 
 }  // namespace
 }  // namespace docsec
+
+namespace docsec {
+namespace {
+
+TEST(Variant, BorrowedTextIsReadInPlaceAndCopiedIntoOwnStorage) {
+  std::string owner(20, 'b');
+  Variant borrowed;
+  borrowed.AssignBorrowedText(owner.c_str(), owner.size());
+  EXPECT_EQ(borrowed.Text(), owner.c_str());  // no copy
+  Variant copy(borrowed);
+  Variant assigned;
+  assigned = borrowed;
+  owner.assign(20, 'x');  // the owner changes (or goes); copies do not follow
+  EXPECT_EQ(std::string(copy.Text()), std::string(20, 'b'));
+  EXPECT_EQ(std::string(assigned.Text()), std::string(20, 'b'));
+  Variant short_text;
+  short_text.AssignBorrowedText(owner.c_str(), 3);  // fits inline: copied at once
+  owner.assign(20, 'y');
+  EXPECT_STREQ(short_text.Text(), "xxx");
+  borrowed.Clear();  // frees nothing
+}
+
+}  // namespace
+}  // namespace docsec

@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/secure_memory.h"
 
 namespace docsec {
 
@@ -56,6 +57,37 @@ bool NameMatches(const pugi::xml_node& node, const char* tag) {
 
 constexpr unsigned kSaveFlags = pugi::format_raw | pugi::format_no_declaration;
 
+// True when the text holds a NUL character, raw or as a character reference ("&#0;", "&#x00;",
+// and numbers that wrap to 0 in 32 bits, as the parser computes them). NUL is no XML character,
+// and text handed on as C strings would be cut at it: "a.txt&#0;.doc" would name "a.txt".
+bool HoldsNulCharacter(const char* text, size_t size) {
+  if (size == 0) return false;
+  if (std::memchr(text, '\0', size) != nullptr) return true;
+  const char* end = text + size;
+  for (const char* p = text; (p = static_cast<const char*>(std::memchr(p, '&', end - p)));) {
+    ++p;
+    if (p == end || *p != '#') continue;
+    ++p;
+    bool hex = p < end && *p == 'x';
+    if (hex) ++p;
+    uint32_t value = 0;
+    const char* digits = p;
+    for (; p < end; ++p) {
+      unsigned digit;
+      if (*p >= '0' && *p <= '9') {
+        digit = static_cast<unsigned>(*p - '0');
+      } else if (hex && (*p | ' ') >= 'a' && (*p | ' ') <= 'f') {
+        digit = static_cast<unsigned>((*p | ' ') - 'a' + 10);
+      } else {
+        break;
+      }
+      value = value * (hex ? 16u : 10u) + digit;
+    }
+    if (p > digits && p < end && *p == ';' && value == 0) return true;
+  }
+  return false;
+}
+
 struct StringWriter : pugi::xml_writer {
   std::string out;
   void write(const void* data, size_t size) override {
@@ -67,14 +99,22 @@ struct StringWriter : pugi::xml_writer {
 // per-thread scratch buffer that keeps its capacity between calls, then copied once: growing a
 // megabyte-sized string by doubling would copy it several times and touch memory that is never
 // reused. A scratch buffer grown past kKeepScratch is released again after use.
+// RenderInto copies into a caller's string instead, whose capacity a caller that renders often
+// keeps.
 template <class Node>
-std::string Render(const Node& node) {
+void RenderInto(const Node& node, std::string* text) {
   constexpr size_t kKeepScratch = 8 << 20;
   thread_local StringWriter scratch;
   scratch.out.clear();
   node.print(scratch, "", kSaveFlags, pugi::encoding_utf8);
-  std::string text(scratch.out);
+  text->assign(scratch.out);
   if (scratch.out.capacity() > kKeepScratch) std::string().swap(scratch.out);
+}
+
+template <class Node>
+std::string Render(const Node& node) {
+  std::string text;
+  RenderInto(node, &text);
   return text;
 }
 
@@ -127,6 +167,10 @@ bool XmlDocument::LoadXml(const char* text, size_t size) {
   if (text == nullptr) size = 0;
   state_->source.clear();
   state_->source.shrink_to_fit();
+  if (HoldsNulCharacter(text, size)) {
+    state_->doc.reset();
+    return false;
+  }
   pugi::xml_parse_result result =
       state_->doc.load_buffer(text ? text : "", size, pugi::parse_default, pugi::encoding_utf8);
   if (!result) {
@@ -141,6 +185,7 @@ bool XmlDocument::LoadXml(const char* text, size_t size) {
 bool XmlDocument::LoadXml(std::string&& text) {
   CheckNotNull();
   state_->doc.reset();
+  if (HoldsNulCharacter(text.data(), text.size())) return false;
   state_->source = std::move(text);
   pugi::xml_parse_result result = state_->doc.load_buffer_inplace(
       state_->source.data(), state_->source.size(), pugi::parse_default, pugi::encoding_utf8);
@@ -157,6 +202,19 @@ bool XmlDocument::LoadXml(std::string&& text) {
 std::string XmlDocument::Xml() const {
   CheckNotNull();
   return Render(state_->doc);
+}
+
+std::string XmlDocument::ReleaseText() {
+  CheckNotNull();
+  state_->doc.reset();
+  std::string text = std::move(state_->source);
+  state_->source = std::string();
+  return text;
+}
+
+void XmlDocument::XmlInto(std::string* text) const {
+  CheckNotNull();
+  RenderInto(state_->doc, text);
 }
 
 XmlNodeList XmlDocument::SelectNodes(const char* path) const {
@@ -238,6 +296,17 @@ void XmlElement::AppendAttribute(const char* name, long long value) const {
   if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
 }
 
+void XmlElement::WipeAttribute(const char* name) const {
+  CheckNotNull();
+  if (name == nullptr) return;
+  pugi::xml_attribute attr = Node(node_).attribute(name);
+  if (!attr) return;
+  // An attribute's text lives in memory the document owns (its parse buffer or its own pages) and
+  // is writable; an empty text may be a shared constant, so only a non-empty one is written.
+  char* text = const_cast<char*>(attr.value());
+  SecureWipe(text, std::strlen(text));
+}
+
 const char* XmlElement::GetAttribute(const char* name) const {
   CheckNotNull();
   if (name == nullptr) return nullptr;
@@ -253,9 +322,14 @@ XmlAttribute XmlElement::FirstAttribute() const {
 size_t XmlElement::GetAttributes(const char** names, const char** values, size_t capacity) const {
   CheckNotNull();
   size_t count = 0;
-  for (pugi::xml_attribute a = Node(node_).first_attribute(); a; a = a.next_attribute()) {
+  // The null attribute's name is empty and a parsed attribute's never is, so the name read for the
+  // result ends the walk; the handle itself is tested only then. One call into the parser's
+  // library fewer per attribute.
+  for (pugi::xml_attribute a = Node(node_).first_attribute();; a = a.next_attribute()) {
+    const char* name = a.name();
+    if (name[0] == '\0' && !a) break;
     if (count < capacity) {
-      names[count] = a.name();
+      names[count] = name;
       values[count] = a.value();
     }
     ++count;

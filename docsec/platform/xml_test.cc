@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "docsec/platform/com_error.h"
@@ -24,9 +25,10 @@ TEST(Xml, BuildsAndSerialisesWithoutIndentationProcessingInstructionFirst) {
   dept.SetAttribute("id", 5LL);
   dept.SetAttribute("name", "a<b&\"c\"");
   dept.SetAttribute("id", 6LL);  // replaces
-  EXPECT_EQ(doc.Xml(),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><document><service value=\"QueryDepartment\"/>"
-            "<department id=\"6\" name=\"a&lt;b&amp;&quot;c&quot;\"/></document>");
+  EXPECT_EQ(
+      doc.Xml(),
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><document><service value=\"QueryDepartment\"/>"
+      "<department id=\"6\" name=\"a&lt;b&amp;&quot;c&quot;\"/></document>");
   EXPECT_THROW(doc.CreateDocumentElement("second"), ComError);
 }
 
@@ -56,7 +58,8 @@ TEST(Xml, ElementsKeepTheirDocumentAlive) {
 }
 
 TEST(Xml, ChildSelectionByTagIsDirectAndInDocumentOrder) {
-  XmlDocument doc = Parse("<r><u id=\"1\"/><x/><u id=\"2\"><u id=\"nested\"/></u>text<u id=\"3\"/></r>");
+  XmlDocument doc =
+      Parse("<r><u id=\"1\"/><x/><u id=\"2\"><u id=\"nested\"/></u>text<u id=\"3\"/></r>");
   XmlElement root = doc.DocumentElement();
   XmlNodeList users = root.SelectChildren("u");
   ASSERT_EQ(users.Length(), 3u);
@@ -101,6 +104,36 @@ TEST(Xml, TextThatDoesNotParseLeavesNoRoot) {
   }
 }
 
+// A NUL would cut the decoded text where C strings are read ("a.txt&#0;.doc" naming "a.txt"), so
+// no spelling of it parses; other references still do.
+TEST(Xml, NulCharactersDoNotParseInAnySpelling) {
+  struct Case {
+    std::string text;
+    bool parses;
+  } cases[] = {
+      {"<f name=\"a.txt&#0;.doc\"/>", false},
+      {"<f name=\"a&#x0;\"/>", false},
+      {"<f name=\"a&#x00000;\"/>", false},
+      {"<f>a&#000;</f>", false},
+      {"<f name=\"a&#x100000000;\"/>", false},  // wraps to 0 in 32 bits
+      {"<f name=\"a&#4294967296;\"/>", false},
+      {std::string("<f name=\"a\0b\"/>", 14), false},
+      {"<f name=\"a&#48;&#x41;&amp;\"/>", true},
+      {"<f name=\"&#;&#x;&#\"/>", true},  // no digits: no character, the text stays
+  };
+  for (const Case& c : cases) {
+    for (bool in_place : {false, true}) {
+      XmlDocument doc = XmlDocument::Create();
+      bool parsed = in_place ? doc.LoadXml(std::string(c.text)) : doc.LoadXml(c.text);
+      EXPECT_EQ(parsed, c.parses) << c.text;
+      EXPECT_EQ(static_cast<bool>(doc.DocumentElement()), c.parses) << c.text;
+    }
+  }
+  XmlDocument doc = XmlDocument::Create();
+  ASSERT_TRUE(doc.LoadXml("<f name=\"a&#48;&#x41;&amp;\"/>"));
+  EXPECT_STREQ(doc.DocumentElement().GetAttribute("name"), "a0A&");
+}
+
 TEST(Xml, DeepAndLargeDocumentsAreHandled) {
   const int depth = 100000;
   std::string deep;
@@ -138,6 +171,30 @@ TEST(Xml, AttributesIterateInDocumentOrder) {
   EXPECT_STREQ(attr.Value(), "2");
   EXPECT_FALSE(attr.Next());
   EXPECT_EQ(XmlAttribute().Name(), nullptr);
+}
+
+// The secret's bytes are overwritten where they lay: the text pointer taken before the wipe reads
+// zeros, both for a value set by the program and for one parsed from an answer.
+TEST(Xml, WipedAttributeIsZeroedInPlaceAndReadsEmpty) {
+  XmlDocument built = XmlDocument::Create();
+  XmlElement user = built.CreateDocumentElement("user");
+  user.SetAttribute("password", "s3cret-and-long-enough-to-live-on-the-heap");
+  XmlDocument parsed = Parse("<config key=\"0123456789ABCDEF\" empty=\"\"/>");
+  const struct {
+    XmlElement element;
+    const char* name;
+  } cases[] = {{user, "password"}, {parsed.DocumentElement(), "key"}};
+  for (const auto& c : cases) {
+    const char* where = c.element.GetAttribute(c.name);
+    const size_t length = std::strlen(where);
+    c.element.WipeAttribute(c.name);
+    EXPECT_EQ(std::string(where, length), std::string(length, '\0')) << c.name;
+    EXPECT_STREQ(c.element.GetAttribute(c.name), "") << c.name;
+  }
+  parsed.DocumentElement().WipeAttribute("empty");
+  parsed.DocumentElement().WipeAttribute("absent");
+  EXPECT_FALSE(parsed.DocumentElement().HasAttribute("absent"));
+  EXPECT_EQ(user.Xml(), "<user password=\"\"/>");
 }
 
 }  // namespace

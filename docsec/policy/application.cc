@@ -1,20 +1,39 @@
 #include "docsec/policy/application.h"
 
+#include <cstring>
+
+#include "docsec/core/library.h"
+#include "docsec/policy/internal/joined_text.h"
+
 namespace docsec {
 
 DOCSEC_DEFINE_DATA_OBJECT(CDOApplication, kObjectTypeNone, "Application", "application",
                           s_clsApplication)
 
-DataObjectList* CDOApplication::GetAllInstance() {
-  return nullptr;  // Not yet implemented.
+namespace {
+
+CDataObject* Prototype() { return CDOApplication::GetClassInstance(); }
+
+// s_pListAllApplication. Left to the end of the process on purpose: the library's shut-down, which
+// runs from a static destructor, releases it.
+internal::Catalogue& Applications() {
+  static internal::Catalogue* applications =
+      new internal::Catalogue(&Prototype, kApplicationCache, &CDOApplication::ReleaseAllInstance);
+  return *applications;
 }
 
-void CDOApplication::ReleaseAllInstance() {
-  // Not yet implemented.
-}
+}  // namespace
 
-CDOApplication* CDOApplication::GetInstanceByName(const char*) {
-  return nullptr;  // Not yet implemented.
+DataObjectList* CDOApplication::GetAllInstance() { return Applications().Get(); }
+
+void CDOApplication::ReleaseAllInstance() { Applications().Release(); }
+
+CDOApplication* CDOApplication::GetInstanceByName(const char* name) {
+  if (name == nullptr) return nullptr;
+  return static_cast<CDOApplication*>(Applications().Find([name](CDataObject* member) {
+    internal::JoinedText own(static_cast<CDOApplication*>(member), &CDOApplication::GetName);
+    return !own.empty() && std::strcmp(own.c_str(), name) == 0;
+  }));
 }
 
 }  // namespace docsec

@@ -1,18 +1,26 @@
 #include "docsec/policy/auth_file_by_position.h"
 
+#include "docsec/policy/file.h"
+#include "docsec/policy/internal/joined_text.h"
+#include "docsec/policy/internal/position_entry.h"
+
 namespace docsec {
+
+using internal::JoinedText;
 
 DOCSEC_DEFINE_DATA_OBJECT(CDOAuthFileByPosition, kObjectTypeAuthFileByPosition,
                           "FilePositionAuthorization", "filePositionAuthorization",
                           s_clsAuthFileByPosition)
 
-CDOAuthFileByPosition::CDOAuthFileByPosition(CDOFile*, CDOPosition*, long)
+CDOAuthFileByPosition::CDOAuthFileByPosition(CDOFile* file, CDOPosition* position, long permission)
     : CDOAuthFileByPosition() {
-  // Not yet implemented.
+  if (file != nullptr) SetFileId(JoinedText(file, &CDOFile::GetUuid).c_str());
+  if (position != nullptr) internal::CopyPosition(this, position);
+  SetPermission(permission);
 }
 
-int CDOAuthFileByPosition::IsAuthorizedTo(CDOPosition*) {
-  return 0;  // Not yet implemented.
+int CDOAuthFileByPosition::IsAuthorizedTo(CDOPosition* position) {
+  return internal::IsEntryForPosition(this, position);
 }
 
 }  // namespace docsec

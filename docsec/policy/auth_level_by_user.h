@@ -29,14 +29,16 @@ class DOCSEC_EXPORT CDOAuthLevelByUser : public CDataObject {
             &kUserDeptPath, &kUserName, &kUserDeptId);
 
   // Joins a policy and a user: department and level from the policy, the user's id, name,
-  // department and its path from the user (texts cut to 519 bytes), and the permission.
+  // department and its path from the user (a text of more than 519 bytes arrives empty), and the
+  // permission. A null partner leaves its part unset.
   CDOAuthLevelByUser(CDOPolicy* policy, CDOUser* user, long permission);
 
   // Own virtual operations, in slot order. The owner policy is a back reference.
   virtual CDOPolicy* GetOwnerPolicy() { return policy_; }
   virtual void SetOwnerPolicy(CDOPolicy* policy) { policy_ = policy; }
 
-  // 1 when the entry belongs to that user (same "userId" as the user's "id"); 0 for null.
+  // 1 when the entry belongs to that user: its whole "userId" is the user's "id", byte for byte; 0
+  // for null or for an entry without "userId".
   int IsAuthorizedTo(CDOUser* user);
 
   DOCSEC_INT_PROPERTY(OwnerDeptId, kAuthorizeDeptId)

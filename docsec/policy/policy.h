@@ -2,8 +2,9 @@
 // that level there: authorizations by position and by user, each with a permission word. Grant and
 // refuse change only the lists in memory; the department's ApplyPolicy sends them.
 //
-// Ownership: the policy owns both authorization lists with their entries; the owner department is
-// a back reference, never deleted through the policy. Thread safety: one thread at a time.
+// Ownership: the policy owns both authorization lists with their entries, except an entry handed
+// back by RefuseUser/RefusePosition, which the caller then owns; the owner department is a back
+// reference, never deleted through the policy. Thread safety: one thread at a time.
 #ifndef DOCSEC_POLICY_POLICY_H_
 #define DOCSEC_POLICY_POLICY_H_
 
@@ -26,8 +27,8 @@ class DOCSEC_EXPORT CDOPolicy : public CDataObject {
   static constexpr Attr kSecretLevelId{"secretLevelId", kVtBstr, kAttrKey};
   static constexpr auto kAttributes = Attrs(&kOwnerDeptId, &kSecretLevelId);
 
-  // A policy of `department` for `level`, owned by the department, with both lists present and
-  // empty (so it takes no authorizations from a later load).
+  // A policy of `department` for `level` (their ids copied; a null one leaves its id unset), with
+  // both lists present and empty (so it takes no authorizations from a later load).
   CDOPolicy(CDODepartment* department, CDOSecretLevel* level);
 
   DOCSEC_INT_PROPERTY(OwnerDeptId, kOwnerDeptId)
@@ -58,16 +59,19 @@ class DOCSEC_EXPORT CDOPolicy : public CDataObject {
   // 1 when no entry of either list has a non-zero permission.
   int IsEmpty();
   // A new entry appended to the list and returned (owned by the policy); null when the user or
-  // position already has one.
+  // position already has one (a user is known by its account "id", a position by its department
+  // and name) or is null. Nothing is sent: ApplyPolicy of the department does.
   CDOAuthLevelByUser* GrantUser(CDOUser* user, long permission);
   CDOAuthLevelByPosition* GrantPosition(CDOPosition* position, long permission);
-  // Removes `entry` from its list without deleting it (the caller owns it again); 1 when it was
-  // there, else 0.
+  // Removes `entry` (that very object) from its list and hands it to the caller, who owns it from
+  // then on and deletes it; 1 when it was there, else 0 (the policy's lists stay as they were).
   int RefuseUser(CDOAuthLevelByUser* entry);
   int RefusePosition(CDOAuthLevelByPosition* entry);
-  // GrantPosition for a position (type 3), GrantUser for a user (type 4); null otherwise.
+  // GrantPosition for a position (type 3), GrantUser for a user (type 4); null for null or any
+  // other object.
   CDataObject* GrantRole(CDataObject* role, long permission);
-  // RefusePosition for type 8, RefuseUser for type 9; 0 otherwise.
+  // RefusePosition for type 8, RefuseUser for type 9 (the caller owns the removed entry); 0
+  // otherwise.
   int RefuseRole(CDataObject* entry);
 
  private:

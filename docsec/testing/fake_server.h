@@ -29,6 +29,14 @@ class FakeServer {
   static constexpr const char* kOk = "<document><return code=\"0\"/></document>";
   // The XML declaration every request starts with.
   static constexpr const char* kProlog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  // The whole text of a request whose document element holds `body` (service element included).
+  static std::string RequestText(const std::string& body) {
+    return kProlog + ("<document>" + body + "</document>");
+  }
+  // A success answer holding `body` after its return element.
+  static std::string AnswerText(const std::string& body) {
+    return "<document><return code=\"0\"/>" + body + "</document>";
+  }
 
   // Installs itself as the transport's handler; the destructor restores the previous handler.
   FakeServer();

@@ -1,48 +1,112 @@
-// Appointments of users to positions, kept and sent from both sides.
+// Appointments of users to positions, kept and sent from both sides: a position lists its users, a
+// user its positions. Local changes stay in memory until the side's ApplyAppointments sends them.
+#include "docsec/core/copied_text.h"
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
 #include "docsec/users/user_appointment.h"
 
 namespace docsec {
+namespace {
+
+// Replaces `list` with the members `owner`'s look-up `operation` reads: the list present (possibly
+// empty) after a good exchange, absent after a failed one. Unapplied local changes are dropped.
+template <class T>
+DataObjectList* Reload(CDataObject* owner, const char* operation, OwnedList<T>& list,
+                       CDataObject* prototype) {
+  list.Reset();
+  DataObjectList* loaded = nullptr;
+  const int ok = owner->LookupSubObjects(operation, &loaded, prototype);
+  list.Adopt(loaded);
+  if (!ok) list.Reset();
+  return list.get();
+}
+
+// Appends a copy of `item` unless an equal member is there; the copy (owned by the list) or null.
+template <class T>
+T* AppendCopy(OwnedList<T>& list, T* item) {
+  if (item == nullptr) return nullptr;
+  list.Ensure();
+  for (T* member : list) {
+    if (member->Equals(item)) return nullptr;
+  }
+  T* copy = new T(item);
+  list.Add(copy);
+  return copy;
+}
+
+}  // namespace
 
 DOCSEC_DEFINE_DATA_OBJECT(CDOUserAppointment, kObjectTypeNone, "UserAccession", "userAccession",
                           s_clsUserAppointment)
 
+// ---- the position's side ----
+
 DataObjectList* CDOPosition::GetAppointments() {
-  return nullptr;  // Not yet implemented.
+  return Reload(this, "QueryPositionAppointment", users_, CDOUser::GetClassInstance());
 }
+
 int CDOPosition::ApplyAppointments() {
-  return 0;  // Not yet implemented.
+  return UpdateSubObjects("SetPositionAppointment", users_.get());
 }
-CDOUser* CDOPosition::AppointUser(CDOUser*) {
-  return nullptr;  // Not yet implemented.
+
+CDOUser* CDOPosition::AppointUser(CDOUser* user) { return AppendCopy(users_, user); }
+
+int CDOPosition::RevokeUser(CDOUser* user) {
+  if (user == nullptr) return 0;
+  for (CDOUser* member : users_) {
+    if (member->Equals(user)) return users_.Delete(member) ? 1 : 0;
+  }
+  return 0;
 }
-int CDOPosition::RevokeUser(CDOUser*) {
-  return 0;  // Not yet implemented.
-}
+
 DataObjectList* CDOPosition::GetSubPositions() {
-  return nullptr;  // Not yet implemented.
+  SetSubPosition(1);
+  return Reload(this, "QueryPosition", sub_positions_, this);
 }
+
+// ---- the user's side ----
+
 DataObjectList* CDOUser::GetAppointments() {
-  return nullptr;  // Not yet implemented.
+  return Reload(this, "QueryUserAccession", appointments_, CDOPosition::GetClassInstance());
 }
+
 int CDOUser::ApplyAppointments() {
-  return 0;  // Not yet implemented.
+  return UpdateSubObjects("SetUserAccession", appointments_.get());
 }
-CDOPosition* CDOUser::AppointPosition(CDOPosition*) {
-  return nullptr;  // Not yet implemented.
+
+CDOPosition* CDOUser::AppointPosition(CDOPosition* position) {
+  return AppendCopy(appointments_, position);
 }
-int CDOUser::RevokePosition(CDOPosition*) {
-  return 0;  // Not yet implemented.
+
+int CDOUser::RevokePosition(CDOPosition* position) {
+  // Only the list's own member: an equal copy held elsewhere is not this user's appointment.
+  return appointments_.Delete(position) ? 1 : 0;
 }
-int CDOUserAppointment::IsAppointTo(CDOUser*) {
-  return 0;  // Not yet implemented.
+
+// ---- the record of one appointment ----
+
+CDOUserAppointment::CDOUserAppointment(CDOUser* user, CDOPosition* position)
+    : CDOUserAppointment() {
+  if (position != nullptr) {
+    SetPositionDeptId(position->GetDepartmentId());
+    SetPostionId(position->GetPositionId());
+    SetPositionDeptPath(CopiedText(position, &CDOPosition::GetDepartmentPath).c_str());
+    SetPositionName(CopiedText(position, &CDOPosition::GetPositionName).c_str());
+  }
+  if (user != nullptr) {
+    SetUserDeptPath(CopiedText(user, &CDOUser::GetDepartmentPath).c_str());
+    SetUserId(CopiedText(user, &CDOUser::GetId).c_str());
+    SetUserName(CopiedText(user, &CDOUser::GetName).c_str());
+  }
 }
-int CDOUserAppointment::IsAppointed(CDOPosition*) {
-  return 0;  // Not yet implemented.
+
+int CDOUserAppointment::IsAppointTo(CDOUser* user) {
+  return HasText(user, &CDOUser::GetId, GetText(kUserId)) ? 1 : 0;
 }
-CDOUserAppointment::CDOUserAppointment(CDOUser*, CDOPosition*) : CDOUserAppointment() {
-  // Not yet implemented.
+
+int CDOUserAppointment::IsAppointed(CDOPosition* position) {
+  if (position == nullptr || position->GetDepartmentId() != GetInt32(kDepartmentId)) return 0;
+  return HasText(position, &CDOPosition::GetPositionName, GetText(kPositionName)) ? 1 : 0;
 }
 
 }  // namespace docsec

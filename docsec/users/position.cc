@@ -17,8 +17,11 @@ CDOPosition::~CDOPosition() = default;
 CDODepartment* CDOPosition::GetOwnerDepartment() { return owner_; }
 void CDOPosition::SetOwnerDepartment(CDODepartment* owner) { owner_ = owner; }
 
-int CDOPosition::GetDepartmentPath(char*, unsigned long) {
-  return 0;  // Not yet implemented.
+int CDOPosition::GetDepartmentPath(char* buffer, unsigned long size) {
+  // The owner's full path is its parent's path, "/" and its name: the path of the position's
+  // department.
+  if (owner_ != nullptr) return owner_->GetFullPath(buffer, size);
+  return GetText(kDepartmentPath, buffer, size);
 }
 
 }  // namespace docsec

@@ -43,13 +43,20 @@ class DOCSEC_EXPORT CDOPosition : public CDataObject {
   // Non-zero asks the server for the positions below this one.
   int SetSubPosition(long on) { return SetInt32(kIsWithSubPositions, on); }
 
+  // As CDOUser::GetDepartmentPath: from the loaded tree, else the "departmentPath" sent.
   int GetDepartmentPath(char* buffer, unsigned long size);
-  // Appointed users, freshly read ("QueryPositionAppointment"); owned by the position.
+  // Appointed users, freshly read ("QueryPositionAppointment"; unapplied changes are dropped);
+  // owned by the position. Null when the exchange failed.
   DataObjectList* GetAppointments();
+  // "SetPositionAppointment": the key element holding every appointed user's full element.
   int ApplyAppointments();
+  // Appends a copy of `user` (owned by the position) and returns it; null when an equal user is
+  // appointed already. Nothing is sent.
   CDOUser* AppointUser(CDOUser* user);
+  // Removes and deletes the first appointed user equal to `user`; 1, or 0 when none is.
   int RevokeUser(CDOUser* user);
-  // Positions below this one, freshly read ("QueryPosition"); owned by the position.
+  // Positions below this one, freshly read ("QueryPosition" with isWithSubPositions, which stays
+  // set); owned by the position. Null when the exchange failed.
   DataObjectList* GetSubPositions();
 
  private:

@@ -67,48 +67,85 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   DOCSEC_TEXT_PROPERTY(Mail, kMail)
   DOCSEC_TEXT_PROPERTY(Description, kDescription)
   DOCSEC_INT_PROPERTY(DepartmentId, kDepartmentId)
-  // The 64-bit console permission word, stored as signed decimal text, read back bit for bit.
+  // The 64-bit console permission word, stored as signed decimal text (a word with the top bit set
+  // reads as a negative number) and read back bit for bit; 0 when unset or not a number.
   uint64_t GetConsolePermission();
   int SetConsolePermission(uint64_t word);
   DOCSEC_INT_PROPERTY(AgentEncryptModule, kEncryptMode)
   DOCSEC_INT_PROPERTY(ManageDeptId, kAdminDept)
   DOCSEC_BOOL_PROPERTY(IsUserLock, kIsLock)
 
-  // Login: a new user owned by the caller, or null. Also becomes the last login user.
+  // Login ("Login" with "id" and "password" as given, and mustValidateOnLDAPServer="true" when
+  // validateOnDirectory is non-zero): a new user owned by the caller, or null. It becomes the last
+  // login user; the previous one is left alone. An "encryptMode" of the answer's "config" element
+  // is stored on this object, not on the user returned.
   CDOUser* LoginEx(const char* account, const char* password, int validateOnDirectory);
-  CDOUser* Login(const char* account, const char* password);
+  CDOUser* Login(const char* account, const char* password);  // LoginEx(..., 0)
+  // As Login, without reading the answer's "config".
   CDOUser* LogLogin(const char* account, const char* password);
   // The user the last successful login returned; null before any, or once it was destroyed.
   static CDOUser* GetLastLoginUser();
   // Re-reads this user ("QueryUser"); non-zero on success.
   int QueryUserDepartment();
+  // "UpdateUser" with the new password; on failure the old "password" is put back. 0 for null.
   int ChangePassword(const char* newPassword);
+  // "UpdateUserPassword" with old and new password, or, with withoutOld, "UpdateUserPassword1"
+  // with the new one only; "newPassword" stays set. 0 for a null new password.
   int ChangePassword(const char* oldPassword, const char* newPassword, int withoutOld);
+  // "UpdateUser" with the new "departmentId" (put back on failure); 1 at once when `department`
+  // equals the owner. A user of a loaded tree then moves into the department's user list and
+  // leaves its owner's (when the department does not take it, it stays where it is); a user
+  // without owner stays its caller's and joins no list.
   int ChangeDepartment(CDODepartment* department);
+  // The full path of the user's department: built from the loaded tree when the user has an owner,
+  // else the "departmentPath" the server sent. The characters written (see GetText).
   int GetDepartmentPath(char* buffer, unsigned long size);
   // Department sub-trees rooted where the user administers or belongs; owned by the caller.
   CDODepartment* GetAdminedRootDeptpartment();
   CDODepartment* GetAdminedRootDeptpartmentEx(int useView1, int deep);
   CDODepartment* GetTreeRootDepartment();
-  // Departments on which the user holds authorizations; the list stays the user's.
+  // Departments on which the user holds authorizations ("GetUserAuthorization"), one per
+  // department id, named by the path of its last authorization; the list stays the user's. Null
+  // when the exchange failed.
   DataObjectList* GetAuthorizedDepartments();
+  // The permission of the first authorization loaded by GetAuthorizedDepartments on that
+  // department and level; 0 when none or for null arguments.
   long GetAuthorizedDeptPermission(CDODepartment* department, CDOSecretLevel* level);
-  // The user's two department permission words; 1 or 0 (never raises).
+  // The user's two department permission words ("GetDepartmentPermission" with the full element);
+  // 1, or 0 with both out-values untouched (null pointers send nothing; never raises).
   int GetDepartmentPermission(uint32_t* innerPermission, uint32_t* authorPermission);
 
-  // Appointments: the user's positions.
+  // Appointments: the user's positions, freshly read ("QueryUserAccession"; unapplied changes are
+  // dropped); owned by the user. Null when the exchange failed.
   DataObjectList* GetAppointments();
+  // "SetUserAccession": the key element holding every position's full element.
   int ApplyAppointments();
+  // Appends a copy of `position` (owned by the user) and returns it; null when an equal one is
+  // there. Nothing is sent.
   CDOPosition* AppointPosition(CDOPosition* position);
+  // Removes and deletes `position` when it is a member of the list itself (an equal copy is not);
+  // 1, or 0.
   int RevokePosition(CDOPosition* position);
 
-  // Certificate and offline login.
+  // Certificate login: "Login" with the three texts of the caller's certificate component and
+  // mustValidateOnLDAPServer="true", no id or password; otherwise as LoginEx (a new user owned by
+  // the caller, or null; it becomes the last login user).
   CDOUser* ZelkPKILoginEx(const char* signedData, const char* encodingCert, const char* signResult);
+  // Offline login ("AgentOfflineLogin" with id, password and a fresh 16-byte random value): the
+  // enterprise key the server sealed under that value is opened and stored on this object as
+  // "enterpriseKey" (32 upper-case hexadecimal digits), with the answer's "departmentId" when it
+  // has one. 1, or 0 on any failure (never raises). No user is made; the last login user stays.
   int PKIOfflineLogin(const char* account, const char* password);
+  // The 16 bytes of "enterpriseKey" into `out16`; 0 for a null buffer or an unset or empty key.
   int GetPKIOfflineData(unsigned char* out16);
+  // Stores `text` as "enterpriseKey".
   int SetPKIOfflineData(const char* text) { return SetText(kEnterpriseKey, text); }
 
  private:
+  // The "Login" exchange every login shares: `fill` sets the request's attributes on the "user"
+  // element; with `readConfig` the answer's config/encryptMode lands on this object. The new user
+  // (the caller's) becomes the last login user; null on any failure.
+  CDOUser* LoginWith(const std::function<void(const XmlElement&)>& fill, bool readConfig);
   static void BytesToHexString(char* out, const unsigned char* bytes, int n);
   static void HexStringToBytes(const char* text, unsigned char* out, int n);
 

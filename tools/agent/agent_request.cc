@@ -9,7 +9,6 @@
 namespace docsec::agent {
 namespace {
 
-constexpr char kTempPrefix[] = ".~docsec-";  // our own replacement files, never listed or touched
 constexpr size_t kMaxPathSize = 32768;
 
 enum class PathStatus { kOk, kRefused };
@@ -70,7 +69,7 @@ std::string LeafName(const std::string& shown) {
 // ---- names ----
 
 bool IsListableName(const std::string& name) {
-  if (name.empty() || name.rfind(kTempPrefix, 0) == 0) return false;
+  if (name.empty()) return false;
   const char* p = name.data();
   const char* end = p + name.size();
   while (p < end) {
@@ -230,10 +229,16 @@ int AgentRequest::OpenFolder(const AgentPath& path, const ServedDrive** drive, D
   return kRetOk;
 }
 
+bool AgentRequest::IsOwnTemporary(const DirHandle& dir, const std::string& name) const {
+  if (!TempNames::MayBeOurs(name)) return false;
+  FileInfo folder;
+  return dir.StatSelf(&folder) && temp_names().IsOurs(name, folder);
+}
+
 bool AgentRequest::DescribeEntry(const ServedDrive& drive, const DirHandle& dir,
                                  const std::vector<std::string>& dir_names, const std::string& name,
                                  bool probe, Entry* entry) {
-  if (!IsListableName(name)) return false;
+  if (!IsListableName(name) || IsOwnTemporary(dir, name)) return false;
   FileInfo info;
   if (!dir.StatEntry(name, &info)) return false;
   ResolvedPath target;

@@ -8,6 +8,7 @@
 #ifndef DOCSEC_TOOLS_AGENT_AGENT_REQUEST_H_
 #define DOCSEC_TOOLS_AGENT_AGENT_REQUEST_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -89,9 +90,12 @@ class ReplyBudget {
 
 class AgentRequest {
  public:
-  // `reply_root` is the root element of the reply being built.
+  // `reply_root` is the root element of the reply being built. The request's time starts now.
   AgentRequest(AgentService* service, XmlElement reply_root)
-      : service_(service), root_(std::move(reply_root)) {}
+      : service_(service),
+        root_(std::move(reply_root)),
+        work_deadline_(std::chrono::steady_clock::now() +
+                       std::chrono::milliseconds(service->options_.work_budget_ms)) {}
 
   XmlElement reply_root() const { return root_; }
   // Sets the reply's "error" element to `why` and returns `code`, so a command can
@@ -115,13 +119,27 @@ class AgentRequest {
   const std::vector<ServedDrive>& drives() const { return service_->drives_; }
   const ServedDrive* FindDrive(const std::string& name) const { return service_->FindDrive(name); }
   const uint8_t* file_key() const { return service_->state_.file_key; }
+  const TempNames& temp_names() const { return *service_->temp_names_; }
+  // True when entry `name` of `dir` is one of the service's own temporaries.
+  bool IsOwnTemporary(const DirHandle& dir, const std::string& name) const;
   const Uuid& uuid() const { return service_->state_.uuid; }
   void CountApproval() { service_->approve_notifications_.fetch_add(1); }
-  std::mutex& file_operations_mutex() { return service_->file_ops_mutex_; }
+  void CountStatusRequest() { service_->status_requests_.fetch_add(1); }
+  std::timed_mutex& file_operations_mutex() { return service_->file_ops_mutex_; }
+  std::chrono::milliseconds lock_wait() const {
+    return std::chrono::milliseconds(service_->options_.lock_wait_ms);
+  }
+  // True once the request's work budget is spent: file operations stop between items.
+  bool OutOfTime() const { return std::chrono::steady_clock::now() >= work_deadline_; }
+  // Runs the test seam, if any, before an item is worked on.
+  void BeforeItem(const std::string& name) const {
+    if (service_->options_.before_item) service_->options_.before_item(name);
+  }
 
  private:
   AgentService* service_;
   XmlElement root_;
+  std::chrono::steady_clock::time_point work_deadline_;
 };
 
 // The commands, one group a file; each appends its reply elements and returns the retcode.

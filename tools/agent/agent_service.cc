@@ -1,6 +1,7 @@
 #include "tools/agent/agent_service.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -70,6 +71,7 @@ bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::st
 std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& options,
                                                    std::string* error) {
   std::unique_ptr<AgentService> service(new AgentService());
+  service->options_ = options;
   for (const AgentDrive& given : options.drives) {
     std::string why;
     AgentDrive checked;
@@ -93,6 +95,7 @@ std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& op
     service->drives_.push_back(std::move(drive));
   }
   if (!LoadAgentState(options.state_dir, options.uuid, &service->state_, error)) return nullptr;
+  service->temp_names_ = std::make_unique<TempNames>(service->state_.file_key);
   // A state directory inside a served drive would let a console encrypt the agent's own key,
   // which would make every file it ever encrypted unrecoverable.
   DirHandle state = DirHandle::Open(options.state_dir, error);
@@ -105,6 +108,13 @@ std::unique_ptr<AgentService> AgentService::Create(const AgentServiceOptions& op
       *error = "state directory " + options.state_dir + " must not lie inside drive " + drive.name;
       return nullptr;
     }
+  }
+  // A killed agent may have left one of its own temporaries (new content not yet in place):
+  // nothing else removes what no listing shows.
+  for (const ServedDrive& drive : service->drives_) {
+    size_t removed = SweepOwnLeftovers(drive.root, *service->temp_names_);
+    if (removed > 0)
+      Trace("agent: removed %zu leftover temporaries from %s", removed, drive.name.c_str());
   }
   return service;
 }

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,7 @@
 #include "docsec/platform/xml.h"
 #include "tools/agent/agent_state.h"
 #include "tools/agent/file_system.h"
+#include "tools/agent/replacement_file.h"
 
 namespace docsec::agent {
 
@@ -40,6 +42,7 @@ enum AgentRetcode : int {
   kRetNotFound = 4,     // no such drive, folder or file
   kRetItemsFailed = 5,  // a file operation could do none of its items (see "failed")
   kRetInternal = 6,
+  kRetBusy = 7,  // another file operation held the agent too long: nothing was done, send again
 };
 
 struct AgentDrive {
@@ -53,10 +56,22 @@ struct ServedDrive {
   DirHandle root;
 };
 
+// Called with each item's name (a file, or a file met in a folder) before a file operation works
+// on it; a seam for tests that need slow work or a held lock.
+using ItemHook = std::function<void(const std::string& name)>;
+
 struct AgentServiceOptions {
   std::vector<AgentDrive> drives;
   std::string uuid;       // the identity to use; empty: the one kept in state_dir
   std::string state_dir;  // required: keeps the identity and the file key
+  // A request's file operation stops between items once this much time has passed since it came
+  // in, and answers with what it did: the console waits at most 300 s for an answer, and every
+  // change the answer does not report is a change the console cannot log.
+  int work_budget_ms = 120000;
+  // How long a file operation waits for the one running before it; then it is answered busy
+  // (kRetBusy) without doing anything.
+  int lock_wait_ms = 10000;
+  ItemHook before_item;
 };
 
 // Reads a "NAME=DIR" drive argument. False with a reason when either side is empty or the name
@@ -90,6 +105,8 @@ class AgentService {
   const Uuid& uuid() const { return state_.uuid; }
   // How many "NotifyApproveStatus" commands were acknowledged.
   int approve_notifications() const { return approve_notifications_.load(); }
+  // How many "GetStatus" commands were answered.
+  int status_requests() const { return status_requests_.load(); }
   size_t drive_count() const { return drives_.size(); }
 
  private:
@@ -100,8 +117,11 @@ class AgentService {
 
   std::vector<ServedDrive> drives_;
   AgentState state_;
+  std::unique_ptr<TempNames> temp_names_;
   std::atomic<int> approve_notifications_{0};
-  std::mutex file_ops_mutex_;
+  std::atomic<int> status_requests_{0};
+  AgentServiceOptions options_;
+  std::timed_mutex file_ops_mutex_;
 };
 
 }  // namespace docsec::agent

@@ -1,6 +1,11 @@
 #include "tools/agent/agent_service.h"
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -8,7 +13,9 @@
 
 #include "docsec/platform/uuid.h"
 #include "gtest/gtest.h"
+#include "tools/agent/agent_state.h"
 #include "tools/agent/agent_test_util.h"
+#include "tools/agent/replacement_file.h"
 #include "tools/agent/sealed_file.h"
 
 namespace docsec::agent {
@@ -122,6 +129,9 @@ TEST_F(AgentServiceTest, GetStatusAnswersRunningWithItsUuid) {
   EXPECT_EQ(reply.Xml(), std::string("<?xml version=\"1.0\"?><document><retcode value=\"0\"/>"
                                      "<status value=\"0\"/><uuid value=\"") +
                              kUuid + "\"/></document>");
+  EXPECT_EQ(service_->status_requests(), 1);
+  EXPECT_EQ(Retcode(Send("NotifyApproveStatus", "")), 0);
+  EXPECT_EQ(service_->status_requests(), 1);  // only "GetStatus" counts here
 }
 
 TEST_F(AgentServiceTest, NotifyApproveStatusIsAcknowledgedAndCounted) {
@@ -324,7 +334,6 @@ TEST_F(AgentServiceTest, NamesThatCannotTravelInXmlAreLeftOut) {
   tree_.Write("c/odd/back\\slash.txt", "b");
   tree_.Write("c/odd/ctl\x01.txt", "c");
   tree_.Write("c/odd/bad\xff.txt", "f");
-  tree_.Write("c/odd/.~docsec-0123456789abcdef", "temp");
   tree_.Write("c/odd/amp&<q\".txt", "a");
   XmlDocument reply = Locate("C:\\odd");
   ASSERT_EQ(Retcode(reply), 0);
@@ -332,6 +341,47 @@ TEST_F(AgentServiceTest, NamesThatCannotTravelInXmlAreLeftOut) {
   // The reply still parses as XML.
   XmlDocument reparsed = XmlDocument::Create();
   EXPECT_TRUE(reparsed.LoadXml(reply.Xml()));
+}
+
+// A user's file may carry any name, the agent's temporary prefix included: it is listed and
+// processed like any other. Only names made under the agent's own key are its temporaries; left
+// over by a killed agent, they are never listed, and go at start-up and before a file operation.
+TEST_F(AgentServiceTest, OnlyTheAgentsOwnTemporariesAreHidden) {
+  AgentState state;
+  std::string error;
+  ASSERT_TRUE(LoadAgentState(tree_.At("state"), "", &state, &error)) << error;
+  TempNames names(state.file_key);
+  tree_.Dir("c/odd");
+  const std::string user_prefixed = ".~docsec-0123456789abcdef";
+  const std::string user_lookalike = ".~docsec-" + std::string(48, '0');  // right form, no MAC
+  tree_.Write("c/odd/" + user_prefixed, "mine");
+  tree_.Write("c/odd/" + user_lookalike, "mine too");
+  auto plant = [&](const std::string& folder) {
+    DirHandle dir = DirHandle::Open(tree_.At(folder), nullptr);
+    FileInfo info;
+    EXPECT_TRUE(dir.StatSelf(&info));
+    std::string name = names.NewName(info);
+    EXPECT_TRUE(names.IsOurs(name, info));
+    EXPECT_TRUE(tree_.Write(folder + "/" + name, "plaintext left by a killed agent"));
+    return name;
+  };
+  const std::string at_start = plant("c/docs/sub");
+  Restart(kUuid);
+  EXPECT_FALSE(tree_.Exists("c/docs/sub/" + at_start));
+
+  const std::string later = plant("c/odd");
+  // The name verifies only in the folder it was made for.
+  tree_.Write("c/docs/" + later, "a user's copy of the name elsewhere");
+  EXPECT_EQ(ListedNames(Locate("C:\\odd"), "file"),
+            (std::vector<std::string>{user_lookalike, user_prefixed}));
+  XmlDocument sealed =
+      Operate("EncryptFile", "C:", "<dir name=\"odd\" subfolder=\"true\" secretLevelId=\"1\"/>");
+  ASSERT_EQ(Retcode(sealed), 0) << sealed.Xml();
+  EXPECT_EQ(Attr(ListedElement(sealed, "dir", "odd"), "filesDone"), "2");
+  EXPECT_EQ(tree_.Read("c/odd/" + user_prefixed).substr(0, 8), "DSECFILE");
+  EXPECT_EQ(tree_.Read("c/odd/" + user_lookalike).substr(0, 8), "DSECFILE");
+  EXPECT_FALSE(tree_.Exists("c/odd/" + later));
+  EXPECT_TRUE(tree_.Exists("c/docs/" + later));
 }
 
 // ---- the drive boundary ----
@@ -534,6 +584,30 @@ TEST_F(AgentServiceTest, EncryptThenDecryptRestoresTheBytes) {
   for (const std::string& name : tree_.List("c/docs")) {
     EXPECT_NE(name.rfind(".~docsec-", 0), 0u) << name;
   }
+}
+
+// A full disk is named as such, so the administrator knows what to free; the file is unchanged.
+TEST_F(AgentServiceTest, FullDiskIsReportedAsNoSpace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+  struct Mount {
+    std::string path;
+    bool mounted = false;
+    ~Mount() {
+      if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+  } small{tree_.At("d")};
+  small.mounted = mount("tmpfs", small.path.c_str(), "tmpfs", 0, "size=64k") == 0;
+  if (!small.mounted) GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  const std::string content = SampleBytes(40 * 1024, 7);
+  ASSERT_TRUE(tree_.Write("d/big.bin", content));
+  Restart(kUuid);  // the drive must be opened on the small file system
+  XmlDocument reply = Operate("EncryptFile", "D:", "<file name=\"big.bin\"/>");
+  EXPECT_EQ(Retcode(reply), kRetItemsFailed);
+  EXPECT_EQ(Attr(ListedElement(reply, "failed", "big.bin"), "reason"),
+            "no space left on the device");
+  EXPECT_EQ(tree_.Read("d/big.bin"), content);
+  EXPECT_EQ(tree_.List("d"), (std::vector<std::string>{"big.bin"}));
+  service_.reset();  // let go of the drive before it is unmounted
 }
 
 TEST_F(AgentServiceTest, EncryptionKeepsPermissionBits) {

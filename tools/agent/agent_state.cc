@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "docsec/platform/crypto.h"
+#include "tools/agent/file_crypto.h"
 #include "tools/agent/file_system.h"
 
 namespace docsec::agent {
@@ -42,8 +43,13 @@ int ReadSmallFile(const DirHandle& dir, const char* name, std::string* content, 
 // another file took the name first, -1 on error.
 int CreateSmallFile(const DirHandle& dir, const char* name, const std::string& content,
                     std::string* error) {
-  std::string temp;
-  FileHandle file = dir.CreateTemporary(std::string(".") + name + ".", 0600, &temp);
+  uint8_t random[8];
+  if (!RandomBytes(random, sizeof random)) {
+    *error = std::string(name) + ": no random bytes for a temporary name";
+    return -1;
+  }
+  std::string temp = std::string(".") + name + "." + ToHex(random, sizeof random);
+  FileHandle file = dir.CreateExclusive(temp, 0600);
   if (!file.IsOpen()) {
     *error = std::string(name) + ": cannot create: " + LastFsErrorText();
     return -1;

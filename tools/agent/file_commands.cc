@@ -14,8 +14,6 @@
 namespace docsec::agent {
 namespace {
 
-constexpr char kTempPrefix[] = ".~docsec-";  // our own replacement files, never touched
-
 enum class OpKind { kEncrypt, kDecrypt, kChangeLevel };
 
 // What a file operation applies, read from the item (or folder) element.
@@ -28,7 +26,11 @@ struct FolderTally {
   size_t done = 0;
   size_t unchanged = 0;
   size_t failed = 0;
+  size_t not_reached = 0;  // left for another request when the time ran out
 };
+
+// Why an item was not worked on: the console logs what was done and may send the rest again.
+constexpr char kNotReached[] = "not reached: the time for one request ran out; send it again";
 
 // One request's operation: what it does, and the reply element its results go to.
 struct Operation {
@@ -112,11 +114,27 @@ void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string&
   }
   std::sort(names.begin(), names.end(), NameLess);
   for (const std::string& name : names) {
-    if (name.rfind(kTempPrefix, 0) == 0) continue;
-    FileInfo info;
-    if (!dir.StatEntry(name, &info)) continue;
     std::string shown = prefix + name;
+    if (op.request->OutOfTime()) {
+      ++tally->not_reached;
+      ReportFailure(op, shown, kNotReached);
+      continue;
+    }
+    // Our own temporaries here are leftovers of a killed agent: file operations run one at a
+    // time, so none is in use.
+    if (op.request->temp_names().IsOurs(name, self)) {
+      dir.Remove(name);
+      continue;
+    }
+    FileInfo info;
+    if (!dir.StatEntry(name, &info)) {
+      // Every user file is accounted for: one that cannot even be looked at has failed.
+      ++tally->failed;
+      ReportFailure(op, shown, "cannot be read: " + LastFsErrorText());
+      continue;
+    }
     if (info.kind == FileKind::kRegular) {
+      op.request->BeforeItem(shown);
       SealResult result = ApplyToFile(op, dir, name, params);
       if (result == SealResult::kOk) {
         ++tally->done;
@@ -167,6 +185,7 @@ bool ProcessFile(const Operation& op, const ResolvedPath& where, const std::stri
     *why = "not a file";
     return false;
   }
+  op.request->BeforeItem(name);
   SealResult result = ApplyToFile(op, where.parent, where.name, params);
   if (result != SealResult::kOk && result != SealResult::kAlreadyDone) {
     *why = SealResultText(result);
@@ -221,11 +240,18 @@ bool ProcessFolder(const Operation& op, const ServedDrive& drive, const Resolved
     element.AppendAttribute("filesDone", static_cast<long long>(tally.done));
     element.AppendAttribute("filesUnchanged", static_cast<long long>(tally.unchanged));
     element.AppendAttribute("filesFailed", static_cast<long long>(tally.failed));
+    element.AppendAttribute("filesNotReached", static_cast<long long>(tally.not_reached));
     op.budget->Add(element);
   }
-  *done = tally.done + tally.unchanged > 0 || tally.failed == 0;
+  *done = tally.done + tally.unchanged > 0 || tally.failed + tally.not_reached == 0;
   if (tally.failed > 0) {
     *why = std::to_string(tally.failed) + " file(s) in the folder failed";
+    return false;
+  }
+  if (tally.not_reached > 0) {
+    *why = std::to_string(tally.not_reached) +
+           " entries of the folder not reached: the time for "
+           "one request ran out; send it again";
     return false;
   }
   return true;
@@ -269,18 +295,26 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
   int code = request.ParsePath(path_text, &path);
   if (code != kRetOk) return code;
   const ServedDrive* drive = nullptr;
+  DirHandle dir;
   if (!path.is_root) {
     // The folder itself must be there and inside its drive before any item is looked at.
-    DirHandle unused;
-    code = request.OpenFolder(path, &drive, &unused);
+    code = request.OpenFolder(path, &drive, &dir);
     if (code != kRetOk) return code;
   }
 
+  // One file operation at a time. One that waited too long is turned away before doing anything,
+  // rather than doing work whose answer the console may no longer be there to receive.
+  std::unique_lock<std::timed_mutex> lock(request.file_operations_mutex(), std::defer_lock);
+  if (!lock.try_lock_for(request.lock_wait())) {
+    return request.Fail(kRetBusy,
+                        "another file operation is running: nothing was done, send the "
+                        "request again later");
+  }
   XmlElement out = request.reply_root().AppendElement("dir");
   out.SetAttribute("path", path_text);
   ReplyBudget budget(out);
   Operation op{&request, kind, out, &budget};
-  std::lock_guard<std::mutex> lock(request.file_operations_mutex());
+  if (dir.IsOpen()) RemoveOwnLeftovers(dir, request.temp_names());
   // The console writes an audit entry for every item the reply lists as done, so a request in
   // which some items were done must not be answered as a failure: the entries for the files that
   // did change would be lost. Only a request in which nothing was done fails.
@@ -295,6 +329,11 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
     std::string name = name_text ? name_text : "";
     std::string why;
     bool done = false;
+    if (request.OutOfTime()) {
+      any_failed = true;
+      ReportFailure(op, name, kNotReached);
+      continue;
+    }
     if (!ProcessItem(op, path, drive, item, tag == "dir", name, &why, &done)) {
       any_failed = true;
       ReportFailure(op, name, why);

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -40,6 +39,10 @@ bool Fail(int err) {
     case EPERM:
     case EROFS:
       tls_error_kind = FsErrorKind::kDenied;
+      break;
+    case ENOSPC:
+    case EDQUOT:
+      tls_error_kind = FsErrorKind::kNoSpace;
       break;
     case ELOOP:
     case ENOTDIR:
@@ -141,6 +144,11 @@ std::vector<std::string> SplitLinkTarget(const std::string& target) {
 }  // namespace
 
 FsErrorKind LastFsErrorKind() { return tls_error_kind; }
+
+void ClearLastFsError() {
+  tls_error_kind = FsErrorKind::kNone;
+  tls_errno = 0;
+}
 
 std::string LastFsErrorText() {
   if (tls_error_kind == FsErrorKind::kNone) return std::string();
@@ -421,41 +429,52 @@ FileHandle DirHandle::OpenForReading(const std::string& name) const {
   return file;
 }
 
-FileHandle DirHandle::CreateTemporary(const std::string& prefix, uint32_t mode,
-                                      std::string* name) const {
+FileHandle DirHandle::CreateExclusive(const std::string& name, uint32_t mode) const {
   if (fd_ < 0) {
     Fail(EBADF);
     return FileHandle();
   }
-  static const char kHex[] = "0123456789abcdef";
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    unsigned char random[8];
-    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-      Fail(errno ? errno : EIO);
-      return FileHandle();
-    }
-    std::string candidate = prefix;
-    for (unsigned char byte : random) {
-      candidate += kHex[byte >> 4];
-      candidate += kHex[byte & 15];
-    }
-    if (!IsPlainName(candidate)) {
-      FailWrongKind();
-      return FileHandle();
-    }
-    int fd = openat(fd_, candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    static_cast<mode_t>(mode & 0777));
-    if (fd >= 0) {
-      *name = candidate;
-      return FileHandle(fd);
-    }
-    if (errno != EEXIST) {
-      Fail(errno);
-      return FileHandle();
-    }
+  if (!IsPlainName(name)) {
+    FailWrongKind();
+    return FileHandle();
   }
-  Fail(EEXIST);
-  return FileHandle();
+  int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(mode & 0777));
+  if (fd < 0) {
+    Fail(errno);
+    return FileHandle();
+  }
+  return FileHandle(fd);
+}
+
+FileHandle DirHandle::CreateUnnamed(uint32_t mode) const {
+  if (fd_ < 0) {
+    Fail(EBADF);
+    return FileHandle();
+  }
+  int fd = openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode & 0777));
+  if (fd < 0) {
+    // Kernels and file systems without unnamed files answer in several ways.
+    int err = errno;
+    if (err == EOPNOTSUPP || err == EISDIR || err == EINVAL) {
+      FailWrongKind();
+    } else {
+      Fail(err);
+    }
+    return FileHandle();
+  }
+  return FileHandle(fd);
+}
+
+bool DirHandle::LinkFile(const FileHandle& file, const std::string& name) const {
+  if (fd_ < 0 || file.fd_ < 0) return Fail(EBADF);
+  if (!IsPlainName(name)) return FailWrongKind();
+  // Linking a descriptor itself needs a privilege; its /proc name does not.
+  if (linkat(file.fd_, "", fd_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT && errno != EPERM) return Fail(errno);
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", file.fd_);
+  return linkat(AT_FDCWD, path, fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? true : Fail(errno);
 }
 
 bool DirHandle::Rename(const std::string& from, const std::string& to) const {

@@ -45,10 +45,13 @@ enum class FsErrorKind {
   kExists,     // the entry is there already
   kDenied,     // permission refused
   kWrongKind,  // a symbolic link, a directory or a special file where another kind was needed
+  kNoSpace,    // the file system (or the owner's quota) is full
   kOther,
 };
 FsErrorKind LastFsErrorKind();
 std::string LastFsErrorText();
+// Forgets the last failure of this thread, so that a later LastFsErrorKind tells of what follows.
+void ClearLastFsError();
 
 class FileHandle {
  public:
@@ -115,9 +118,16 @@ class DirHandle {
   // Opens regular file `name` for reading; refuses links and special files without blocking on
   // them (kWrongKind).
   FileHandle OpenForReading(const std::string& name) const;
-  // Creates a new empty file named `prefix` plus a random suffix, with permission bits `mode`,
-  // open for writing; its name goes to *name.
-  FileHandle CreateTemporary(const std::string& prefix, uint32_t mode, std::string* name) const;
+  // Creates the new empty file `name` with permission bits `mode`, open for writing; fails with
+  // kExists when the name is taken (by anything, a link included).
+  FileHandle CreateExclusive(const std::string& name, uint32_t mode) const;
+  // Creates a new file without a name in this directory (it vanishes with its last descriptor
+  // unless LinkFile names it), open for writing. Fails with kWrongKind where the file system
+  // cannot do this; callers then fall back to a named file.
+  FileHandle CreateUnnamed(uint32_t mode) const;
+  // Gives the open file `file` (made by CreateUnnamed) the name `name` here; fails with kExists
+  // when the name is taken.
+  bool LinkFile(const FileHandle& file, const std::string& name) const;
   // Renames `from` to `to` in this directory, replacing `to` atomically when it exists.
   bool Rename(const std::string& from, const std::string& to) const;
   // Gives file `from` the second name `to`; fails with kExists when `to` is there already.

@@ -183,10 +183,11 @@ TEST(DirHandle, TemporaryRenameAndLinkNoReplace) {
   DirHandle dir = DirHandle::Open(tree.path(), nullptr);
   ASSERT_TRUE(dir.IsOpen());
 
-  std::string temp;
-  FileHandle file = dir.CreateTemporary(".tmp-", 0600, &temp);
+  const std::string temp = ".tmp-1";
+  FileHandle file = dir.CreateExclusive(temp, 0600);
   ASSERT_TRUE(file.IsOpen());
-  EXPECT_EQ(temp.rfind(".tmp-", 0), 0u);
+  EXPECT_FALSE(dir.CreateExclusive(temp, 0600).IsOpen());
+  EXPECT_EQ(LastFsErrorKind(), FsErrorKind::kExists);
   ASSERT_TRUE(file.WriteAll("new", 3));
   ASSERT_TRUE(file.Sync());
   FileInfo info;

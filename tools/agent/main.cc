@@ -1,4 +1,6 @@
 // docsec-agent: runs the reference agent in the foreground until SIGINT or SIGTERM.
+#include <sys/resource.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -50,6 +52,14 @@ int main(int argc, char** argv) {
       std::lock_guard<std::mutex> lock(trace_mutex);
       std::fprintf(stderr, "docsec-agent: %s\n", text.c_str());
     });
+  }
+
+  // The server holds up to a thousand connections waiting for their requests; the usual soft
+  // limit of descriptors would stop it short of that.
+  rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
 
   // A peer that goes away mid-reply must not kill the agent; stop signals end the loop below.

@@ -20,6 +20,9 @@ bool ReferenceAgent::Start(std::string* error) {
     service_options.drives = options_.drives;
     service_options.uuid = options_.uuid;
     service_options.state_dir = options_.state_dir;
+    service_options.work_budget_ms = options_.work_budget_ms;
+    service_options.lock_wait_ms = options_.lock_wait_ms;
+    service_options.before_item = options_.before_item;
     service_ = AgentService::Create(service_options, error);
     if (!service_) return false;
   }
@@ -27,7 +30,7 @@ bool ReferenceAgent::Start(std::string* error) {
   server_options.listen_address = options_.listen_address;
   server_options.port = options_.port;
   server_options.max_connections = options_.max_connections;
-  server_options.connection_deadline_ms = options_.connection_deadline_ms;
+  server_options.head_timeout_ms = options_.head_timeout_ms;
   AgentService* service = service_.get();
   auto server = std::make_unique<AgentServer>(
       server_options, [service](const XmlDocument& request) { return service->Handle(request); });

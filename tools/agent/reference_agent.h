@@ -27,7 +27,10 @@ struct ReferenceAgentOptions {
   std::string state_dir;  // required: keeps the identity and the file key
   uint16_t port = AgentPort;
   int max_connections = 64;
-  int connection_deadline_ms = 30000;
+  int head_timeout_ms = AgentServerOptions().head_timeout_ms;
+  int work_budget_ms = AgentServiceOptions().work_budget_ms;
+  int lock_wait_ms = AgentServiceOptions().lock_wait_ms;
+  ItemHook before_item;  // test seam, see AgentServiceOptions
 };
 
 class ReferenceAgent {

@@ -3,12 +3,17 @@
 #include "tools/agent/reference_agent.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "docsec/agent/agent_channel.h"
 #include "docsec/agent/agent_command.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/uuid.h"
@@ -53,12 +58,14 @@ class ReferenceAgentTest : public ::testing::Test {
   }
 
   // Starts the agent on a loopback address free at the time (a restart may get another one).
-  void StartAgent(const std::string& uuid = "") {
+  void StartAgent(const std::string& uuid = "",
+                  const std::function<void(ReferenceAgentOptions*)>& adjust = nullptr) {
     agent_.reset();
     std::string error;
     address_ = docsec::testing::StartOnFreeLoopback([&](uint32_t address) {
       ReferenceAgentOptions options = Options(uuid);
       options.listen_address = FormatIpv4(address);
+      if (adjust) adjust(&options);
       agent_ = std::make_unique<ReferenceAgent>(options);
       return agent_->Start(&error);
     });
@@ -79,6 +86,21 @@ class ReferenceAgentTest : public ::testing::Test {
       }
     }
     return SendAgentCommand(address_, command);
+  }
+
+  // Sends `text` as it is as the request body (for requests the library's own document could not
+  // build) and returns the reply, null when none came.
+  XmlDocument SendText(const std::string& text) {
+    AgentChannel channel(address_);
+    AgentPacket packet;
+    packet.body = text;
+    packet.length = static_cast<uint32_t>(text.size());
+    XmlDocument reply = XmlDocument::Create();
+    if (!channel.Connect(AgentPort) || !channel.SendPacket(&packet) ||
+        !channel.ReceiveDocument(reply)) {
+      return XmlDocument();
+    }
+    return reply;
   }
 
   ScratchTree tree_;
@@ -240,6 +262,96 @@ TEST_F(ReferenceAgentTest, EncryptsDecryptsAndRelabelsFilesAndFolders) {
   EXPECT_EQ(tree_.Read("c/docs/big.doc"), original_big);
 }
 
+// Work is not cut short by the allowances the peer gets for sending: a folder operation that
+// takes far longer is answered in full. One that outlasts the request's work budget stops between
+// files and names those it did not reach, so the console logs every change and can send the rest
+// again.
+TEST_F(ReferenceAgentTest, LongFolderOperationIsAnsweredWithWhatItDid) {
+  constexpr int kFiles = 40;
+  tree_.Dir("c/many");
+  for (int i = 0; i < kFiles; ++i) tree_.Write("c/many/f" + std::to_string(100 + i), "plain");
+  const std::string folder_item = "<dir path=\"C:\"><dir name=\"many\" subfolder=\"true\"/></dir>";
+  // 20 ms of work for each file that still has to change.
+  auto slow = [this](int work_budget_ms) {
+    return [this, work_budget_ms](ReferenceAgentOptions* options) {
+      options->head_timeout_ms = 200;
+      options->work_budget_ms = work_budget_ms;
+      options->before_item = [this](const std::string& shown) {
+        std::string file = "c/many/" + shown.substr(shown.find('\\') + 1);
+        if (tree_.Read(file) == "plain") {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+      };
+    };
+  };
+  StartAgent("", slow(60000));
+  XmlDocument whole = Send("EncryptFile", folder_item);
+  ASSERT_TRUE(whole) << "the reply must come although the work took longer than 200 ms";
+  EXPECT_EQ(Attr(ListedElement(whole, "dir", "many"), "filesDone"), std::to_string(kFiles));
+  ASSERT_TRUE(CheckAgentReply(Send("DecryptFile", folder_item)));
+
+  StartAgent("", slow(300));
+  int rounds = 0;
+  for (int done = 0; done < kFiles && rounds < 10; ++rounds) {
+    XmlDocument part = Send("EncryptFile", folder_item);
+    ASSERT_TRUE(CheckAgentReply(part)) << part.Xml();
+    XmlElement many = ListedElement(part, "dir", "many");
+    int done_now = std::atoi(Attr(many, "filesDone").c_str());
+    int unchanged = std::atoi(Attr(many, "filesUnchanged").c_str());
+    int not_reached = std::atoi(Attr(many, "filesNotReached").c_str());
+    EXPECT_GT(done_now, 0);
+    EXPECT_EQ(unchanged, done);  // what an earlier round did is passed over
+    EXPECT_EQ(done + done_now + not_reached, kFiles);
+    // What the reply calls not reached is untouched, and everything else is encrypted.
+    std::vector<std::string> failed = ListedNames(part, "failed");
+    for (const std::string& name : failed) {
+      if (name == "many") continue;
+      EXPECT_EQ(tree_.Read("c/" + name.substr(0, 4) + "/" + name.substr(5)), "plain") << name;
+    }
+    EXPECT_EQ(failed.size(), static_cast<size_t>(not_reached) + (not_reached > 0 ? 1 : 0));
+    done += done_now;
+  }
+  EXPECT_GT(rounds, 1);
+  for (int i = 0; i < kFiles; ++i) {
+    EXPECT_EQ(tree_.Read("c/many/f" + std::to_string(100 + i)).substr(0, 8), "DSECFILE");
+  }
+}
+
+// A file operation that cannot have the agent soon enough is answered busy and does nothing.
+TEST_F(ReferenceAgentTest, FileOperationWaitingTooLongIsAnsweredBusy) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false, release = false;
+  StartAgent("", [&](ReferenceAgentOptions* options) {
+    options->lock_wait_ms = 100;
+    options->before_item = [&](const std::string&) {
+      std::unique_lock<std::mutex> lock(mutex);
+      entered = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return release; });
+    };
+  });
+  std::thread first([&] {
+    EXPECT_TRUE(CheckAgentReply(
+        Send("EncryptFile", "<dir path=\"C:\\docs\"><file name=\"a.txt\"/></dir>")));
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return entered; }));
+  }
+  XmlDocument busy = Send("EncryptFile", "<dir path=\"C:\\docs\"><file name=\"big.doc\"/></dir>");
+  EXPECT_EQ(Retcode(busy), kRetBusy);
+  EXPECT_EQ(tree_.Read("c/docs/big.doc"), std::string(3000, 'b'));
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  first.join();
+  // Listing never waits for file operations.
+  EXPECT_TRUE(CheckAgentReply(Send("LocateFile", "<dir path=\"C:\\docs\"/>")));
+}
+
 TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
   StartAgent();
   for (const char* path :
@@ -260,6 +372,23 @@ TEST_F(ReferenceAgentTest, RefusesPathsThatLeaveTheDrive) {
   ASSERT_TRUE(item);
   EXPECT_FALSE(CheckAgentReply(item));
   EXPECT_EQ(tree_.Read("outside/secret.txt"), "top secret");
+}
+
+// A name spelt with a NUL reference must not be cut at the NUL: the request is refused whole and
+// a.txt is left as it was.
+TEST_F(ReferenceAgentTest, NulInsideANameIsRefused) {
+  tree_.Write("c/docs/a.txt.other", "other");
+  StartAgent();
+  for (const char* nul : {"&#0;", "&#x0;", "&#x100000000;"}) {
+    XmlDocument reply =
+        SendText(std::string("<?xml version=\"1.0\"?><document><service value=\"EncryptFile\"/>"
+                             "<dir path=\"C:\\docs\"><file name=\"a.txt") +
+                 nul + ".other\"/></dir></document>");
+    ASSERT_TRUE(reply) << nul;
+    EXPECT_EQ(Retcode(reply), kRetMalformed) << nul;
+  }
+  EXPECT_EQ(tree_.Read("c/docs/a.txt"), "alpha");
+  EXPECT_EQ(tree_.Read("c/docs/a.txt.other"), "other");
 }
 
 TEST_F(ReferenceAgentTest, LongListingStaysWithinTheBodyLimit) {

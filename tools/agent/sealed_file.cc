@@ -5,7 +5,8 @@
 
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/trace.h"
-#include "tools/agent/aes_gcm.h"
+#include "tools/agent/file_crypto.h"
+#include "tools/agent/replacement_file.h"
 
 namespace docsec::agent {
 namespace {
@@ -14,7 +15,6 @@ constexpr char kMagic[8] = {'D', 'S', 'E', 'C', 'F', 'I', 'L', 'E'};
 constexpr size_t kTagSize = kGcmTagSize;
 constexpr size_t kHeadSize = kSealedHeaderSize + kTagSize;  // header and header tag
 constexpr size_t kChunkSize = 64 * 1024;
-constexpr char kTempPrefix[] = ".~docsec-";
 
 // Header offsets.
 constexpr size_t kOffVersion = 8;
@@ -91,55 +91,9 @@ SealState ClassifyHead(const uint8_t* head, size_t size, const uint8_t* key, Sea
 
 enum class Mode { kSeal, kUnseal, kRelabel };
 
-// A temporary file beside the target, removed unless Commit renamed it into place.
-class Replacement {
- public:
-  explicit Replacement(const DirHandle& dir) : dir_(dir) {}
-  ~Replacement() {
-    file_.Close();
-    if (!name_.empty()) dir_.Remove(name_);
-  }
-  bool Create() {
-    file_ = dir_.CreateTemporary(kTempPrefix, 0600, &name_);
-    return file_.IsOpen();
-  }
-  FileHandle& file() { return file_; }
-
-  // Gives the new file the original's permissions and owner, flushes it, and renames it over
-  // `name` when the original is still the file `before` describes.
-  SealResult Commit(const std::string& name, const FileInfo& before) {
-    if (!file_.SetMode(before.mode & 0777)) return SealResult::kIoError;
-    FileInfo mine;
-    if (file_.Stat(&mine) && (mine.owner != before.owner || mine.group != before.group) &&
-        !file_.SetOwner(before.owner, before.group)) {
-      // Only a privileged agent can give files away; an unprivileged one owns what it serves.
-      Trace("agent: cannot keep the owner of %s: %s", name.c_str(), LastFsErrorText().c_str());
-    }
-    if (!file_.Sync()) return SealResult::kIoError;
-    file_.Close();
-    FileInfo now;
-    if (!dir_.StatEntry(name, &now)) return SealResult::kChanged;
-    if (now.inode != before.inode || now.device != before.device || now.size != before.size ||
-        now.modify_time != before.modify_time || now.modify_time_nsec != before.modify_time_nsec) {
-      return SealResult::kChanged;
-    }
-    if (!dir_.Rename(name_, name)) return SealResult::kIoError;
-    name_.clear();
-    if (!dir_.Sync()) {
-      Trace("agent: directory flush after replacing %s failed: %s", name.c_str(),
-            LastFsErrorText().c_str());
-    }
-    return SealResult::kOk;
-  }
-
- private:
-  const DirHandle& dir_;
-  FileHandle file_;
-  std::string name_;
-};
-
 SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_t* key, Mode mode,
                      const SealedLabel& seal_label, int32_t new_level, SealedLabel* result_label) {
+  ClearLastFsError();
   FileHandle in = dir.OpenForReading(name);
   if (!in.IsOpen()) {
     return LastFsErrorKind() == FsErrorKind::kWrongKind ? SealResult::kRefused
@@ -175,8 +129,8 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
   }
   if (mode != Mode::kSeal && before.size < kSealedOverhead) return SealResult::kAuthFailed;
 
-  Replacement out(dir);
-  if (!out.Create()) return SealResult::kIoError;
+  ReplacementFile out(dir, key);
+  if (!out.Create()) return FailedWriteResult();
 
   // The new header, for sealing and relabelling.
   uint8_t header[kSealedHeaderSize];
@@ -189,7 +143,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     uint8_t tag[kTagSize];
     if (!MakeHeaderTag(key, header, tag) || !out.file().WriteAll(header, sizeof header) ||
         !out.file().WriteAll(tag, sizeof tag)) {
-      return SealResult::kIoError;
+      return FailedWriteResult();
     }
   }
 
@@ -206,13 +160,13 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
       total += size;
       if (!sealer.Update(buffer.data(), size, buffer.data()) ||
           !out.file().WriteAll(buffer.data(), size)) {
-        return SealResult::kIoError;
+        return FailedWriteResult();
       }
       if (size < buffer.size()) break;
     }
     if (total != before.size) return SealResult::kChanged;
     uint8_t tag[kTagSize];
-    if (!sealer.Finish(tag) || !out.file().WriteAll(tag, sizeof tag)) return SealResult::kIoError;
+    if (!sealer.Finish(tag) || !out.file().WriteAll(tag, sizeof tag)) return FailedWriteResult();
   } else {
     Aes256Gcm opener(Aes256Gcm::Direction::kOpen, key, head + kOffIv);
     if (!opener.ok() || !opener.AddAad(head, kSealedHeaderSize)) return SealResult::kIoError;
@@ -231,7 +185,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
       if (mode == Mode::kRelabel && !sealer.Update(buffer.data(), want, buffer.data())) {
         return SealResult::kIoError;
       }
-      if (!out.file().WriteAll(buffer.data(), want)) return SealResult::kIoError;
+      if (!out.file().WriteAll(buffer.data(), want)) return FailedWriteResult();
     }
     uint8_t tag[kTagSize + 1];
     long long n = in.ReadFull(tag, sizeof tag);
@@ -240,7 +194,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     if (mode == Mode::kRelabel) {
       uint8_t new_tag[kTagSize];
       if (!sealer.Finish(new_tag) || !out.file().WriteAll(new_tag, sizeof new_tag)) {
-        return SealResult::kIoError;
+        return FailedWriteResult();
       }
     }
   }
@@ -266,6 +220,8 @@ const char* SealResultText(SealResult result) {
       return "not a regular file with a single name";
     case SealResult::kChanged:
       return "file changed while it was being processed";
+    case SealResult::kNoSpace:
+      return "no space left on the device";
     case SealResult::kIoError:
       return "input/output error";
   }

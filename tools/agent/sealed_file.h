@@ -12,11 +12,12 @@
 //   data body tag (16)
 //
 // Both tags are under the agent's own 32-byte key. Every operation writes a new file beside the
-// original (mode 0600 while it holds data), flushes it, gives it the original's permission bits
-// and owner, checks that the original did not change meanwhile, and renames it over the original:
-// the original is either wholly there or wholly replaced, and a file that fails to authenticate is
-// never touched. Files with several hard links are refused, because replacing one name would
-// leave the old content reachable through the others.
+// original (a ReplacementFile: unnamed where possible, mode 0600 while it holds data), flushes
+// it, gives it the original's permission bits and owner, checks that the original did not change
+// meanwhile, and renames it over the original: the original is either wholly there or wholly
+// replaced, even when the agent is killed, and a file that fails to authenticate is never touched.
+// Files with several hard links are refused, because replacing one name would leave the old content
+// reachable through the others.
 //
 // Thread safety: the functions keep no state; callers serialise operations on the same file.
 #ifndef DOCSEC_TOOLS_AGENT_SEALED_FILE_H_
@@ -56,6 +57,7 @@ enum class SealResult {
   kAuthFailed,   // the file does not verify under our key (tampered, or sealed elsewhere)
   kRefused,      // not a regular file, or several hard links
   kChanged,      // the file changed while it was being worked on
+  kNoSpace,      // the file system is full: the file is left as it was
   kIoError,
 };
 

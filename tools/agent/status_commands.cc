@@ -5,6 +5,7 @@
 namespace docsec::agent {
 
 int GetStatus(AgentRequest& request, const XmlElement& /*command*/) {
+  request.CountStatusRequest();
   XmlElement root = request.reply_root();
   root.AppendElement("status").SetAttribute("value", 0LL);
   root.AppendElement("uuid").SetAttribute("value", request.uuid().ToString());

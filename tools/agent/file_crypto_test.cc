@@ -1,4 +1,4 @@
-#include "tools/agent/aes_gcm.h"
+#include "tools/agent/file_crypto.h"
 
 #include <gtest/gtest.h>
 
@@ -116,6 +116,17 @@ TEST(Aes256Gcm, StreamingMatchesOneShot) {
   Aes256Gcm wrong(Aes256Gcm::Direction::kOpen, key, iv);
   ASSERT_TRUE(wrong.Update(sealed.data(), text.size(), pieces.data()));
   EXPECT_FALSE(wrong.Finish(tag));
+}
+
+// RFC 4231, test case 2.
+TEST(HmacSha256, KnownAnswer) {
+  const std::string key = "Jefe";
+  const std::string data = "what do ya want for nothing?";
+  uint8_t mac[kHmacSha256Size];
+  ASSERT_TRUE(HmacSha256(reinterpret_cast<const uint8_t*>(key.data()), key.size(), data.data(),
+                         data.size(), mac));
+  EXPECT_EQ(std::vector<uint8_t>(mac, mac + sizeof mac),
+            FromHex("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-#include "tools/agent/aes_gcm.h"
+#include "tools/agent/file_crypto.h"
 
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include <climits>
 
@@ -120,6 +121,26 @@ bool Aes256GcmOpen(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSiz
   }
   out->swap(plain);
   return true;
+}
+
+std::string ToHex(const uint8_t* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * size);
+  for (size_t i = 0; i < size; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+bool HmacSha256(const uint8_t* key, size_t key_size, const void* data, size_t size,
+                uint8_t mac[kHmacSha256Size]) {
+  if (key_size > INT_MAX) return false;
+  unsigned int length = 0;
+  return HMAC(EVP_sha256(), key, static_cast<int>(key_size),
+              static_cast<const unsigned char*>(data), size, mac, &length) != nullptr &&
+         length == kHmacSha256Size;
 }
 
 }  // namespace docsec::agent

@@ -1,14 +1,16 @@
-// AES-256-GCM authenticated encryption for the reference agent's encrypted files: one class that
-// runs in either direction (sealing gives the tag, opening checks it), and one-shot helpers over
-// it. The console library has no use for it and does not carry it.
+// The reference agent's file cryptography: AES-256-GCM authenticated encryption (one class that
+// runs in either direction: sealing gives the tag, opening checks it; and one-shot helpers over
+// it), and HMAC-SHA-256 for names only the agent can make. The console library has no use for it
+// and does not carry it.
 //
 // An Aes256Gcm object owns its cipher context and releases it on destruction; it is used by one
-// thread at a time. The one-shot functions are thread-safe.
-#ifndef DOCSEC_TOOLS_AGENT_AES_GCM_H_
-#define DOCSEC_TOOLS_AGENT_AES_GCM_H_
+// thread at a time. The free functions are thread-safe.
+#ifndef DOCSEC_TOOLS_AGENT_FILE_CRYPTO_H_
+#define DOCSEC_TOOLS_AGENT_FILE_CRYPTO_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace docsec::agent {
@@ -53,6 +55,15 @@ bool Aes256GcmOpen(const uint8_t key[kAes256KeySize], const uint8_t iv[kGcmIvSiz
                    size_t aad_size, const void* sealed, size_t sealed_size,
                    std::vector<uint8_t>* out);
 
+constexpr size_t kHmacSha256Size = 32;
+
+// `size` bytes as lower-case hexadecimal text, two digits a byte.
+std::string ToHex(const uint8_t* bytes, size_t size);
+
+// HMAC-SHA-256 of `size` bytes under a key of `key_size` bytes into `mac`; false on failure.
+bool HmacSha256(const uint8_t* key, size_t key_size, const void* data, size_t size,
+                uint8_t mac[kHmacSha256Size]);
+
 }  // namespace docsec::agent
 
-#endif  // DOCSEC_TOOLS_AGENT_AES_GCM_H_
+#endif  // DOCSEC_TOOLS_AGENT_FILE_CRYPTO_H_

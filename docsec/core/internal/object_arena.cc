@@ -1,0 +1,88 @@
+#include "docsec/core/internal/object_arena.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+#include "docsec/platform/com_error.h"
+#include "docsec/platform/export.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define DOCSEC_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define DOCSEC_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define DOCSEC_POISON(p, n) ((void)(p), (void)(n))
+#define DOCSEC_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace docsec {
+namespace core_internal {
+namespace {
+
+DOCSEC_HOT_THREAD_LOCAL ObjectArena* t_current = nullptr;
+
+// Blocks start small, so that a load of a few objects costs little, and grow to a size at which
+// the per-block cost no longer shows.
+constexpr size_t kFirstBlock = 16 << 10;
+constexpr size_t kLargestBlock = 1 << 20;
+constexpr size_t kAlign = 8;
+
+}  // namespace
+
+struct ObjectArena::Block {
+  Block* next;
+  size_t size;  // usable bytes after the header
+};
+
+ObjectArena* ObjectArena::Current() { return t_current; }
+
+void* ObjectArena::Allocate(size_t size) {
+  size = (size + kAlign - 1) & ~(kAlign - 1);
+  if (static_cast<size_t>(end_ - next_) < size) {
+    if (next_block_size_ == 0) next_block_size_ = kFirstBlock;
+    const size_t usable = std::max(size, next_block_size_);
+    next_block_size_ = std::min(next_block_size_ * 2, kLargestBlock);
+    void* memory = std::malloc(sizeof(Block) + usable);
+    if (memory == nullptr) throw ComError(kErrOutOfMemory);
+    Block* block = new (memory) Block{blocks_, usable};
+    blocks_ = block;
+    next_ = reinterpret_cast<char*>(block + 1);
+    end_ = next_ + usable;
+    DOCSEC_POISON(next_, usable);
+  }
+  char* p = next_;
+  next_ += size;
+  DOCSEC_UNPOISON(p, size);
+  return p;
+}
+
+void ObjectArena::Retire(void* p, size_t size) { DOCSEC_POISON(p, size); }
+
+void ObjectArena::Release() noexcept {
+  if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+}
+
+ObjectArena::~ObjectArena() {
+  while (blocks_ != nullptr) {
+    Block* next = blocks_->next;
+    DOCSEC_UNPOISON(blocks_ + 1, blocks_->size);
+    std::free(blocks_);
+    blocks_ = next;
+  }
+}
+
+LoadArenaScope::LoadArenaScope() {
+  if (t_current != nullptr) return;
+  opened_ = new ObjectArena;
+  t_current = opened_;
+}
+
+LoadArenaScope::~LoadArenaScope() {
+  if (opened_ == nullptr) return;
+  t_current = nullptr;
+  opened_->Release();  // the loader's reference; the objects hold the rest
+}
+
+}  // namespace core_internal
+}  // namespace docsec

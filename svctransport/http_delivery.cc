@@ -1,0 +1,190 @@
+#include "svctransport/http_delivery.h"
+
+#include <atomic>
+#include <cctype>
+#include <cstdint>
+
+#if defined(SVCTRANSPORT_WITH_CURL)
+#include <curl/curl.h>
+#endif
+
+namespace docsec::transport_internal {
+
+struct HttpDelivery::Settings {
+  SvcTransportConfig config;
+  uint64_t generation = 0;
+};
+
+bool ValidServerAddress(const std::string& server) {
+  size_t host = 0;
+  if (server.rfind("http://", 0) == 0) {
+    host = 7;
+  } else if (server.rfind("https://", 0) == 0) {
+    host = 8;
+  } else {
+    return false;
+  }
+  if (host >= server.size()) return false;
+  for (size_t i = host; i < server.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(server[i]);
+    if (!std::isalnum(c) && c != '.' && c != '-' && c != ':' && c != '[' && c != ']') return false;
+  }
+  return true;
+}
+
+void HttpDelivery::Configure(const SvcTransportConfig& config) {
+  static std::atomic<uint64_t> generations{0};
+  auto settings = std::make_shared<Settings>();
+  settings->config = config;
+  settings->generation = ++generations;
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_ = config.server.empty() ? nullptr : std::move(settings);
+  session_.clear();
+}
+
+bool HttpDelivery::configured() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return settings_ != nullptr;
+}
+
+std::string HttpDelivery::session() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return session_;
+}
+
+void HttpDelivery::ForgetSession() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  session_.clear();
+}
+
+#if !defined(SVCTRANSPORT_WITH_CURL)
+
+bool HttpDeliveryAvailable() { return false; }
+
+std::optional<std::string> HttpDelivery::Send(int, const std::string&) { return std::nullopt; }
+
+#else
+
+bool HttpDeliveryAvailable() { return true; }
+
+namespace {
+
+// One easy handle per thread: libcurl keeps the connection of a handle open between requests,
+// so a console thread that sends request after request pays for one connection (and one TLS
+// handshake). A new configuration gets a new handle, so no connection made under the old trust
+// settings is reused.
+struct ThreadHandle {
+  CURL* curl = nullptr;
+  uint64_t generation = 0;
+  ~ThreadHandle() {
+    if (curl != nullptr) curl_easy_cleanup(curl);
+  }
+};
+
+struct Reply {
+  std::string body;
+  std::string session;
+  bool too_large = false;
+};
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* reply = static_cast<Reply*>(user);
+  size_t bytes = size * count;
+  if (reply->body.size() + bytes > kMaxAnswerBytes) {
+    reply->too_large = true;
+    return 0;  // ends the transfer
+  }
+  reply->body.append(data, bytes);
+  return bytes;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+  auto* reply = static_cast<Reply*>(user);
+  size_t bytes = size * count;
+  std::string line(data, bytes);
+  std::string name = std::string(kSessionHeader) + ":";
+  if (line.size() > name.size()) {
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(line[i])) ==
+             std::tolower(static_cast<unsigned char>(name[i]));
+    }
+    if (same) {
+      std::string value = line.substr(name.size());
+      size_t first = value.find_first_not_of(" \t");
+      size_t last = value.find_last_not_of(" \t\r\n");
+      reply->session = first == std::string::npos ? "" : value.substr(first, last - first + 1);
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string& request) {
+  static std::once_flag global_init;
+  std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::shared_ptr<const Settings> settings;
+  std::string token;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings = settings_;
+    token = session_;
+  }
+  if (!settings) return std::nullopt;
+  const SvcTransportConfig& config = settings->config;
+
+  thread_local ThreadHandle handle;
+  if (handle.curl == nullptr || handle.generation != settings->generation) {
+    if (handle.curl != nullptr) curl_easy_cleanup(handle.curl);
+    handle.curl = curl_easy_init();
+    handle.generation = settings->generation;
+  }
+  CURL* curl = handle.curl;
+  if (curl == nullptr) return std::nullopt;
+
+  std::string url = config.server + (entry_point == 1 ? "/svc" : "/svc/ex");
+  struct curl_slist* headers = nullptr;
+  headers = curl_slist_append(headers, "Content-Type: application/xml; charset=utf-8");
+  headers = curl_slist_append(headers, "Expect:");
+  if (!token.empty()) {
+    headers = curl_slist_append(headers, (std::string(kSessionHeader) + ": " + token).c_str());
+  }
+  Reply reply;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.size()));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, config.connect_timeout_ms);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, config.timeout_ms);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, config.verify_peer ? 1L : 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, config.verify_peer ? 2L : 0L);
+  if (!config.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.ca_file.c_str());
+  CURLcode result = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  // The handle outlives this call: leave it pointing at nothing of ours.
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+  curl_slist_free_all(headers);
+  if (result != CURLE_OK || status != 200 || reply.too_large || reply.body.empty()) {
+    return std::nullopt;
+  }
+  if (!reply.session.empty()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (settings_ == settings) session_ = reply.session;
+  }
+  return std::move(reply.body);
+}
+
+#endif
+
+}  // namespace docsec::transport_internal

@@ -1,0 +1,230 @@
+// The network side end to end: svctransport's network delivery against the server's HTTP(S)
+// listener on 127.0.0.1, with a certificate authority made for the test; and recording a session
+// and replaying it without a server.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "docsec/org/department.h"
+#include "docsec/users/user.h"
+#include "svctransport/svctransport.h"
+#include "tools/server/http_server.h"
+#include "tools/server/result_codes.h"
+#include "tools/server/server_test_util.h"
+
+namespace docsec::server {
+namespace {
+
+using testing::Answer;
+using testing::ParseAnswer;
+using testing::Request;
+
+// Makes, with the openssl program, a certificate authority and a server certificate for
+// 127.0.0.1 signed by it, plus an unrelated authority. Paths are under `dir`.
+bool MakeCertificates(const std::string& dir) {
+  std::string script =
+      "set -e; cd '" + dir +
+      "';"
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=docsec-test-ca"
+      " -keyout ca.key -out ca.pem;"
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other-ca"
+      " -keyout other.key -out other.pem 2>/dev/null;"
+      "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key"
+      " -out server.csr 2>/dev/null;"
+      "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext;"
+      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
+      " -extfile san.ext -out server.pem 2>/dev/null";
+  int rc = std::system(("bash -c \"" + script + "\" > '" + dir + "/openssl.log' 2>&1").c_str());
+  if (rc != 0) std::system(("cat '" + dir + "/openssl.log' >&2").c_str());
+  return rc == 0;
+}
+
+class NetworkTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // One directory per process: ctest runs the tests of this file as parallel processes.
+    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls-" + std::to_string(getpid()));
+    std::system(("mkdir -p '" + *dir_ + "'").c_str());
+    certificates_ = MakeCertificates(*dir_);
+  }
+  static void TearDownTestSuite() {
+    std::system(("rm -rf '" + *dir_ + "'").c_str());
+    delete dir_;
+  }
+
+  void SetUp() override {
+    std::string error;
+    ServerOptions options = testing::FastOptions();
+    options.max_request_bytes = 64 * 1024;
+    server_ = Server::Open(options, &error);
+    ASSERT_NE(server_, nullptr) << error;
+    ASSERT_TRUE(SeedDemo(*server_, DemoOptions(), nullptr, &error)) << error;
+  }
+
+  void TearDown() override {
+    std::string error;
+    SvcTransportConfigure(SvcTransportConfig(), &error);
+    if (http_) http_->Stop();
+  }
+
+  // Starts the listener (HTTPS when `tls`) and points the transport at it.
+  void Serve(bool tls, const std::string& ca_file) {
+    HttpOptions options;
+    options.keep_alive_timeout = std::chrono::seconds(1);
+    if (tls) {
+      ASSERT_TRUE(certificates_) << "the openssl program could not make test certificates";
+      options.tls_cert = *dir_ + "/server.pem";
+      options.tls_key = *dir_ + "/server.key";
+    }
+    http_ = std::make_unique<HttpServer>(*server_, options);
+    std::string error;
+    ASSERT_TRUE(http_->Start(&error)) << error;
+    SvcTransportConfig config;
+    config.server =
+        std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(http_->port());
+    config.ca_file = ca_file;
+    config.timeout_ms = 10000;
+    ASSERT_TRUE(SvcTransportConfigure(config, &error)) << error;
+  }
+
+  static Answer Send(const std::string& service, const std::string& content, int entry = 1) {
+    std::optional<std::string> text = entry == 1 ? SvcTransportSend(Request(service, content))
+                                                 : SvcTransportSendEx(Request(service, content));
+    return ParseAnswer(text.value_or(""));
+  }
+
+  static std::string* dir_;
+  static bool certificates_;
+  std::unique_ptr<Server> server_;
+  std::unique_ptr<HttpServer> http_;
+};
+
+std::string* NetworkTest::dir_ = nullptr;
+bool NetworkTest::certificates_ = false;
+
+TEST_F(NetworkTest, HttpsWithTheTrustedAuthorityCarriesTheSession) {
+  Serve(true, *dir_ + "/ca.pem");
+  EXPECT_EQ(Send("GetDepartmentTreeView", "<department id=\"1\"/>").code, kNoSession);
+  ASSERT_EQ(Send("Login", "<user id=\"eng.admin\" password=\"demo-eng\"/>").code, 0);
+  EXPECT_EQ(SvcTransportSessionToken().size(), 64u);
+  Answer tree = Send("GetDepartmentTreeView", "<department id=\"3\" isWithUsers=\"true\"/>");
+  ASSERT_EQ(tree.code, 0);
+  EXPECT_STREQ(tree.root.child("department").attribute("name").value(), "Engineering");
+  Answer logs = Send("QueryLog", "<databaseIndex value=\"0\"/><log pageSum=\"5\"/>", 2);
+  EXPECT_EQ(logs.All("log").size(), 5u);
+  SvcTransportForgetSession();
+  EXPECT_EQ(Send("GetDepartmentTreeView", "<department id=\"3\"/>").code, kNoSession);
+}
+
+// The library's own classes over HTTPS: the session rides in the transport, not in the XML.
+TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
+  Serve(true, *dir_ + "/ca.pem");
+  CDOUser login;
+  std::unique_ptr<CDOUser> user(login.LoginEx("sales.admin", "demo-sales", 0));
+  ASSERT_NE(user, nullptr);
+  std::unique_ptr<CDODepartment> sales(user->GetAdminedRootDeptpartment());
+  ASSERT_NE(sales, nullptr);
+  ASSERT_NE(sales->GetSubDepartments(), nullptr);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 2u);
+  auto* region = new CDODepartment();
+  region->SetName("West");
+  ASSERT_EQ(sales->AddSubDepartment(region), 1);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 3u);
+
+  SvcTransportConfig untrusted;
+  untrusted.server = "https://127.0.0.1:" + std::to_string(http_->port());
+  untrusted.ca_file = *dir_ + "/other.pem";
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(untrusted, &error)) << error;
+  EXPECT_EQ(login.LoginEx("sales.admin", "demo-sales", 0), nullptr);
+}
+
+TEST_F(NetworkTest, AnUntrustedCertificateGivesNoAnswer) {
+  Serve(true, *dir_ + "/other.pem");
+  EXPECT_FALSE(SvcTransportSend(Request("Login", "<user id=\"admin\" password=\"demo-admin\"/>")));
+}
+
+TEST_F(NetworkTest, PlainHttpRefusesOversizedBodiesUnread) {
+  Serve(false, "");
+  ASSERT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
+  std::string name(100 * 1024, 'n');
+  EXPECT_FALSE(SvcTransportSend(
+      Request("AddDepartment", "<department name=\"" + name + "\" superDeptId=\"1\"/>")));
+  EXPECT_TRUE(Send("QueryDepartment", "<department name=\"nnnn\"/>").All("department").empty());
+  EXPECT_EQ(Send("QueryDepartment", "<department id=\"1\"/>").All("department").size(), 1u);
+}
+
+TEST_F(NetworkTest, NoServerConfiguredMeansNoAnswer) {
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), &error));
+  EXPECT_FALSE(SvcTransportSend(Request("Login")));
+  SvcTransportConfig bad;
+  bad.server = "ftp://127.0.0.1:21";
+  EXPECT_FALSE(SvcTransportConfigure(bad, &error));
+  EXPECT_NE(error.find("http"), std::string::npos);
+}
+
+TEST_F(NetworkTest, TheEnvironmentConfiguresTheTransport) {
+  Serve(false, "");
+  std::string server = "http://127.0.0.1:" + std::to_string(http_->port());
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), &error));
+  setenv("DOCSEC_SERVER", server.c_str(), 1);
+  setenv("DOCSEC_TIMEOUT_MS", "soon", 1);
+  EXPECT_FALSE(SvcTransportConfigureFromEnvironment(&error));
+  setenv("DOCSEC_TIMEOUT_MS", "5000", 1);
+  EXPECT_TRUE(SvcTransportConfigureFromEnvironment(&error)) << error;
+  unsetenv("DOCSEC_SERVER");
+  unsetenv("DOCSEC_TIMEOUT_MS");
+  EXPECT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
+}
+
+// A session recorded against the server answers the same without it, also when the replayed
+// requests carry other times and random values.
+TEST_F(NetworkTest, ARecordedSessionReplaysWithoutTheServer) {
+  std::string path = *dir_ + "/session.rec";
+  std::remove(path.c_str());
+  Serve(false, "");
+  SvcTransportConfig config;
+  config.server = "http://127.0.0.1:" + std::to_string(http_->port());
+  config.record_file = path;
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(config, &error)) << error;
+  const std::string kRandom = "<random data=\"0123456789ABCDEF0123456789ABCDEF\"/>";
+  std::vector<std::pair<std::string, std::string>> session = {
+      {"Login", "<user id=\"admin\" password=\"demo-admin\"/>"},
+      {"GetDepartmentTreeView", "<department id=\"1\" isWithComputers=\"true\"/>"},
+      {"QueryLog",
+       "<databaseIndex value=\"0\"/><log operationTimeFrom=\"2024-03-02 00:00:00\" "
+       "pageSum=\"3\"/>"},
+      {"AgentOfflineLogin", "<user id=\"bob\" password=\"demo-bob\"/>" + kRandom}};
+  std::vector<std::string> recorded;
+  for (const auto& [service, content] : session) {
+    recorded.push_back(SvcTransportSend(Request(service, content)).value_or(""));
+    ASSERT_EQ(ParseAnswer(recorded.back()).code, 0) << service;
+  }
+  http_->Stop();
+
+  SvcTransportConfig replay;
+  replay.replay_file = path;
+  ASSERT_TRUE(SvcTransportConfigure(replay, &error)) << error;
+  for (size_t i = 0; i < session.size(); ++i) {
+    EXPECT_EQ(SvcTransportSend(Request(session[i].first, session[i].second)).value_or(""),
+              recorded[i]);
+  }
+  std::string other_time =
+      "<databaseIndex value=\"0\"/><log operationTimeFrom=\"2025-01-01 09:30:00\" pageSum=\"3\"/>";
+  EXPECT_EQ(SvcTransportSend(Request("QueryLog", other_time)).value_or(""), recorded[2]);
+  EXPECT_EQ(SvcTransportSend(Request("AgentOfflineLogin",
+                                     "<user id=\"bob\" password=\"demo-bob\"/>"
+                                     "<random data=\"FFEEDDCCBBAA99887766554433221100\"/>"))
+                .value_or(""),
+            recorded[3]);
+  EXPECT_FALSE(SvcTransportSend(Request("QueryUser", "<user id=\"never-asked\"/>")));
+  EXPECT_FALSE(SvcTransportSendEx(Request("Login", session[0].second)));  // other entry point
+}
+
+}  // namespace
+}  // namespace docsec::server

@@ -1,0 +1,94 @@
+// The context of one request as the operation handlers see it: the open transaction, the parsed
+// request, the answer being written, the caller and its scope, plus the readers that turn request
+// attributes into checked values (each refusal is a RequestError with the code of the table).
+//
+// Scope: a supervisor may reach every department; any other console user only the department it
+// administers ("adminDept", or its own department when that is unset) and the departments below.
+//
+// Thread safety: one context per request, used by one thread.
+#ifndef DOCSEC_TOOLS_SERVER_REQUEST_CONTEXT_H_
+#define DOCSEC_TOOLS_SERVER_REQUEST_CONTEXT_H_
+
+#include <cstdint>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+#include "tools/server/department_index.h"
+#include "tools/server/result_codes.h"
+#include "tools/server/server_options.h"
+#include "tools/server/session_store.h"
+#include "tools/server/storage.h"
+#include "tools/server/xml_writer.h"
+
+namespace docsec::server {
+
+// The account behind the request's session, as stored now.
+struct Caller {
+  std::string account;
+  bool supervisor = false;
+  int64_t department_id = 0;
+  int64_t admin_root = 0;  // the top of the caller's scope
+};
+
+class Context {
+ public:
+  Context(Transaction& transaction, pugi::xml_node request_root, XmlWriter& answer,
+          const ServerOptions& server_options, LoginLimiter& login_limiter)
+      : tx(transaction),
+        document(request_root),
+        out(answer),
+        options(server_options),
+        limiter(login_limiter) {}
+
+  Transaction& tx;
+  const pugi::xml_node document;  // the request's root element
+  XmlWriter& out;                 // the answer, after its "return" element
+  const ServerOptions& options;
+  LoginLimiter& limiter;
+  std::optional<Caller> caller;  // absent for the logins
+  std::string opened_session;    // set by a console login: the account to open a session for
+
+  // The department tree, read on first use.
+  DepartmentIndex& departments();
+  // To be called after a change to departments, so later look-ups see it.
+  void DepartmentsChanged() { departments_loaded_ = false; }
+
+  bool InScope(int64_t department_id);
+  // Throws kNotFound for an unknown department and kPermissionDenied outside the scope.
+  void RequireScope(int64_t department_id);
+  void RequireSupervisor();
+
+ private:
+  DepartmentIndex departments_;
+  bool departments_loaded_ = false;
+};
+
+// Request readers. An attribute that is present but empty counts as absent for the Require forms.
+pugi::xml_node RequireChild(pugi::xml_node parent, const char* name);
+std::string_view AttrText(pugi::xml_node node, const char* name);
+std::string RequireText(pugi::xml_node node, const char* name);
+int64_t RequireInt(pugi::xml_node node, const char* name);
+// Absent or empty gives nullopt; text that is not a decimal 64-bit integer throws kBadValue.
+std::optional<int64_t> OptionalInt(pugi::xml_node node, const char* name);
+// "true"/"false" (any case) and "1"/"0"/"-1"; anything else throws kBadValue.
+std::optional<bool> OptionalBool(pugi::xml_node node, const char* name);
+bool FlagSet(pugi::xml_node node, const char* name);
+
+// Decimal text to an integer; false for anything else (no blanks, no trailing characters).
+bool ParseInt(std::string_view text, int64_t* value);
+bool ParseBool(std::string_view text, bool* value);
+// A date in the forms the library reads ("2009-3-7 4:05:09", "2009/03/07", ...) as the canonical
+// "yyyy-MM-dd HH:mm:ss"; nullopt when the text is no valid calendar time.
+std::optional<std::string> CanonicalDate(std::string_view text);
+// A dotted IPv4 address as a number; nullopt for anything else.
+std::optional<uint32_t> ParseIpv4(std::string_view text);
+// Lower-cases ASCII letters.
+std::string AsciiLower(std::string_view text);
+// The text with SQL LIKE's wildcards escaped by "\", for "LIKE ? ESCAPE '\'".
+std::string LikeContaining(std::string_view text);
+
+}  // namespace docsec::server
+
+#endif  // DOCSEC_TOOLS_SERVER_REQUEST_CONTEXT_H_

@@ -1,0 +1,183 @@
+#include "tools/server/server.h"
+
+#include <openssl/rand.h>
+
+#include <new>
+#include <pugixml.hpp>
+
+#include "tools/server/operations.h"
+#include "tools/server/request_context.h"
+#include "tools/server/result_codes.h"
+#include "tools/server/sqlite_storage.h"
+#include "tools/server/xml_writer.h"
+
+namespace docsec::server {
+namespace {
+
+// A password of 16 characters from an alphabet without look-alikes: about 80 bits.
+std::string RandomPassword() {
+  static const char kAlphabet[] = "abcdefghjkmnpqrstuvwxyzABCDEFGHJKMNPQRSTUVWXYZ23456789";
+  uint8_t bytes[16];
+  if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
+  std::string password;
+  for (uint8_t b : bytes) password.push_back(kAlphabet[b % (sizeof kAlphabet - 1)]);
+  return password;
+}
+
+// The caller as stored now; a session whose account vanished, was locked or lost the console
+// right is no session.
+Caller LoadCaller(Transaction& tx, const std::string& account) {
+  Caller caller;
+  bool found = false;
+  bool usable = false;
+  tx.Query(
+      "SELECT u.is_supervisor, u.department_id, u.admin_dept, u.is_lock, u.is_console_manager,"
+      " d.id FROM users u LEFT JOIN departments d ON d.id = u.admin_dept WHERE u.id = ?",
+      {account}, [&](const SqlRow& row) {
+        found = true;
+        caller.account = account;
+        caller.supervisor = row.Int(0) != 0;
+        caller.department_id = row.Int(1);
+        caller.admin_root = row.IsNull(5) ? caller.department_id : row.Int(5);
+        usable = row.Int(3) == 0 && row.Int(4) != 0;
+      });
+  if (!found || !usable) throw RequestError(kNoSession, "the session's account cannot be used");
+  return caller;
+}
+
+// The single "service" element that must open the request, or null.
+pugi::xml_node ServiceElement(pugi::xml_node root) {
+  pugi::xml_node first;
+  for (pugi::xml_node child : root.children()) {
+    if (child.type() == pugi::node_element) {
+      first = child;
+      break;
+    }
+  }
+  if (!first || std::string_view(first.name()) != "service") return {};
+  if (first.next_sibling("service")) return {};
+  return first;
+}
+
+}  // namespace
+
+Server::Server(ServerOptions options) : options_(std::move(options)) {
+  if (!options_.now) options_.now = [] { return ServerClock::now(); };
+  sessions_ = std::make_unique<SessionStore>(options_.sessions, options_.now);
+  limiter_ = std::make_unique<LoginLimiter>(options_.login_limits, options_.now);
+}
+
+Server::~Server() = default;
+
+std::unique_ptr<Server> Server::Open(ServerOptions options, std::string* error) {
+  std::unique_ptr<Server> server(new Server(std::move(options)));
+  server->storage_ =
+      SqliteStorage::Open(server->options_.database, server->options_.connections, error);
+  if (!server->storage_ || !server->Bootstrap(error)) return nullptr;
+  return server;
+}
+
+bool Server::Bootstrap(std::string* error) {
+  try {
+    storage_->Run(Storage::Access::kWrite, Storage::Clock::time_point::max(), [&](Transaction& tx) {
+      if (tx.Exists("SELECT 1 FROM departments", {})) return;
+      tx.Execute(
+          "INSERT INTO departments(id, name, is_system_default)"
+          " VALUES(1, 'Organization', 1)");
+      std::string password = options_.initial_admin_password.empty()
+                                 ? RandomPassword()
+                                 : options_.initial_admin_password;
+      std::string hash = HashPassword(password, options_.password_iterations);
+      if (password.empty() || hash.empty()) {
+        throw StorageError(StorageError::kOther, "no random bytes for a password");
+      }
+      tx.Execute(
+          "INSERT INTO users(id, name, is_console_manager, is_supervisor,"
+          " password_hash, department_id, is_system_default)"
+          " VALUES('admin', 'Administrator', 1, 1, ?, 1, 1)",
+          {hash});
+      initial_admin_password_ = password;
+    });
+    return true;
+  } catch (const StorageError& e) {
+    *error = std::string("cannot prepare the database: ") + e.what();
+    initial_admin_password_.clear();
+    return false;
+  }
+}
+
+Response Server::Refusal(int code, const std::string& message) {
+  XmlWriter out;
+  out.Open("document").Open("return").Attr("code", int64_t{code}).Attr("message", message);
+  Response response;
+  response.body = std::string(kAnswerProlog) + out.Finish();
+  response.code = code;
+  return response;
+}
+
+Response Server::Handle(const Request& request) {
+  if (request.body.size() > options_.max_request_bytes) {
+    return Refusal(kRequestTooLarge,
+                   "the request exceeds " + std::to_string(options_.max_request_bytes) + " bytes");
+  }
+  pugi::xml_document document;
+  pugi::xml_parse_result parsed = document.load_buffer(request.body.data(), request.body.size(),
+                                                       pugi::parse_default, pugi::encoding_utf8);
+  if (!parsed) return Refusal(kMalformedDocument, "the request is not XML");
+  pugi::xml_node root = document.document_element();
+  if (std::string_view(root.name()) != "document") {
+    return Refusal(kMalformedDocument, "the request's root is not \"document\"");
+  }
+  pugi::xml_node service = ServiceElement(root);
+  if (!service) return Refusal(kMalformedDocument, "the request must open with one \"service\"");
+  const Operation* operation = FindOperation(service.attribute("value").value());
+  if (operation == nullptr) {
+    return Refusal(kUnknownOperation,
+                   std::string("unknown operation ") + service.attribute("value").value());
+  }
+  std::string token(request.session);
+  std::string account;
+  if (operation->needs_session && !sessions_->Touch(token, &account)) {
+    return Refusal(kNoSession, "no valid session");
+  }
+
+  XmlWriter out;
+  out.Raw(kAnswerProlog).Raw("<document><return code=\"0\"/>");
+  std::string opened;
+  try {
+    Storage::Clock::time_point deadline = Storage::Clock::now() + options_.request_timeout;
+    storage_->Run(operation->access, deadline, [&](Transaction& tx) {
+      Context ctx(tx, root, out, options_, *limiter_);
+      if (operation->needs_session) ctx.caller = LoadCaller(tx, account);
+      operation->handler(ctx);
+      opened = ctx.opened_session;
+    });
+  } catch (const RequestError& e) {
+    if (e.code() == kNoSession) sessions_->Revoke(token);
+    return Refusal(e.code(), e.what());
+  } catch (const StorageError& e) {
+    switch (e.kind()) {
+      case StorageError::kTimedOut:
+        return Refusal(kTimedOut, "the request took too long");
+      case StorageError::kConstraint:
+        return Refusal(kConflict, "the change conflicts with stored data");
+      default:
+        return Refusal(kStorageError, "the database failed");
+    }
+  } catch (const std::bad_alloc&) {
+    return Refusal(kInternalError, "out of memory");
+  } catch (const std::exception&) {
+    return Refusal(kInternalError, "internal error");
+  }
+
+  Response response;
+  if (!opened.empty()) {
+    response.session = sessions_->Open(opened);
+    if (response.session.empty()) return Refusal(kInternalError, "no random bytes for a session");
+  }
+  response.body = out.Finish();
+  response.body.append("</document>");
+  return response;
+}
+
+}  // namespace docsec::server

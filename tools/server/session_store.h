@@ -1,0 +1,87 @@
+// SessionStore: the console sessions that logins open. A session is a random 256-bit token (64
+// hexadecimal digits) naming an account; the transport carries it beside the XML, never in it.
+// A session ends after a time without use and, at the latest, a fixed time after the login. The
+// account's rights are not kept here: the server reads them again on every request, so a lock or
+// a change of rights takes effect at once. Sessions live in memory: a restart logs everyone out.
+//
+// Thread safety: all members may be called from any thread.
+#ifndef DOCSEC_TOOLS_SERVER_SESSION_STORE_H_
+#define DOCSEC_TOOLS_SERVER_SESSION_STORE_H_
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace docsec::server {
+
+using ServerClock = std::chrono::steady_clock;
+// The time source of sessions and login limits; tests pass one they can advance.
+using NowFunction = std::function<ServerClock::time_point()>;
+
+class SessionStore {
+ public:
+  struct Options {
+    std::chrono::seconds idle_timeout{30 * 60};
+    std::chrono::seconds lifetime{12 * 60 * 60};
+    size_t max_sessions = 10000;  // the oldest session is dropped to make room
+  };
+
+  SessionStore(Options options, NowFunction now);
+
+  // A new session for `account`; "" only when the random generator fails.
+  std::string Open(const std::string& account);
+  // The account of a live session, refreshing its idle time; false for an unknown, forged or
+  // expired token (an expired one is forgotten).
+  bool Touch(const std::string& token, std::string* account);
+  void Revoke(const std::string& token);
+  size_t size() const;
+
+ private:
+  struct Session {
+    std::string account;
+    ServerClock::time_point opened;
+    ServerClock::time_point last_used;
+  };
+  void DropOldestLocked();
+
+  const Options options_;
+  const NowFunction now_;
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, Session> sessions_;
+};
+
+// LoginLimiter: refuses logins to an account for a while after repeated failures, whether the
+// account exists or not, so that passwords cannot be guessed at the speed of the server.
+class LoginLimiter {
+ public:
+  struct Options {
+    int max_failures = 5;                  // failures in a row before the account is held
+    std::chrono::seconds hold{5 * 60};     // how long each further failure holds it
+    std::chrono::seconds forget{15 * 60};  // a quiet time after which the failures are forgotten
+    size_t max_tracked = 100000;           // accounts remembered at once
+  };
+
+  LoginLimiter(Options options, NowFunction now);
+
+  // False while `account` is held; such an attempt is not checked and not counted.
+  bool Allowed(const std::string& account);
+  void RecordFailure(const std::string& account);
+  void RecordSuccess(const std::string& account);
+
+ private:
+  struct Entry {
+    int failures = 0;
+    ServerClock::time_point last_failure;
+  };
+
+  const Options options_;
+  const NowFunction now_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, Entry> entries_;
+};
+
+}  // namespace docsec::server
+
+#endif  // DOCSEC_TOOLS_SERVER_SESSION_STORE_H_

@@ -1,5 +1,4 @@
 // Certificate and offline login.
-#include <cstdio>
 #include <cstring>
 
 #include "docsec/agent/agent_packet.h"

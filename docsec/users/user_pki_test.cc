@@ -93,10 +93,14 @@ TEST(UserOfflineLogin, StoresTheKeyTheServerSealedUnderTheRandomValue) {
 
 // Fresh and unpredictable in all 128 bits: a UUID's bytes would carry the version digit 4 at
 // digit 12 and a variant digit 8 to B at digit 16 every time (a chance of 2^-48 over eight
-// logins of random bytes). Answers without "departmentId" leave the user's as it was.
+// logins of random bytes). Answers without a "departmentId", or with one that is not a number,
+// leave the user's as it was.
 TEST(UserOfflineLogin, EveryLoginSendsAFreshRandomValue) {
   FakeServer server;
-  server.SetResponder([](int, const std::string& request) { return SealingAnswer(request, ""); });
+  int answers = 0;
+  server.SetResponder([&answers](int, const std::string& request) {
+    return SealingAnswer(request, ++answers % 2 ? "" : "departmentId=\"none\" ");
+  });
   CDOUser user;
   user.SetDepartmentId(5);
   constexpr int kLogins = 8;

@@ -76,20 +76,6 @@ TEST(DrmLog, SettersWriteTheirTextForms) {
   for (const auto& c : cases) EXPECT_EQ(Text(c.get, log), c.expected);
 }
 
-TEST(DrmLog, TimeSettersWithoutArgumentWriteTheCurrentLocalTime) {
-  CDODrmLog log;
-  const double before = OleDateTime::GetCurrentTime().Value();
-  log.SetOperationTime();
-  log.SetLogCreateTime();
-  const double after = OleDateTime::GetCurrentTime().Value();
-  for (auto get : {&CDODrmLog::GetOperationTime, &CDODrmLog::GetLogCreateTime}) {
-    double written = 0;
-    ASSERT_TRUE(OleDateTime::ParseDateTime(Text(get, log).c_str(), nullptr, &written));
-    EXPECT_GE(written, before - 1e-9);
-    EXPECT_LE(written, after + 1e-9);
-  }
-}
-
 TEST(DrmLog, LoadingSetsEveryAttributeAbsentOnesToOneBlank) {
   XmlDocument doc = XmlDocument::Create();
   ASSERT_TRUE(doc.LoadXml("<log userId=\"7\" dstFile=\"C:\\a.txt\"/>"));

@@ -111,12 +111,9 @@ int CDOPolicy::RefusePosition(CDOAuthLevelByPosition* entry) {
 CDataObject* CDOPolicy::GrantRole(CDataObject* role, long permission) {
   if (role == nullptr) return nullptr;
   switch (role->GetObjectType()) {
-    case kObjectTypePosition:
-      return GrantPosition(dynamic_cast<CDOPosition*>(role), permission);
-    case kObjectTypeUser:
-      return GrantUser(dynamic_cast<CDOUser*>(role), permission);
-    default:
-      return nullptr;
+    case kObjectTypePosition: return GrantPosition(dynamic_cast<CDOPosition*>(role), permission);
+    case kObjectTypeUser: return GrantUser(dynamic_cast<CDOUser*>(role), permission);
+    default: return nullptr;
   }
 }
 
@@ -125,10 +122,8 @@ int CDOPolicy::RefuseRole(CDataObject* entry) {
   switch (entry->GetObjectType()) {
     case kObjectTypeAuthLevelByPosition:
       return RefusePosition(dynamic_cast<CDOAuthLevelByPosition*>(entry));
-    case kObjectTypeAuthLevelByUser:
-      return RefuseUser(dynamic_cast<CDOAuthLevelByUser*>(entry));
-    default:
-      return 0;
+    case kObjectTypeAuthLevelByUser: return RefuseUser(dynamic_cast<CDOAuthLevelByUser*>(entry));
+    default: return 0;
   }
 }
 

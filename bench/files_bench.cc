@@ -27,7 +27,7 @@
 #include "docsec/testing/fake_server.h"
 #include "docsec/testing/free_loopback.h"
 #include "docsec/users/user.h"
-#include "tools/agent/aes_gcm.h"
+#include "tools/agent/file_crypto.h"
 #include "tools/agent/agent_service.h"
 #include "tools/agent/reference_agent.h"
 

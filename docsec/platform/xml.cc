@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/secure_memory.h"
 
 namespace docsec {
 
@@ -203,6 +204,14 @@ std::string XmlDocument::Xml() const {
   return Render(state_->doc);
 }
 
+std::string XmlDocument::ReleaseText() {
+  CheckNotNull();
+  state_->doc.reset();
+  std::string text = std::move(state_->source);
+  state_->source = std::string();
+  return text;
+}
+
 void XmlDocument::XmlInto(std::string* text) const {
   CheckNotNull();
   RenderInto(state_->doc, text);
@@ -285,6 +294,17 @@ void XmlElement::AppendAttribute(const char* name, long long value) const {
   if (name == nullptr) throw ComError(kErrPointer);
   pugi::xml_attribute attr = Node(node_).append_attribute(name);
   if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
+}
+
+void XmlElement::WipeAttribute(const char* name) const {
+  CheckNotNull();
+  if (name == nullptr) return;
+  pugi::xml_attribute attr = Node(node_).attribute(name);
+  if (!attr) return;
+  // An attribute's text lives in memory the document owns (its parse buffer or its own pages) and
+  // is writable; an empty text may be a shared constant, so only a non-empty one is written.
+  char* text = const_cast<char*>(attr.value());
+  SecureWipe(text, std::strlen(text));
 }
 
 const char* XmlElement::GetAttribute(const char* name) const {

@@ -331,6 +331,111 @@ TEST_F(Account, AuthorizedDepartmentsAreOnePerDepartmentAndKeepTheirLevels) {
   EXPECT_EQ(user_.GetAuthorizedDepartments(), nullptr);
 }
 
+// ---- users in a department tree ----
+
+TEST(UserRoots, LoadTheSubTreeWhereTheUserAdministersOrBelongs) {
+  FakeServer server;
+  const std::string tree =
+      Answer("<department id=\"5\"><department id=\"6\"/><user id=\"b\"/></department>");
+  const struct {
+    long admin;  // -1: administers its own department 3
+    CDODepartment* (*load)(CDOUser*);
+    const char* request;
+  } cases[] = {
+      {5, [](CDOUser* u) { return u->GetAdminedRootDeptpartmentEx(0, 2); },
+       "<service value=\"GetDepartmentTreeView\"/><department id=\"5\" isWithComputers=\"true\" "
+       "isWithPositions=\"true\" isWithUsers=\"true\" deep=\"2\"/>"},
+      {-1, [](CDOUser* u) { return u->GetAdminedRootDeptpartmentEx(1, 0); },
+       "<service value=\"GetDepartmentTreeView1\"/><department id=\"3\" isWithComputers=\"true\" "
+       "isWithPositions=\"true\" isWithUsers=\"true\" deep=\"0\"/>"},
+      {-1, [](CDOUser* u) { return u->GetAdminedRootDeptpartment(); },
+       "<service value=\"GetDepartmentTreeView\"/><department id=\"3\" isWithComputers=\"true\" "
+       "isWithPositions=\"true\" isWithUsers=\"true\"/>"},
+      {5, [](CDOUser* u) { return u->GetTreeRootDepartment(); },
+       "<service value=\"GetDepartmentTreeView1\"/><department id=\"3\" isWithPositions=\"true\" "
+       "isWithUsers=\"true\"/>"},
+  };
+  for (const auto& c : cases) {
+    CDOUser user;
+    user.SetDepartmentId(3);
+    user.SetManageDeptId(c.admin);
+    server.QueueAnswer(tree);
+    std::unique_ptr<CDODepartment> root(c.load(&user));
+    EXPECT_EQ(server.last_request(), Request(c.request));
+    ASSERT_NE(root, nullptr) << c.request;
+    ASSERT_NE(root->GetSubDepartments(), nullptr);
+    EXPECT_EQ(root->GetSubDepartments()->GetSize(), 1);
+    ASSERT_NE(root->GetUsers(), nullptr);
+    EXPECT_EQ(root->GetUsers()->GetSize(), 1);
+
+    server.QueueAnswer("<document><return code=\"8\"/></document>");
+    EXPECT_EQ(c.load(&user), nullptr);  // and the department made for it is gone (LSan)
+  }
+}
+
+class InTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Load(&root_,
+         "<department id=\"1\" name=\"Root\"><department id=\"2\" name=\"A\">"
+         "<position id=\"7\" departmentId=\"2\" positionName=\"Head\"/>"
+         "<user id=\"ann\" departmentId=\"2\"/></department>"
+         "<department id=\"3\" name=\"B\"/></department>");
+    a_ = root_.FindDepartmentById(2);
+    b_ = root_.FindDepartmentById(3);
+    ASSERT_NE(a_, nullptr);
+    ASSERT_NE(b_, nullptr);
+    user_ = static_cast<CDOUser*>(a_->GetUsers()->GetAt(0));
+  }
+  std::string PathOf(CDOUser* user) {
+    char buffer[32] = "";
+    user->GetDepartmentPath(buffer, sizeof buffer);
+    return buffer;
+  }
+  FakeServer server_;
+  CDODepartment root_;
+  CDODepartment* a_ = nullptr;
+  CDODepartment* b_ = nullptr;
+  CDOUser* user_ = nullptr;
+};
+
+TEST_F(InTree, PathsComeFromTheTree) {
+  EXPECT_EQ(PathOf(user_), "Root/A");
+  auto* position = static_cast<CDOPosition*>(a_->GetPositons()->GetAt(0));
+  CDOUserAppointment record(user_, position);
+  char text[16];
+  record.GetPositionDeptPath(text, sizeof text);
+  EXPECT_STREQ(text, "Root/A");
+  record.GetUserDeptPath(text, sizeof text);
+  EXPECT_STREQ(text, "Root/A");
+}
+
+TEST_F(InTree, ChangeDepartmentMovesTheUserBetweenLists) {
+  EXPECT_EQ(user_->ChangeDepartment(b_), 1);
+  EXPECT_EQ(server_.last_request(),
+            Request("<service value=\"UpdateUser\"/><user id=\"ann\" departmentId=\"3\"/>"));
+  EXPECT_TRUE(a_->GetUsers()->empty());
+  ASSERT_EQ(b_->GetUsers()->GetSize(), 1);
+  EXPECT_EQ(b_->GetUsers()->GetAt(0), user_);
+  EXPECT_EQ(user_->GetOwnerDepartment(), b_);
+  EXPECT_EQ(PathOf(user_), "Root/B");
+
+  // A department that never loaded its users cannot take the user: it stays owned by B's list.
+  CDODepartment unloaded;
+  unloaded.SetId(9);
+  EXPECT_EQ(user_->ChangeDepartment(&unloaded), 1);
+  EXPECT_EQ(user_->GetDepartmentId(), 9);
+  EXPECT_EQ(user_->GetOwnerDepartment(), b_);
+  EXPECT_EQ(b_->GetUsers()->GetSize(), 1);
+
+  // A user outside the tree stays its caller's.
+  CDOUser loose;
+  loose.SetId("bob");
+  EXPECT_EQ(loose.ChangeDepartment(b_), 1);
+  EXPECT_EQ(loose.GetOwnerDepartment(), nullptr);
+  EXPECT_EQ(b_->GetUsers()->GetSize(), 1);
+}
+
 // ---- a user's authorization entry ----
 
 TEST(AuthLevelByUser, JoinsPolicyAndUser) {

@@ -19,6 +19,7 @@ using Registration = void (*)(CLI::App&, Context&);
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
     RegisterSessionCommands,
+    RegisterListingCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

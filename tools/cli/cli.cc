@@ -20,6 +20,7 @@ using Registration = void (*)(CLI::App&, Context&);
 constexpr Registration kRegistrations[] = {
     RegisterSessionCommands,
     RegisterListingCommands,
+    RegisterChangeCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

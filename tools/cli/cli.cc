@@ -21,6 +21,7 @@ constexpr Registration kRegistrations[] = {
     RegisterSessionCommands,
     RegisterListingCommands,
     RegisterChangeCommands,
+    RegisterFileCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

@@ -90,6 +90,10 @@ class Context {
   // The logged-in user: with --user a login now, otherwise the saved session resumed (and its
   // idle time renewed). Refused when not logged in.
   CDOUser& User();
+  // The logged-in user, through a login in this process: the library signs operation logs with
+  // the user of the last login, which a resumed session is not, so a resumed session asks for
+  // the account's password again (ReadPassword) and logs in.
+  CDOUser& FreshUser();
   // The department tree the user administers, with users, positions and computers; loaded once.
   CDODepartment& Tree();
 
@@ -126,6 +130,7 @@ class Context {
   std::string target_;
   std::unique_ptr<server::Embedded> embedded_;
   std::unique_ptr<CDOUser> user_;
+  bool fresh_login_ = false;
   std::unique_ptr<CDODepartment> tree_;
 };
 

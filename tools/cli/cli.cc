@@ -18,10 +18,8 @@ using Registration = void (*)(CLI::App&, Context&);
 
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
-    RegisterSessionCommands,
-    RegisterListingCommands,
-    RegisterChangeCommands,
-    RegisterFileCommands,
+    RegisterSessionCommands, RegisterListingCommands, RegisterChangeCommands,
+    RegisterFileCommands,    RegisterPolicyCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

@@ -59,6 +59,8 @@ CDOAgentFolder& FindFolder(CDOComputer& computer, const std::string& path) {
   return *folder;
 }
 
+}  // namespace
+
 // The item at `path`: a folder, or a file in its parent folder (matched ignoring case, as the
 // agent's file systems are).
 CDOAgentFile& FindItem(CDOComputer& computer, const std::string& path) {
@@ -76,6 +78,8 @@ CDOAgentFile& FindItem(CDOComputer& computer, const std::string& path) {
   }
   Fail(kExitUsage, "no file or folder " + path + " on that computer");
 }
+
+namespace {
 
 double ParseTime(const std::string& text, const char* option) {
   if (text.empty()) return 0;
@@ -157,16 +161,7 @@ void Expand(CDOAgentFile* item, bool recursive, bool top, std::vector<CDOAgentFi
 
 void ChangeFiles(Context& context, const FileArgs& a, Change change) {
   context.FreshUser();
-  CDOSecretLevel* level = nullptr;
-  if (change == Change::kRelabel) {
-    for (CDOSecretLevel* candidate : Members<CDOSecretLevel>(CDOSecretLevel::GetAllInstance())) {
-      if (std::to_string(candidate->GetId()) == a.level ||
-          TextOf(candidate, &CDOSecretLevel::GetName) == a.level) {
-        level = candidate;
-      }
-    }
-    if (level == nullptr) Fail(kExitUsage, "no secret level " + a.level + " (see docsec levels)");
-  }
+  CDOSecretLevel* level = change == Change::kRelabel ? &context.FindLevel(a.level) : nullptr;
   CDOComputer& computer = context.ReachComputer(a.computer);
   std::vector<CDOAgentFile*> files;
   for (const std::string& path : a.paths) {

@@ -306,6 +306,20 @@ CDOComputer& Context::FindComputer(const std::string& spec) {
   return PickOne(found, "computer", spec);
 }
 
+CDOSecretLevel& Context::FindLevel(const std::string& spec) {
+  User();
+  DataObjectList* levels = CDOSecretLevel::GetAllInstance();
+  if (levels == nullptr) Refused("loading the secret levels");
+  std::vector<CDOSecretLevel*> found;
+  for (CDOSecretLevel* level : Members<CDOSecretLevel>(levels)) {
+    if ((IsNumber(spec) && level->GetId() == std::atol(spec.c_str())) ||
+        TextOf(level, &CDOSecretLevel::GetName) == spec) {
+      found.push_back(level);
+    }
+  }
+  return PickOne(found, "secret level", spec);
+}
+
 CDOComputer& Context::ReachComputer(const std::string& spec) {
   CDOComputer& computer = FindComputer(spec);
   computer.RefreshConnectionStatus();

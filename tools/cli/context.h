@@ -26,6 +26,7 @@ namespace docsec {
 class CDOComputer;
 class CDODepartment;
 class CDOPosition;
+class CDOSecretLevel;
 class CDOUser;
 class DataObjectList;
 namespace server {
@@ -106,6 +107,8 @@ class Context {
   CDOPosition& FindPosition(const std::string& spec);
   // A computer by name, IP address or UUID, not probed.
   CDOComputer& FindComputer(const std::string& spec);
+  // A secret level of the catalogue by id or name.
+  CDOSecretLevel& FindLevel(const std::string& spec);
   // FindComputer, then probes its agent; exit 3 when the agent does not answer.
   CDOComputer& ReachComputer(const std::string& spec);
 

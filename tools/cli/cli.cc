@@ -19,7 +19,7 @@ using Registration = void (*)(CLI::App&, Context&);
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
     RegisterSessionCommands, RegisterListingCommands, RegisterChangeCommands,
-    RegisterFileCommands,    RegisterPolicyCommands,
+    RegisterFileCommands,    RegisterPolicyCommands,  RegisterLogCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

@@ -199,6 +199,7 @@ TEST_F(CliTest, JsonListingsCarryTheirDocumentedFields) {
   const json logs = Json({"logs", "--per-page", "5", "--page", "2"});
   EXPECT_EQ(logs["page"], 2);
   EXPECT_EQ(logs["items"].size(), 5u);
+  EXPECT_TRUE(logs["items"][0].contains("operationName"));
   EXPECT_GE(logs["total"].get<int>(), 40);
   const json all = Json({"logs", "--all", "--per-page", "7"});
   EXPECT_EQ(all["items"].size(), all["total"].get<size_t>());

@@ -152,6 +152,23 @@ TEST_F(SecurityTest, PasswordsAreStoredOnlyAsSaltedHashes) {
   std::remove(path.c_str());
 }
 
+TEST(ServerTimeLimit, ARequestPastItsLimitIsStopped) {
+  ServerOptions options = testing::FastOptions();
+  options.request_timeout = std::chrono::milliseconds(0);
+  std::string error;
+  auto server = Server::Open(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_TRUE(SeedLargeOrganisation(*server, 2600, &error)) << error;
+  std::string session = server->sessions().Open("admin");
+  Response tree = server->Handle(
+      {1,
+       testing::Request("GetDepartmentTreeView",
+                        "<department id=\"1\" isWithUsers=\"true\" isWithComputers=\"true\"/>"),
+       session});
+  EXPECT_EQ(tree.code, kTimedOut);
+  EXPECT_EQ(tree.body.find("<department "), std::string::npos);
+}
+
 TEST(PasswordHash, SaltsDifferAndOnlyTheRightPasswordVerifies) {
   std::string first = HashPassword("secret", 1000);
   std::string second = HashPassword("secret", 1000);

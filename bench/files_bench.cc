@@ -41,7 +41,7 @@ constexpr int kEncryptedFiles = 1000;
 constexpr size_t kSmallFileSize = 1024;
 constexpr int kSearchFolders = 100;
 constexpr int kSearchFilesPerFolder = 1000;
-constexpr char kSearchPattern[] = "*7.log";  // one file in ten
+constexpr char kSearchPattern[] = "*77.log";  // one file in a hundred: the hits fit one reply
 
 // A scratch directory with an agent serving it as drive C:, and a computer that reaches it.
 class AgentSite {

@@ -157,8 +157,7 @@ BENCHMARK(BM_TreeView78k_ServerBuild)->Unit(benchmark::kMillisecond);
 std::string MixedRequest(int i, int* entry_point) {
   *entry_point = 1;
   switch (i % 5) {
-    case 0:
-      return Request("QueryUser", "<user id=\"bob\"/>");
+    case 0: return Request("QueryUser", "<user id=\"bob\"/>");
     case 1:
       return Request("GetDepartmentTreeView",
                      "<department id=\"3\" isWithComputers=\"true\" isWithUsers=\"true\"/>");

@@ -58,6 +58,8 @@ check_consumer() {
   echo "consumer built and ran through the CMake package and through pkg-config"
 }
 
+echo "== format =="
+scripts/check_format.sh
 echo "== build without the tools =="
 check_without_tools build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR="$libdir"
 echo "== tests (RelWithDebInfo) =="

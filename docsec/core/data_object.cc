@@ -380,8 +380,7 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
         return 1;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return StoreTextInSlot(target, type, text);
 }

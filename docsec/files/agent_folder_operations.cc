@@ -29,12 +29,9 @@ constexpr int kKindChangeLevel = 3;
 constexpr char kOperationType[] = "1536";
 const char* OperationCode(int kind) {
   switch (kind) {
-    case kKindEncrypt:
-      return "1552";
-    case kKindDecrypt:
-      return "1553";
-    case kKindChangeLevel:
-      return "1554";
+    case kKindEncrypt: return "1552";
+    case kKindDecrypt: return "1553";
+    case kKindChangeLevel: return "1554";
   }
   return nullptr;
 }

@@ -14,15 +14,6 @@ bool AllZero(const unsigned char* bytes, size_t size) {
   return true;
 }
 
-TEST(SecureWipe, ZeroesExactlyTheBytesGiven) {
-  unsigned char buffer[8];
-  std::memset(buffer, 0xA5, sizeof buffer);
-  SecureWipe(buffer + 2, 4);
-  const unsigned char expected[8] = {0xA5, 0xA5, 0, 0, 0, 0, 0xA5, 0xA5};
-  EXPECT_EQ(std::memcmp(buffer, expected, sizeof buffer), 0);
-  SecureWipe(nullptr, 4);  // nothing to do, and no crash
-}
-
 // The array lives in storage the test keeps, so its bytes can be read after the destructor ran.
 TEST(SecretBytes, DestructionLeavesOnlyZeroBytes) {
   alignas(SecretBytes<16>) unsigned char storage[sizeof(SecretBytes<16>)];

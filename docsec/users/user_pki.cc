@@ -1,8 +1,8 @@
 // Certificate and offline login.
-#include <cstdio>
 #include <cstring>
 
 #include "docsec/agent/agent_packet.h"
+#include "docsec/platform/com_error.h"
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/secure_memory.h"
 #include "docsec/users/user.h"
@@ -90,8 +90,15 @@ int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
 
     XmlElement config = answer.DocumentElement().SelectChild("config");
     if (!config) return 0;
-    if (const char* department = config.GetAttribute(kDepartmentId.name))
-      SetText(kDepartmentId, department);
+    if (const char* department = config.GetAttribute(kDepartmentId.name)) {
+      // A department id that is not a number names no department: the user keeps its own rather
+      // than losing it.
+      try {
+        SetValue(kDepartmentId, Variant::FromText(department, kVtInt));
+      } catch (const ComError& error) {
+        if (error.Error() == kErrOutOfMemory) throw;
+      }
+    }
     const char* sealed = config.GetAttribute(kEnterpriseKey.name);
     if (sealed == nullptr) return 0;
     SecretBytes<kKeyBytes> key;

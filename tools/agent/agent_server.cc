@@ -181,13 +181,9 @@ void AgentServer::WaitForHeads() {
   auto advance = [&](std::list<Pending>::iterator it, bool* left) {
     *left = true;
     switch (ReadHead(&*it)) {
-      case HeadRead::kComplete:
-        return complete(it);
-      case HeadRead::kEnded:
-        count(&Stats::failed);
-        return drop(it);
-      case HeadRead::kWaiting:
-        break;
+      case HeadRead::kComplete: return complete(it);
+      case HeadRead::kEnded: count(&Stats::failed); return drop(it);
+      case HeadRead::kWaiting: break;
     }
     *left = false;
     return std::next(it);

@@ -403,14 +403,21 @@ TEST_F(AgentServerTest, StopEndsOpenConnectionsPromptly) {
   uint32_t address = 0;
   std::unique_ptr<AgentServer> server = StartServer(AgentServerOptions(), EchoService, &address);
   ASSERT_TRUE(server);
-  std::vector<TcpSocket> idle(3);
+  // Three connections that send nothing, and one whose worker waits for a body that never comes;
+  // their allowances are seconds away.
+  std::vector<TcpSocket> idle(4);
   for (auto& s : idle) ASSERT_TRUE(s.Connect(address, AgentPort, 2000));
-  // Let the server take them on; they send nothing, and the deadline is 30 s away.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::string head =
+      docsec::testing::ScriptedAgent::WirePacket(std::string(1000, 'x')).substr(0, kAgentHeadSize);
+  ASSERT_TRUE(idle.back().SendAll(head.data(), head.size()));
+  for (int i = 0; i < 500 && server->stats().accepted < 4u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   auto start = Clock::now();
   server->Stop();
   EXPECT_LT(MillisecondsSince(start), 1000);
-  EXPECT_EQ(server->stats().accepted, 3u);
+  EXPECT_EQ(server->stats().accepted, 4u);
   server->Stop();  // twice is harmless
 }
 

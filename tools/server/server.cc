@@ -157,12 +157,10 @@ Response Server::Handle(const Request& request) {
     return Refusal(e.code(), e.what());
   } catch (const StorageError& e) {
     switch (e.kind()) {
-      case StorageError::kTimedOut:
-        return Refusal(kTimedOut, "the request took too long");
+      case StorageError::kTimedOut: return Refusal(kTimedOut, "the request took too long");
       case StorageError::kConstraint:
         return Refusal(kConflict, "the change conflicts with stored data");
-      default:
-        return Refusal(kStorageError, "the database failed");
+      default: return Refusal(kStorageError, "the database failed");
     }
   } catch (const std::bad_alloc&) {
     return Refusal(kInternalError, "out of memory");

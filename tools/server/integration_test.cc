@@ -1,7 +1,6 @@
 // The library's own classes against the embedded reference server and the demo organisation:
 // what a console does, end to end, with nothing scripted.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <set>
@@ -272,9 +271,9 @@ TEST_F(IntegrationTest, OfflineLoginGivesTheSeededEnterpriseKey) {
 }
 
 TEST(IntegrationRestart, StatePersistsOnAFileDatabase) {
-  std::string path =
-      ::testing::TempDir() + "/docsec-integration-" + std::to_string(getpid()) + ".db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-integration");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   long kept_id = 0;
@@ -304,9 +303,6 @@ TEST(IntegrationRestart, StatePersistsOnAFileDatabase) {
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(Text(&CDODepartment::GetName, kept), "Kept");
   embedded.reset();
-  std::remove(path.c_str());
-  std::remove((path + "-wal").c_str());
-  std::remove((path + "-shm").c_str());
 }
 
 }  // namespace

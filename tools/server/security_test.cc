@@ -118,8 +118,9 @@ TEST_F(SecurityTest, OversizedAndDeepRequestsChangeNothing) {
 }
 
 TEST_F(SecurityTest, PasswordsAreStoredOnlyAsSaltedHashes) {
-  std::string path = ::testing::TempDir() + "/docsec-server-hashes.db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-server-hashes");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   options.initial_admin_password = "Unmistakable-Password-42";
@@ -149,7 +150,6 @@ TEST_F(SecurityTest, PasswordsAreStoredOnlyAsSaltedHashes) {
   std::ifstream again(path, std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
   EXPECT_NE(bytes.find("pbkdf2-sha256$2000$"), std::string::npos);
-  std::remove(path.c_str());
 }
 
 TEST(ServerTimeLimit, ARequestPastItsLimitIsStopped) {

@@ -405,8 +405,9 @@ TEST_F(ServerTest, CataloguesAndScanSettingsAreServed) {
 }
 
 TEST(ServerStorage, StatePersistsAcrossARestartOnAFileDatabase) {
-  std::string path = ::testing::TempDir() + "/docsec-server-persist.db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-server-persist");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   std::string error;
@@ -430,7 +431,6 @@ TEST(ServerStorage, StatePersistsAcrossARestartOnAFileDatabase) {
   Response query = server->Handle(
       {1, testing::Request("QueryDepartment", "<department name=\"Kept\"/>"), login.session});
   EXPECT_NE(query.body.find("name=\"Kept\""), std::string::npos) << query.body;
-  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/server/xml_writer.h"
+
 namespace docsec::server {
 
 void DepartmentIndex::Load(Transaction& tx) {
@@ -60,6 +62,18 @@ const std::string& DepartmentIndex::Path(int64_t id) {
     node.path_known = true;
   }
   return it->second.path;
+}
+
+const std::string& DepartmentIndex::EscapedPath(int64_t id) {
+  static const std::string kEmpty;
+  auto it = nodes_.find(id);
+  if (it == nodes_.end()) return kEmpty;
+  Node& node = it->second;
+  if (!node.escaped_known) {
+    node.escaped_path = XmlWriter::Escaped(Path(id));
+    node.escaped_known = true;
+  }
+  return node.escaped_path;
 }
 
 std::string DepartmentIndex::SuperPath(int64_t id) {

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,8 +28,8 @@ enum FieldFlag : unsigned {
 };
 
 struct Field {
-  const char* xml;     // attribute name on the wire
-  const char* column;  // column, or null for attributes that have none
+  std::string_view xml;  // attribute name on the wire (a literal, so its data ends with a NUL)
+  const char* column;    // column, or null for attributes that have none
   FieldType type;
   unsigned flags;
 };

@@ -1,6 +1,8 @@
 // Departments, the department tree, the searches from a department and IP segments.
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "tools/server/entity.h"
 #include "tools/server/operations.h"
@@ -82,8 +84,25 @@ void QueryDepartment(Context& ctx) {
   WriteRows(ctx, kDept, where, params, [&](const SqlRow& row) { return ctx.InScope(row.Int(0)); });
 }
 
-// The rendered elements of one kind of child, by department.
-using ChildElements = std::unordered_map<int64_t, std::string>;
+// The rendered elements of one kind of object in one text, and for each department the parts of
+// that text that belong to it. Rows come in storage order, so one department's rows mostly follow
+// each other and their parts merge into one: the tree is assembled with one copy per part.
+struct RenderedRows {
+  struct Part {
+    size_t begin;
+    size_t end;
+  };
+  std::string text;
+  std::unordered_map<int64_t, std::vector<Part>> parts;
+
+  void AppendTo(int64_t department, XmlWriter& out) const {
+    auto it = parts.find(department);
+    if (it == parts.end()) return;
+    for (const Part& part : it->second) {
+      out.Raw(std::string_view(text).substr(part.begin, part.end - part.begin));
+    }
+  }
+};
 
 // " WHERE ..." limiting `column` to the requested sub-tree; nothing when that is every department,
 // so the whole tree costs plain table scans.
@@ -93,19 +112,38 @@ std::string TreeClause(Context& ctx, const char* column, int64_t root, int level
   return SubtreeClause(column, root, levels, params);
 }
 
-ChildElements RenderChildren(Context& ctx, const Entity& entity, int64_t root, int levels,
-                             const std::vector<std::string_view>* omit) {
-  ChildElements result;
+// Renders the rows of `entity` in the sub-tree, by the department in `department_column`: closed
+// elements for children, or (with `open`) start tags only, for departments themselves.
+RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* department_column,
+                        int64_t root, int levels, const std::vector<std::string_view>* omit,
+                        bool open = false) {
+  RenderedRows result;
   SqlParams params;
-  std::string where = TreeClause(ctx, entity.department_column, root, levels, &params);
-  int department_column = entity.ColumnIndex(entity.department_column);
+  std::string where = TreeClause(ctx, department_column, root, levels, &params);
+  int department_index = entity.ColumnIndex(department_column);
   XmlWriter out;
+  int64_t last_department = 0;
+  std::vector<RenderedRows::Part>* parts = nullptr;  // of last_department
   ctx.tx.Query(entity.SelectSql() + where, params, [&](const SqlRow& row) {
-    out.Clear();
+    size_t begin = out.text().size();
     OpenRowElement(ctx, out, entity, row, omit);
-    out.Close();
-    result[row.Int(department_column)] += out.text();
+    if (open) {
+      out.Leave();  // the assembled tree closes it after its children
+    } else {
+      out.Close();
+    }
+    int64_t department = row.Int(department_index);
+    if (parts == nullptr || department != last_department) {
+      parts = &result.parts[department];  // references into the map stay valid as it grows
+      last_department = department;
+    }
+    if (!parts->empty() && parts->back().end == begin) {
+      parts->back().end = out.text().size();
+    } else {
+      parts->push_back({begin, out.text().size()});
+    }
   });
+  result.text = out.Finish();
   return result;
 }
 
@@ -123,31 +161,21 @@ void TreeView(Context& ctx, bool view1) {
       static_cast<int>(std::clamp<int64_t>(OptionalInt(element, "deep").value_or(0), -1, 1 << 20));
   static const std::vector<std::string_view> kVolatile = {"status", "agentVersion", "updateStatus",
                                                           "updateTime", "lastLoginTiime"};
-  std::vector<ChildElements> kinds;
-  if (FlagSet(element, "isWithComputers")) {
-    kinds.push_back(
-        RenderChildren(ctx, kComputerEntity, root, levels, view1 ? &kVolatile : nullptr));
-  }
-  if (FlagSet(element, "isWithPositions")) {
-    kinds.push_back(RenderChildren(ctx, kPositionEntity, root, levels, nullptr));
-  }
-  if (FlagSet(element, "isWithUsers")) {
-    kinds.push_back(RenderChildren(ctx, kUserEntity, root, levels, nullptr));
-  }
-  kinds.push_back(RenderChildren(ctx, kIpSegmentEntity, root, levels, nullptr));
+  std::vector<RenderedRows> kinds;
+  auto render = [&](const Entity& entity, const std::vector<std::string_view>* omit) {
+    kinds.push_back(RenderRows(ctx, entity, entity.department_column, root, levels, omit));
+  };
+  if (FlagSet(element, "isWithComputers")) render(kComputerEntity, view1 ? &kVolatile : nullptr);
+  if (FlagSet(element, "isWithPositions")) render(kPositionEntity, nullptr);
+  if (FlagSet(element, "isWithUsers")) render(kUserEntity, nullptr);
+  render(kIpSegmentEntity, nullptr);
+  const RenderedRows starts = RenderRows(ctx, kDept, "id", root, levels, nullptr, true);
 
-  std::unordered_map<int64_t, std::string> starts;
-  {
-    SqlParams params;
-    std::string where = TreeClause(ctx, "id", root, levels, &params);
-    XmlWriter out;
-    ctx.tx.Query(kDept.SelectSql() + where, params, [&](const SqlRow& row) {
-      out.Clear();
-      OpenRowElement(ctx, out, kDept, row);
-      out.Raw("");
-      starts[row.Int(0)] = out.text();
-    });
-  }
+  static constexpr std::string_view kEnd = "</department>";
+  size_t total = ctx.out.text().size() + starts.text.size() + starts.parts.size() * kEnd.size();
+  for (const RenderedRows& kind : kinds) total += kind.text.size();
+  ctx.out.Reserve(total + 64);  // and the closing of the document
+
   // Depth first without recursion: a tree of any depth cannot exhaust the stack.
   DepartmentIndex& index = ctx.departments();
   struct Frame {
@@ -156,24 +184,20 @@ void TreeView(Context& ctx, bool view1) {
     size_t next_child;
   };
   std::vector<Frame> stack = {{root, 0, 0}};
-  ctx.out.Raw(starts[root]);
+  starts.AppendTo(root, ctx.out);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const std::vector<int64_t>& children = index.Children(frame.id);
     bool descend = levels <= 0 || frame.level < levels;
     if (descend && frame.next_child < children.size()) {
       int64_t child = children[frame.next_child++];
-      auto start = starts.find(child);
-      if (start == starts.end()) continue;
-      ctx.out.Raw(start->second);
+      if (starts.parts.count(child) == 0) continue;
+      starts.AppendTo(child, ctx.out);
       stack.push_back({child, frame.level + 1, 0});
       continue;
     }
-    for (const ChildElements& kind : kinds) {
-      auto it = kind.find(frame.id);
-      if (it != kind.end()) ctx.out.Raw(it->second);
-    }
-    ctx.out.Raw("</department>");
+    for (const RenderedRows& kind : kinds) kind.AppendTo(frame.id, ctx.out);
+    ctx.out.Raw(kEnd);
     stack.pop_back();
   }
 }

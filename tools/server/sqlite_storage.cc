@@ -50,6 +50,13 @@ class StatementRow : public SqlRow {
     return {reinterpret_cast<const char*>(text),
             static_cast<size_t>(sqlite3_column_bytes(statement_, column))};
   }
+  // SQLite gives no text for NULL (and none when it runs out of memory: nothing to write then).
+  std::optional<std::string_view> TextIfSet(int column) const override {
+    const unsigned char* text = sqlite3_column_text(statement_, column);
+    if (text == nullptr) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+  }
 
  private:
   sqlite3_stmt* statement_;

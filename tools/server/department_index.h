@@ -48,6 +48,9 @@ class DepartmentIndex {
     bool escaped_known = false;
   };
   std::unordered_map<int64_t, Node> nodes_;
+  // The last EscapedPath asked for: the objects of one department mostly come one after another.
+  int64_t last_escaped_id_ = 0;
+  const std::string* last_escaped_ = nullptr;
 };
 
 }  // namespace docsec::server

@@ -105,7 +105,7 @@ void AppendConditions(const Entity& entity, pugi::xml_node condition, std::strin
 }
 
 void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row,
-                    const std::vector<std::string_view>* omit) {
+                    const std::vector<std::string_view>* omit, bool derived) {
   out.Open(entity.tag);
   int index = 0;
   for (const Field& field : entity.fields) {
@@ -116,17 +116,18 @@ void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const Sq
     }
     switch (field.type) {
       case FieldType::kInt:
-        if (!row.IsNull(column)) out.Attr(field.xml, row.Int(column));
+        if (std::optional<int64_t> value = row.IntIfSet(column)) out.Attr(field.xml, *value);
         break;
       case FieldType::kBool:
-        if (!row.IsNull(column)) out.BoolAttr(field.xml, row.Int(column) != 0);
+        if (std::optional<int64_t> value = row.IntIfSet(column))
+          out.BoolAttr(field.xml, *value != 0);
         break;
       default:
         if (std::optional<std::string_view> text = row.TextIfSet(column))
           out.Attr(field.xml, *text);
     }
   }
-  if (entity.derive != nullptr) entity.derive(ctx, out, entity, row);
+  if (derived && entity.derive != nullptr) entity.derive(ctx, out, entity, row);
 }
 
 size_t WriteRows(Context& ctx, const Entity& entity, const std::string& where,

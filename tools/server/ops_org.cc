@@ -1,7 +1,10 @@
 // Departments, the department tree, the searches from a department and IP segments.
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "tools/server/entity.h"
@@ -84,22 +87,22 @@ void QueryDepartment(Context& ctx) {
   WriteRows(ctx, kDept, where, params, [&](const SqlRow& row) { return ctx.InScope(row.Int(0)); });
 }
 
-// The rendered elements of one kind of object in one text, and for each department the parts of
-// that text that belong to it. Rows come in storage order, so one department's rows mostly follow
-// each other and their parts merge into one: the tree is assembled with one copy per part.
+// The rendered elements of one kind of object in one writer's text, and for each department the
+// parts of that text that belong to it. Rows come in storage order, so one department's rows mostly
+// follow each other and their parts merge into one: the tree is assembled with one copy per part.
 struct RenderedRows {
   struct Part {
     size_t begin;
     size_t end;
   };
-  std::string text;
+  XmlWriter writer;
   std::unordered_map<int64_t, std::vector<Part>> parts;
 
   void AppendTo(int64_t department, XmlWriter& out) const {
     auto it = parts.find(department);
     if (it == parts.end()) return;
     for (const Part& part : it->second) {
-      out.Raw(std::string_view(text).substr(part.begin, part.end - part.begin));
+      out.Raw(writer.text().substr(part.begin, part.end - part.begin));
     }
   }
 };
@@ -112,6 +115,30 @@ std::string TreeClause(Context& ctx, const char* column, int64_t root, int level
   return SubtreeClause(column, root, levels, params);
 }
 
+// What a whole table last rendered to, by entity and form: the next whole-tree answer makes its
+// room at once instead of growing (and copying) its way there.
+class RenderedSizes {
+ public:
+  size_t Get(const Entity* entity, bool open) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sizes_.find({entity, open});
+    return it == sizes_.end() ? 0 : it->second;
+  }
+  void Set(const Entity* entity, bool open, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sizes_[{entity, open}] = size;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::pair<const Entity*, bool>, size_t> sizes_;
+};
+
+RenderedSizes& LastWholeTableSizes() {
+  static RenderedSizes* sizes = new RenderedSizes;  // never destroyed: no order-of-exit issues
+  return *sizes;
+}
+
 // Renders the rows of `entity` in the sub-tree, by the department in `department_column`: closed
 // elements for children, or (with `open`) start tags only, for departments themselves.
 RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* department_column,
@@ -121,12 +148,18 @@ RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* departme
   SqlParams params;
   std::string where = TreeClause(ctx, department_column, root, levels, &params);
   int department_index = entity.ColumnIndex(department_column);
-  XmlWriter out;
+  XmlWriter& out = result.writer;
+  const bool whole_table = where.empty();
+  // A little over the last size, so that a table grown since still fits.
+  if (whole_table) out.Reserve(LastWholeTableSizes().Get(&entity, open) / 16 * 17);
   int64_t last_department = 0;
   std::vector<RenderedRows::Part>* parts = nullptr;  // of last_department
   ctx.tx.Query(entity.SelectSql() + where, params, [&](const SqlRow& row) {
     size_t begin = out.text().size();
-    OpenRowElement(ctx, out, entity, row, omit);
+    // Users and positions in a tree take their department's path from the tree they hang in
+    // (computers have none), so only departments carry theirs ("superDeptPath" is read as it
+    // is).
+    OpenRowElement(ctx, out, entity, row, omit, open);
     if (open) {
       out.Leave();  // the assembled tree closes it after its children
     } else {
@@ -143,7 +176,7 @@ RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* departme
       parts->push_back({begin, out.text().size()});
     }
   });
-  result.text = out.Finish();
+  if (whole_table) LastWholeTableSizes().Set(&entity, open, out.text().size());
   return result;
 }
 
@@ -153,7 +186,8 @@ RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* departme
 // its sub-department list from the answer. Computers, positions and users come when their flag is
 // "true"; IP segments always, since every refresh replaces them. The "1" form leaves out the
 // computers' volatile fields (scan and update state, versions, times). Children appear in the
-// order they are stored.
+// order they are stored. Departments carry "superDeptPath"; the objects below them no path of
+// their own department, which the reader knows from the tree.
 void TreeView(Context& ctx, bool view1) {
   pugi::xml_node element = RequireChild(ctx.document, "department");
   int64_t root = RequireDepartmentInScope(ctx, element);
@@ -172,8 +206,9 @@ void TreeView(Context& ctx, bool view1) {
   const RenderedRows starts = RenderRows(ctx, kDept, "id", root, levels, nullptr, true);
 
   static constexpr std::string_view kEnd = "</department>";
-  size_t total = ctx.out.text().size() + starts.text.size() + starts.parts.size() * kEnd.size();
-  for (const RenderedRows& kind : kinds) total += kind.text.size();
+  size_t total =
+      ctx.out.text().size() + starts.writer.text().size() + starts.parts.size() * kEnd.size();
+  for (const RenderedRows& kind : kinds) total += kind.writer.text().size();
   ctx.out.Reserve(total + 64);  // and the closing of the document
 
   // Depth first without recursion: a tree of any depth cannot exhaust the stack.

@@ -83,9 +83,8 @@ char* EscapeInto(char* to, std::string_view value) {
 }  // namespace
 
 void XmlWriter::Expand(size_t bytes) {
-  // Doubling keeps the cost of growing proportional to the text; the new room is zero-filled
-  // once by the string, then written over.
-  out_.resize(std::max(out_.size() * 2, size_ + std::max<size_t>(bytes, 256)));
+  // Doubling keeps the cost of growing proportional to the text.
+  Reserve(std::max(capacity_ * 2, size_ + std::max<size_t>(bytes, 256)));
 }
 
 void XmlWriter::PutEscaped(std::string_view value) {
@@ -182,7 +181,11 @@ XmlWriter& XmlWriter::Raw(std::string_view fragment) {
 }
 
 void XmlWriter::Reserve(size_t bytes) {
-  if (out_.size() < bytes) out_.resize(bytes);
+  if (capacity_ >= bytes) return;
+  std::unique_ptr<char[]> bigger(new char[bytes]);
+  if (size_ > 0) std::memcpy(bigger.get(), buffer_.get(), size_);
+  buffer_ = std::move(bigger);
+  capacity_ = bytes;
 }
 
 void XmlWriter::Clear() {
@@ -191,11 +194,14 @@ void XmlWriter::Clear() {
   in_start_tag_ = false;
 }
 
-std::string XmlWriter::Finish() {
+std::string XmlWriter::Finish(std::string_view tail) {
   while (!open_.empty()) Close();
-  out_.resize(size_);
+  std::string text;
+  text.reserve(size_ + tail.size());
+  if (size_ > 0) text.append(buffer_.get(), size_);
+  text.append(tail);
   size_ = 0;
-  return std::move(out_);
+  return text;
 }
 
 }  // namespace docsec::server

@@ -2,8 +2,9 @@
 // department tree of tens of thousands of objects costs one pass. Attribute values are escaped;
 // characters XML 1.0 cannot carry (controls other than tab, line feed and carriage return) are
 // dropped, and tab, line feed and carriage return are written as references so that parsers keep
-// them. The text grows ahead of what is written (its logical length kept apart), so each piece is
-// one bounds check and one copy: whole-tree answers are tens of megabytes of short pieces.
+// them. The text is kept in a buffer that grows ahead of what is written and is never zero-filled,
+// so each piece is one bounds check and one copy: whole-tree answers are tens of megabytes of
+// short pieces.
 //
 // Thread safety: one writer per thread.
 #ifndef DOCSEC_TOOLS_SERVER_XML_WRITER_H_
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,14 +36,15 @@ class XmlWriter {
   XmlWriter& Leave();
   // Appends an already written, balanced fragment as content of the open element.
   XmlWriter& Raw(std::string_view fragment);
-  // Closes whatever is open and gives the text.
-  std::string Finish();
+  // Closes whatever is open and gives the text followed by `tail`, which is written as it is (a
+  // copy made once; text() reads the text in place).
+  std::string Finish(std::string_view tail = {});
   // Makes room for `bytes` of text in all, so that a large answer is not moved as it grows.
   void Reserve(size_t bytes);
   // Forgets the text and open elements, keeping the buffer for reuse.
   void Clear();
   // The text so far, without closing anything; valid until the next write.
-  std::string_view text() const { return std::string_view(out_.data(), size_); }
+  std::string_view text() const { return std::string_view(buffer_.get(), size_); }
   size_t depth() const { return open_.size(); }
 
   // `value` as an attribute value is written: for texts written many times, escaped once.
@@ -51,8 +54,8 @@ class XmlWriter {
   void EndStartTag();
   // Room for `bytes` more after the logical end.
   char* Grow(size_t bytes) {
-    if (out_.size() - size_ < bytes) Expand(bytes);
-    return &out_[size_];
+    if (capacity_ - size_ < bytes) Expand(bytes);
+    return buffer_.get() + size_;
   }
   void Expand(size_t bytes);
   void Put(std::string_view piece) {
@@ -66,8 +69,9 @@ class XmlWriter {
   // `value` escaped; the room for its worst case is made first.
   void PutEscaped(std::string_view value);
 
-  std::string out_;  // its size is the room made; size_ is the text written
-  size_t size_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;                     // the text written
   std::vector<std::string_view> open_;  // tags are literals or outlive the writer
   bool in_start_tag_ = false;
 };

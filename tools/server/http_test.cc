@@ -179,6 +179,33 @@ TEST_F(NetworkTest, TheEnvironmentConfiguresTheTransport) {
   EXPECT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
 }
 
+// A configuration file names the server; a variable set beside it wins, and a line that is no
+// setting refuses the whole file.
+TEST_F(NetworkTest, AConfigurationFileConfiguresTheTransport) {
+  Serve(false, "");
+  std::string path = dir_->File("transport.conf");
+  std::string error;
+  {
+    std::ofstream file(path);
+    file << "# the reference server\n"
+         << "server = http://127.0.0.1:" << http_->port() << "\n  timeout_ms = 5000  \n";
+  }
+  ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), &error));
+  setenv("DOCSEC_TRANSPORT_CONFIG", path.c_str(), 1);
+  EXPECT_TRUE(SvcTransportConfigureFromEnvironment(&error)) << error;
+  EXPECT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
+
+  setenv("DOCSEC_SERVER", "http://127.0.0.1:1", 1);  // nothing listens there
+  EXPECT_TRUE(SvcTransportConfigureFromEnvironment(&error)) << error;
+  EXPECT_FALSE(SvcTransportSend(Request("Login")));
+  unsetenv("DOCSEC_SERVER");
+
+  std::ofstream(path, std::ios::app) << "verify peer off\n";
+  EXPECT_FALSE(SvcTransportConfigureFromEnvironment(&error));
+  EXPECT_NE(error.find("verify peer off"), std::string::npos) << error;
+  unsetenv("DOCSEC_TRANSPORT_CONFIG");
+}
+
 // A session recorded against the server answers the same without it, also when the replayed
 // requests carry other times and random values.
 TEST_F(NetworkTest, ARecordedSessionReplaysWithoutTheServer) {

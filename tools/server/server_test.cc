@@ -434,5 +434,26 @@ TEST(ServerStorage, StatePersistsAcrossARestartOnAFileDatabase) {
   EXPECT_NE(query.body.find("name=\"Kept\""), std::string::npos) << query.body;
 }
 
+// A database written by a newer server is left alone rather than read with the wrong schema.
+TEST(ServerStorage, ADatabaseFromANewerServerIsRefused) {
+  testing::ScopedTempDir dir("docsec-server-schema");
+  ASSERT_FALSE(dir.path().empty());
+  ServerOptions options = testing::FastOptions();
+  options.database = dir.File("server.db");
+  std::string error;
+  {
+    auto server = Server::Open(options, &error);
+    ASSERT_NE(server, nullptr) << error;
+    server->storage().Run(Storage::Access::kWrite, Storage::Clock::time_point::max(),
+                          [](Transaction& tx) {
+                            tx.Execute(
+                                "INSERT INTO schema_version"
+                                " SELECT MAX(version) + 1 FROM schema_version");
+                          });
+  }
+  EXPECT_EQ(Server::Open(options, &error), nullptr);
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace docsec::server

@@ -31,7 +31,7 @@ std::string_view Replacement(unsigned char c) {
     case '\t': return "&#9;";
     case '\n': return "&#10;";
     case '\r': return "&#13;";
-    default: return {};  // not representable in XML 1.0
+    default: return std::string_view("", 0);  // not representable in XML 1.0 (never null)
   }
 }
 
@@ -50,6 +50,7 @@ inline uint64_t NeedsEscape(uint64_t v) {
 // answers are tens of megabytes of mostly plain text, so eight bytes are tested at a time and
 // plain runs are copied whole.
 char* EscapeInto(char* to, std::string_view value) {
+  if (value.empty()) return to;  // its data may be null
   const char* data = value.data();
   const size_t size = value.size();
   size_t plain_from = 0;

@@ -59,6 +59,7 @@ class XmlWriter {
   }
   void Expand(size_t bytes);
   void Put(std::string_view piece) {
+    if (piece.empty()) return;  // its data may be null
     std::memcpy(Grow(piece.size()), piece.data(), piece.size());
     size_ += piece.size();
   }

@@ -47,6 +47,9 @@ TEST(XmlWriter, KeepsPlainAndMultiByteTextAsItIs) {
   }
   EXPECT_EQ(Written("\xC3\xBC<\xC3\xBC"), "\xC3\xBC&lt;\xC3\xBC");
   EXPECT_EQ(XmlWriter::Escaped("a\"b&c"), "a&quot;b&amp;c");
+  XmlWriter out;
+  out.Raw(std::string_view()).Open("e").Attr("a", std::string_view());
+  EXPECT_EQ(out.Finish(), "<e a=\"\"/>");
 }
 
 TEST(XmlWriter, NestsClosesAndLeavesElementsOpen) {

@@ -109,5 +109,31 @@ TEST_F(DepartmentPolicies, DefaultLevelsAreGrantedOncePerApplicationAndSent) {
   EXPECT_EQ(levels->GetSize(), 1);
 }
 
+// Policies and default levels live inside the tree: a refresh of the parent replaces the child
+// together with them, and the tree's requests and look-ups do not change for their presence.
+TEST_F(DepartmentPolicies, TreeRefreshReplacesAChildWithItsPoliciesAndLevels) {
+  server_.QueueAnswer(FakeServer::AnswerText(
+      "<policy ownerDeptId=\"7\" secretLevelId=\"3\"><userAuthorization userId=\"u1\" "
+      "permission=\"6\"/></policy>"));
+  ASSERT_EQ(child_->RefreshPolicies(), 1);
+  server_.QueueAnswer(FakeServer::AnswerText(
+      "<defAppSecretLevel departmentId=\"7\" applicationName=\"Word\" secretLevelId=\"3\"/>"));
+  ASSERT_NE(child_->GetDefaultAppSecretLevel(), nullptr);
+  EXPECT_EQ(root_.FindDepartmentById(7), child_);
+
+  server_.QueueAnswer(FakeServer::AnswerText(
+      "<department id=\"1\"><department id=\"7\" name=\"B\"/></department>"));
+  ASSERT_EQ(root_.RefreshSubObjects(1, 0, 0, 0, 0), 1);
+  EXPECT_EQ(server_.last_request(),
+            FakeServer::RequestText("<service value=\"GetDepartmentTreeView\"/>"
+                                    "<department id=\"1\" isWithSubDepartments=\"true\"/>"));
+  CDODepartment* fresh = root_.FindDepartmentById(7);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->GetOwnerDepartment(), &root_);
+  CDOSecretLevel inner(3, "Inner", "");
+  EXPECT_EQ(fresh->GetPolicy(&inner), nullptr);  // the new child's policies were never refreshed
+  EXPECT_EQ(fresh->ApplyApplicationSecretLevel(), 0);
+}
+
 }  // namespace
 }  // namespace docsec

@@ -20,6 +20,7 @@
 
 namespace docsec {
 namespace internal {
+#if !DOCSEC_CATALOGUE_FREES_MEMBERS
 namespace {
 
 // Members of released catalogues, kept alive (never freed, so their addresses are never reused by
@@ -35,6 +36,7 @@ Released& GetReleased() {
 }
 
 }  // namespace
+#endif  // !DOCSEC_CATALOGUE_FREES_MEMBERS
 
 Catalogue::Catalogue(CDataObject* (*prototype)(), int release_order, void (*release)())
     : prototype_(prototype) {

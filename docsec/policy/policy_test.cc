@@ -142,18 +142,6 @@ TEST(Policy, ConstructedPolicyTakesNoAuthorizationsFromAnElement) {
   EXPECT_EQ(SentWithAuth(&policy), "<policy ownerDeptId=\"7\" secretLevelId=\"3\"/>");
 }
 
-TEST(Policy, EntriesWithoutPermissionMakeAnEmptyPolicy) {
-  CDOPolicy policy;
-  EXPECT_EQ(policy.IsEmpty(), 1);
-  EXPECT_EQ(policy.GetValidAuthByPosition(), nullptr);  // absent list
-  Load(&policy, "<policy><positionAuthorization permission=\"0\"/></policy>");
-  EXPECT_EQ(policy.IsEmpty(), 1);
-  DataObjectList* valid = policy.GetValidAuthByPosition();
-  ASSERT_NE(valid, nullptr);
-  EXPECT_EQ(valid->GetSize(), 0);
-  ShallowDelete(valid);
-}
-
 TEST(Policy, GrantAndRefuseDispatchOnTheRole) {
   CDODepartment department;
   department.SetId(7);
@@ -223,6 +211,9 @@ TEST(Authorization, MatchesItsRoleByAccountOrByDepartmentAndName) {
   CDOAuthFileByUser by_user(&file, &ann, 1);
   CDOAuthFileByPosition by_position(&file, &clerk, 1);
   CDOAuthLevelByPosition level_by_position(nullptr, &clerk, 1);
+  CDOAuthLevelByUser level_by_user(nullptr, &ann, 1);
+  CDOUser nobody;  // no account name
+  CDOAuthLevelByUser nobodys(nullptr, &nobody, 1);
   const struct {
     const char* what;
     int got;
@@ -238,6 +229,10 @@ TEST(Authorization, MatchesItsRoleByAccountOrByDepartmentAndName) {
       {"policy: same post, other id", level_by_position.IsAuthorizedTo(&renumbered), 1},
       {"policy: name in other case", level_by_position.IsAuthorizedTo(&renamed), 0},
       {"policy: null position", level_by_position.IsAuthorizedTo(nullptr), 0},
+      {"policy: user itself", level_by_user.IsAuthorizedTo(&ann), 1},
+      {"policy: user in other case", level_by_user.IsAuthorizedTo(&upper_ann), 0},
+      {"policy: null user", level_by_user.IsAuthorizedTo(nullptr), 0},
+      {"policy: entry without account, user without account", nobodys.IsAuthorizedTo(&nobody), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
 }

@@ -5,6 +5,7 @@
 
 #include "docsec/channel/last_error.h"
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/secure_memory.h"
 #include "docsec/platform/variant.h"
 #include "svctransport/svctransport.h"
 
@@ -29,9 +30,14 @@ XmlDocument BuildRequestDocument(const std::string& operationName) {
 
 XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
   if (!request) return XmlDocument();
-  // The rendered request is a temporary, so it is freed before the answer is parsed.
-  std::optional<std::string> answer_text =
-      dataSource == 1 ? SvcTransportSend(request.Xml()) : SvcTransportSendEx(request.Xml());
+  std::optional<std::string> answer_text;
+  {
+    // Logins carry passwords and random values in clear: the rendered text is wiped once sent,
+    // and freed before the answer is parsed.
+    std::string text = request.Xml();
+    answer_text = dataSource == 1 ? SvcTransportSend(text) : SvcTransportSendEx(text);
+    SecureWipe(&text[0], text.size());
+  }
   if (!answer_text) return XmlDocument();
   XmlDocument answer = XmlDocument::Create();
   // The document takes the received text over and parses it in place: answers run to megabytes.

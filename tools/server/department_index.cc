@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "tools/server/xml_writer.h"
+
 namespace docsec::server {
 
 void DepartmentIndex::Load(Transaction& tx) {
   nodes_.clear();
+  last_escaped_ = nullptr;
   tx.Query("SELECT id, super_id, name FROM departments ORDER BY id", {}, [&](const SqlRow& row) {
     Node& node = nodes_[row.Int(0)];
     node.parent = row.IsNull(1) ? 0 : row.Int(1);
@@ -60,6 +63,21 @@ const std::string& DepartmentIndex::Path(int64_t id) {
     node.path_known = true;
   }
   return it->second.path;
+}
+
+const std::string& DepartmentIndex::EscapedPath(int64_t id) {
+  static const std::string kEmpty;
+  if (last_escaped_ != nullptr && id == last_escaped_id_) return *last_escaped_;
+  auto it = nodes_.find(id);
+  if (it == nodes_.end()) return kEmpty;
+  Node& node = it->second;
+  if (!node.escaped_known) {
+    node.escaped_path = XmlWriter::Escaped(Path(id));
+    node.escaped_known = true;
+  }
+  last_escaped_id_ = id;
+  last_escaped_ = &node.escaped_path;  // nodes stay where they are until the next Load
+  return node.escaped_path;
 }
 
 std::string DepartmentIndex::SuperPath(int64_t id) {

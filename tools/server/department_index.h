@@ -26,6 +26,9 @@ class DepartmentIndex {
   bool IsWithin(int64_t id, int64_t root) const;
   // The names from the top down to `id`, joined by "/"; "" for an unknown department.
   const std::string& Path(int64_t id);
+  // Path(id) escaped for an attribute value, made once per department: every object of a
+  // department carries its path in a tree view.
+  const std::string& EscapedPath(int64_t id);
   // The path of the superior; "" for a root.
   std::string SuperPath(int64_t id);
   // Direct sub-departments in id order.
@@ -41,8 +44,13 @@ class DepartmentIndex {
     std::vector<int64_t> children;
     std::string path;
     bool path_known = false;
+    std::string escaped_path;
+    bool escaped_known = false;
   };
   std::unordered_map<int64_t, Node> nodes_;
+  // The last EscapedPath asked for: the objects of one department mostly come one after another.
+  int64_t last_escaped_id_ = 0;
+  const std::string* last_escaped_ = nullptr;
 };
 
 }  // namespace docsec::server

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,8 +28,8 @@ enum FieldFlag : unsigned {
 };
 
 struct Field {
-  const char* xml;     // attribute name on the wire
-  const char* column;  // column, or null for attributes that have none
+  std::string_view xml;  // attribute name on the wire (a literal, so its data ends with a NUL)
+  const char* column;    // column, or null for attributes that have none
   FieldType type;
   unsigned flags;
 };
@@ -72,10 +73,10 @@ SqlValue ElementValue(const Entity& entity, pugi::xml_node element, const char* 
 void AppendConditions(const Entity& entity, pugi::xml_node condition, std::string* where,
                       SqlParams* params);
 
-// Writes the row's element (stored attributes except those named in `omit`, then derived ones)
-// to `out` and leaves it open for children.
+// Writes the row's element (stored attributes except those named in `omit`, then the derived
+// ones unless `derived` is false) to `out` and leaves it open for children.
 void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row,
-                    const std::vector<std::string_view>* omit = nullptr);
+                    const std::vector<std::string_view>* omit = nullptr, bool derived = true);
 // Selects with `where` (starting " WHERE ..." or empty) and writes every row for which `visible`
 // (when given) is true, as closed elements. Gives the number written.
 size_t WriteRows(Context& ctx, const Entity& entity, const std::string& where,

@@ -2,7 +2,6 @@
 // listener on 127.0.0.1, with a certificate authority made for the test; and recording a session
 // and replaying it without a server.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -44,14 +43,13 @@ bool MakeCertificates(const std::string& dir) {
 class NetworkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    // One directory per process: ctest runs the tests of this file as parallel processes.
-    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls-" + std::to_string(getpid()));
-    std::system(("mkdir -p '" + *dir_ + "'").c_str());
-    certificates_ = MakeCertificates(*dir_);
+    // ctest runs the tests of this file as parallel processes: each makes its own directory.
+    dir_ = new testing::ScopedTempDir("docsec-server-tls");
+    certificates_ = !dir_->path().empty() && MakeCertificates(dir_->path());
   }
   static void TearDownTestSuite() {
-    std::system(("rm -rf '" + *dir_ + "'").c_str());
     delete dir_;
+    dir_ = nullptr;
   }
 
   void SetUp() override {
@@ -75,8 +73,8 @@ class NetworkTest : public ::testing::Test {
     options.keep_alive_timeout = std::chrono::seconds(1);
     if (tls) {
       ASSERT_TRUE(certificates_) << "the openssl program could not make test certificates";
-      options.tls_cert = *dir_ + "/server.pem";
-      options.tls_key = *dir_ + "/server.key";
+      options.tls_cert = dir_->File("server.pem");
+      options.tls_key = dir_->File("server.key");
     }
     http_ = std::make_unique<HttpServer>(*server_, options);
     std::string error;
@@ -95,17 +93,17 @@ class NetworkTest : public ::testing::Test {
     return ParseAnswer(text.value_or(""));
   }
 
-  static std::string* dir_;
+  static testing::ScopedTempDir* dir_;
   static bool certificates_;
   std::unique_ptr<Server> server_;
   std::unique_ptr<HttpServer> http_;
 };
 
-std::string* NetworkTest::dir_ = nullptr;
+testing::ScopedTempDir* NetworkTest::dir_ = nullptr;
 bool NetworkTest::certificates_ = false;
 
 TEST_F(NetworkTest, HttpsWithTheTrustedAuthorityCarriesTheSession) {
-  Serve(true, *dir_ + "/ca.pem");
+  Serve(true, dir_->File("ca.pem"));
   EXPECT_EQ(Send("GetDepartmentTreeView", "<department id=\"1\"/>").code, kNoSession);
   ASSERT_EQ(Send("Login", "<user id=\"eng.admin\" password=\"demo-eng\"/>").code, 0);
   EXPECT_EQ(SvcTransportSessionToken().size(), 64u);
@@ -120,7 +118,7 @@ TEST_F(NetworkTest, HttpsWithTheTrustedAuthorityCarriesTheSession) {
 
 // The library's own classes over HTTPS: the session rides in the transport, not in the XML.
 TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
-  Serve(true, *dir_ + "/ca.pem");
+  Serve(true, dir_->File("ca.pem"));
   CDOUser login;
   std::unique_ptr<CDOUser> user(login.LoginEx("sales.admin", "demo-sales", 0));
   ASSERT_NE(user, nullptr);
@@ -135,14 +133,14 @@ TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
 
   SvcTransportConfig untrusted;
   untrusted.server = "https://127.0.0.1:" + std::to_string(http_->port());
-  untrusted.ca_file = *dir_ + "/other.pem";
+  untrusted.ca_file = dir_->File("other.pem");
   std::string error;
   ASSERT_TRUE(SvcTransportConfigure(untrusted, &error)) << error;
   EXPECT_EQ(login.LoginEx("sales.admin", "demo-sales", 0), nullptr);
 }
 
 TEST_F(NetworkTest, AnUntrustedCertificateGivesNoAnswer) {
-  Serve(true, *dir_ + "/other.pem");
+  Serve(true, dir_->File("other.pem"));
   EXPECT_FALSE(SvcTransportSend(Request("Login", "<user id=\"admin\" password=\"demo-admin\"/>")));
 }
 
@@ -181,10 +179,37 @@ TEST_F(NetworkTest, TheEnvironmentConfiguresTheTransport) {
   EXPECT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
 }
 
+// A configuration file names the server; a variable set beside it wins, and a line that is no
+// setting refuses the whole file.
+TEST_F(NetworkTest, AConfigurationFileConfiguresTheTransport) {
+  Serve(false, "");
+  std::string path = dir_->File("transport.conf");
+  std::string error;
+  {
+    std::ofstream file(path);
+    file << "# the reference server\n"
+         << "server = http://127.0.0.1:" << http_->port() << "\n  timeout_ms = 5000  \n";
+  }
+  ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), &error));
+  setenv("DOCSEC_TRANSPORT_CONFIG", path.c_str(), 1);
+  EXPECT_TRUE(SvcTransportConfigureFromEnvironment(&error)) << error;
+  EXPECT_EQ(Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>").code, 0);
+
+  setenv("DOCSEC_SERVER", "http://127.0.0.1:1", 1);  // nothing listens there
+  EXPECT_TRUE(SvcTransportConfigureFromEnvironment(&error)) << error;
+  EXPECT_FALSE(SvcTransportSend(Request("Login")));
+  unsetenv("DOCSEC_SERVER");
+
+  std::ofstream(path, std::ios::app) << "verify peer off\n";
+  EXPECT_FALSE(SvcTransportConfigureFromEnvironment(&error));
+  EXPECT_NE(error.find("verify peer off"), std::string::npos) << error;
+  unsetenv("DOCSEC_TRANSPORT_CONFIG");
+}
+
 // A session recorded against the server answers the same without it, also when the replayed
 // requests carry other times and random values.
 TEST_F(NetworkTest, ARecordedSessionReplaysWithoutTheServer) {
-  std::string path = *dir_ + "/session.rec";
+  std::string path = dir_->File("session.rec");
   std::remove(path.c_str());
   Serve(false, "");
   SvcTransportConfig config;

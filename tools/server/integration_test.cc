@@ -1,7 +1,6 @@
 // The library's own classes against the embedded reference server and the demo organisation:
 // what a console does, end to end, with nothing scripted.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <set>
@@ -256,10 +255,25 @@ TEST_F(IntegrationTest, LogsAreUploadedAndPagedCompletely) {
   EXPECT_EQ(seen.count(std::string("C:\\uploaded.docx") + "2024-04-02 08:00:00"), 1u);
 }
 
+TEST_F(IntegrationTest, OfflineLoginGivesTheSeededEnterpriseKey) {
+  CDOUser user;
+  ASSERT_EQ(user.PKIOfflineLogin("carol", "demo-carol"), 1);
+  EXPECT_EQ(user.GetDepartmentId(), 9);
+  unsigned char key[16] = {};
+  ASSERT_EQ(user.GetPKIOfflineData(key), 1);
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char b : key) text += {kDigits[b >> 4], kDigits[b & 15]};
+  EXPECT_EQ(text, demo_.enterprise_key);
+  CDOUser stranger;
+  EXPECT_EQ(stranger.PKIOfflineLogin("carol", "wrong"), 0);
+  EXPECT_EQ(GetLastDrmError(), static_cast<unsigned long>(kBadCredentials));
+}
+
 TEST(IntegrationRestart, StatePersistsOnAFileDatabase) {
-  std::string path =
-      ::testing::TempDir() + "/docsec-integration-" + std::to_string(getpid()) + ".db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-integration");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   long kept_id = 0;
@@ -289,9 +303,6 @@ TEST(IntegrationRestart, StatePersistsOnAFileDatabase) {
   ASSERT_NE(kept, nullptr);
   EXPECT_EQ(Text(&CDODepartment::GetName, kept), "Kept");
   embedded.reset();
-  std::remove(path.c_str());
-  std::remove((path + "-wal").c_str());
-  std::remove((path + "-shm").c_str());
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // Departments, the department tree, the searches from a department and IP segments.
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "tools/server/entity.h"
 #include "tools/server/operations.h"
@@ -82,8 +87,25 @@ void QueryDepartment(Context& ctx) {
   WriteRows(ctx, kDept, where, params, [&](const SqlRow& row) { return ctx.InScope(row.Int(0)); });
 }
 
-// The rendered elements of one kind of child, by department.
-using ChildElements = std::unordered_map<int64_t, std::string>;
+// The rendered elements of one kind of object in one writer's text, and for each department the
+// parts of that text that belong to it. Rows come in storage order, so one department's rows mostly
+// follow each other and their parts merge into one: the tree is assembled with one copy per part.
+struct RenderedRows {
+  struct Part {
+    size_t begin;
+    size_t end;
+  };
+  XmlWriter writer;
+  std::unordered_map<int64_t, std::vector<Part>> parts;
+
+  void AppendTo(int64_t department, XmlWriter& out) const {
+    auto it = parts.find(department);
+    if (it == parts.end()) return;
+    for (const Part& part : it->second) {
+      out.Raw(writer.text().substr(part.begin, part.end - part.begin));
+    }
+  }
+};
 
 // " WHERE ..." limiting `column` to the requested sub-tree; nothing when that is every department,
 // so the whole tree costs plain table scans.
@@ -93,19 +115,68 @@ std::string TreeClause(Context& ctx, const char* column, int64_t root, int level
   return SubtreeClause(column, root, levels, params);
 }
 
-ChildElements RenderChildren(Context& ctx, const Entity& entity, int64_t root, int levels,
-                             const std::vector<std::string_view>* omit) {
-  ChildElements result;
+// What a whole table last rendered to, by entity and form: the next whole-tree answer makes its
+// room at once instead of growing (and copying) its way there.
+class RenderedSizes {
+ public:
+  size_t Get(const Entity* entity, bool open) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sizes_.find({entity, open});
+    return it == sizes_.end() ? 0 : it->second;
+  }
+  void Set(const Entity* entity, bool open, size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sizes_[{entity, open}] = size;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::pair<const Entity*, bool>, size_t> sizes_;
+};
+
+RenderedSizes& LastWholeTableSizes() {
+  static RenderedSizes* sizes = new RenderedSizes;  // never destroyed: no order-of-exit issues
+  return *sizes;
+}
+
+// Renders the rows of `entity` in the sub-tree, by the department in `department_column`: closed
+// elements for children, or (with `open`) start tags only, for departments themselves.
+RenderedRows RenderRows(Context& ctx, const Entity& entity, const char* department_column,
+                        int64_t root, int levels, const std::vector<std::string_view>* omit,
+                        bool open = false) {
+  RenderedRows result;
   SqlParams params;
-  std::string where = TreeClause(ctx, entity.department_column, root, levels, &params);
-  int department_column = entity.ColumnIndex(entity.department_column);
-  XmlWriter out;
+  std::string where = TreeClause(ctx, department_column, root, levels, &params);
+  int department_index = entity.ColumnIndex(department_column);
+  XmlWriter& out = result.writer;
+  const bool whole_table = where.empty();
+  // A little over the last size, so that a table grown since still fits.
+  if (whole_table) out.Reserve(LastWholeTableSizes().Get(&entity, open) / 16 * 17);
+  int64_t last_department = 0;
+  std::vector<RenderedRows::Part>* parts = nullptr;  // of last_department
   ctx.tx.Query(entity.SelectSql() + where, params, [&](const SqlRow& row) {
-    out.Clear();
-    OpenRowElement(ctx, out, entity, row, omit);
-    out.Close();
-    result[row.Int(department_column)] += out.text();
+    size_t begin = out.text().size();
+    // Users and positions in a tree take their department's path from the tree they hang in
+    // (computers have none), so only departments carry theirs ("superDeptPath" is read as it
+    // is).
+    OpenRowElement(ctx, out, entity, row, omit, open);
+    if (open) {
+      out.Leave();  // the assembled tree closes it after its children
+    } else {
+      out.Close();
+    }
+    int64_t department = row.Int(department_index);
+    if (parts == nullptr || department != last_department) {
+      parts = &result.parts[department];  // references into the map stay valid as it grows
+      last_department = department;
+    }
+    if (!parts->empty() && parts->back().end == begin) {
+      parts->back().end = out.text().size();
+    } else {
+      parts->push_back({begin, out.text().size()});
+    }
   });
+  if (whole_table) LastWholeTableSizes().Set(&entity, open, out.text().size());
   return result;
 }
 
@@ -115,7 +186,8 @@ ChildElements RenderChildren(Context& ctx, const Entity& entity, int64_t root, i
 // its sub-department list from the answer. Computers, positions and users come when their flag is
 // "true"; IP segments always, since every refresh replaces them. The "1" form leaves out the
 // computers' volatile fields (scan and update state, versions, times). Children appear in the
-// order they are stored.
+// order they are stored. Departments carry "superDeptPath"; the objects below them no path of
+// their own department, which the reader knows from the tree.
 void TreeView(Context& ctx, bool view1) {
   pugi::xml_node element = RequireChild(ctx.document, "department");
   int64_t root = RequireDepartmentInScope(ctx, element);
@@ -123,31 +195,22 @@ void TreeView(Context& ctx, bool view1) {
       static_cast<int>(std::clamp<int64_t>(OptionalInt(element, "deep").value_or(0), -1, 1 << 20));
   static const std::vector<std::string_view> kVolatile = {"status", "agentVersion", "updateStatus",
                                                           "updateTime", "lastLoginTiime"};
-  std::vector<ChildElements> kinds;
-  if (FlagSet(element, "isWithComputers")) {
-    kinds.push_back(
-        RenderChildren(ctx, kComputerEntity, root, levels, view1 ? &kVolatile : nullptr));
-  }
-  if (FlagSet(element, "isWithPositions")) {
-    kinds.push_back(RenderChildren(ctx, kPositionEntity, root, levels, nullptr));
-  }
-  if (FlagSet(element, "isWithUsers")) {
-    kinds.push_back(RenderChildren(ctx, kUserEntity, root, levels, nullptr));
-  }
-  kinds.push_back(RenderChildren(ctx, kIpSegmentEntity, root, levels, nullptr));
+  std::vector<RenderedRows> kinds;
+  auto render = [&](const Entity& entity, const std::vector<std::string_view>* omit) {
+    kinds.push_back(RenderRows(ctx, entity, entity.department_column, root, levels, omit));
+  };
+  if (FlagSet(element, "isWithComputers")) render(kComputerEntity, view1 ? &kVolatile : nullptr);
+  if (FlagSet(element, "isWithPositions")) render(kPositionEntity, nullptr);
+  if (FlagSet(element, "isWithUsers")) render(kUserEntity, nullptr);
+  render(kIpSegmentEntity, nullptr);
+  const RenderedRows starts = RenderRows(ctx, kDept, "id", root, levels, nullptr, true);
 
-  std::unordered_map<int64_t, std::string> starts;
-  {
-    SqlParams params;
-    std::string where = TreeClause(ctx, "id", root, levels, &params);
-    XmlWriter out;
-    ctx.tx.Query(kDept.SelectSql() + where, params, [&](const SqlRow& row) {
-      out.Clear();
-      OpenRowElement(ctx, out, kDept, row);
-      out.Raw("");
-      starts[row.Int(0)] = out.text();
-    });
-  }
+  static constexpr std::string_view kEnd = "</department>";
+  size_t total =
+      ctx.out.text().size() + starts.writer.text().size() + starts.parts.size() * kEnd.size();
+  for (const RenderedRows& kind : kinds) total += kind.writer.text().size();
+  ctx.out.Reserve(total + 64);  // and the closing of the document
+
   // Depth first without recursion: a tree of any depth cannot exhaust the stack.
   DepartmentIndex& index = ctx.departments();
   struct Frame {
@@ -156,24 +219,20 @@ void TreeView(Context& ctx, bool view1) {
     size_t next_child;
   };
   std::vector<Frame> stack = {{root, 0, 0}};
-  ctx.out.Raw(starts[root]);
+  starts.AppendTo(root, ctx.out);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const std::vector<int64_t>& children = index.Children(frame.id);
     bool descend = levels <= 0 || frame.level < levels;
     if (descend && frame.next_child < children.size()) {
       int64_t child = children[frame.next_child++];
-      auto start = starts.find(child);
-      if (start == starts.end()) continue;
-      ctx.out.Raw(start->second);
+      if (starts.parts.count(child) == 0) continue;
+      starts.AppendTo(child, ctx.out);
       stack.push_back({child, frame.level + 1, 0});
       continue;
     }
-    for (const ChildElements& kind : kinds) {
-      auto it = kind.find(frame.id);
-      if (it != kind.end()) ctx.out.Raw(it->second);
-    }
-    ctx.out.Raw("</department>");
+    for (const RenderedRows& kind : kinds) kind.AppendTo(frame.id, ctx.out);
+    ctx.out.Raw(kEnd);
     stack.pop_back();
   }
 }

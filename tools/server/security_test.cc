@@ -118,8 +118,9 @@ TEST_F(SecurityTest, OversizedAndDeepRequestsChangeNothing) {
 }
 
 TEST_F(SecurityTest, PasswordsAreStoredOnlyAsSaltedHashes) {
-  std::string path = ::testing::TempDir() + "/docsec-server-hashes.db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-server-hashes");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   options.initial_admin_password = "Unmistakable-Password-42";
@@ -149,7 +150,23 @@ TEST_F(SecurityTest, PasswordsAreStoredOnlyAsSaltedHashes) {
   std::ifstream again(path, std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(again), std::istreambuf_iterator<char>());
   EXPECT_NE(bytes.find("pbkdf2-sha256$2000$"), std::string::npos);
-  std::remove(path.c_str());
+}
+
+TEST(ServerTimeLimit, ARequestPastItsLimitIsStopped) {
+  ServerOptions options = testing::FastOptions();
+  options.request_timeout = std::chrono::milliseconds(0);
+  std::string error;
+  auto server = Server::Open(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  ASSERT_TRUE(SeedLargeOrganisation(*server, 2600, &error)) << error;
+  std::string session = server->sessions().Open("admin");
+  Response tree = server->Handle(
+      {1,
+       testing::Request("GetDepartmentTreeView",
+                        "<department id=\"1\" isWithUsers=\"true\" isWithComputers=\"true\"/>"),
+       session});
+  EXPECT_EQ(tree.code, kTimedOut);
+  EXPECT_EQ(tree.body.find("<department "), std::string::npos);
 }
 
 TEST(PasswordHash, SaltsDifferAndOnlyTheRightPasswordVerifies) {

@@ -173,8 +173,7 @@ Response Server::Handle(const Request& request) {
     response.session = sessions_->Open(opened);
     if (response.session.empty()) return Refusal(kInternalError, "no random bytes for a session");
   }
-  response.body = out.Finish();
-  response.body.append("</document>");
+  response.body = out.Finish("</document>");  // opened as raw text above
   return response;
 }
 

@@ -89,8 +89,9 @@ TEST_F(ServerTest, TreeViewNestsTheWholeSubTreeWithTheAskedKinds) {
   pugi::xml_node storage = root.find_node(
       [](pugi::xml_node n) { return std::string_view(n.attribute("name").value()) == "Storage"; });
   EXPECT_STREQ(storage.attribute("superDeptPath").value(), "Demo Corp/Engineering/Platform");
-  EXPECT_STREQ(storage.child("computer").attribute("departmentPath").value(),
-               "Demo Corp/Engineering/Platform/Storage");
+  // The objects below a department take its path from the tree.
+  ASSERT_TRUE(storage.child("computer"));
+  EXPECT_FALSE(storage.child("computer").attribute("departmentPath"));
   EXPECT_FALSE(root.find_node([](pugi::xml_node n) { return bool(n.attribute("password")); }));
 }
 
@@ -405,8 +406,9 @@ TEST_F(ServerTest, CataloguesAndScanSettingsAreServed) {
 }
 
 TEST(ServerStorage, StatePersistsAcrossARestartOnAFileDatabase) {
-  std::string path = ::testing::TempDir() + "/docsec-server-persist.db";
-  std::remove(path.c_str());
+  testing::ScopedTempDir dir("docsec-server-persist");
+  ASSERT_FALSE(dir.path().empty());
+  std::string path = dir.File("server.db");
   ServerOptions options = testing::FastOptions();
   options.database = path;
   std::string error;
@@ -430,7 +432,27 @@ TEST(ServerStorage, StatePersistsAcrossARestartOnAFileDatabase) {
   Response query = server->Handle(
       {1, testing::Request("QueryDepartment", "<department name=\"Kept\"/>"), login.session});
   EXPECT_NE(query.body.find("name=\"Kept\""), std::string::npos) << query.body;
-  std::remove(path.c_str());
+}
+
+// A database written by a newer server is left alone rather than read with the wrong schema.
+TEST(ServerStorage, ADatabaseFromANewerServerIsRefused) {
+  testing::ScopedTempDir dir("docsec-server-schema");
+  ASSERT_FALSE(dir.path().empty());
+  ServerOptions options = testing::FastOptions();
+  options.database = dir.File("server.db");
+  std::string error;
+  {
+    auto server = Server::Open(options, &error);
+    ASSERT_NE(server, nullptr) << error;
+    server->storage().Run(Storage::Access::kWrite, Storage::Clock::time_point::max(),
+                          [](Transaction& tx) {
+                            tx.Execute(
+                                "INSERT INTO schema_version"
+                                " SELECT MAX(version) + 1 FROM schema_version");
+                          });
+  }
+  EXPECT_EQ(Server::Open(options, &error), nullptr);
+  EXPECT_NE(error.find("newer"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,8 +1,25 @@
 #include "tools/server/server_test_util.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
 #include "svctransport/svctransport.h"
 
 namespace docsec::server::testing {
+
+ScopedTempDir::ScopedTempDir(const std::string& prefix) {
+  std::string pattern = ::testing::TempDir() + "/" + prefix + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
 
 ServerOptions FastOptions() {
   ServerOptions options;

@@ -14,6 +14,22 @@
 
 namespace docsec::server::testing {
 
+// A directory of its own under the tests' temporary directory, made fresh (mkdtemp) so that
+// parallel runs, of this checkout or of another, never share files; removed with its contents.
+class ScopedTempDir {
+ public:
+  explicit ScopedTempDir(const std::string& prefix);
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  // "" when no directory could be made.
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
 // Options that keep tests fast: cheap hashes, an in-memory database.
 ServerOptions FastOptions();
 

@@ -50,6 +50,19 @@ class StatementRow : public SqlRow {
     return {reinterpret_cast<const char*>(text),
             static_cast<size_t>(sqlite3_column_bytes(statement_, column))};
   }
+  // SQLite gives no text for NULL (and none when it runs out of memory: nothing to write then).
+  // Its text always ends with a NUL, so measuring it costs no second call into SQLite.
+  std::optional<std::string_view> TextIfSet(int column) const override {
+    const unsigned char* text = sqlite3_column_text(statement_, column);
+    if (text == nullptr) return std::nullopt;
+    return std::string_view(reinterpret_cast<const char*>(text));
+  }
+  // Only a zero can be a NULL, so most integers take one call.
+  std::optional<int64_t> IntIfSet(int column) const override {
+    int64_t value = sqlite3_column_int64(statement_, column);
+    if (value == 0 && sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+    return value;
+  }
 
  private:
   sqlite3_stmt* statement_;

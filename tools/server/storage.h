@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -53,6 +54,18 @@ class SqlRow {
   virtual int64_t Int(int column) const = 0;
   // "" for NULL; the view ends with the callback.
   virtual std::string_view Text(int column) const = 0;
+  // The text, or nullopt for NULL, in one look at the column (answers read millions of them).
+  // Text is read up to its first NUL, which no XML answer can carry anyway.
+  virtual std::optional<std::string_view> TextIfSet(int column) const {
+    if (IsNull(column)) return std::nullopt;
+    std::string_view text = Text(column);
+    return text.substr(0, text.find('\0'));
+  }
+  // The integer, or nullopt for NULL.
+  virtual std::optional<int64_t> IntIfSet(int column) const {
+    if (IsNull(column)) return std::nullopt;
+    return Int(column);
+  }
 };
 
 // Why a database call failed. kConstraint covers unique and foreign-key violations.

@@ -161,18 +161,24 @@ void UploadLogs(Context& ctx) {
   for (pugi::xml_node log : computer.children("log")) logs.push_back(log);
   if (logs.empty()) throw RequestError(kMissingElement, "missing element log");
   // Columns the server adds to each entry: where it was filed, about which computer, by whom.
-  static const Field kExtra[] = {{"", "db_index", FieldType::kInt, 0},
-                                 {"", "computer_uuid", kText, 0},
-                                 {"", "computer_name", kText, 0},
-                                 {"", "department_id", FieldType::kInt, 0},
-                                 {"", "uploaded_by", kText, 0}};
+  static const Field kExtra[] = {
+      {"", "db_index", FieldType::kInt, 0}, {"", "computer_uuid", kText, 0},
+      {"", "computer_name", kText, 0},      {"", "department_id", FieldType::kInt, 0},
+      {"", "uploaded_by", kText, 0},        {"", "entry_id", kText, 0}};
   for (pugi::xml_node log : logs) {
+    // An entry sent again after its acceptance was lost is already here: keep the first.
+    const std::string entry_id(AttrText(log, "entryId"));
+    if (!entry_id.empty() &&
+        ctx.tx.Exists("SELECT 1 FROM logs WHERE entry_id = ?", {SqlValue(entry_id)})) {
+      continue;
+    }
     FieldValues values = WritableValues(kLogEntity, log, true);
     values.emplace_back(&kExtra[0], SqlValue(0));
     values.emplace_back(&kExtra[1], SqlValue(uuid));
     values.emplace_back(&kExtra[2], SqlValue(AttrText(computer, "name")));
     values.emplace_back(&kExtra[3], department == 0 ? SqlValue() : SqlValue(department));
     values.emplace_back(&kExtra[4], SqlValue(ctx.caller->account));
+    values.emplace_back(&kExtra[5], entry_id.empty() ? SqlValue() : SqlValue(entry_id));
     InsertRow(ctx, kLogEntity, values);
   }
 }

@@ -235,6 +235,28 @@ TEST_F(ServerTest, PoliciesAndDefaultLevelsRoundTrip) {
   EXPECT_STREQ(levels.root.child("defAppSecretLevel").attribute("isOnlyDecrypt").value(), "true");
 }
 
+// A console resends an entry whose acceptance it never saw; the server keeps it once, whether
+// the copy comes in a later request or in the same one. Entries without an id are all kept.
+TEST_F(ServerTest, ResentLogEntriesAreStoredOnce) {
+  auto upload = [&](const std::string& logs) {
+    return Call("UploadLogs",
+                "<computer name=\"demo-pc-1\" uuid=\"6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E51\">" +
+                    logs + "</computer>")
+        .code;
+  };
+  const std::string once =
+      "<log userId=\"admin\" operation=\"1552\" srcFile=\"C:\\resent.doc\""
+      " entryId=\"0b6c1f5e-0d3c-4c1e-9a57-1f2e3d4c5b6a\"/>";
+  const std::string plain = "<log userId=\"admin\" operation=\"1552\" srcFile=\"C:\\resent.doc\"/>";
+  ASSERT_EQ(upload(once), 0);
+  ASSERT_EQ(upload(once + once), 0);
+  ASSERT_EQ(upload(plain + plain), 0);
+  Answer answer = Call(
+      "QueryLog", "<databaseIndex value=\"0\"/><log srcFile=\"resent.doc\" pageSum=\"100\"/>", 2);
+  ASSERT_EQ(answer.code, 0);
+  EXPECT_EQ(answer.root.child("count").attribute("value").as_int(), 3);
+}
+
 TEST_F(ServerTest, LogPagesAreDisjointCompleteAndCounted) {
   ASSERT_EQ(Call("UploadLogs",
                  "<computer name=\"demo-pc-1\" uuid=\"6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E51\">"

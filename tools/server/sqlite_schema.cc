@@ -131,11 +131,18 @@ const std::vector<const char*> kVersion1 = {
     " ('2304', '2305', 'Agent update', 1), ('2304', '2306', 'Uninstall password', 2)",
 };
 
+// Consoles resend a log entry whose acceptance they never saw, under the same "entryId": the
+// server keeps each entry once.
+const std::vector<const char*> kVersion2 = {
+    "ALTER TABLE logs ADD COLUMN entry_id TEXT",
+    "CREATE UNIQUE INDEX logs_entry_id ON logs(entry_id) WHERE entry_id IS NOT NULL",
+};
+
 struct Migration {
   int version;
   const std::vector<const char*>* statements;
 };
-const Migration kMigrations[] = {{1, &kVersion1}};
+const Migration kMigrations[] = {{1, &kVersion1}, {2, &kVersion2}};
 
 }  // namespace
 

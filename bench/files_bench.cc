@@ -27,7 +27,7 @@
 #include "docsec/testing/fake_server.h"
 #include "docsec/testing/free_loopback.h"
 #include "docsec/users/user.h"
-#include "tools/agent/aes_gcm.h"
+#include "tools/agent/file_crypto.h"
 #include "tools/agent/agent_service.h"
 #include "tools/agent/reference_agent.h"
 
@@ -41,7 +41,7 @@ constexpr int kEncryptedFiles = 1000;
 constexpr size_t kSmallFileSize = 1024;
 constexpr int kSearchFolders = 100;
 constexpr int kSearchFilesPerFolder = 1000;
-constexpr char kSearchPattern[] = "*7.log";  // one file in ten
+constexpr char kSearchPattern[] = "*77.log";  // one file in a hundred: the hits fit one reply
 
 // A scratch directory with an agent serving it as drive C:, and a computer that reaches it.
 class AgentSite {

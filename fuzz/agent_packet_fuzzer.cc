@@ -22,6 +22,9 @@ namespace {
 
 using namespace docsec;
 
+// Well within the buffer of a local stream socket.
+constexpr size_t kWrittenAtOnce = 96 * 1024;
+
 void PutWord(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -63,11 +66,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string wire = Wire(data, size);
   TcpSocket reader, writer;
   if (!TcpSocket::Pair(&reader, &writer)) return 0;
-  // The writer ends its side when done, so a reply shorter than announced ends the receive.
-  std::thread feed([&] {
+  // The writer ends its side when done, so a reply shorter than announced ends the receive. What
+  // fits the local socket's buffer is written at once; only more needs a thread of its own.
+  auto write = [&] {
     writer.SendAll(wire.data(), wire.size());
     writer.ShutdownSend();
-  });
+  };
+  std::thread feed;
+  if (wire.size() <= kWrittenAtOnce) {
+    write();
+  } else {
+    feed = std::thread(write);
+  }
   {
     AgentChannel channel(std::move(reader));
     AgentPacket packet;
@@ -81,6 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  feed.join();
+  if (feed.joinable()) feed.join();
   return 0;
 }

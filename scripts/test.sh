@@ -58,6 +58,8 @@ check_consumer() {
   echo "consumer built and ran through the CMake package and through pkg-config"
 }
 
+echo "== format =="
+scripts/check_format.sh
 echo "== build without the tools =="
 check_without_tools build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR="$libdir"
 echo "== tests (RelWithDebInfo) =="
@@ -75,3 +77,5 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE_THR
   -DDOCSEC_BUILD_BENCHMARKS=OFF -DDOCSEC_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target policy_test
 TSAN_OPTIONS=halt_on_error=1 build-tsan/docsec/policy/policy_test --gtest_filter='Catalogues.*'
+echo "== fuzzing (bounded) =="
+scripts/fuzz.sh

@@ -28,14 +28,18 @@ HttpDelivery& Network() {
   return *network;
 }
 
+// Reads the environment before the first delivery, unless the host configured the transport;
+// other threads' first sends wait for it, so none of them goes out unconfigured.
 void ConfigureOnce() {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_configured) return;
-    g_configured = true;
-  }
-  std::string ignored;
-  SvcTransportConfigureFromEnvironment(&ignored);
+  static std::once_flag once;
+  std::call_once(once, [] {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_configured) return;
+    }
+    std::string ignored;
+    SvcTransportConfigureFromEnvironment(&ignored);
+  });
 }
 
 std::optional<std::string> Deliver(int entry_point, const std::string& request) {

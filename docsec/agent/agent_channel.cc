@@ -227,13 +227,14 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   SetDeadline(std::chrono::steady_clock::now() +
               std::chrono::milliseconds(AgentExchangeDeadlineMs()));
   if (!Connect(AgentPort)) return false;
-  AgentPacket out;
+  // The request's storage is kept per thread: a console that talks to agents in a loop renders
+  // into memory it already has. (The reply's storage becomes the reply document's own.)
+  thread_local AgentPacket out;
   AgentPacket in;
   // The kind is the caller's label for the exchange; agents expect 0 in the head.
   (void)kind;
   if (!EncodeDocument(&out, request)) return false;
   if (!SendPacket(&out)) return false;
-  out.FreeBody();
   if (!ReceivePacket(&in)) return false;
   return DecodeDocument(std::move(in), reply);
 }

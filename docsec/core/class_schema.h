@@ -13,7 +13,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <typeinfo>
 #include <unordered_map>
 #include <vector>
@@ -89,9 +88,13 @@ class DOCSEC_EXPORT ClassSchema {
 struct ClassSchemaSlot {
   std::atomic<const ClassSchema*> schema{nullptr};
   std::once_flag once;
-  // The thread running this class's Initialize, so that a construction of the same class inside
-  // its own Initialize fails loudly instead of waiting on itself for ever.
-  std::atomic<std::thread::id> builder{};
+  // The thread running this class's Initialize (the address of that thread's own marker), so that
+  // a construction of the same class inside its own Initialize fails loudly instead of waiting on
+  // itself for ever. A pointer, not a std::thread::id, whose constructor is not constexpr: that
+  // would make the slot dynamically initialised, and a shared instance built during an earlier
+  // source file's static initialisation (a computer makes its root folder) would publish a schema
+  // that this file's initialisation then wipes.
+  std::atomic<const void*> builder{nullptr};
 };
 
 }  // namespace docsec

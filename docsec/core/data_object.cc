@@ -5,7 +5,6 @@
 #include <mutex>
 #include <new>
 #include <string_view>
-#include <thread>
 
 #include "docsec/channel/request_channel.h"
 #include "docsec/core/date_time.h"
@@ -30,6 +29,8 @@ const ClassSchema* BaseSchema() {
 
 // The schema being declared by the Initialize running on this thread.
 thread_local ClassSchema* t_building = nullptr;
+// A byte per thread whose address names the thread in ClassSchemaSlot::builder.
+thread_local char t_thread_marker;
 
 [[noreturn]] void Misuse(const char* what, const char* name) {
   Trace("data object kit: %s \"%s\"", what, name ? name : "");
@@ -57,7 +58,7 @@ constexpr size_t kHeader = sizeof(ObjectArena*);
 // The object operator new just placed in an arena on this thread, so that its constructor can
 // tell it lives there. A class whose CDataObject part is not at the start of the object is never
 // recognised; its slots and texts then simply go to the heap.
-thread_local const void* t_placed_in_arena = nullptr;
+DOCSEC_HOT_THREAD_LOCAL const void* t_placed_in_arena = nullptr;
 
 }  // namespace
 
@@ -128,13 +129,13 @@ ObjectArena* CDataObject::LoadingArena() const {
 void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& owner) {
   const ClassSchema* published = slot.schema.load(std::memory_order_acquire);
   if (published == nullptr) {
-    if (slot.builder.load(std::memory_order_relaxed) == std::this_thread::get_id()) {
+    if (slot.builder.load(std::memory_order_relaxed) == &t_thread_marker) {
       Misuse("object constructed inside its own class's Initialize:", owner.name());
     }
     // Each class has its own once-flag, so an Initialize that constructs an object of another
     // class builds that class's schema on the way without waiting on a lock this thread holds.
     std::call_once(slot.once, [&] {
-      slot.builder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+      slot.builder.store(&t_thread_marker, std::memory_order_relaxed);
       // The class under construction declares on top of its parent's schema, adopted by the
       // parent's constructor. The virtual call reaches this level's Initialize.
       std::unique_ptr<ClassSchema> building(new ClassSchema(*schema_));
@@ -145,11 +146,11 @@ void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& o
         Initialize();
       } catch (...) {
         t_building = outer;
-        slot.builder.store(std::thread::id(), std::memory_order_relaxed);
+        slot.builder.store(nullptr, std::memory_order_relaxed);
         throw;
       }
       t_building = outer;
-      slot.builder.store(std::thread::id(), std::memory_order_relaxed);
+      slot.builder.store(nullptr, std::memory_order_relaxed);
       slot.schema.store(building.release(), std::memory_order_release);
     });
     published = slot.schema.load(std::memory_order_acquire);
@@ -379,8 +380,7 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
         return 1;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return StoreTextInSlot(target, type, text);
 }
@@ -495,9 +495,15 @@ int CDataObject::Equals(CDataObject* other) {
 
 int CDataObject::CheckSearchCondition(const std::string& name, Variant* value) {
   if (value == nullptr) return 1;
-  Variant* mine = GetAttrValue(name.c_str());
+  // One look-up of the name serves both the value and its declared type: searches run this for
+  // every object of a tree.
+  const int slot = schema_->SlotOf(name);
+  Variant* mine = slot != ClassSchema::kNoSlot ? SlotValue(slot)
+                  : extra_                     ? extra_->Lookup(name)
+                                               : nullptr;
   if (mine == nullptr) return 0;
-  const int typed = CompareByDeclaredType(GetAttrType(name), *mine, *value);
+  const uint16_t type = slot != ClassSchema::kNoSlot ? schema_->SlotType(slot) : kVtBstr;
+  const int typed = CompareByDeclaredType(type, *mine, *value);
   if (typed >= 0) return typed;
   std::string scratch_a, scratch_b;
   std::string_view haystack = TextOf(*mine, &scratch_a);

@@ -71,11 +71,13 @@
 // In namespace docsec of the class's source. A class that defines a part itself (a type that
 // depends on the object, a constructor with more to do) composes the others from the pieces:
 // _PARTS, _CONSTRUCTOR, _TYPE and _INSTANCE.
-#define DOCSEC_DEFINE_DATA_OBJECT_PARTS(Class, object_name, xml_tag)                  \
-  ::docsec::ClassSchemaSlot Class::s_schema_;                                         \
-  ::docsec::CDataObject* Class::CreateInstance() { return new (std::nothrow) Class; } \
-  std::string Class::GetObjectName() { return object_name; }                          \
-  std::string Class::GetObjectXMLTagName() { return xml_tag; }                        \
+#define DOCSEC_DEFINE_DATA_OBJECT_PARTS(Class, object_name, xml_tag)                         \
+  static_assert(alignof(Class) <= alignof(void*),                                            \
+                "data objects are placed at pointer alignment (CDataObject::operator new)"); \
+  ::docsec::ClassSchemaSlot Class::s_schema_;                                                \
+  ::docsec::CDataObject* Class::CreateInstance() { return new (std::nothrow) Class; }        \
+  std::string Class::GetObjectName() { return object_name; }                                 \
+  std::string Class::GetObjectXMLTagName() { return xml_tag; }                               \
   void Class::Initialize() { DeclareAttributes(Class::kAttributes); }
 
 // The constructor adopts the class's schema. A class whose constructor has more to do (create a

@@ -48,7 +48,8 @@ class DOCSEC_EXPORT DataObjectList {
   CDataObject* operator[](size_t index) const { return items_[index]; }
   // Removes the member at `index` from the list without deleting it.
   void RemoveAt(int index) {
-    if (index >= 0 && static_cast<size_t>(index) < items_.size()) items_.erase(items_.begin() + index);
+    if (index >= 0 && static_cast<size_t>(index) < items_.size())
+      items_.erase(items_.begin() + index);
   }
   // Removes `object` (the first occurrence) without deleting it; false when absent.
   bool Remove(CDataObject* object);

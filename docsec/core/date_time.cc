@@ -24,9 +24,7 @@ const char* SpecialXmlText(const Variant& value, char (&buffer)[32]) {
     case kVtEmpty:
     case kVtNull: return "";
     case kVtBool: return value.BoolPayload() ? "true" : "false";
-    case kVtDate:
-      FormatDateTime(value.Double(), buffer, sizeof buffer);
-      return buffer;
+    case kVtDate: FormatDateTime(value.Double(), buffer, sizeof buffer); return buffer;
     default: return nullptr;
   }
 }

@@ -57,9 +57,16 @@ TEST(Library, ShutdownReleasesCachesFirstThenSocketsThenXmlThenInstancesLast) {
   steps.clear();
   internal::LibraryShutdown();
   EXPECT_FALSE(internal::LibraryIsStarted());
-  const std::vector<std::string> expected_stop = {
-      "release-applications", "cache:1", "release-secret-levels", "cache:2", "sockets-stop",
-      "xml-stop", "icmp-freed", "icmp-release", "probe-destroyed", "instances-destroyed"};
+  const std::vector<std::string> expected_stop = {"release-applications",
+                                                  "cache:1",
+                                                  "release-secret-levels",
+                                                  "cache:2",
+                                                  "sockets-stop",
+                                                  "xml-stop",
+                                                  "icmp-freed",
+                                                  "icmp-release",
+                                                  "probe-destroyed",
+                                                  "instances-destroyed"};
   EXPECT_EQ(steps, expected_stop);
   EXPECT_TRUE(g_instance_alive_at_cache_release);
   internal::LibraryShutdown();  // a second stop does nothing

@@ -55,8 +55,7 @@ TEST_F(Verbs, AddReloadsServerAssignedValues) {
   u.SetAttrValue("name", Variant("ann"));
   server_.QueueAnswer("<document><return code=\"0\"/><user id=\"31\"/></document>");
   EXPECT_EQ(u.Add(), 1);
-  EXPECT_EQ(server_.last_request(),
-            Request("<service value=\"AddUser\"/><user name=\"ann\"/>"));
+  EXPECT_EQ(server_.last_request(), Request("<service value=\"AddUser\"/><user name=\"ann\"/>"));
   EXPECT_EQ(u.GetAttrValue("id")->Int32(), 31);
   EXPECT_STREQ(u.GetAttrValue("name")->Text(), "ann");
 }
@@ -179,7 +178,10 @@ TEST_F(Verbs, FailuresReportZeroAndTheServerCode) {
 
 TEST_F(Verbs, MalformedAnswersNeverCrashOrSucceed) {
   const std::string answers[] = {
-      "not xml", "<document>", "<document/>", "<document><return/></document>",
+      "not xml",
+      "<document>",
+      "<document/>",
+      "<document><return/></document>",
       "<document><return code=\"abc\"/></document>",
       "<document><return code=\"-1\"/></document>",
       "<document><return code=\"99999999999\"/></document>",
@@ -250,7 +252,8 @@ TEST_F(Verbs, LookupSubObjectsLoadsOnceButAlwaysSends) {
             Request("<service value=\"QueryUserAccession\"/><user id=\"7\"/>"));
   ASSERT_NE(appointments, nullptr);
   EXPECT_EQ(appointments->GetSize(), 2);
-  server_.QueueAnswer("<document><return code=\"0\"/><user id=\"7\"><userAccession/></user></document>");
+  server_.QueueAnswer(
+      "<document><return code=\"0\"/><user id=\"7\"><userAccession/></user></document>");
   size_t before = server_.request_count();
   EXPECT_EQ(u.LookupSubObjects("QueryUserAccession", &appointments, &prototype), 1);
   EXPECT_EQ(server_.request_count(), before + 1);
@@ -315,7 +318,8 @@ TEST_F(Verbs, SeparateObjectsExchangeOnSeparateThreads) {
   server_.SetResponder([](int, const std::string& request) {
     size_t at = request.find("id=\"") + 4;
     std::string id = request.substr(at, request.find('"', at) - at);
-    return "<document><return code=\"0\"/><user id=\"" + id + "\" name=\"n" + id + "\"/></document>";
+    return "<document><return code=\"0\"/><user id=\"" + id + "\" name=\"n" + id +
+           "\"/></document>";
   });
   std::vector<std::thread> threads;
   std::atomic<int> failures{0};
@@ -325,7 +329,8 @@ TEST_F(Verbs, SeparateObjectsExchangeOnSeparateThreads) {
         UserLike u;
         const int id = t * 1000 + i;
         u.SetAttrValue("id", Variant(id));
-        if (u.Refresh() != 1 || std::string(u.GetAttrValue("name")->Text()) != "n" + std::to_string(id)) {
+        if (u.Refresh() != 1 ||
+            std::string(u.GetAttrValue("name")->Text()) != "n" + std::to_string(id)) {
           ++failures;
         }
       }

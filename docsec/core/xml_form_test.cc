@@ -41,8 +41,9 @@ TEST_F(XmlForm, FullAndKeyFormsInDeclarationOrder) {
   d.SetAttrValue("id", Variant(12));
   d.SetAttrValue("superDeptPath", Variant("/x"));  // load-only: never written
   d.SetAttrValue("undeclared", Variant("y"));      // not declared: never written
-  EXPECT_EQ(d.AssemblyXmlNode(root_).Xml(),
-            "<department id=\"12\" name=\"Sales\" superDeptId=\"1\" isDelSubDeptIpSegment=\"false\"/>");
+  EXPECT_EQ(
+      d.AssemblyXmlNode(root_).Xml(),
+      "<department id=\"12\" name=\"Sales\" superDeptId=\"1\" isDelSubDeptIpSegment=\"false\"/>");
   EXPECT_EQ(d.AssemblyXmlKeyNode(root_).Xml(),
             "<department id=\"12\" isDelSubDeptIpSegment=\"false\"/>");
   EXPECT_EQ(root_.SelectChildren("department").Length(), 2u);

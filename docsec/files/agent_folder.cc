@@ -9,6 +9,7 @@
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/ole_date_time.h"
 #include "docsec/platform/text.h"
+#include "docsec/platform/trace.h"
 
 namespace docsec {
 
@@ -69,6 +70,13 @@ DataObjectList* CDOAgentFolder::GetSubFolderAndFiles() {
   command.DocumentElement().AppendElement("dir").AppendAttribute("path", GetText(kPath).c_str());
   XmlElement folder = ReplyFolder(SendAgentCommand(computer->GetIpV4(), command));
   if (!folder) return list;
+  // One reply has a size limit; a folder larger than that comes back cut short, and whoever shows
+  // it should know it is not all there.
+  if (const char* truncated = folder.GetAttribute("truncated")) {
+    if (std::string(truncated) == "true") {
+      Trace("remote files: the agent listed only part of %s", GetText(kPath).c_str());
+    }
+  }
   LoadReplyChildren(folder, "dir", list, [this] { return new CDOAgentFolder(this, nullptr); });
   LoadReplyChildren(folder, "file", list, [this] { return new CDOAgentFile(this, nullptr); });
   return list;

@@ -29,12 +29,9 @@ constexpr int kKindChangeLevel = 3;
 constexpr char kOperationType[] = "1536";
 const char* OperationCode(int kind) {
   switch (kind) {
-    case kKindEncrypt:
-      return "1552";
-    case kKindDecrypt:
-      return "1553";
-    case kKindChangeLevel:
-      return "1554";
+    case kKindEncrypt: return "1552";
+    case kKindDecrypt: return "1553";
+    case kKindChangeLevel: return "1554";
   }
   return nullptr;
 }
@@ -205,7 +202,12 @@ int CDOAgentFolder::RunFileOperation(const char* service, DataObjectList* items,
 
   ReplyOutcomes outcomes = ReadOutcomes(folder);
   LogOutboxBatch batch;
+  // The entries of this operation gather in `batch` until the loop is left, however it is left.
   pending_logs_ = &batch;
+  struct ClearPending {
+    LogOutboxBatch*& slot;
+    ~ClearPending() { slot = nullptr; }
+  } clear_pending{pending_logs_};
   size_t done_count = 0;     // items done completely
   size_t touched_count = 0;  // items of which the agent did at least a part
   for (CDOAgentFile* item : requested) {

@@ -288,13 +288,6 @@ TEST_F(RemoteFilesTest, SearchFindsFilesByEachCondition) {
   DestructElements(whole.get());
 }
 
-TEST_F(RemoteFilesTest, SearchOfAMissingFolderIsNull) {
-  CDOAgentFolder gone(&computer_, "C:\\docs");
-  gone.SetName("gone");
-  gone.RefreshFullPath();
-  EXPECT_EQ(gone.SearchFiles("*", 0, 1, 0, 0, 0, 0, 0), nullptr);
-}
-
 // ---- file operations and their log ----
 
 TEST_F(RemoteFilesTest, EncryptAndDecryptFilesOneEntryEachAndTheBytesOnDisk) {
@@ -362,6 +355,20 @@ TEST_F(RemoteFilesTest, LevelChangeRecordsEachFilesOwnOldLevel) {
   ASSERT_EQ(UploadedLogs().size(), 1u);
   EXPECT_EQ(UploadedLogs()[0]["srcFileSecLvl"], "4");
   EXPECT_EQ(a->ChangeSecretLevel(nullptr), 0);
+
+  // A whole folder's level change is recorded as one folder entry, without a file operation code.
+  server_.ClearRequests();
+  CDOSecretLevel top(6, "top", "");
+  ASSERT_EQ(computer_.FindFolderByPath("C:")->ChangeSerLevelFolder(Docs(), &top, 1), 1);
+  EXPECT_EQ(Docs()->GetSecretLevelId(), 6);
+  std::vector<Attributes> folder_logs = UploadedLogs();
+  ASSERT_EQ(folder_logs.size(), 1u);
+  ExpectEntry(folder_logs[0], {{"srcFile", "C:\\docs"},
+                               {"dstFile", "C:\\docs"},
+                               {"dstFileSecLvl", ""},
+                               {"srcFileSecLvl", ""},
+                               {"fileType", "folder"},
+                               {"fileUUID", ""}});
 }
 
 TEST_F(RemoteFilesTest, EncryptFolderWithSubfoldersWritesOneFolderEntry) {
@@ -427,13 +434,14 @@ TEST_F(RemoteFilesTest, PartialFailureIsReportedItemByItem) {
                                                      "missing.txt: the agent did not answer"}));
 }
 
-// The server away for fifty operations: their entries wait, then arrive once each, in order.
+// The server away (then turning entries down) for fifty operations: their entries wait, then
+// arrive once each, in order.
 TEST_F(RemoteFilesTest, EntriesOfOperationsWhileTheServerIsDownArriveLaterInOrder) {
   std::unique_ptr<CDOUser> user = LogIn();
-  server_.SetDefaultAnswer("");
   CDOAgentFile* a = DocsFile("a.txt");
   DataObjectList files{a};
   for (int i = 0; i < 50; ++i) {
+    server_.SetDefaultAnswer(i < 25 ? "" : "<document><return code=\"17\"/></document>");
     ASSERT_EQ(i % 2 == 0 ? Docs()->EncryptFiles(&files, 0) : Docs()->DecryptFiles(&files, 0), 1);
   }
   EXPECT_EQ(CountLogOutbox(), 50);

@@ -17,6 +17,7 @@
 #include "docsec/testing/class_checks.h"
 #include "docsec/testing/fake_server.h"
 #include "docsec/testing/scripted_agent.h"
+#include "docsec/testing/trace_recorder.h"
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
 
@@ -214,9 +215,10 @@ TEST_F(FileAuthorizationTest, RolesAreGrantedAndRefusedByKind) {
   EXPECT_EQ(file_.GetAuthByUser()->GetSize(), 1);
   EXPECT_EQ(server_.request_count(), 0u);
 
+  CDOAuthFileByUser not_listed;
   EXPECT_EQ(file_.RefuseRole(&user), 0);  // a user is not an entry
+  EXPECT_EQ(file_.RefuseRole(&not_listed), 0);
   EXPECT_EQ(file_.RefuseRole(by_user), 1);
-  EXPECT_EQ(file_.RefuseRole(by_user), 0);
   EXPECT_EQ(file_.RefuseRole(by_position), 1);
   EXPECT_EQ(file_.GetAuthByUser()->GetSize(), 0);
   EXPECT_EQ(file_.GetAuthByPosition()->GetSize(), 0);
@@ -285,6 +287,18 @@ TEST_F(AgentCommandTextTest, RootListsDrivesWithAnEmptyPath) {
   char path[64] = "";
   windows->GetFullPath(path, sizeof path);
   EXPECT_STREQ(path, "C:\\Windows");
+}
+
+TEST_F(AgentCommandTextTest, ListingCutShortByTheAgentIsTraced) {
+  agent_.Script(testing::ScriptedAgent::Reply::kValid,
+                "<document><retcode value=\"0\"/><dir truncated=\"true\"><file name=\"a\"/></dir>"
+                "</document>");
+  testing::TraceRecorder traces;
+  CDOAgentFolder big(&computer_, "C:");
+  big.SetName("big");
+  big.RefreshFullPath();
+  EXPECT_EQ(big.GetSubFolderAndFiles()->GetSize(), 1);
+  EXPECT_TRUE(traces.Traced("remote files: the agent listed only part of C:\\big"));
 }
 
 TEST_F(AgentCommandTextTest, SearchSendsOnlyTheConditionsGiven) {

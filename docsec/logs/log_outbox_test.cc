@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -101,37 +100,6 @@ TEST_F(LogOutboxTest, RecordTravelsAsAnUploadWithItsIdentity) {
                 id + "\"/></computer></document>");
   EXPECT_EQ(CountLogOutbox(), 0);
   EXPECT_EQ(Files(), std::vector<std::string>{".lock"});
-}
-
-// Whether the server is away or turns records down, they wait, and all of them arrive once, in
-// the order they were made, when it takes them again.
-TEST_F(LogOutboxTest, FiftyRecordsWaitForTheServerAndArriveOnceInOrder) {
-  for (const char* down : {"", kRefused}) {
-    FakeServer server;
-    server.SetDefaultAnswer(down);
-    std::vector<std::string> made;
-    for (int i = 0; i < 50; ++i) {
-      made.push_back("C:\\f" + std::to_string(i) + ".txt");
-      EXPECT_EQ(Submit({made.back()}), i + 1);
-    }
-    // Each submission tried the oldest record again, and only that one.
-    for (const Upload& upload : Uploads(server)) EXPECT_EQ(upload.file, made.front());
-    EXPECT_EQ(CountLogOutbox(), 50);
-
-    server.ClearRequests();
-    server.SetDefaultAnswer(FakeServer::kOk);
-    EXPECT_EQ(FlushLogOutbox(), 0);
-    std::vector<Upload> uploads = Uploads(server);
-    ASSERT_EQ(uploads.size(), 50u);
-    std::set<std::string> ids;
-    for (size_t i = 0; i < uploads.size(); ++i) {
-      EXPECT_EQ(uploads[i].file, made[i]);
-      ids.insert(uploads[i].id);
-    }
-    EXPECT_EQ(ids.size(), 50u);
-    EXPECT_EQ(FlushLogOutbox(), 0);
-    EXPECT_EQ(server.request_count(), 50u);
-  }
 }
 
 TEST_F(LogOutboxTest, PartlyAcceptedBatchKeepsTheRestInOrder) {

@@ -30,6 +30,12 @@ const std::string& TagOf() {
   return tag;
 }
 
+// True when `tag` is `wanted`. The five tags of a department's children differ in their first
+// letter, which settles most comparisons.
+inline bool Is(const std::string& wanted, const char* tag) {
+  return wanted[0] == tag[0] && wanted == tag;
+}
+
 // Creates a T, appends it to `list` (which then owns it), loads it from `element` and links it to
 // `owner`.
 template <class T>
@@ -96,15 +102,15 @@ int CDODepartment::LoadFromXmlNode(const XmlElement& element) {
     for (XmlElement child = current.SelectChild(nullptr); child;
          child.AdvanceToNextSibling(nullptr)) {
       const char* tag = child.Name();
-      if (users != nullptr && user_tag == tag) {
+      if (users != nullptr && Is(user_tag, tag)) {
         LoadMember<CDOUser>(users, child, department);
-      } else if (computers != nullptr && computer_tag == tag) {
+      } else if (computers != nullptr && Is(computer_tag, tag)) {
         LoadMember<CDOComputer>(computers, child, department);
-      } else if (positions != nullptr && position_tag == tag) {
+      } else if (positions != nullptr && Is(position_tag, tag)) {
         LoadMember<CDOPosition>(positions, child, department);
-      } else if (segments != nullptr && segment_tag == tag) {
+      } else if (segments != nullptr && Is(segment_tag, tag)) {
         LoadMember<CDOIpSegment>(segments, child, department);
-      } else if (departments != nullptr && department_tag == tag) {
+      } else if (departments != nullptr && Is(department_tag, tag)) {
         auto* sub = new CDODepartment;
         departments->Add(sub);
         sub->owner_ = department;

@@ -15,14 +15,6 @@ namespace {
 
 using testing::FakeServer;
 
-std::string Request(const std::string& body) {
-  return std::string(FakeServer::kProlog) + "<document>" + body + "</document>";
-}
-
-std::string Answer(const std::string& body) {
-  return "<document><return code=\"0\"/>" + body + "</document>";
-}
-
 // A root with child 7 loaded by a tree refresh; the policy objects go into the child.
 class DepartmentPolicies : public ::testing::Test {
  protected:
@@ -48,14 +40,14 @@ TEST_F(DepartmentPolicies, RefreshThenApplySendsOnlyPoliciesWithPermissions) {
   CDOSecretLevel inner(3, "Inner", ""), secret(5, "Secret", "");
   EXPECT_EQ(child_->GetPolicy(&inner), nullptr);  // never refreshed
 
-  server_.QueueAnswer(Answer(
+  server_.QueueAnswer(FakeServer::AnswerText(
       "<policy ownerDeptId=\"7\" secretLevelId=\"3\"><userAuthorization authorizeDeptId=\"7\" "
       "secretLevelId=\"3\" userId=\"u1\" permission=\"6\" userName=\"U\"/></policy>"
       "<policy ownerDeptId=\"7\" secretLevelId=\"4\"><userAuthorization permission=\"0\"/>"
       "</policy>"));
   ASSERT_EQ(child_->RefreshPolicies(), 1);
   EXPECT_EQ(server_.last_request(),
-            Request("<service value=\"QueryPolicy\"/><policy ownerDeptId=\"7\"/>"));
+            FakeServer::RequestText("<service value=\"QueryPolicy\"/><policy ownerDeptId=\"7\"/>"));
   CDOPolicy* policy = child_->GetPolicy(&inner);
   ASSERT_NE(policy, nullptr);
   EXPECT_EQ(policy->GetOwnerDepartment(), child_);
@@ -66,10 +58,11 @@ TEST_F(DepartmentPolicies, RefreshThenApplySendsOnlyPoliciesWithPermissions) {
 
   ASSERT_EQ(child_->ApplyPolicy(), 1);
   EXPECT_EQ(server_.last_request(),
-            Request("<service value=\"SetPolicy\"/><department id=\"7\">"
-                    "<policy ownerDeptId=\"7\" secretLevelId=\"3\"><userAuthorization "
-                    "authorizeDeptId=\"7\" secretLevelId=\"3\" userId=\"u1\" permission=\"6\"/>"
-                    "</policy></department>"));
+            FakeServer::RequestText(
+                "<service value=\"SetPolicy\"/><department id=\"7\">"
+                "<policy ownerDeptId=\"7\" secretLevelId=\"3\"><userAuthorization "
+                "authorizeDeptId=\"7\" secretLevelId=\"3\" userId=\"u1\" permission=\"6\"/>"
+                "</policy></department>"));
 
   server_.SetDefaultAnswer("<document><return code=\"7\"/></document>");
   EXPECT_EQ(child_->ApplyPolicy(), 0);
@@ -81,15 +74,17 @@ TEST_F(DepartmentPolicies, DefaultLevelsAreGrantedOncePerApplicationAndSent) {
   EXPECT_EQ(child_->ApplyApplicationSecretLevel(), 0);  // no list yet: nothing is sent
   EXPECT_EQ(server_.request_count(), 0u);
 
-  server_.QueueAnswer(
-      Answer("<defAppSecretLevel departmentId=\"7\" applicationName=\"Word\" secretLevelId=\"3\" "
-             "isOnlyDecrypt=\"true\"/>"));
+  server_.QueueAnswer(FakeServer::AnswerText(
+      "<defAppSecretLevel departmentId=\"7\" applicationName=\"Word\" secretLevelId=\"3\" "
+      "isOnlyDecrypt=\"true\"/>"));
   DataObjectList* levels = child_->GetDefaultAppSecretLevel();
   ASSERT_NE(levels, nullptr);
-  EXPECT_EQ(server_.last_request(), Request("<service value=\"QueryDefAppSecretLevel\"/>"
-                                            "<defAppSecretLevel departmentId=\"7\"/>"));
+  EXPECT_EQ(server_.last_request(),
+            FakeServer::RequestText("<service value=\"QueryDefAppSecretLevel\"/>"
+                                    "<defAppSecretLevel departmentId=\"7\"/>"));
 
-  server_.QueueAnswer(Answer("<application name=\"Word\"/><application name=\"Excel\"/>"));
+  server_.QueueAnswer(
+      FakeServer::AnswerText("<application name=\"Word\"/><application name=\"Excel\"/>"));
   CDOApplication* word = CDOApplication::GetInstanceByName("Word");
   CDOApplication* excel = CDOApplication::GetInstanceByName("Excel");
   ASSERT_NE(excel, nullptr);
@@ -100,12 +95,13 @@ TEST_F(DepartmentPolicies, DefaultLevelsAreGrantedOncePerApplicationAndSent) {
   EXPECT_EQ(child_->GrantApplication(excel, &secret), nullptr);
 
   ASSERT_EQ(child_->ApplyApplicationSecretLevel(), 1);
-  EXPECT_EQ(server_.last_request(),
-            Request("<service value=\"SetDefAppSecretLevel\"/><department id=\"7\">"
-                    "<defAppSecretLevel departmentId=\"7\" applicationName=\"Word\" "
-                    "secretLevelId=\"3\" isOnlyDecrypt=\"true\"/>"
-                    "<defAppSecretLevel departmentId=\"7\" applicationName=\"Excel\" "
-                    "secretLevelId=\"5\"/></department>"));
+  EXPECT_EQ(
+      server_.last_request(),
+      FakeServer::RequestText("<service value=\"SetDefAppSecretLevel\"/><department id=\"7\">"
+                              "<defAppSecretLevel departmentId=\"7\" applicationName=\"Word\" "
+                              "secretLevelId=\"3\" isOnlyDecrypt=\"true\"/>"
+                              "<defAppSecretLevel departmentId=\"7\" applicationName=\"Excel\" "
+                              "secretLevelId=\"5\"/></department>"));
 
   CDODeptDefAppSecretLevel stranger;
   EXPECT_EQ(child_->RefuseApplication(&stranger), 0);

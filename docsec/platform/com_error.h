@@ -16,7 +16,8 @@ constexpr uint32_t kErrPointer = 0x80004003;       // a null element or document
 constexpr uint32_t kErrTypeMismatch = 0x80020005;  // a value does not convert to the asked kind
 constexpr uint32_t kErrOverflow = 0x8002000A;      // a number does not fit the asked kind
 constexpr uint32_t kErrFail = 0x80004005;          // an XML operation failed otherwise
-constexpr uint32_t kErrUnexpected = 0x8000FFFF;    // the library was used against its rules (a programming error)
+constexpr uint32_t kErrUnexpected =
+    0x8000FFFF;  // the library was used against its rules (a programming error)
 
 class DOCSEC_EXPORT ComError : public std::exception {
  public:

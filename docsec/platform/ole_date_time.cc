@@ -237,7 +237,7 @@ bool OleDateTime::PartsToOle(const DateTimeParts& p, double* ole_date) {
 
 bool OleDateTime::OleToParts(double ole_date, DateTimeParts* parts) {
   if (!(ole_date >= kMinOle && ole_date < kMaxOle)) return false;  // also rejects NaN
-  long long days = static_cast<long long>(ole_date);  // toward zero
+  long long days = static_cast<long long>(ole_date);               // toward zero
   double fraction = std::fabs(ole_date - static_cast<double>(days));
   long long seconds = std::llround(fraction * 86400.0);
   if (seconds >= 86400) {

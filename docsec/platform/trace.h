@@ -17,7 +17,8 @@ using TraceSink = std::function<void(const std::string& text)>;
 // sink that was installed before.
 DOCSEC_EXPORT TraceSink SetTraceSink(TraceSink sink);
 
-// Formats like printf and hands the text to the sink; does no formatting at all when no sink is set.
+// Formats like printf and hands the text to the sink; does no formatting at all when no sink is
+// set.
 DOCSEC_EXPORT void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace docsec

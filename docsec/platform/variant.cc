@@ -17,12 +17,6 @@ namespace docsec {
 
 // ---- storage ----
 
-void Variant::ReleaseText() noexcept {
-  if (Type() == kVtBstr && Mode() == kHeapText) {
-    std::free(Get<char*>(8));
-  }
-}
-
 void Variant::AssignText(const char* text, size_t size) {
   // Callers have released any earlier text, and cut `size` at any NUL byte.
   std::memset(raw_, 0, sizeof raw_);
@@ -67,24 +61,10 @@ Variant::Variant(const Variant& other) {
   CopyFrom(other);
 }
 
-Variant::Variant(Variant&& other) noexcept {
-  std::memcpy(raw_, other.raw_, sizeof raw_);
-  std::memset(other.raw_, 0, sizeof other.raw_);
-}
-
 Variant& Variant::operator=(const Variant& other) {
   if (this != &other) {
     Variant copy(other);
     *this = std::move(copy);
-  }
-  return *this;
-}
-
-Variant& Variant::operator=(Variant&& other) noexcept {
-  if (this != &other) {
-    ReleaseText();
-    std::memcpy(raw_, other.raw_, sizeof raw_);
-    std::memset(other.raw_, 0, sizeof other.raw_);
   }
   return *this;
 }
@@ -97,32 +77,16 @@ void Variant::Clear() noexcept {
 Variant Variant::OfKind(uint16_t vt, long long value) noexcept {
   Variant v;
   switch (vt) {
-    case kVtI1:
-      v.Put<int32_t>(8, static_cast<int8_t>(value));
-      break;
-    case kVtUi1:
-      v.Put<int32_t>(8, static_cast<uint8_t>(value));
-      break;
-    case kVtI2:
-      v.Put<int32_t>(8, static_cast<int16_t>(value));
-      break;
-    case kVtUi2:
-      v.Put<int32_t>(8, static_cast<uint16_t>(value));
-      break;
+    case kVtI1: v.Put<int32_t>(8, static_cast<int8_t>(value)); break;
+    case kVtUi1: v.Put<int32_t>(8, static_cast<uint8_t>(value)); break;
+    case kVtI2: v.Put<int32_t>(8, static_cast<int16_t>(value)); break;
+    case kVtUi2: v.Put<int32_t>(8, static_cast<uint16_t>(value)); break;
     case kVtI4:
-    case kVtInt:
-      v.Put<int32_t>(8, static_cast<int32_t>(value));
-      break;
+    case kVtInt: v.Put<int32_t>(8, static_cast<int32_t>(value)); break;
     case kVtUi4:
-    case kVtUint:
-      v.Put<uint32_t>(8, static_cast<uint32_t>(value));
-      break;
-    case kVtBool:
-      v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse);
-      break;
-    default:
-      v.Put<int64_t>(8, value);
-      break;
+    case kVtUint: v.Put<uint32_t>(8, static_cast<uint32_t>(value)); break;
+    case kVtBool: v.Put<int16_t>(8, value ? kVariantTrue : kVariantFalse); break;
+    default: v.Put<int64_t>(8, value); break;
   }
   v.SetType(vt);
   return v;
@@ -188,13 +152,10 @@ Variant Variant::Null() noexcept {
 const char* Variant::Text() const noexcept {
   if (Type() != kVtBstr) return "";
   switch (Mode()) {
-    case kInlineText:
-      return reinterpret_cast<const char*>(raw_ + 3);
+    case kInlineText: return reinterpret_cast<const char*>(raw_ + 3);
     case kHeapText:
-    case kBorrowedText:
-      return Get<char*>(8);
-    default:
-      return "";
+    case kBorrowedText: return Get<char*>(8);
+    default: return "";
   }
 }
 
@@ -287,8 +248,7 @@ bool KindRange(uint16_t vt, long long* lo, unsigned long long* hi) {
       *lo = 0;
       *hi = UINT64_MAX;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -302,39 +262,24 @@ struct Number {
 
 bool AsNumber(const Variant& v, Number* n) {
   switch (v.Type()) {
-    case kVtEmpty:
-      *n = {Number::kSigned, 0, 0, 0};
-      return true;
+    case kVtEmpty: *n = {Number::kSigned, 0, 0, 0}; return true;
     case kVtI1:
     case kVtUi1:
     case kVtI2:
     case kVtUi2:
     case kVtI4:
-    case kVtInt:
-      *n = {Number::kSigned, v.Int32(), 0, 0};
-      return true;
+    case kVtInt: *n = {Number::kSigned, v.Int32(), 0, 0}; return true;
     case kVtUi4:
-    case kVtUint:
-      *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0};
-      return true;
-    case kVtI8:
-      *n = {Number::kSigned, v.Int64(), 0, 0};
-      return true;
+    case kVtUint: *n = {Number::kSigned, static_cast<long long>(v.UInt32()), 0, 0}; return true;
+    case kVtI8: *n = {Number::kSigned, v.Int64(), 0, 0}; return true;
     case kVtUi8:
       *n = {Number::kUnsigned, 0, static_cast<unsigned long long>(v.Int64()), 0};
       return true;
-    case kVtBool:
-      *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0};
-      return true;
-    case kVtR4:
-      *n = {Number::kReal, 0, 0, v.Float()};
-      return true;
+    case kVtBool: *n = {Number::kSigned, v.BoolPayload() ? -1 : 0, 0, 0}; return true;
+    case kVtR4: *n = {Number::kReal, 0, 0, v.Float()}; return true;
     case kVtR8:
-    case kVtDate:
-      *n = {Number::kReal, 0, 0, v.Double()};
-      return true;
-    default:
-      return false;
+    case kVtDate: *n = {Number::kReal, 0, 0, v.Double()}; return true;
+    default: return false;
   }
 }
 

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -67,9 +68,20 @@ class DOCSEC_EXPORT Variant {
 
   Variant() noexcept { std::memset(raw_, 0, sizeof raw_); }
   Variant(const Variant& other);
-  Variant(Variant&& other) noexcept;
+  // Moves are inline: loading stores every value by moving it into its slot.
+  Variant(Variant&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    std::memset(other.raw_, 0, sizeof other.raw_);
+  }
   Variant& operator=(const Variant& other);
-  Variant& operator=(Variant&& other) noexcept;
+  Variant& operator=(Variant&& other) noexcept {
+    if (this != &other) {
+      ReleaseText();
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      std::memset(other.raw_, 0, sizeof other.raw_);
+    }
+    return *this;
+  }
   ~Variant() { ReleaseText(); }
 
   Variant(int value) noexcept;                 // kind 3
@@ -144,7 +156,9 @@ class DOCSEC_EXPORT Variant {
   uint8_t Mode() const noexcept { return raw_[2]; }
   void SetType(uint16_t vt) noexcept { Put<uint16_t>(0, vt); }
   void AssignText(const char* text, size_t size);
-  void ReleaseText() noexcept;
+  void ReleaseText() noexcept {
+    if (Type() == kVtBstr && Mode() == kHeapText) std::free(Get<char*>(8));
+  }
   void CopyFrom(const Variant& other);
 
   // [0,2) kind; text: [2] storage mode, inline bytes at [3,16), heap pointer at [8,16);

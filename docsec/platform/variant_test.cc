@@ -29,29 +29,18 @@ std::string Describe(const Variant& v) {
     return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
   };
   switch (v.Type()) {
-    case kVtEmpty:
-      return "empty";
-    case kVtNull:
-      return "null";
-    case kVtBool:
-      return v.BoolPayload() == -1 ? "true" : v.BoolPayload() == 0 ? "false" : "bad";
-    case kVtBstr:
-      return "'" + std::string(v.Text()) + "'";
-    case kVtR4:
-      return shortest(v.Float());
-    case kVtR8:
-      return shortest(v.Double());
-    case kVtDate:
-      return "d" + shortest(v.Double());
+    case kVtEmpty: return "empty";
+    case kVtNull: return "null";
+    case kVtBool: return v.BoolPayload() == -1 ? "true" : v.BoolPayload() == 0 ? "false" : "bad";
+    case kVtBstr: return "'" + std::string(v.Text()) + "'";
+    case kVtR4: return shortest(v.Float());
+    case kVtR8: return shortest(v.Double());
+    case kVtDate: return "d" + shortest(v.Double());
     case kVtUi4:
-    case kVtUint:
-      return std::to_string(v.UInt32());
-    case kVtI8:
-      return std::to_string(v.Int64());
-    case kVtUi8:
-      return std::to_string(static_cast<uint64_t>(v.Int64()));
-    default:
-      return std::to_string(v.Int32());
+    case kVtUint: return std::to_string(v.UInt32());
+    case kVtI8: return std::to_string(v.Int64());
+    case kVtUi8: return std::to_string(static_cast<uint64_t>(v.Int64()));
+    default: return std::to_string(v.Int32());
   }
 }
 

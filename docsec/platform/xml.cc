@@ -5,6 +5,7 @@
 #include <pugixml.hpp>
 
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/secure_memory.h"
 
 namespace docsec {
 
@@ -203,6 +204,14 @@ std::string XmlDocument::Xml() const {
   return Render(state_->doc);
 }
 
+std::string XmlDocument::ReleaseText() {
+  CheckNotNull();
+  state_->doc.reset();
+  std::string text = std::move(state_->source);
+  state_->source = std::string();
+  return text;
+}
+
 void XmlDocument::XmlInto(std::string* text) const {
   CheckNotNull();
   RenderInto(state_->doc, text);
@@ -287,6 +296,17 @@ void XmlElement::AppendAttribute(const char* name, long long value) const {
   if (!attr || !attr.set_value(value)) throw ComError(kErrOutOfMemory);
 }
 
+void XmlElement::WipeAttribute(const char* name) const {
+  CheckNotNull();
+  if (name == nullptr) return;
+  pugi::xml_attribute attr = Node(node_).attribute(name);
+  if (!attr) return;
+  // An attribute's text lives in memory the document owns (its parse buffer or its own pages) and
+  // is writable; an empty text may be a shared constant, so only a non-empty one is written.
+  char* text = const_cast<char*>(attr.value());
+  SecureWipe(text, std::strlen(text));
+}
+
 const char* XmlElement::GetAttribute(const char* name) const {
   CheckNotNull();
   if (name == nullptr) return nullptr;
@@ -302,9 +322,14 @@ XmlAttribute XmlElement::FirstAttribute() const {
 size_t XmlElement::GetAttributes(const char** names, const char** values, size_t capacity) const {
   CheckNotNull();
   size_t count = 0;
-  for (pugi::xml_attribute a = Node(node_).first_attribute(); a; a = a.next_attribute()) {
+  // The null attribute's name is empty and a parsed attribute's never is, so the name read for the
+  // result ends the walk; the handle itself is tested only then. One call into the parser's
+  // library fewer per attribute.
+  for (pugi::xml_attribute a = Node(node_).first_attribute();; a = a.next_attribute()) {
+    const char* name = a.name();
+    if (name[0] == '\0' && !a) break;
     if (count < capacity) {
-      names[count] = a.name();
+      names[count] = name;
       values[count] = a.value();
     }
     ++count;

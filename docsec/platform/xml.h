@@ -64,6 +64,10 @@ class DOCSEC_EXPORT XmlDocument {
   bool LoadXml(const std::string& text) { return LoadXml(text.data(), text.size()); }
   // The same, parsing `text` in place: the document keeps the buffer instead of copying it.
   bool LoadXml(std::string&& text);
+  // Empties the document (no root element afterwards, for every handle to it) and gives back the
+  // buffer that LoadXml(std::string&&) parsed in place, for a caller that reuses its storage;
+  // empty when the document holds no such buffer.
+  std::string ReleaseText();
   // The whole document as text: no indentation, processing instructions first.
   std::string Xml() const;
   // The same into `*text` (its content replaced, its capacity reused when large enough).
@@ -111,6 +115,10 @@ class DOCSEC_EXPORT XmlElement {
   void AppendAttribute(const char* name, const char* value) const;
   void AppendAttribute(const char* name, long long value) const;
 
+  // Overwrites the attribute's text with zero bytes where it lies, leaving it empty, so a secret
+  // the document carried (a password, a key) is gone before the document's memory is freed. An
+  // absent attribute is left absent.
+  void WipeAttribute(const char* name) const;
   // The attribute's text, or nullptr when the element has no such attribute.
   const char* GetAttribute(const char* name) const;
   bool HasAttribute(const char* name) const { return GetAttribute(name) != nullptr; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "docsec/platform/com_error.h"
@@ -170,6 +171,30 @@ TEST(Xml, AttributesIterateInDocumentOrder) {
   EXPECT_STREQ(attr.Value(), "2");
   EXPECT_FALSE(attr.Next());
   EXPECT_EQ(XmlAttribute().Name(), nullptr);
+}
+
+// The secret's bytes are overwritten where they lay: the text pointer taken before the wipe reads
+// zeros, both for a value set by the program and for one parsed from an answer.
+TEST(Xml, WipedAttributeIsZeroedInPlaceAndReadsEmpty) {
+  XmlDocument built = XmlDocument::Create();
+  XmlElement user = built.CreateDocumentElement("user");
+  user.SetAttribute("password", "s3cret-and-long-enough-to-live-on-the-heap");
+  XmlDocument parsed = Parse("<config key=\"0123456789ABCDEF\" empty=\"\"/>");
+  const struct {
+    XmlElement element;
+    const char* name;
+  } cases[] = {{user, "password"}, {parsed.DocumentElement(), "key"}};
+  for (const auto& c : cases) {
+    const char* where = c.element.GetAttribute(c.name);
+    const size_t length = std::strlen(where);
+    c.element.WipeAttribute(c.name);
+    EXPECT_EQ(std::string(where, length), std::string(length, '\0')) << c.name;
+    EXPECT_STREQ(c.element.GetAttribute(c.name), "") << c.name;
+  }
+  parsed.DocumentElement().WipeAttribute("empty");
+  parsed.DocumentElement().WipeAttribute("absent");
+  EXPECT_FALSE(parsed.DocumentElement().HasAttribute("absent"));
+  EXPECT_EQ(user.Xml(), "<user password=\"\"/>");
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "docsec/policy/application.h"
 
-#include <cstring>
+#include <string>
 
+#include "docsec/core/copied_text.h"
 #include "docsec/core/library.h"
-#include "docsec/policy/internal/joined_text.h"
 
 namespace docsec {
 
@@ -30,9 +30,9 @@ void CDOApplication::ReleaseAllInstance() { Applications().Release(); }
 
 CDOApplication* CDOApplication::GetInstanceByName(const char* name) {
   if (name == nullptr) return nullptr;
-  return static_cast<CDOApplication*>(Applications().Find([name](CDataObject* member) {
-    internal::JoinedText own(static_cast<CDOApplication*>(member), &CDOApplication::GetName);
-    return !own.empty() && std::strcmp(own.c_str(), name) == 0;
+  const std::string wanted = name;
+  return static_cast<CDOApplication*>(Applications().Find([&wanted](CDataObject* member) {
+    return HasText(static_cast<CDOApplication*>(member), &CDOApplication::GetName, wanted);
   }));
 }
 

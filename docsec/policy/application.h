@@ -38,8 +38,8 @@ class DOCSEC_EXPORT CDOApplication : public CDataObject {
   // Deletes the catalogue with its members; pointers into it die. The next GetAllInstance loads it
   // again.
   static void ReleaseAllInstance();
-  // The first catalogue member whose name (up to 519 bytes) equals `name` byte for byte, loading
-  // the catalogue when absent; null for a null name, no match or no catalogue.
+  // The first catalogue member whose name equals `name` byte for byte, loading the catalogue when
+  // absent; null for a null or empty name, no match or no catalogue.
   static CDOApplication* GetInstanceByName(const char* name);
 
  private:

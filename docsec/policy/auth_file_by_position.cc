@@ -1,12 +1,10 @@
 #include "docsec/policy/auth_file_by_position.h"
 
+#include "docsec/core/copied_text.h"
 #include "docsec/policy/file.h"
-#include "docsec/policy/internal/joined_text.h"
 #include "docsec/policy/internal/position_entry.h"
 
 namespace docsec {
-
-using internal::JoinedText;
 
 DOCSEC_DEFINE_DATA_OBJECT(CDOAuthFileByPosition, kObjectTypeAuthFileByPosition,
                           "FilePositionAuthorization", "filePositionAuthorization",
@@ -14,7 +12,7 @@ DOCSEC_DEFINE_DATA_OBJECT(CDOAuthFileByPosition, kObjectTypeAuthFileByPosition,
 
 CDOAuthFileByPosition::CDOAuthFileByPosition(CDOFile* file, CDOPosition* position, long permission)
     : CDOAuthFileByPosition() {
-  if (file != nullptr) SetFileId(JoinedText(file, &CDOFile::GetUuid).c_str());
+  if (file != nullptr) SetFileId(CopiedText(file, &CDOFile::GetUuid).c_str());
   if (position != nullptr) internal::CopyPosition(this, position);
   SetPermission(permission);
 }

@@ -32,10 +32,6 @@ constexpr char kApplications[] =
     "</document>";
 constexpr char kRefused[] = "<document><return code=\"7\"/></document>";
 
-std::string Request(const std::string& body) {
-  return std::string(FakeServer::kProlog) + "<document>" + body + "</document>";
-}
-
 std::string NameOf(CDOSecretLevel* level) {
   char name[64];
   level->GetName(name, sizeof name);
@@ -66,7 +62,8 @@ TEST_F(Catalogues, FailedLoadIsRetriedThenTheCatalogueIsKept) {
   DataObjectList* levels = CDOSecretLevel::GetAllInstance();
   ASSERT_NE(levels, nullptr);
   EXPECT_EQ(levels->GetSize(), 3);
-  EXPECT_EQ(server_.last_request(), Request("<service value=\"QuerySecretLevel\"/><secretLevel/>"));
+  EXPECT_EQ(server_.last_request(),
+            FakeServer::RequestText("<service value=\"QuerySecretLevel\"/><secretLevel/>"));
   EXPECT_EQ(CDOSecretLevel::GetAllInstance(), levels);
   EXPECT_EQ(CDOSecretLevel::GetDefaultInstance(), levels->GetAt(1));
   EXPECT_EQ(CDOSecretLevel::GetInstanceById(3), levels->GetAt(0));
@@ -150,15 +147,17 @@ TEST_F(Catalogues, AddAndDeleteKeepTheCatalogueInStepWithTheServer) {
   level.reset(added);  // the caller's again
   EXPECT_TRUE(CDOSecretLevel::GetInstanceById(9)->IsNull());
   EXPECT_EQ(server_.last_request(),
-            Request("<service value=\"DelSecretLevel\"/><secretLevel id=\"9\" name=\"Top\" "
-                    "description=\"t\"/>"));
+            FakeServer::RequestText(
+                "<service value=\"DelSecretLevel\"/><secretLevel id=\"9\" name=\"Top\" "
+                "description=\"t\"/>"));
 }
 
 TEST_F(Catalogues, ApplicationsAreFoundByTheirExactName) {
   server_.QueueAnswer(kApplications);
   CDOApplication* word = CDOApplication::GetInstanceByName("Word");
   ASSERT_NE(word, nullptr);
-  EXPECT_EQ(server_.last_request(), Request("<service value=\"QueryApplication\"/><application/>"));
+  EXPECT_EQ(server_.last_request(),
+            FakeServer::RequestText("<service value=\"QueryApplication\"/><application/>"));
   EXPECT_EQ(CDOApplication::GetInstanceByName("word"), nullptr);
   EXPECT_EQ(CDOApplication::GetInstanceByName(nullptr), nullptr);
   EXPECT_EQ(CDOApplication::GetAllInstance()->GetAt(0), word);

@@ -1,13 +1,13 @@
 #include "docsec/policy/dept_def_app_secret_level.h"
 
+#include <string>
+
+#include "docsec/core/copied_text.h"
 #include "docsec/org/department.h"
 #include "docsec/policy/application.h"
-#include "docsec/policy/internal/joined_text.h"
 #include "docsec/policy/secret_level.h"
 
 namespace docsec {
-
-using internal::JoinedText;
 
 DOCSEC_DEFINE_DATA_OBJECT(CDODeptDefAppSecretLevel, kObjectTypeNone, "DefAppSecretLevel",
                           "defAppSecretLevel", s_clsDeptDefAppSecretLevel)
@@ -17,14 +17,14 @@ CDODeptDefAppSecretLevel::CDODeptDefAppSecretLevel(CDODepartment* department,
                                                    CDOSecretLevel* level)
     : CDODeptDefAppSecretLevel() {
   if (application != nullptr) {
-    SetApplicationName(JoinedText(application, &CDOApplication::GetName).c_str());
+    SetApplicationName(CopiedText(application, &CDOApplication::GetName).c_str());
   }
   if (department != nullptr) SetDepartmentId(static_cast<int>(department->GetId()));
   if (level != nullptr) SetSecretLevelId(static_cast<int>(level->GetId()));
 }
 
 CDOApplication* CDODeptDefAppSecretLevel::GetApplication() {
-  JoinedText name(this, &CDODeptDefAppSecretLevel::GetApplicationName);
+  const std::string name = CopiedText(this, &CDODeptDefAppSecretLevel::GetApplicationName);
   return name.empty() ? nullptr : CDOApplication::GetInstanceByName(name.c_str());
 }
 

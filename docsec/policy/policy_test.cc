@@ -177,6 +177,7 @@ TEST(Policy, GrantAndRefuseDispatchOnTheRole) {
   CDataObject* user_entry = policy.GrantRole(&ann, 4);
   ASSERT_NE(user_entry, nullptr);
   EXPECT_EQ(user_entry->GetObjectType(), kObjectTypeAuthLevelByUser);
+  EXPECT_EQ(policy.GrantUser(&ann, 1), nullptr);  // the first grant stays in force
   EXPECT_EQ(policy.GrantRole(&department, 1), nullptr);
   EXPECT_EQ(policy.GrantRole(nullptr, 1), nullptr);
 

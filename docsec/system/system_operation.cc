@@ -1,17 +1,37 @@
 #include "docsec/system/system_operation.h"
 
+#include <functional>
+#include <string>
+
+#include "docsec/channel/request_channel.h"
+#include "docsec/platform/xml.h"
+
 namespace docsec {
+namespace {
+
+// One command: the request for `operation` with `fill`'s content after "service", sent through
+// `dataSource`; 1 exactly when the server accepts it. The answer's content is not read.
+int SendCommand(const char* operation, int dataSource,
+                const std::function<void(const XmlElement&)>& fill = nullptr) {
+  XmlDocument request = BuildRequestDocument(operation);
+  if (!request) return 0;
+  if (fill) fill(request.DocumentElement());
+  return CheckAnswerDocument(SendRequestDocument(request, dataSource));
+}
+
+}  // namespace
 
 int CSystemOperation::SOManualRefreshAD() {
-  return 0;  // Not yet implemented.
+  return SendCommand("ManualSynchronizeLDAP", data_source_);
 }
 
-int CSystemOperation::SOAgentFilesAutoUpdate() {
-  return 0;  // Not yet implemented.
-}
+int CSystemOperation::SOAgentFilesAutoUpdate() { return SendCommand("AutoUpdate", data_source_); }
 
-int CSystemOperation::SOSetAgentUninstallPassword(const char*) {
-  return 0;  // Not yet implemented.
+int CSystemOperation::SOSetAgentUninstallPassword(const char* password) {
+  if (password == nullptr) return 0;
+  return SendCommand("SetUninstallPwd", data_source_, [password](const XmlElement& root) {
+    root.AppendElement("parameter").AppendAttribute("pwd", password);
+  });
 }
 
 }  // namespace docsec

@@ -188,9 +188,7 @@ void ScriptedAgent::Serve(TcpSocket& connection) {
 
   WireParts parts;
   switch (reply) {
-    case Reply::kNeverAnswer:
-      Hold(connection);
-      return;
+    case Reply::kNeverAnswer: Hold(connection); return;
     case Reply::kWrongHeadChecksum:
       parts = BuildParts(xml, 1, 0, nullptr);
       connection.SendAll(parts.head.data(), parts.head.size());
@@ -203,9 +201,7 @@ void ScriptedAgent::Serve(TcpSocket& connection) {
       Hold(connection);
       return;
     }
-    case Reply::kWrongTrailer:
-      parts = BuildParts(xml, 0, 1, nullptr);
-      break;
+    case Reply::kWrongTrailer: parts = BuildParts(xml, 0, 1, nullptr); break;
     case Reply::kTruncatedHead:
       parts = BuildParts(xml, 0, 0, nullptr);
       connection.SendAll(parts.head.data(), 10);
@@ -241,9 +237,7 @@ void ScriptedAgent::Serve(TcpSocket& connection) {
       connection.SendAll(noise, sizeof noise);
       return;
     }
-    default:
-      parts = BuildParts(xml, 0, 0, nullptr);
-      break;
+    default: parts = BuildParts(xml, 0, 0, nullptr); break;
   }
   std::string wire = parts.head + parts.body + parts.trailer;
   connection.SendAll(wire.data(), wire.size());

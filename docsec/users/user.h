@@ -127,10 +127,18 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   // 1, or 0.
   int RevokePosition(CDOPosition* position);
 
-  // Certificate and offline login.
+  // Certificate login: "Login" with the three texts of the caller's certificate component and
+  // mustValidateOnLDAPServer="true", no id or password; otherwise as LoginEx (a new user owned by
+  // the caller, or null; it becomes the last login user).
   CDOUser* ZelkPKILoginEx(const char* signedData, const char* encodingCert, const char* signResult);
+  // Offline login ("AgentOfflineLogin" with id, password and a fresh 16-byte random value): the
+  // enterprise key the server sealed under that value is opened and stored on this object as
+  // "enterpriseKey" (32 upper-case hexadecimal digits), with the answer's "departmentId" when it
+  // has one. 1, or 0 on any failure (never raises). No user is made; the last login user stays.
   int PKIOfflineLogin(const char* account, const char* password);
+  // The 16 bytes of "enterpriseKey" into `out16`; 0 for a null buffer or an unset or empty key.
   int GetPKIOfflineData(unsigned char* out16);
+  // Stores `text` as "enterpriseKey".
   int SetPKIOfflineData(const char* text) { return SetText(kEnterpriseKey, text); }
 
  private:

@@ -155,19 +155,12 @@ size_t EscapedSize(const std::string& text) {
   size_t size = 0;
   for (char c : text) {
     switch (c) {
-      case '&':
-        size += 5;
-        break;
+      case '&': size += 5; break;
       case '<':
-      case '>':
-        size += 4;
-        break;
+      case '>': size += 4; break;
       case '"':
-      case '\'':
-        size += 6;
-        break;
-      default:
-        size += 1;
+      case '\'': size += 6; break;
+      default: size += 1;
     }
   }
   return size;
@@ -202,16 +195,11 @@ int AgentRequest::ParsePath(const char* text, AgentPath* path) {
 int AgentRequest::Resolve(const ServedDrive& drive, const std::vector<std::string>& names,
                           ResolvedPath* where) {
   switch (ResolveBeneath(drive.root, names, where)) {
-    case ResolveStatus::kOk:
-      return kRetOk;
-    case ResolveStatus::kNotFound:
-      return Fail(kRetNotFound, "no such file or folder");
-    case ResolveStatus::kEscapes:
-      return Fail(kRetPathRefused, "path leads outside its drive");
-    case ResolveStatus::kTooManyLinks:
-      return Fail(kRetPathRefused, "too many symbolic links");
-    case ResolveStatus::kError:
-      break;
+    case ResolveStatus::kOk: return kRetOk;
+    case ResolveStatus::kNotFound: return Fail(kRetNotFound, "no such file or folder");
+    case ResolveStatus::kEscapes: return Fail(kRetPathRefused, "path leads outside its drive");
+    case ResolveStatus::kTooManyLinks: return Fail(kRetPathRefused, "too many symbolic links");
+    case ResolveStatus::kError: break;
   }
   return Fail(kRetNotFound, "path cannot be resolved: " + LastFsErrorText());
 }

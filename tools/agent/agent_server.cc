@@ -67,7 +67,11 @@ struct AgentServer::Waiting {
 class AgentServer::Worker {
  public:
   std::thread thread;
-  AgentChannel* current = nullptr;  // guarded by the server's mutex_, for Stop to interrupt
+  // Guarded by the server's mutex_: the connection handed over, and the channel being served (for
+  // Stop to interrupt).
+  std::condition_variable wake;
+  std::unique_ptr<Waiting> job;
+  AgentChannel* current = nullptr;
   // Kept between connections, so their storage is reused rather than allocated afresh.
   AgentPacket in;
   AgentPacket out;
@@ -102,6 +106,10 @@ bool AgentServer::Start(std::string* error) {
   for (int i = 0; i < options_.max_connections; ++i) {
     workers_.push_back(std::make_unique<Worker>());
     Worker* worker = workers_.back().get();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      idle_.push_back(worker);
+    }
     worker->thread = std::thread([this, worker] { RunWorker(worker); });
   }
   head_thread_ = std::thread([this] { WaitForHeads(); });
@@ -116,9 +124,9 @@ void AgentServer::Stop() {
     // Wake every exchange blocked on its peer; each then fails and its worker ends.
     for (auto& worker : workers_) {
       if (worker->current != nullptr) worker->current->Interrupt();
+      worker->wake.notify_one();
     }
   }
-  work_ready_.notify_all();
   if (head_thread_.joinable()) head_thread_.join();
   listener_.Close();
   for (auto& worker : workers_) {
@@ -126,6 +134,7 @@ void AgentServer::Stop() {
   }
   std::lock_guard<std::mutex> lock(mutex_);
   workers_.clear();
+  idle_.clear();
   waiting_.clear();
   active_per_source_.clear();
   active_ = 0;
@@ -164,21 +173,17 @@ void AgentServer::WaitForHeads() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       waiting_.push_back(std::move(waiting));
+      DispatchLocked();
     }
-    work_ready_.notify_all();
     return drop(it);
   };
   // Reads what has come of a head; the iterator after it when the connection left `pending`.
   auto advance = [&](std::list<Pending>::iterator it, bool* left) {
     *left = true;
     switch (ReadHead(&*it)) {
-      case HeadRead::kComplete:
-        return complete(it);
-      case HeadRead::kEnded:
-        count(&Stats::failed);
-        return drop(it);
-      case HeadRead::kWaiting:
-        break;
+      case HeadRead::kComplete: return complete(it);
+      case HeadRead::kEnded: count(&Stats::failed); return drop(it);
+      case HeadRead::kWaiting: break;
     }
     *left = false;
     return std::next(it);
@@ -263,6 +268,19 @@ bool AgentServer::TakeEligibleLocked(std::unique_ptr<Waiting>* out) {
   return false;
 }
 
+void AgentServer::DispatchLocked() {
+  while (!idle_.empty() && !stopping_.load()) {
+    std::unique_ptr<Waiting> job;
+    if (!TakeEligibleLocked(&job)) return;
+    Worker* worker = idle_.back();
+    idle_.pop_back();
+    ++active_;
+    ++active_per_source_[job->source];
+    worker->job = std::move(job);
+    worker->wake.notify_one();
+  }
+}
+
 void AgentServer::RunWorker(Worker* worker) {
   // Time the peer gets to move `bytes`: the head's allowance plus the bytes at the slowest rate
   // still waited for.
@@ -270,25 +288,22 @@ void AgentServer::RunWorker(Worker* worker) {
     return std::chrono::milliseconds(options_.head_timeout_ms) +
            std::chrono::milliseconds(bytes * 1000 / options_.min_bytes_per_second);
   };
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    std::unique_ptr<Waiting> waiting;
-    std::unique_ptr<AgentChannel> channel;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      work_ready_.wait(lock, [&] { return stopping_.load() || TakeEligibleLocked(&waiting); });
-      if (!waiting) return;
-      ++active_;
-      ++active_per_source_[waiting->source];
-      channel = std::make_unique<AgentChannel>(std::move(waiting->socket));
-      worker->current = channel.get();
-    }
+    worker->wake.wait(lock, [&] { return stopping_.load() || worker->job != nullptr; });
+    if (stopping_.load()) return;
+    std::unique_ptr<Waiting> waiting = std::move(worker->job);
+    auto channel = std::make_unique<AgentChannel>(std::move(waiting->socket));
+    worker->current = channel.get();
+    lock.unlock();
     bool sent = false;
     try {
       channel->SetDeadline(Clock::now() + peer_time(waiting->length));
       if (channel->ReceiveRest(&worker->in, waiting->plain_head)) {
+        // Parsed in place in the worker's buffer, which is taken back below.
         XmlDocument request = XmlDocument::Create();
         XmlDocument reply;
-        if (request.LoadXml(worker->in.body.data(), worker->in.length)) {
+        if (request.LoadXml(std::move(worker->in.body))) {
           try {
             reply = handler_(request);
           } catch (...) {
@@ -302,20 +317,21 @@ void AgentServer::RunWorker(Worker* worker) {
         // A fresh allowance for the reply: the handler's time was not the peer's.
         channel->SetDeadline(Clock::now() + peer_time(worker->out.length));
         sent = encoded && channel->SendPacket(&worker->out);
+        worker->in.body = request.ReleaseText();
       }
     } catch (...) {
       // Out of memory or an XML failure: the connection ends without reply.
       sent = false;
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      worker->current = nullptr;
-      channel->Close();  // under the lock: Stop may be interrupting it
-      --active_;
-      if (--active_per_source_[waiting->source] == 0) active_per_source_.erase(waiting->source);
-      ++(sent ? stats_.served : stats_.failed);
-    }
-    work_ready_.notify_all();
+    lock.lock();
+    // Counted before the close, which is what the peer sees.
+    ++(sent ? stats_.served : stats_.failed);
+    worker->current = nullptr;
+    channel->Close();  // under the lock: Stop may be interrupting it
+    --active_;
+    if (--active_per_source_[waiting->source] == 0) active_per_source_.erase(waiting->source);
+    idle_.push_back(worker);
+    DispatchLocked();
   }
 }
 

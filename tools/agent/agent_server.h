@@ -20,7 +20,9 @@
 //   - A packet that is malformed, oversized or truncated only ends its own connection.
 //
 // Buffers for packets and rendering belong to the workers and keep their storage between
-// connections. The handler is called concurrently from several workers and must be thread-safe.
+// connections; the most recently idle worker takes the next connection, so a steady stream of
+// requests keeps reusing the same warm memory. The handler is called concurrently from several
+// workers and must be thread-safe.
 #ifndef TOOLS_AGENT_AGENT_SERVER_H_
 #define TOOLS_AGENT_AGENT_SERVER_H_
 
@@ -93,6 +95,9 @@ class AgentServer {
   void RunWorker(Worker* worker);
   // Takes the first waiting connection whose source is below its limit; the caller holds mutex_.
   bool TakeEligibleLocked(std::unique_ptr<Waiting>* out);
+  // Hands waiting connections to idle workers, the most recently idle first (its buffers and
+  // memory are the warmest); the caller holds mutex_.
+  void DispatchLocked();
 
   const AgentServerOptions options_;
   const AgentRequestHandler handler_;
@@ -103,7 +108,7 @@ class AgentServer {
   bool started_ = false;
 
   mutable std::mutex mutex_;
-  std::condition_variable work_ready_;
+  std::vector<Worker*> idle_;                     // the most recently idle last
   std::deque<std::unique_ptr<Waiting>> waiting_;  // oldest first
   std::map<uint32_t, int> active_per_source_;
   int active_ = 0;

@@ -82,10 +82,8 @@ SealResult ApplyToFile(const Operation& op, const DirHandle& dir, const std::str
       if (!Uuid::Generate(&label.guid)) return SealResult::kIoError;
       return SealFile(dir, name, key, label, nullptr);
     }
-    case OpKind::kDecrypt:
-      return UnsealFile(dir, name, key);
-    case OpKind::kChangeLevel:
-      return RelabelFile(dir, name, key, params.level, nullptr);
+    case OpKind::kDecrypt: return UnsealFile(dir, name, key);
+    case OpKind::kChangeLevel: return RelabelFile(dir, name, key, params.level, nullptr);
   }
   return SealResult::kIoError;
 }
@@ -164,16 +162,11 @@ void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string&
 // The reason a walk beneath a drive failed, for an item's "failed" entry.
 std::string ResolveFailure(ResolveStatus status) {
   switch (status) {
-    case ResolveStatus::kOk:
-      break;
-    case ResolveStatus::kNotFound:
-      return "no such file or folder";
-    case ResolveStatus::kEscapes:
-      return "path leads outside its drive";
-    case ResolveStatus::kTooManyLinks:
-      return "too many symbolic links";
-    case ResolveStatus::kError:
-      return "path cannot be resolved: " + LastFsErrorText();
+    case ResolveStatus::kOk: break;
+    case ResolveStatus::kNotFound: return "no such file or folder";
+    case ResolveStatus::kEscapes: return "path leads outside its drive";
+    case ResolveStatus::kTooManyLinks: return "too many symbolic links";
+    case ResolveStatus::kError: return "path cannot be resolved: " + LastFsErrorText();
   }
   return std::string();
 }

@@ -28,32 +28,20 @@ thread_local int tls_errno = 0;
 bool Fail(int err) {
   tls_errno = err;
   switch (err) {
-    case ENOENT:
-      tls_error_kind = FsErrorKind::kNotFound;
-      break;
+    case ENOENT: tls_error_kind = FsErrorKind::kNotFound; break;
     case EEXIST:
-    case ENOTEMPTY:
-      tls_error_kind = FsErrorKind::kExists;
-      break;
+    case ENOTEMPTY: tls_error_kind = FsErrorKind::kExists; break;
     case EACCES:
     case EPERM:
-    case EROFS:
-      tls_error_kind = FsErrorKind::kDenied;
-      break;
+    case EROFS: tls_error_kind = FsErrorKind::kDenied; break;
     case ENOSPC:
-    case EDQUOT:
-      tls_error_kind = FsErrorKind::kNoSpace;
-      break;
+    case EDQUOT: tls_error_kind = FsErrorKind::kNoSpace; break;
     case ELOOP:
     case ENOTDIR:
     case EISDIR:
     case ENXIO:
-    case EINVAL:
-      tls_error_kind = FsErrorKind::kWrongKind;
-      break;
-    default:
-      tls_error_kind = FsErrorKind::kOther;
-      break;
+    case EINVAL: tls_error_kind = FsErrorKind::kWrongKind; break;
+    default: tls_error_kind = FsErrorKind::kOther; break;
   }
   return false;
 }

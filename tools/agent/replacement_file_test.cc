@@ -10,6 +10,7 @@ namespace docsec::agent {
 namespace {
 
 const uint8_t kKey[kFileKeySize] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+const uint8_t kOtherKey[kFileKeySize] = {2, 2, 3, 4, 5, 6, 7, 8, 9};
 
 // While new content is written, the folder shows the original alone (unnamed file) or also one of
 // our own names (named file); Commit leaves the new content under the original name and nothing
@@ -34,7 +35,7 @@ TEST(ReplacementFile, OnlyTheOriginalNameOutlivesTheReplacement) {
         } else {
           ASSERT_EQ(during.size(), 2u);
           EXPECT_TRUE(names.IsOurs(replacement.temporary_name(), folder));
-          EXPECT_FALSE(TempNames(kKey + 1).IsOurs(replacement.temporary_name(), folder));
+          EXPECT_FALSE(TempNames(kOtherKey).IsOurs(replacement.temporary_name(), folder));
         }
         if (commit) {
           EXPECT_EQ(replacement.Commit("target", before), SealResult::kOk);

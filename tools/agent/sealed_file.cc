@@ -208,22 +208,15 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
 
 const char* SealResultText(SealResult result) {
   switch (result) {
-    case SealResult::kOk:
-      return "done";
-    case SealResult::kAlreadyDone:
-      return "nothing to do";
-    case SealResult::kNotSealed:
-      return "file is not encrypted";
+    case SealResult::kOk: return "done";
+    case SealResult::kAlreadyDone: return "nothing to do";
+    case SealResult::kNotSealed: return "file is not encrypted";
     case SealResult::kAuthFailed:
       return "encrypted file does not authenticate (tampered, or encrypted elsewhere)";
-    case SealResult::kRefused:
-      return "not a regular file with a single name";
-    case SealResult::kChanged:
-      return "file changed while it was being processed";
-    case SealResult::kNoSpace:
-      return "no space left on the device";
-    case SealResult::kIoError:
-      return "input/output error";
+    case SealResult::kRefused: return "not a regular file with a single name";
+    case SealResult::kChanged: return "file changed while it was being processed";
+    case SealResult::kNoSpace: return "no space left on the device";
+    case SealResult::kIoError: return "input/output error";
   }
   return "unknown";
 }

@@ -113,14 +113,9 @@ void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const Sq
       continue;
     }
     switch (field.type) {
-      case FieldType::kInt:
-        out.Attr(field.xml, row.Int(column));
-        break;
-      case FieldType::kBool:
-        out.BoolAttr(field.xml, row.Int(column) != 0);
-        break;
-      default:
-        out.Attr(field.xml, row.Text(column));
+      case FieldType::kInt: out.Attr(field.xml, row.Int(column)); break;
+      case FieldType::kBool: out.BoolAttr(field.xml, row.Int(column) != 0); break;
+      default: out.Attr(field.xml, row.Text(column));
     }
   }
   if (entity.derive != nullptr) entity.derive(ctx, out, entity, row);

@@ -32,6 +32,9 @@ bool HttpServer::Start(std::string* error) {
   }
   int threads = options_.threads < 1 ? 1 : options_.threads;
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  // Answers go out as headers and body in separate writes; without this the second would wait
+  // for the client's delayed acknowledgement of the first.
+  http_->set_tcp_nodelay(true);
   http_->set_payload_max_length(server_.options().max_request_bytes);
   http_->set_read_timeout(options_.read_timeout.count(), 0);
   http_->set_write_timeout(options_.write_timeout.count(), 0);

@@ -2,10 +2,13 @@
 // listener on 127.0.0.1, with a certificate authority made for the test; and recording a session
 // and replaying it without a server.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 
+#include "docsec/org/department.h"
+#include "docsec/users/user.h"
 #include "svctransport/svctransport.h"
 #include "tools/server/http_server.h"
 #include "tools/server/result_codes.h"
@@ -25,7 +28,7 @@ bool MakeCertificates(const std::string& dir) {
       "set -e; cd '" + dir +
       "';"
       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=docsec-test-ca"
-      " -keyout ca.key -out ca.pem 2>/dev/null;"
+      " -keyout ca.key -out ca.pem;"
       "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other-ca"
       " -keyout other.key -out other.pem 2>/dev/null;"
       "openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key"
@@ -33,13 +36,16 @@ bool MakeCertificates(const std::string& dir) {
       "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext;"
       "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
       " -extfile san.ext -out server.pem 2>/dev/null";
-  return std::system(("bash -c \"" + script + "\"").c_str()) == 0;
+  int rc = std::system(("bash -c \"" + script + "\" > '" + dir + "/openssl.log' 2>&1").c_str());
+  if (rc != 0) std::system(("cat '" + dir + "/openssl.log' >&2").c_str());
+  return rc == 0;
 }
 
 class NetworkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls");
+    // One directory per process: ctest runs the tests of this file as parallel processes.
+    dir_ = new std::string(::testing::TempDir() + "/docsec-server-tls-" + std::to_string(getpid()));
     std::system(("mkdir -p '" + *dir_ + "'").c_str());
     certificates_ = MakeCertificates(*dir_);
   }
@@ -110,6 +116,29 @@ TEST_F(NetworkTest, HttpsWithTheTrustedAuthorityCarriesTheSession) {
   EXPECT_EQ(logs.All("log").size(), 5u);
   SvcTransportForgetSession();
   EXPECT_EQ(Send("GetDepartmentTreeView", "<department id=\"3\"/>").code, kNoSession);
+}
+
+// The library's own classes over HTTPS: the session rides in the transport, not in the XML.
+TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
+  Serve(true, *dir_ + "/ca.pem");
+  CDOUser login;
+  std::unique_ptr<CDOUser> user(login.LoginEx("sales.admin", "demo-sales", 0));
+  ASSERT_NE(user, nullptr);
+  std::unique_ptr<CDODepartment> sales(user->GetAdminedRootDeptpartment());
+  ASSERT_NE(sales, nullptr);
+  ASSERT_NE(sales->GetSubDepartments(), nullptr);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 2u);
+  auto* region = new CDODepartment();
+  region->SetName("West");
+  ASSERT_EQ(sales->AddSubDepartment(region), 1);
+  EXPECT_EQ(sales->GetSubDepartments()->size(), 3u);
+
+  SvcTransportConfig untrusted;
+  untrusted.server = "https://127.0.0.1:" + std::to_string(http_->port());
+  untrusted.ca_file = *dir_ + "/other.pem";
+  std::string error;
+  ASSERT_TRUE(SvcTransportConfigure(untrusted, &error)) << error;
+  EXPECT_EQ(login.LoginEx("sales.admin", "demo-sales", 0), nullptr);
 }
 
 TEST_F(NetworkTest, AnUntrustedCertificateGivesNoAnswer) {

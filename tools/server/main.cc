@@ -22,6 +22,7 @@ const char kUsage[] =
     "\n"
     "  --db FILE              the database file (created when absent; :memory: for none)\n"
     "  --listen ADDR:PORT     the address and port to serve POST /svc and /svc/ex on\n"
+    "                         (port 0: any free port, reported when listening)\n"
     "  --tls-cert FILE        serve HTTPS with this PEM certificate chain (needs --tls-key)\n"
     "  --tls-key FILE         the PEM private key of --tls-cert\n"
     "  --init-demo            seed the demo organisation and print its accounts\n"
@@ -69,8 +70,12 @@ bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string*
     } else if (arg == "--listen") {
       if (!value(&text)) return false;
       size_t colon = text.rfind(':');
-      int port = colon == std::string::npos ? 0 : std::atoi(text.c_str() + colon + 1);
-      if (colon == std::string::npos || colon == 0 || port <= 0 || port > 65535) {
+      std::string digits = colon == std::string::npos ? "" : text.substr(colon + 1);
+      int port = digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+                         digits.size() > 5
+                     ? -1
+                     : std::atoi(digits.c_str());
+      if (colon == std::string::npos || colon == 0 || port < 0 || port > 65535) {
         *error = "--listen wants ADDR:PORT, not " + text;
         return false;
       }

@@ -82,42 +82,30 @@ void QueryDepartment(Context& ctx) {
   WriteRows(ctx, kDept, where, params, [&](const SqlRow& row) { return ctx.InScope(row.Int(0)); });
 }
 
-// The rendered elements of one kind of child, grouped by department: rows come sorted by
-// department, so each department's elements are one span of the text.
-struct ChildElements {
-  std::string text;
-  std::unordered_map<int64_t, std::pair<size_t, size_t>> spans;
+// The rendered elements of one kind of child, by department.
+using ChildElements = std::unordered_map<int64_t, std::string>;
 
-  std::string_view Of(int64_t department) const {
-    auto it = spans.find(department);
-    if (it == spans.end()) return {};
-    return std::string_view(text).substr(it->second.first, it->second.second - it->second.first);
-  }
-};
+// " WHERE ..." limiting `column` to the requested sub-tree; nothing when that is every department,
+// so the whole tree costs plain table scans.
+std::string TreeClause(Context& ctx, const char* column, int64_t root, int levels,
+                       SqlParams* params) {
+  if (levels <= 0 && ctx.departments().Parent(root) == 0) return {};
+  return SubtreeClause(column, root, levels, params);
+}
 
 ChildElements RenderChildren(Context& ctx, const Entity& entity, int64_t root, int levels,
                              const std::vector<std::string_view>* omit) {
   ChildElements result;
   SqlParams params;
-  std::string where = SubtreeClause(entity.department_column, root, levels, &params);
-  XmlWriter out;
+  std::string where = TreeClause(ctx, entity.department_column, root, levels, &params);
   int department_column = entity.ColumnIndex(entity.department_column);
-  int64_t current = 0;
-  size_t begin = 0;
-  ctx.tx.Query(
-      entity.SelectSql() + where + " ORDER BY " + entity.department_column + ", " + entity.order_by,
-      params, [&](const SqlRow& row) {
-        int64_t department = row.Int(department_column);
-        if (department != current) {
-          if (current != 0) result.spans[current] = {begin, out.text().size()};
-          current = department;
-          begin = out.text().size();
-        }
-        OpenRowElement(ctx, out, entity, row, omit);
-        out.Close();
-      });
-  if (current != 0) result.spans[current] = {begin, out.text().size()};
-  result.text = out.Finish();
+  XmlWriter out;
+  ctx.tx.Query(entity.SelectSql() + where, params, [&](const SqlRow& row) {
+    out.Clear();
+    OpenRowElement(ctx, out, entity, row, omit);
+    out.Close();
+    result[row.Int(department_column)] += out.text();
+  });
   return result;
 }
 
@@ -126,7 +114,8 @@ ChildElements RenderChildren(Context& ctx, const Entity& entity, int64_t root, i
 // console refreshing a department it has never loaded sends no "isWithSubDepartments" yet fills
 // its sub-department list from the answer. Computers, positions and users come when their flag is
 // "true"; IP segments always, since every refresh replaces them. The "1" form leaves out the
-// computers' volatile fields (scan and update state, versions, times).
+// computers' volatile fields (scan and update state, versions, times). Children appear in the
+// order they are stored.
 void TreeView(Context& ctx, bool view1) {
   pugi::xml_node element = RequireChild(ctx.document, "department");
   int64_t root = RequireDepartmentInScope(ctx, element);
@@ -150,9 +139,10 @@ void TreeView(Context& ctx, bool view1) {
   std::unordered_map<int64_t, std::string> starts;
   {
     SqlParams params;
-    std::string where = SubtreeClause("id", root, levels, &params);
+    std::string where = TreeClause(ctx, "id", root, levels, &params);
+    XmlWriter out;
     ctx.tx.Query(kDept.SelectSql() + where, params, [&](const SqlRow& row) {
-      XmlWriter out;
+      out.Clear();
       OpenRowElement(ctx, out, kDept, row);
       out.Raw("");
       starts[row.Int(0)] = out.text();
@@ -160,14 +150,13 @@ void TreeView(Context& ctx, bool view1) {
   }
   // Depth first without recursion: a tree of any depth cannot exhaust the stack.
   DepartmentIndex& index = ctx.departments();
-  std::string tree;
   struct Frame {
     int64_t id;
     int level;
     size_t next_child;
   };
   std::vector<Frame> stack = {{root, 0, 0}};
-  tree += starts[root];
+  ctx.out.Raw(starts[root]);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const std::vector<int64_t>& children = index.Children(frame.id);
@@ -176,15 +165,17 @@ void TreeView(Context& ctx, bool view1) {
       int64_t child = children[frame.next_child++];
       auto start = starts.find(child);
       if (start == starts.end()) continue;
-      tree += start->second;
+      ctx.out.Raw(start->second);
       stack.push_back({child, frame.level + 1, 0});
       continue;
     }
-    for (const ChildElements& kind : kinds) tree += kind.Of(frame.id);
-    tree += "</department>";
+    for (const ChildElements& kind : kinds) {
+      auto it = kind.find(frame.id);
+      if (it != kind.end()) ctx.out.Raw(it->second);
+    }
+    ctx.out.Raw("</department>");
     stack.pop_back();
   }
-  ctx.out.Raw(tree);
 }
 
 void GetDepartmentTreeView(Context& ctx) { TreeView(ctx, false); }

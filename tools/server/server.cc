@@ -142,6 +142,7 @@ Response Server::Handle(const Request& request) {
   }
 
   XmlWriter out;
+  out.Raw(kAnswerProlog).Raw("<document><return code=\"0\"/>");
   std::string opened;
   try {
     Storage::Clock::time_point deadline = Storage::Clock::now() + options_.request_timeout;
@@ -156,12 +157,10 @@ Response Server::Handle(const Request& request) {
     return Refusal(e.code(), e.what());
   } catch (const StorageError& e) {
     switch (e.kind()) {
-      case StorageError::kTimedOut:
-        return Refusal(kTimedOut, "the request took too long");
+      case StorageError::kTimedOut: return Refusal(kTimedOut, "the request took too long");
       case StorageError::kConstraint:
         return Refusal(kConflict, "the change conflicts with stored data");
-      default:
-        return Refusal(kStorageError, "the database failed");
+      default: return Refusal(kStorageError, "the database failed");
     }
   } catch (const std::bad_alloc&) {
     return Refusal(kInternalError, "out of memory");
@@ -174,10 +173,8 @@ Response Server::Handle(const Request& request) {
     response.session = sessions_->Open(opened);
     if (response.session.empty()) return Refusal(kInternalError, "no random bytes for a session");
   }
-  std::string content = out.Finish();
-  response.body.reserve(content.size() + 96);
-  response.body.append(kAnswerProlog).append("<document><return code=\"0\"/>");
-  response.body.append(content).append("</document>");
+  response.body = out.Finish();
+  response.body.append("</document>");
   return response;
 }
 

@@ -30,14 +30,10 @@ namespace {
 StorageError::Kind KindOf(int rc) {
   switch (rc & 0xff) {
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return StorageError::kBusy;
-    case SQLITE_INTERRUPT:
-      return StorageError::kTimedOut;
-    case SQLITE_CONSTRAINT:
-      return StorageError::kConstraint;
-    default:
-      return StorageError::kOther;
+    case SQLITE_LOCKED: return StorageError::kBusy;
+    case SQLITE_INTERRUPT: return StorageError::kTimedOut;
+    case SQLITE_CONSTRAINT: return StorageError::kConstraint;
+    default: return StorageError::kOther;
   }
 }
 

@@ -9,27 +9,13 @@ void XmlWriter::AppendEscaped(std::string* out, std::string_view value) {
     unsigned char c = static_cast<unsigned char>(value[i]);
     const char* replacement;
     switch (c) {
-      case '&':
-        replacement = "&amp;";
-        break;
-      case '<':
-        replacement = "&lt;";
-        break;
-      case '>':
-        replacement = "&gt;";
-        break;
-      case '"':
-        replacement = "&quot;";
-        break;
-      case '\t':
-        replacement = "&#9;";
-        break;
-      case '\n':
-        replacement = "&#10;";
-        break;
-      case '\r':
-        replacement = "&#13;";
-        break;
+      case '&': replacement = "&amp;"; break;
+      case '<': replacement = "&lt;"; break;
+      case '>': replacement = "&gt;"; break;
+      case '"': replacement = "&quot;"; break;
+      case '\t': replacement = "&#9;"; break;
+      case '\n': replacement = "&#10;"; break;
+      case '\r': replacement = "&#13;"; break;
       default:
         if (c >= 0x20) continue;
         replacement = "";  // not representable in XML 1.0
@@ -92,6 +78,12 @@ XmlWriter& XmlWriter::Raw(std::string_view fragment) {
   EndStartTag();
   out_.append(fragment);
   return *this;
+}
+
+void XmlWriter::Clear() {
+  out_.clear();
+  open_.clear();
+  in_start_tag_ = false;
 }
 
 std::string XmlWriter::Finish() {

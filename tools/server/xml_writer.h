@@ -29,6 +29,8 @@ class XmlWriter {
   XmlWriter& Raw(std::string_view fragment);
   // Closes whatever is open and gives the text.
   std::string Finish();
+  // Forgets the text and open elements, keeping the buffer for reuse.
+  void Clear();
   // The text so far, without closing anything.
   const std::string& text() const { return out_; }
   size_t depth() const { return open_.size(); }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/export.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -19,7 +20,7 @@ namespace docsec {
 namespace core_internal {
 namespace {
 
-thread_local ObjectArena* t_current = nullptr;
+DOCSEC_HOT_THREAD_LOCAL ObjectArena* t_current = nullptr;
 
 // Blocks start small, so that a load of a few objects costs little, and grow to a size at which
 // the per-block cost no longer shows.

@@ -57,10 +57,8 @@ CDataObject* GrantRoleTo(Holder* holder, CDataObject* role, long permission) {
   switch (role->GetObjectType()) {
     case kObjectTypePosition:
       return holder->GrantPosition(static_cast<CDOPosition*>(role), permission);
-    case kObjectTypeUser:
-      return holder->GrantUser(static_cast<CDOUser*>(role), permission);
-    default:
-      return nullptr;
+    case kObjectTypeUser: return holder->GrantUser(static_cast<CDOUser*>(role), permission);
+    default: return nullptr;
   }
 }
 

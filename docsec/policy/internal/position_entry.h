@@ -3,7 +3,7 @@
 #ifndef DOCSEC_POLICY_INTERNAL_POSITION_ENTRY_H_
 #define DOCSEC_POLICY_INTERNAL_POSITION_ENTRY_H_
 
-#include "docsec/policy/internal/joined_text.h"
+#include "docsec/core/copied_text.h"
 #include "docsec/users/position.h"
 
 namespace docsec {
@@ -14,18 +14,18 @@ template <class Entry>
 void CopyPosition(Entry* entry, CDOPosition* position) {
   entry->SetPositionId(position->GetPositionId());
   entry->SetPositionDeptId(position->GetDepartmentId());
-  entry->SetPositionDeptName(JoinedText(position, &CDOPosition::GetDepartmentPath).c_str());
-  entry->SetPositionName(JoinedText(position, &CDOPosition::GetPositionName).c_str());
+  entry->SetPositionDeptName(CopiedText(position, &CDOPosition::GetDepartmentPath).c_str());
+  entry->SetPositionName(CopiedText(position, &CDOPosition::GetPositionName).c_str());
 }
 
-// 1 when `entry` is for `position`: same department and same name byte for byte, whatever the ids
-// (the server renumbers positions, their department and name stay); 0 for null.
+// 1 when `entry` is for `position`: same department and the same non-empty name byte for byte,
+// whatever the ids (a position is known by where it is and what it is called); 0 for null.
 template <class Entry>
 int IsEntryForPosition(Entry* entry, CDOPosition* position) {
   if (position == nullptr) return 0;
   return entry->GetPositionDeptId() == position->GetDepartmentId() &&
-                 JoinedText(entry, &Entry::GetPositionName) ==
-                     JoinedText(position, &CDOPosition::GetPositionName)
+                 HasText(position, &CDOPosition::GetPositionName,
+                         CopiedText(entry, &Entry::GetPositionName))
              ? 1
              : 0;
 }

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <pugixml.hpp>
 #include <random>

@@ -3,7 +3,8 @@
 # `deps.sh fuzz` adds what the fuzz harnesses need (clang and its libFuzzer runtime).
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libpugixml-dev libssl-dev libgtest-dev libgmock-dev
-      libbenchmark-dev clang-format libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev openssl)
+      libbenchmark-dev clang-format libsqlite3-dev libcurl4-openssl-dev libcpp-httplib-dev openssl
+      libcli11-dev nlohmann-json3-dev)
 if [ "${1:-}" = fuzz ]; then
   pkgs+=(clang libclang-rt-14-dev)
 fi

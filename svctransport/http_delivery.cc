@@ -57,6 +57,11 @@ void HttpDelivery::ForgetSession() {
   session_.clear();
 }
 
+void HttpDelivery::ResumeSession(const std::string& token) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  session_ = token;
+}
+
 #if !defined(SVCTRANSPORT_WITH_CURL)
 
 bool HttpDeliveryAvailable() { return false; }

@@ -36,6 +36,8 @@ class HttpDelivery {
 
   std::string session() const;
   void ForgetSession();
+  // Sends `token` from now on, as if a login had brought it.
+  void ResumeSession(const std::string& token);
 
  private:
   struct Settings;

@@ -203,6 +203,7 @@ bool SvcTransportConfigureFromEnvironment(std::string* error) {
 
 std::string SvcTransportSessionToken() { return Network().session(); }
 void SvcTransportForgetSession() { Network().ForgetSession(); }
+void SvcTransportResumeSession(const std::string& token) { Network().ResumeSession(token); }
 
 std::optional<std::string> SvcTransportSend(const std::string& request) {
   return Deliver(1, request);

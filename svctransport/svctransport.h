@@ -79,6 +79,10 @@ SVCTRANSPORT_EXPORT bool SvcTransportConfigureFromEnvironment(std::string* error
 // on this side.
 SVCTRANSPORT_EXPORT std::string SvcTransportSessionToken();
 SVCTRANSPORT_EXPORT void SvcTransportForgetSession();
+// Sends `token` as the session of later network requests, so that a program started after a
+// login (a command-line console, say) goes on with the session another process opened. A later
+// login's token replaces it; SvcTransportConfigure forgets it.
+SVCTRANSPORT_EXPORT void SvcTransportResumeSession(const std::string& token);
 
 // Entry point 1: sends `request`, the whole request document as text, and returns the answer's
 // text, which the caller owns; no value when there was no answer.

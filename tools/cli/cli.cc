@@ -1,0 +1,79 @@
+#include "tools/cli/cli.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+#include <sstream>
+
+#include "docsec/docsec.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/context.h"
+
+namespace docsec::cli {
+
+namespace {
+
+using Registration = void (*)(CLI::App&, Context&);
+
+// Every command family; see commands.h for adding one.
+constexpr Registration kRegistrations[] = {
+    RegisterSessionCommands,
+};
+
+void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
+  auto* server =
+      app.add_option("--server", options.server, "the management server, http(s)://host:port");
+  auto* embedded = app.add_option("--embedded", options.embedded,
+                                  "run a server in this process on the database file DB");
+  server->excludes(embedded);
+  app.add_option("--user", options.user, "log in as this account for this command only");
+  auto* from_stdin =
+      app.add_flag("--password-stdin", options.password_stdin, "read the password from stdin");
+  auto* from_env = app.add_option("--password-env", options.password_env,
+                                  "read the password from the environment variable VAR");
+  from_stdin->excludes(from_env);
+  app.add_flag("--json", options.json, "print results as JSON for scripts");
+  app.add_option("--color", options.colour, "colour: auto (terminal, no NO_COLOR), always, never")
+      ->check(CLI::IsMember({"auto", "always", "never"}));
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const bool out_terminal = &out == &std::cout && isatty(STDOUT_FILENO);
+  const bool err_terminal = &err == &std::cerr && isatty(STDERR_FILENO);
+  Context context(out, err, out_terminal, err_terminal);
+  CLI::App app{"docsec: the document-security console", "docsec"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.set_help_all_flag("--help-all", "print the help of every command");
+  AddGlobalOptions(app, context.options());
+  for (Registration registration : kRegistrations) registration(app, context);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+    return kExitOk;
+  } catch (const CLI::Success& help) {
+    return app.exit(help, out, err);
+  } catch (const CLI::ParseError& error) {
+    std::ostringstream ignored;
+    app.exit(error, ignored, ignored);
+    context.output().Error(error.what());
+    return kExitUsage;
+  } catch (const CliError& error) {
+    context.output().Error(error.what());
+    return error.code();
+  } catch (const ComError& error) {
+    std::ostringstream text;
+    text << "the library failed with code 0x" << std::hex << error.Error();
+    context.output().Error(text.str());
+    return kExitRefused;
+  } catch (const std::exception& error) {
+    context.output().Error(error.what());
+    return kExitRefused;
+  }
+}
+
+}  // namespace docsec::cli

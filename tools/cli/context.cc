@@ -1,0 +1,320 @@
+#include "tools/cli/context.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+
+#include "docsec/docsec.h"
+#include "svctransport/svctransport.h"
+#include "tools/server/embedded.h"
+
+namespace docsec::cli {
+
+void Fail(ExitCode code, const std::string& message) { throw CliError(code, message); }
+
+namespace {
+
+constexpr const char* kEmbeddedPrefix = "embedded:";
+
+// Short meanings of the codes people meet most, so a refusal reads without a manual.
+std::string CodeMeaning(unsigned long code) {
+  static const std::map<unsigned long, const char*> kMeanings = {
+      {101, "unknown operation"},
+      {103, "an element is missing"},
+      {104, "an attribute is missing"},
+      {105, "a value is not valid"},
+      {201, "no session or it expired; log in again"},
+      {202, "unknown account or wrong password"},
+      {203, "the account is locked"},
+      {204, "the account may not use the console"},
+      {205, "too many failed logins; try later"},
+      {206, "permission denied"},
+      {207, "no directory server configured"},
+      {301, "not found"},
+      {302, "already exists"},
+      {303, "still in use, overlapping or a cycle"},
+      {304, "made by the system, cannot be deleted"},
+      {501, "the server's database failed"},
+      {502, "the server timed out"},
+      {503, "the server failed"}};
+  auto found = kMeanings.find(code);
+  return found == kMeanings.end() ? "" : std::string(" (") + found->second + ")";
+}
+
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path == ":memory:") return path;
+  char* cwd = getcwd(nullptr, 0);
+  std::string absolute = cwd != nullptr ? std::string(cwd) + "/" + path : path;
+  std::free(cwd);
+  return absolute;
+}
+
+// Reads one line from the terminal with echo off.
+std::string PromptHidden(const std::string& prompt, std::ostream& err) {
+  err << prompt << std::flush;
+  termios saved{};
+  const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  err << "\n";
+  return line;
+}
+
+}  // namespace
+
+std::string PathOf(CDODepartment* department) {
+  std::string path = TextOf(department, &CDODepartment::GetFullPath);
+  return path.empty() || path[0] == '/' ? path : "/" + path;
+}
+
+Context::Context(std::ostream& out, std::ostream& err, bool out_terminal, bool err_terminal)
+    : out_(out), err_(err), out_terminal_(out_terminal), err_terminal_(err_terminal) {}
+
+Context::~Context() {
+  // The tree and the user go before the server that answered for them.
+  tree_.reset();
+  user_.reset();
+  embedded_.reset();
+}
+
+Output& Context::output() {
+  if (!output_) {
+    output_ = std::make_unique<Output>(out_, err_, options_.json,
+                                       DecideColour(options_.colour, out_terminal_), err_terminal_);
+  }
+  return *output_;
+}
+
+void Context::Connect() {
+  if (!target_.empty()) return;
+  if (!options_.server.empty() && !options_.embedded.empty()) {
+    Fail(kExitUsage, "--server and --embedded exclude each other");
+  }
+  if (!options_.embedded.empty()) return OpenEmbedded(AbsolutePath(options_.embedded));
+  if (!options_.server.empty()) return ConfigureNetwork(options_.server);
+  SavedSession saved;
+  std::string ignored;
+  if (session_file_.Load(&saved, &ignored)) {
+    if (saved.target.rfind(kEmbeddedPrefix, 0) == 0) {
+      return OpenEmbedded(saved.target.substr(std::string(kEmbeddedPrefix).size()));
+    }
+    return ConfigureNetwork(saved.target);
+  }
+  const char* server = std::getenv("DOCSEC_SERVER");
+  if (server != nullptr && *server) return ConfigureNetwork(server);
+  Fail(kExitUsage, "no server: give --server URL or --embedded DB (or log in first)");
+}
+
+void Context::OpenEmbedded(const std::string& database) {
+  if (database.empty()) Fail(kExitUsage, "--embedded needs a database file");
+  server::ServerOptions server_options;
+  server_options.database = database;
+  std::string error;
+  embedded_ = server::Embedded::Start(server_options, &error);
+  if (!embedded_) Fail(kExitUsage, "cannot open the database " + database + ": " + error);
+  target_ = kEmbeddedPrefix + database;
+  const std::string& admin = embedded_->server().initial_admin_password();
+  if (!admin.empty()) {
+    err_ << "docsec: new database " << database << "; the admin password is " << admin << "\n";
+  }
+}
+
+void Context::ConfigureNetwork(const std::string& url) {
+  SvcTransportConfig config;
+  std::string error;
+  if (!SvcTransportConfigureFromEnvironment(&error)) Fail(kExitUsage, error);
+  config.server = url;
+  if (const char* ca = std::getenv("DOCSEC_CA_FILE")) config.ca_file = ca;
+  if (!SvcTransportConfigure(config, &error)) Fail(kExitUsage, "--server: " + error);
+  target_ = url;
+}
+
+std::string Context::ReadPassword(const std::string& prompt) {
+  if (options_.password_stdin) {
+    std::string line;
+    if (!std::getline(std::cin, line)) Fail(kExitUsage, "--password-stdin: nothing on stdin");
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  if (!options_.password_env.empty()) {
+    const char* value = std::getenv(options_.password_env.c_str());
+    if (value == nullptr)
+      Fail(kExitUsage, "--password-env: " + options_.password_env + " is unset");
+    return value;
+  }
+  if (isatty(STDIN_FILENO)) return PromptHidden(prompt, err_);
+  Fail(kExitUsage, "no password: use --password-stdin or --password-env VAR");
+}
+
+CDOUser& Context::Login(const std::string& account, const std::string& password) {
+  Connect();
+  CDOUser prototype;
+  user_.reset(prototype.Login(account.c_str(), password.c_str()));
+  if (!user_) Refused("login as " + account);
+  return *user_;
+}
+
+std::string Context::SessionToken() const {
+  return embedded_ != nullptr ? embedded_->session() : SvcTransportSessionToken();
+}
+
+CDOUser& Context::User() {
+  if (user_) return *user_;
+  if (!options_.user.empty()) return Login(options_.user, ReadPassword("password: "));
+  ResumeSession();
+  return *user_;
+}
+
+void Context::ResumeSession() {
+  SavedSession saved;
+  std::string error;
+  if (!session_file_.Load(&saved, &error)) Fail(kExitRefused, error);
+  Connect();
+  if (saved.target != target_) {
+    Fail(kExitRefused, "not logged in to " + target_ + " (the session is for " + saved.target +
+                           "; run: docsec login)");
+  }
+  if (embedded_ != nullptr) {
+    // An embedded server's sessions die with the process that opened them. The session file,
+    // private to this user, stands for the login instead: whoever can open the database file can
+    // change it directly anyway, so the file grants nothing the database's permissions do not.
+    embedded_->set_session(embedded_->server().sessions().Open(saved.account));
+  } else {
+    SvcTransportResumeSession(saved.token);
+  }
+  auto user = std::make_unique<CDOUser>();
+  user->SetId(saved.account.c_str());
+  if (!user->QueryUserDepartment()) Refused("resuming the session of " + saved.account);
+  user_ = std::move(user);
+  saved.last_used = SessionFile::Now();
+  session_file_.Save(saved, &error);  // a session that cannot be renewed still serves this command
+}
+
+CDODepartment& Context::Tree() {
+  if (tree_) return *tree_;
+  CDOUser& user = User();
+  tree_.reset(user.GetAdminedRootDeptpartment());
+  if (!tree_) Refused("loading the department tree");
+  return *tree_;
+}
+
+namespace {
+
+void Walk(CDODepartment* department, const std::function<void(CDODepartment*)>& visit) {
+  visit(department);
+  for (CDODepartment* child : Members<CDODepartment>(department->GetSubDepartments())) {
+    Walk(child, visit);
+  }
+}
+
+template <class T>
+T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::string& spec) {
+  if (found.empty()) Fail(kExitUsage, "no " + kind + " \"" + spec + "\" in the tree");
+  if (found.size() > 1) {
+    Fail(kExitUsage, std::to_string(found.size()) + " " + kind + "s match \"" + spec +
+                         "\"; name it by id or path");
+  }
+  return *found.front();
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+CDODepartment& Context::FindDepartment(const std::string& spec) {
+  std::vector<CDODepartment*> found;
+  const std::string path = !spec.empty() && spec[0] != '/' ? "/" + spec : spec;
+  Walk(&Tree(), [&](CDODepartment* d) {
+    if ((IsNumber(spec) && d->GetId() == std::atol(spec.c_str())) || PathOf(d) == path ||
+        TextOf(d, &CDODepartment::GetName) == spec) {
+      found.push_back(d);
+    }
+  });
+  return PickOne(found, "department", spec);
+}
+
+CDOUser& Context::FindUser(const std::string& id) {
+  std::vector<CDOUser*> found;
+  Walk(&Tree(), [&](CDODepartment* d) {
+    for (CDOUser* user : Members<CDOUser>(d->GetUsers())) {
+      if (TextOf(user, &CDOUser::GetId) == id) found.push_back(user);
+    }
+  });
+  return PickOne(found, "user", id);
+}
+
+CDOPosition& Context::FindPosition(const std::string& spec) {
+  std::string department_spec;
+  std::string name = spec;
+  const size_t colon = spec.rfind(':');
+  if (colon != std::string::npos) {
+    department_spec = spec.substr(0, colon);
+    name = spec.substr(colon + 1);
+  }
+  CDODepartment* within = department_spec.empty() ? nullptr : &FindDepartment(department_spec);
+  std::vector<CDOPosition*> found;
+  Walk(&Tree(), [&](CDODepartment* d) {
+    if (within != nullptr && d != within) return;
+    for (CDOPosition* position : Members<CDOPosition>(d->GetPositons())) {
+      if ((IsNumber(name) && position->GetPositionId() == std::atol(name.c_str())) ||
+          TextOf(position, &CDOPosition::GetPositionName) == name) {
+        found.push_back(position);
+      }
+    }
+  });
+  return PickOne(found, "position", spec);
+}
+
+CDOComputer& Context::FindComputer(const std::string& spec) {
+  std::vector<CDOComputer*> found;
+  Walk(&Tree(), [&](CDODepartment* d) {
+    for (CDOComputer* computer : Members<CDOComputer>(d->GetComputers())) {
+      if (TextOf(computer, &CDOComputer::GetName) == spec ||
+          TextOf(computer, &CDOComputer::GetIp) == spec ||
+          TextOf(computer, &CDOComputer::GetUuid) == spec) {
+        found.push_back(computer);
+      }
+    }
+  });
+  return PickOne(found, "computer", spec);
+}
+
+CDOComputer& Context::ReachComputer(const std::string& spec) {
+  CDOComputer& computer = FindComputer(spec);
+  computer.RefreshConnectionStatus();
+  switch (computer.GetConnectionStatus()) {
+    case ConnectionRunning: return computer;
+    case ConnectionPingFailed:
+      Fail(kExitUnreachable, "computer " + spec + " (" + TextOf(&computer, &CDOComputer::GetIp) +
+                                 ") does not answer ping");
+    default:
+      Fail(kExitUnreachable, "the agent of computer " + spec + " (" +
+                                 TextOf(&computer, &CDOComputer::GetIp) +
+                                 ") is not running or is another computer's");
+  }
+}
+
+void Context::Refused(const std::string& what) {
+  const unsigned long code = GetLastDrmError();
+  if (code != 0) {
+    Fail(kExitRefused,
+         what + ": refused by the server, code " + std::to_string(code) + CodeMeaning(code));
+  }
+  // No code: the request got no answer. Over the network that means the server is unreachable;
+  // an embedded server always answers, so there the library itself gave up.
+  if (network()) Fail(kExitUnreachable, what + ": no answer from the server at " + target_);
+  Fail(kExitRefused, what + ": failed");
+}
+
+}  // namespace docsec::cli

@@ -1,0 +1,159 @@
+// Context: what every docsec command works with: the global options, the output, the connection
+// to the server (an embedded server on a database file, or the network transport), the logged-in
+// user and the administered department tree, plus the look-ups of departments, users, positions
+// and computers by what a person types.
+//
+// Commands report failure by throwing CliError with the exit status; RunCli turns it into one line
+// on stderr. Refused() builds that error from the server's last-error word.
+//
+// Ownership: the context owns the embedded server, the logged-in user and the tree; objects the
+// look-ups return belong to the tree. Thread safety: one thread at a time, apart from what a
+// command itself runs on computers of the tree (separate computers may be probed concurrently).
+#ifndef DOCSEC_TOOLS_CLI_CONTEXT_H_
+#define DOCSEC_TOOLS_CLI_CONTEXT_H_
+
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/output.h"
+#include "tools/cli/session_file.h"
+
+namespace docsec {
+class CDOComputer;
+class CDODepartment;
+class CDOPosition;
+class CDOUser;
+class DataObjectList;
+namespace server {
+class Embedded;
+}
+}  // namespace docsec
+
+namespace docsec::cli {
+
+// A failure to report: one line of text and the exit status.
+class CliError : public std::runtime_error {
+ public:
+  CliError(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  ExitCode code() const { return code_; }
+
+ private:
+  ExitCode code_;
+};
+
+// Throws CliError(code, message).
+[[noreturn]] void Fail(ExitCode code, const std::string& message);
+
+struct GlobalOptions {
+  std::string server;    // --server URL
+  std::string embedded;  // --embedded DB
+  std::string user;      // --user ID
+  bool password_stdin = false;
+  std::string password_env;     // --password-env VAR
+  bool json = false;            // --json
+  std::string colour = "auto";  // --color auto|always|never
+};
+
+class Context {
+ public:
+  // `out_terminal` / `err_terminal` tell whether the streams are terminals (colour, progress).
+  Context(std::ostream& out, std::ostream& err, bool out_terminal, bool err_terminal);
+  ~Context();
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  GlobalOptions& options() { return options_; }
+  // The output, made from the global options on first use (after parsing).
+  Output& output();
+  bool err_terminal() const { return err_terminal_; }
+
+  // Sets up the connection (once): --embedded opens the database file in this process, --server
+  // configures the network transport, and without either the saved session's server is used, then
+  // DOCSEC_SERVER. Usage error when none is named or the database cannot be opened.
+  void Connect();
+  // "embedded:" and the absolute database path, or the server URL; "" before Connect.
+  const std::string& target() const { return target_; }
+  bool network() const { return !target_.empty() && embedded_ == nullptr; }
+  server::Embedded* embedded() { return embedded_.get(); }
+
+  // The password from --password-stdin (one line), --password-env VAR, or a prompt without echo
+  // on a terminal; usage error when none of them can give one.
+  std::string ReadPassword(const std::string& prompt);
+  // Logs in (Connect first); the user stays the context's. Refused when the server says no.
+  CDOUser& Login(const std::string& account, const std::string& password);
+  // The session token the last login opened ("" when none).
+  std::string SessionToken() const;
+  // The logged-in user: with --user a login now, otherwise the saved session resumed (and its
+  // idle time renewed). Refused when not logged in.
+  CDOUser& User();
+  // The department tree the user administers, with users, positions and computers; loaded once.
+  CDODepartment& Tree();
+
+  // Look-ups in the tree; usage error (not found, or ambiguous) otherwise.
+  // A department by id, full path ("/Top/Sales") or name.
+  CDODepartment& FindDepartment(const std::string& spec);
+  // A user by account id.
+  CDOUser& FindUser(const std::string& id);
+  // A position by id, "NAME" (unique in the tree) or "DEPT:NAME".
+  CDOPosition& FindPosition(const std::string& spec);
+  // A computer by name, IP address or UUID, not probed.
+  CDOComputer& FindComputer(const std::string& spec);
+  // FindComputer, then probes its agent; exit 3 when the agent does not answer.
+  CDOComputer& ReachComputer(const std::string& spec);
+
+  // Throws the error for a failed server request: exit 1 with the server's code, or exit 3 when
+  // a network server gave no answer. Reads (and so clears) the last-error word.
+  [[noreturn]] void Refused(const std::string& what);
+
+  const SessionFile& session_file() const { return session_file_; }
+
+ private:
+  void OpenEmbedded(const std::string& database);
+  void ConfigureNetwork(const std::string& url);
+  void ResumeSession();
+
+  std::ostream& out_;
+  std::ostream& err_;
+  bool out_terminal_;
+  bool err_terminal_;
+  GlobalOptions options_;
+  std::unique_ptr<Output> output_;
+  SessionFile session_file_;
+  std::string target_;
+  std::unique_ptr<server::Embedded> embedded_;
+  std::unique_ptr<CDOUser> user_;
+  std::unique_ptr<CDODepartment> tree_;
+};
+
+// Text helpers over the library's buffer getters, so commands read attributes as std::string.
+template <class Object, class Getter>
+std::string TextOf(Object* object, Getter getter) {
+  char buffer[4096] = "";
+  const int n = (object->*getter)(buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+// The department's full path ("/Top/Sales").
+std::string PathOf(CDODepartment* department);
+// The list's members cast to T (the list stays its owner's).
+template <class T>
+std::vector<T*> Members(DataObjectList* list);
+
+}  // namespace docsec::cli
+
+#include "docsec/core/data_object_list.h"
+
+namespace docsec::cli {
+template <class T>
+std::vector<T*> Members(DataObjectList* list) {
+  std::vector<T*> members;
+  if (list == nullptr) return members;
+  for (CDataObject* object : *list) members.push_back(static_cast<T*>(object));
+  return members;
+}
+}  // namespace docsec::cli
+
+#endif  // DOCSEC_TOOLS_CLI_CONTEXT_H_

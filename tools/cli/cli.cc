@@ -19,6 +19,9 @@ using Registration = void (*)(CLI::App&, Context&);
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
     RegisterSessionCommands,
+    RegisterProbeCommand,
+    RegisterExplainCommand,
+    RegisterDemoCommand,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

@@ -171,6 +171,7 @@ bool ExplainFile(CDOUser* user, CDOAgentFile* file, CDODepartment* tree, Explana
   if (!Begin(user, governing, tree, out, &positions, error)) return false;
   out->has_file = true;
   FileRights& rights = out->file;
+  rights.computer = Text(file->GetOwnerComputer(), &CDOComputer::GetName);
   rights.path = Text(file, &CDOAgentFile::GetFullPath);
   rights.encrypted = file->GetIsEncrypted();
   rights.level_id = rights.encrypted ? file->GetSecretLevelId() : -1;

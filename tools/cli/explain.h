@@ -61,6 +61,7 @@ struct HeldPosition {
 };
 
 struct FileRights {
+  std::string computer;  // the name of the computer holding the file
   std::string path;
   bool encrypted = false;
   long level_id = -1;  // -1: the file carries no level

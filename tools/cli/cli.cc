@@ -18,10 +18,12 @@ using Registration = void (*)(CLI::App&, Context&);
 
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
-    RegisterSessionCommands,
     RegisterProbeCommand,
     RegisterExplainCommand,
     RegisterDemoCommand,
+    RegisterSessionCommands,
+    RegisterListingCommands,
+    RegisterChangeCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

@@ -20,20 +20,18 @@ void Login(Context& context, std::string account) {
   session.opened = session.last_used = SessionFile::Now();
   std::string error;
   if (!context.session_file().Save(session, &error)) Fail(kExitRefused, error);
-  Output& output = context.output();
-  output.PrintJsonOnly({{"account", account},
-                        {"name", TextOf(&user, &CDOUser::GetName)},
-                        {"server", session.target},
-                        {"idleMinutes", SessionFile::kIdle.count() / 60}});
-  output.Say("logged in as " + account + " (" + TextOf(&user, &CDOUser::GetName) + ") on " +
-             session.target + "; the session ends after " +
-             std::to_string(SessionFile::kIdle.count() / 60) + " idle minutes");
+  context.output().Report({{"account", account},
+                           {"name", TextOf(&user, &CDOUser::GetName)},
+                           {"server", session.target},
+                           {"idleMinutes", SessionFile::kIdle.count() / 60}},
+                          "logged in as " + account + " (" + TextOf(&user, &CDOUser::GetName) +
+                              ") on " + session.target + "; the session ends after " +
+                              std::to_string(SessionFile::kIdle.count() / 60) + " idle minutes");
 }
 
 void Logout(Context& context) {
   const bool had = context.session_file().Remove();
-  context.output().PrintJsonOnly({{"loggedOut", had}});
-  context.output().Say(had ? "logged out" : "no session to end");
+  context.output().Report({{"loggedOut", had}}, had ? "logged out" : "no session to end");
 }
 
 void ChangePassword(Context& context) {
@@ -44,8 +42,8 @@ void ChangePassword(Context& context) {
   if (!user.ChangePassword(old_password.c_str(), new_password.c_str(), 0)) {
     context.Refused("changing the password");
   }
-  context.output().PrintJsonOnly({{"account", TextOf(&user, &CDOUser::GetId)}, {"changed", true}});
-  context.output().Say("password changed");
+  context.output().Report({{"account", TextOf(&user, &CDOUser::GetId)}, {"changed", true}},
+                          "password changed");
 }
 
 }  // namespace

@@ -71,6 +71,11 @@ std::string PromptHidden(const std::string& prompt, std::ostream& err) {
 
 }  // namespace
 
+void ResultListDeleter::operator()(DataObjectList* list) const {
+  if (owns_members) DestructElements(list);
+  ShallowDelete(list);
+}
+
 std::string PathOf(CDODepartment* department) {
   std::string path = TextOf(department, &CDODepartment::GetFullPath);
   return path.empty() || path[0] == '/' ? path : "/" + path;

@@ -138,6 +138,15 @@ std::string TextOf(Object* object, Getter getter) {
 }
 // The department's full path ("/Top/Sales").
 std::string PathOf(CDODepartment* department);
+// A search result: server searches give members the caller owns (deleted with the list), local
+// searches pointers into the tree (only the list is deleted).
+struct ResultListDeleter {
+  bool owns_members;
+  void operator()(DataObjectList* list) const;
+};
+using ResultList = std::unique_ptr<DataObjectList, ResultListDeleter>;
+inline ResultList ServerResults(DataObjectList* list) { return ResultList(list, {true}); }
+inline ResultList TreeResults(DataObjectList* list) { return ResultList(list, {false}); }
 // The list's members cast to T (the list stays its owner's).
 template <class T>
 std::vector<T*> Members(DataObjectList* list);

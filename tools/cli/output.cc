@@ -119,6 +119,11 @@ void Output::PrintJsonOnly(const Json& value) {
   if (json_) out_ << value.dump(2) << "\n";
 }
 
+void Output::Report(const Json& record, const std::string& line) {
+  PrintJsonOnly(record);
+  Say(line);
+}
+
 void Output::Say(const std::string& line) {
   if (!json_) out_ << line << "\n";
 }

@@ -56,6 +56,8 @@ class Output {
   void PrintRecord(const Json& record);
   // A JSON document under --json; nothing otherwise (for results people read from Say).
   void PrintJsonOnly(const Json& value);
+  // The outcome of a change: `record` as JSON under --json, else `line` for people.
+  void Report(const Json& record, const std::string& line);
   // A line for people on out; silent under --json, whose output must stay one document.
   void Say(const std::string& line);
   // "docsec: " and the line on err, in red on a terminal.

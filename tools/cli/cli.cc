@@ -21,9 +21,8 @@ constexpr Registration kRegistrations[] = {
     RegisterProbeCommand,
     RegisterExplainCommand,
     RegisterDemoCommand,
-    RegisterSessionCommands,
-    RegisterListingCommands,
-    RegisterChangeCommands,
+    RegisterSessionCommands, RegisterListingCommands, RegisterChangeCommands,
+    RegisterFileCommands,    RegisterPolicyCommands,  RegisterLogCommands,
 };
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {

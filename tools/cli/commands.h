@@ -14,6 +14,10 @@
 
 #include "tools/cli/context.h"
 
+namespace docsec {
+class CDOAgentFile;
+}
+
 namespace docsec::cli {
 
 // login, logout, passwd.
@@ -28,6 +32,10 @@ void RegisterFileCommands(CLI::App& app, Context& context);
 void RegisterPolicyCommands(CLI::App& app, Context& context);
 // logs, scanlogs, scan-settings, sysop, outbox.
 void RegisterLogCommands(CLI::App& app, Context& context);
+
+// The file or folder at `path` ("C:/docs/a.txt") on a computer whose agent runs; usage error when
+// there is none. Owned by the computer's cached remote tree.
+CDOAgentFile& FindItem(CDOComputer& computer, const std::string& path);
 
 // Families kept in their own files by their maintainers.
 void RegisterProbeCommand(CLI::App& app, Context& context);

@@ -163,8 +163,11 @@ std::string Context::ReadPassword(const std::string& prompt) {
 CDOUser& Context::Login(const std::string& account, const std::string& password) {
   Connect();
   CDOUser prototype;
-  user_.reset(prototype.Login(account.c_str(), password.c_str()));
-  if (!user_) Refused("login as " + account);
+  std::unique_ptr<CDOUser> user(prototype.Login(account.c_str(), password.c_str()));
+  if (!user) Refused("login as " + account);
+  // A tree loaded for the previous user object stays valid: it is owned here, not by the user.
+  user_ = std::move(user);
+  fresh_login_ = true;
   return *user_;
 }
 
@@ -202,6 +205,14 @@ void Context::ResumeSession() {
   user_ = std::move(user);
   saved.last_used = SessionFile::Now();
   session_file_.Save(saved, &error);  // a session that cannot be renewed still serves this command
+}
+
+CDOUser& Context::FreshUser() {
+  CDOUser& user = User();
+  if (fresh_login_) return user;
+  const std::string account = TextOf(&user, &CDOUser::GetId);
+  return Login(account, ReadPassword("password for " + account +
+                                     " (file changes are logged under a fresh login): "));
 }
 
 CDODepartment& Context::Tree() {
@@ -293,6 +304,20 @@ CDOComputer& Context::FindComputer(const std::string& spec) {
     }
   });
   return PickOne(found, "computer", spec);
+}
+
+CDOSecretLevel& Context::FindLevel(const std::string& spec) {
+  User();
+  DataObjectList* levels = CDOSecretLevel::GetAllInstance();
+  if (levels == nullptr) Refused("loading the secret levels");
+  std::vector<CDOSecretLevel*> found;
+  for (CDOSecretLevel* level : Members<CDOSecretLevel>(levels)) {
+    if ((IsNumber(spec) && level->GetId() == std::atol(spec.c_str())) ||
+        TextOf(level, &CDOSecretLevel::GetName) == spec) {
+      found.push_back(level);
+    }
+  }
+  return PickOne(found, "secret level", spec);
 }
 
 CDOComputer& Context::ReachComputer(const std::string& spec) {

@@ -26,6 +26,7 @@ namespace docsec {
 class CDOComputer;
 class CDODepartment;
 class CDOPosition;
+class CDOSecretLevel;
 class CDOUser;
 class DataObjectList;
 namespace server {
@@ -90,6 +91,10 @@ class Context {
   // The logged-in user: with --user a login now, otherwise the saved session resumed (and its
   // idle time renewed). Refused when not logged in.
   CDOUser& User();
+  // The logged-in user, through a login in this process: the library signs operation logs with
+  // the user of the last login, which a resumed session is not, so a resumed session asks for
+  // the account's password again (ReadPassword) and logs in.
+  CDOUser& FreshUser();
   // The department tree the user administers, with users, positions and computers; loaded once.
   CDODepartment& Tree();
 
@@ -102,6 +107,8 @@ class Context {
   CDOPosition& FindPosition(const std::string& spec);
   // A computer by name, IP address or UUID, not probed.
   CDOComputer& FindComputer(const std::string& spec);
+  // A secret level of the catalogue by id or name.
+  CDOSecretLevel& FindLevel(const std::string& spec);
   // FindComputer, then probes its agent; exit 3 when the agent does not answer.
   CDOComputer& ReachComputer(const std::string& spec);
 
@@ -126,6 +133,7 @@ class Context {
   std::string target_;
   std::unique_ptr<server::Embedded> embedded_;
   std::unique_ptr<CDOUser> user_;
+  bool fresh_login_ = false;
   std::unique_ptr<CDODepartment> tree_;
 };
 

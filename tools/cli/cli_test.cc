@@ -1,0 +1,415 @@
+// The docsec program run as a child process against a demo database (opened by each run with
+// --embedded) and reference agents in this process on loopback addresses, one of them stopped.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "docsec/platform/host.h"
+#include "docsec/testing/free_loopback.h"
+#include "tools/agent/reference_agent.h"
+#include "tools/server/demo_data.h"
+#include "tools/server/http_server.h"
+#include "tools/server/server.h"
+
+namespace docsec::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Outcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ =
+        new fs::path(fs::temp_directory_path() / ("docsec-cli-test-" + std::to_string(getpid())));
+    fs::create_directories(*dir_ / "run");
+    fs::permissions(*dir_ / "run", fs::perms::owner_all);
+    for (int i = 0; i < 2; ++i) {
+      const fs::path share = *dir_ / ("share" + std::to_string(i));
+      fs::create_directories(share / "docs" / "sub");
+      std::ofstream(share / "docs" / "a.txt") << "alpha plain text\n";
+      std::ofstream(share / "docs" / "b.txt") << "bravo plain text\n";
+      std::ofstream(share / "docs" / "sub" / "c.txt") << "charlie\n";
+      agent::ReferenceAgentOptions options;
+      options.drives = {{"C:", share.string()}};
+      options.uuid = "7a1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5" + std::to_string(i);
+      options.state_dir = (*dir_ / ("state" + std::to_string(i))).string();
+      // A file named vanish.txt disappears as the agent reaches it, so that one item fails.
+      options.before_item = [share](const std::string& name) {
+        if (name.find("vanish") != std::string::npos) fs::remove(share / "docs" / "vanish.txt");
+      };
+      agents_[i] = new agent::ReferenceAgent(options);
+      const uint32_t address = testing::StartOnFreeLoopback([i](uint32_t a) {
+        auto& o = const_cast<agent::ReferenceAgentOptions&>(agents_[i]->options());
+        o.listen_address = FormatIpv4(a);
+        std::string error;
+        return agents_[i]->Start(&error);
+      });
+      ASSERT_NE(address, 0u);
+      computers_.push_back({options.uuid, FormatIpv4(address), "pc-" + std::to_string(i)});
+    }
+    // A third computer where no agent listens.
+    computers_.push_back({"7a1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e59",
+                          FormatIpv4(testing::ProbeFreeLoopback()), "pc-gone"});
+    server::ServerOptions options;
+    options.database = (*dir_ / "demo.sqlite").string();
+    std::string error;
+    auto server = server::Server::Open(options, &error);
+    ASSERT_TRUE(server) << error;
+    server::DemoOptions demo;
+    demo.computers = computers_;
+    demo.log_count = 40;
+    ASSERT_TRUE(server::SeedDemo(*server, demo, nullptr, &error)) << error;
+    server.reset();
+    Outcome login =
+        Docsec({"--embedded", Db(), "login", "admin", "--password-stdin"}, "demo-admin\n");
+    ASSERT_EQ(login.code, 0) << login.err;
+  }
+
+  static void TearDownTestSuite() {
+    for (auto*& agent : agents_) {
+      delete agent;
+      agent = nullptr;
+    }
+    fs::remove_all(*dir_);
+    delete dir_;
+    computers_.clear();
+  }
+
+  static std::string Db() { return (*dir_ / "demo.sqlite").string(); }
+  static fs::path Share(int i) { return *dir_ / ("share" + std::to_string(i)); }
+
+  // Runs docsec with `args`, `input` on stdin and the session in `runtime` (the suite's by
+  // default).
+  static Outcome Docsec(const std::vector<std::string>& args, const std::string& input = "",
+                        const std::string& runtime = "") {
+    const fs::path in = *dir_ / "stdin", out = *dir_ / "stdout", err = *dir_ / "stderr";
+    std::ofstream(in) << input;
+    std::string command =
+        "XDG_RUNTIME_DIR=" + Quote(runtime.empty() ? (*dir_ / "run").string() : runtime) +
+        " XDG_STATE_HOME=" + Quote((*dir_ / "state").string()) + " NO_COLOR=1 " +
+        Quote(DOCSEC_CLI_PATH);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
+    const int status = std::system(command.c_str());
+    Outcome run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out);
+    run.err = ReadFile(err);
+    return run;
+  }
+
+  static json Json(const std::vector<std::string>& args) {
+    std::vector<std::string> with_json = args;
+    with_json.insert(with_json.begin(), "--json");
+    Outcome run = Docsec(with_json);
+    EXPECT_EQ(run.code, 0) << run.err;
+    return json::parse(run.out, nullptr, false);
+  }
+
+  static fs::path* dir_;
+  static agent::ReferenceAgent* agents_[2];
+  static std::vector<server::DemoComputer> computers_;
+};
+
+fs::path* CliTest::dir_ = nullptr;
+agent::ReferenceAgent* CliTest::agents_[2] = {nullptr, nullptr};
+std::vector<server::DemoComputer> CliTest::computers_;
+
+TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
+  const struct {
+    std::vector<std::string> args;
+    std::string input;
+    int code;
+    std::string error;  // in stderr
+  } kCases[] = {
+      {{"tree", "--depth", "deep"}, "", 2, "--depth"},
+      {{"frobnicate"}, "", 2, "docsec: "},
+      {{"user", "move", "nobody", "Sales"}, "", 2, "no user \"nobody\""},
+      {{"--embedded", Db(), "login", "admin", "--password-stdin"}, "wrong\n", 1, "code 202"},
+      {{"--embedded", Db(), "login", "erin", "--password-stdin"}, "demo-erin\n", 1, "code 203"},
+      {{"sysop", "sync-directory"}, "", 1, "code 207"},
+      {{"ls", "pc-gone", "C:"}, "", 3, "pc-gone"},
+      {{"--server", "http://127.0.0.1:9", "login", "admin", "--password-stdin"},
+       "x\n",
+       3,
+       "no answer from the server"},
+  };
+  for (const auto& c : kCases) {
+    Outcome run = Docsec(c.args, c.input);
+    EXPECT_EQ(run.code, c.code) << c.args[0] << ": " << run.err;
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
+}
+
+TEST_F(CliTest, JsonListingsCarryTheirDocumentedFields) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> fields;
+  } kCases[] = {
+      {{"tree"}, {"id", "name", "path", "depth", "users", "computers", "positions"}},
+      {{"users"}, {"id", "name", "department", "consoleManager", "supervisor", "locked"}},
+      {{"users", "--server-side", "--name", "a"}, {"id", "name", "department"}},
+      {{"positions", "Sales"}, {"id", "name", "department"}},
+      {{"computers"}, {"name", "ip", "uuid", "department", "approved", "version"}},
+      {{"computers", "--server-side"}, {"name", "ip", "uuid"}},
+      {{"levels"}, {"id", "name", "description"}},
+      {{"apps"}, {"name", "description"}},
+      {{"ls", "pc-0", "C:/docs"}, {"type", "name", "size", "encrypted", "level", "modified"}},
+      {{"find", "pc-0", "C:", "--name", "*.txt", "--subfolders"}, {"path", "size", "encrypted"}},
+      {{"policy", "show", "Engineering"}, {"level", "kind", "who", "permission"}},
+      {{"default-levels", "show", "Engineering"}, {"application", "level", "onlyDecrypt"}},
+  };
+  for (const auto& c : kCases) {
+    const json rows = Json(c.args);
+    ASSERT_TRUE(rows.is_array()) << c.args[0];
+    ASSERT_FALSE(rows.empty()) << c.args[0];
+    for (const std::string& field : c.fields) {
+      EXPECT_TRUE(rows[0].contains(field)) << c.args[0] << " lacks " << field;
+    }
+  }
+  const json logs = Json({"logs", "--per-page", "5", "--page", "2"});
+  EXPECT_EQ(logs["page"], 2);
+  EXPECT_EQ(logs["items"].size(), 5u);
+  EXPECT_GE(logs["total"].get<int>(), 40);
+  const json all = Json({"logs", "--all", "--per-page", "7"});
+  EXPECT_EQ(all["items"].size(), all["total"].get<size_t>());
+  const json settings = Json({"scan-settings", "show"});
+  EXPECT_TRUE(settings["extensions"].is_array());
+}
+
+TEST_F(CliTest, TreeCountsAndLocalSearches) {
+  const json tree = Json({"tree", "Engineering", "--depth", "1"});
+  ASSERT_FALSE(tree.empty());
+  EXPECT_EQ(tree[0]["path"], "/Demo Corp/Engineering");
+  for (const json& row : tree) EXPECT_LE(row["depth"].get<int>(), 1);
+  const json locked = Json({"users", "--console-manager", "yes", "Engineering"});
+  for (const json& user : locked) EXPECT_TRUE(user["consoleManager"].get<bool>());
+  const json here = Json({"users", "Engineering", "--no-recursive"});
+  for (const json& user : here) EXPECT_EQ(user["department"], "/Demo Corp/Engineering");
+  const json unapproved = Json({"computers", "--approved", "no"});
+  for (const json& computer : unapproved) EXPECT_FALSE(computer["approved"].get<bool>());
+}
+
+TEST_F(CliTest, OrganisationChangesReachTheServer) {
+  const struct {
+    std::vector<std::string> args;
+    std::string out;  // in stdout
+  } kSteps[] = {
+      {{"dept", "add", "Sales", "Legal"}, "added /Demo Corp/Sales/Legal"},
+      {{"dept", "move", "Legal", "Engineering"}, "/Demo Corp/Engineering/Legal"},
+      {{"user", "add", "Legal", "zed", "--name", "Zed Zu"}, "added user zed"},
+      {{"user", "lock", "zed"}, "locked zed"},
+      {{"user", "lock", "zed", "--unlock"}, "unlocked zed"},
+      {{"user", "move", "zed", "Sales"}, "moved zed"},
+      {{"appoint", "zed", "Sales:Sales Director"}, "appointed zed"},
+      {{"revoke", "zed", "Sales:Sales Director", "--via", "position"}, "revoked zed"},
+      {{"appoint", "zed", "Sales:Sales Director", "--via", "position"}, "appointed zed"},
+      {{"revoke", "zed", "Sales:Sales Director"}, "revoked zed"},
+      {{"user", "remove", "zed"}, "removed user zed"},
+      {{"dept", "remove", "Legal"}, "removed /Demo Corp/Engineering/Legal"},
+      {{"computer", "disapprove", "pc-1"}, "disapproved 1"},
+      {{"computer", "approve", "pc-1"}, "approved 1"},
+      {{"computer", "move", "North", "pc-1"}, "/Demo Corp/Sales/North"},
+      {{"ipseg", "add", "South", "10.1.0.1", "10.1.0.9"}, "add done"},
+      {{"ipseg", "update", "South", "10.1.0.1", "10.1.0.9", "10.1.0.1", "10.1.0.20"}, "update"},
+      {{"ipseg", "list", "South"}, "10.1.0.20"},
+      {{"ipseg", "remove", "South", "10.1.0.1", "10.1.0.20"}, "remove done"},
+      {{"ipseg", "clear", "South"}, "clear done"},
+      {{"scan-settings", "set", "pdf=2"}, "Secret"},
+      {{"sysop", "auto-update"}, "auto-update: done"},
+      {{"sysop", "uninstall-password", "--password-stdin"}, "done"},
+      {{"outbox", "status"}, "waiting"},
+      {{"outbox", "flush"}, "0 operation log record(s) waiting"},
+  };
+  for (const auto& step : kSteps) {
+    Outcome run = Docsec(step.args, "uninstall-secret\n");
+    EXPECT_EQ(run.code, 0) << step.args[0] << " " << step.args[1] << ": " << run.err;
+    EXPECT_NE(run.out.find(step.out), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(Json({"computers", "--name", "pc-1"})[0]["department"], "/Demo Corp/Sales/North");
+  EXPECT_EQ(Json({"users", "--id", "zed"}).size(), 0u);
+  const json extensions = Json({"scan-settings", "show"})["extensions"];
+  EXPECT_NE(extensions.dump().find("\"pdf\""), std::string::npos);
+}
+
+TEST_F(CliTest, AuthorizationsRoundTripThroughJson) {
+  ASSERT_EQ(Docsec({"policy", "grant", "Engineering", "--level", "2", "--account", "bob",
+                    "--permission", "7"})
+                .code,
+            0);
+  Outcome shown = Docsec({"--json", "policy", "show", "Engineering"});
+  ASSERT_NE(shown.out.find("\"permission\": 7"), std::string::npos) << shown.out;
+  std::ofstream(*dir_ / "policy.json") << shown.out;
+  ASSERT_EQ(Docsec({"policy", "refuse", "Engineering", "--level", "2", "--account", "bob"}).code,
+            0);
+  for (const json& row : Json({"policy", "show", "Engineering"})) {
+    EXPECT_FALSE(row["level"] == 2 && row["who"] == "bob") << row;
+  }
+  ASSERT_EQ(Docsec({"policy", "apply", "Engineering", (*dir_ / "policy.json").string()}).code, 0);
+  EXPECT_EQ(Json({"policy", "show", "Engineering"}), json::parse(shown.out));
+
+  ASSERT_EQ(Docsec({"default-levels", "grant", "Sales", "--app", "excel.exe", "--level", "2"}).code,
+            0);
+  const json defaults = Json({"default-levels", "show", "Sales"});
+  std::ofstream(*dir_ / "defaults.json") << defaults.dump();
+  ASSERT_EQ(Docsec({"default-levels", "refuse", "Sales", "--app", "excel.exe"}).code, 0);
+  EXPECT_EQ(Json({"default-levels", "show", "Sales"}).dump().find("excel"), std::string::npos);
+  ASSERT_EQ(Docsec({"default-levels", "apply", "Sales", (*dir_ / "defaults.json").string()}).code,
+            0);
+  EXPECT_EQ(Json({"default-levels", "show", "Sales"}), defaults);
+}
+
+TEST_F(CliTest, FilesAreChangedOnDiskWithAReportPerFile) {
+  const fs::path a = Share(0) / "docs" / "a.txt";
+  const std::string plain = ReadFile(a);
+  const std::string login = "demo-admin\n";  // file changes ask for a fresh login
+  Outcome encrypt =
+      Docsec({"encrypt", "pc-0", "C:/docs", "--recursive", "--password-stdin"}, login);
+  ASSERT_EQ(encrypt.code, 0) << encrypt.err;
+  EXPECT_NE(encrypt.out.find("3 done, 0 failed"), std::string::npos) << encrypt.out;
+  EXPECT_EQ(ReadFile(a).find("alpha"), std::string::npos);
+
+  Outcome relabel = Docsec(
+      {"--json", "relabel", "pc-0", "C:/docs/a.txt", "--level", "Secret", "--password-stdin"},
+      login);
+  ASSERT_EQ(relabel.code, 0) << relabel.err;
+  EXPECT_EQ(json::parse(relabel.out)["done"], 1);
+  EXPECT_EQ(
+      Json({"ls", "pc-0", "C:/docs"}).dump().find("\"level\":\"Secret\"") != std::string::npos,
+      true);
+
+  ASSERT_EQ(Docsec({"file-auth", "grant", "pc-0", "C:/docs/a.txt", "--account", "carol",
+                    "--permission", "1"})
+                .code,
+            0);
+  const json auths = Json({"file-auth", "show", "pc-0", "C:/docs/a.txt"});
+  ASSERT_EQ(auths.size(), 1u);
+  EXPECT_EQ(auths[0]["who"], "carol");
+  ASSERT_EQ(Docsec({"file-auth", "refuse", "pc-0", "C:/docs/a.txt", "--account", "carol"}).code, 0);
+  EXPECT_TRUE(Json({"file-auth", "show", "pc-0", "C:/docs/a.txt"}).empty());
+  std::ofstream(*dir_ / "auths.json") << auths.dump();
+  ASSERT_EQ(
+      Docsec({"file-auth", "apply", "pc-0", "C:/docs/a.txt", (*dir_ / "auths.json").string()}).code,
+      0);
+  EXPECT_EQ(Json({"file-auth", "show", "pc-0", "C:/docs/a.txt"}), auths);
+
+  Outcome decrypt =
+      Docsec({"decrypt", "pc-0", "C:/docs/a.txt", "C:/docs/b.txt", "--password-stdin"}, login);
+  ASSERT_EQ(decrypt.code, 0) << decrypt.err;
+  EXPECT_EQ(ReadFile(a), plain);
+  const json logs = Json({"logs", "--computer", "pc-0", "--per-page", "100"});
+  EXPECT_GE(logs["total"].get<int>(), 6);  // three encrypted, one relabelled, two decrypted
+}
+
+TEST_F(CliTest, PartialFailureExitsFourAndNamesTheFailedFile) {
+  std::ofstream(Share(1) / "docs" / "vanish.txt") << "gone soon\n";
+  Outcome run = Docsec(
+      {"--json", "encrypt", "pc-1", "C:/docs/vanish.txt", "C:/docs/b.txt", "--password-stdin"},
+      "demo-admin\n");
+  EXPECT_EQ(run.code, 4) << run.err;
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["done"], 1);
+  EXPECT_EQ(report["failed"], 1);
+  EXPECT_NE(report["items"].dump().find("vanish.txt\",\"reason\""), std::string::npos);
+  EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
+}
+
+TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
+  const fs::path runtime = *dir_ / "own-run";
+  fs::create_directories(runtime);
+  auto run = [&](std::vector<std::string> args, const std::string& input = "") {
+    return Docsec(args, input, runtime.string());
+  };
+  EXPECT_EQ(run({"tree"}).code, 1);  // not logged in
+  ASSERT_EQ(
+      run({"--embedded", Db(), "login", "sales.admin", "--password-stdin"}, "demo-sales\n").code,
+      0);
+  const fs::path file = runtime / "docsec" / "session.json";
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  // The session remembers its server and is limited to the account's sub-tree.
+  EXPECT_EQ(Json({"tree"})[0]["path"], "/Demo Corp");
+  EXPECT_EQ(json::parse(run({"--json", "tree"}).out)[0]["path"], "/Demo Corp/Sales");
+
+  // passwd reads the current password, then the new one.
+  ASSERT_EQ(run({"passwd", "--password-stdin"}, "demo-sales\nnew-sales\n").code, 0);
+  EXPECT_EQ(
+      run({"--embedded", Db(), "login", "sales.admin", "--password-stdin"}, "demo-sales\n").code,
+      1);
+  ASSERT_EQ(
+      run({"--embedded", Db(), "login", "sales.admin", "--password-stdin"}, "new-sales\n").code, 0);
+
+  fs::permissions(file, fs::perms::group_read, fs::perm_options::add);
+  Outcome exposed = run({"tree"});
+  EXPECT_EQ(exposed.code, 1);
+  EXPECT_NE(exposed.err.find("not private"), std::string::npos) << exposed.err;
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+
+  json session = json::parse(ReadFile(file));
+  session["lastUsed"] = session["lastUsed"].get<int64_t>() - 31 * 60;
+  std::ofstream(file) << session.dump();
+  Outcome expired = run({"tree"});
+  EXPECT_EQ(expired.code, 1);
+  EXPECT_NE(expired.err.find("expired"), std::string::npos) << expired.err;
+  EXPECT_FALSE(fs::exists(file));
+
+  ASSERT_EQ(
+      run({"--embedded", Db(), "login", "sales.admin", "--password-stdin"}, "new-sales\n").code, 0);
+  EXPECT_NE(run({"logout"}).out.find("logged out"), std::string::npos);
+  EXPECT_EQ(run({"tree"}).code, 1);
+}
+
+TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
+  server::ServerOptions options;
+  options.database = Db();
+  std::string error;
+  auto server = server::Server::Open(options, &error);
+  ASSERT_TRUE(server) << error;
+  server::HttpServer http(*server, server::HttpOptions());
+  ASSERT_TRUE(http.Start(&error)) << error;
+  const fs::path runtime = *dir_ / "net-run";
+  fs::create_directories(runtime);
+  const std::string url = "http://127.0.0.1:" + std::to_string(http.port());
+  Outcome login = Docsec({"--server", url, "login", "admin", "--password-stdin"}, "demo-admin\n",
+                         runtime.string());
+  ASSERT_EQ(login.code, 0) << login.err;
+  Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", runtime.string());
+  ASSERT_EQ(tree.code, 0) << tree.err;
+  EXPECT_EQ(json::parse(tree.out)[0]["path"], "/Demo Corp");
+  http.Stop();
+  Outcome gone = Docsec({"tree"}, "", runtime.string());
+  EXPECT_EQ(gone.code, 3) << gone.err;
+}
+
+}  // namespace
+}  // namespace docsec::cli

@@ -1,0 +1,291 @@
+// logs, scanlogs, scan-settings, sysop, outbox: the operation log, the scan runs, the automatic
+// scan's file types, server-wide maintenance and the local outbox of operation logs not yet sent.
+#include <arpa/inet.h>
+
+#include <memory>
+
+#include "docsec/docsec.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/rows.h"
+
+namespace docsec::cli {
+
+namespace {
+
+struct LogArgs {
+  std::string account, user_name, from, to, operation, type, department, computer, computer_ip,
+      file, level, order = "desc", order_by;
+  int database = 0;
+  int page = 1;
+  int per_page = 50;
+  bool all = false;
+  std::string status, app;  // scan logs
+  std::string extension;    // scan settings
+};
+
+// A search date: "YYYY-MM-DD[ HH:MM:SS]", or an invalid date (which sends no bound) when empty.
+OleDateTime SearchDate(const std::string& text, const char* option) {
+  if (text.empty()) return OleDateTime(0, 0, 0, 0, 0, 0);
+  double value = 0;
+  const std::string full = text.size() == 10 ? text + " 00:00:00" : text;
+  if (!OleDateTime::ParseDateTime(full.c_str(), nullptr, &value)) {
+    Fail(kExitUsage, std::string(option) + " wants \"YYYY-MM-DD[ HH:MM:SS]\", not " + text);
+  }
+  return OleDateTime(value);
+}
+
+// A search address with the first number in the most significant byte; 0 (no condition) when
+// empty.
+unsigned long SearchAddress(const std::string& text) {
+  if (text.empty()) return 0;
+  in_addr address{};
+  if (inet_pton(AF_INET, text.c_str(), &address) != 1)
+    Fail(kExitUsage, "not an IPv4 address: " + text);
+  return ntohl(address.s_addr);
+}
+
+// Runs `page_search(page, &count)` for the page asked, or for every page with --all, and prints
+// the rows with the total.
+template <class Search, class Row>
+void PagedListing(Context& context, const LogArgs& a, const std::vector<Column>& columns,
+                  const char* what, Search page_search, Row row) {
+  if (a.page < 1 || a.per_page < 1) Fail(kExitUsage, "--page and --per-page start at 1");
+  Table table(columns);
+  int total = 0;
+  int page = a.page;
+  for (;; ++page) {
+    int count = 0;
+    ResultList found(ServerResults(page_search(page, &count)));
+    if (!found) context.Refused(std::string("searching ") + what);
+    total = count;
+    for (CDataObject* object : *found) table.Add(row(object));
+    const bool last = found->empty() || static_cast<long>(page) * a.per_page >= total;
+    if (!a.all || last) break;
+  }
+  Output& output = context.output();
+  if (output.json()) {
+    return output.PrintRecord({{"total", total},
+                               {"page", a.all ? 1 : a.page},
+                               {"perPage", a.per_page},
+                               {"items", table.rows()}});
+  }
+  output.PrintTable(table);
+  const int pages = (total + a.per_page - 1) / a.per_page;
+  output.Say(a.all ? std::to_string(table.size()) + " of " + std::to_string(total) + " " + what
+                   : "page " + std::to_string(a.page) + " of " + std::to_string(pages) + " (" +
+                         std::to_string(total) + " " + what + ")");
+}
+
+void Logs(Context& context, LogArgs a) {
+  context.User();
+  const OleDateTime from = SearchDate(a.from, "--from");
+  const OleDateTime to = SearchDate(a.to, "--to");
+  const unsigned long ip = SearchAddress(a.computer_ip);
+  std::string per_page = std::to_string(a.per_page);
+  std::string empty;
+  const OleDateTime no_date(0, 0, 0, 0, 0, 0);
+  auto search = [&](int page, int* count) {
+    std::string page_text = std::to_string(page);
+    std::string empty_a, empty_b, empty_c, empty_d, empty_e;
+    return CDODrmLog::GetClassInstance()->SerachDB(
+        &a.order, &a.order_by, &a.account, &a.user_name, from, to, &a.operation, &a.type,
+        &a.department, &a.computer, ip, &empty_a, &empty_b, 0, &empty_c, &a.file, &a.level,
+        &empty_d, &empty_e, &empty, no_date, no_date, &page_text, &per_page, *count, a.database);
+  };
+  auto row = [](CDataObject* object) {
+    auto* log = static_cast<CDODrmLog*>(object);
+    return Json{{"time", TextOf(log, &CDODrmLog::GetOperationTime)},
+                {"user", TextOf(log, &CDODrmLog::GetUid)},
+                {"userName", TextOf(log, &CDODrmLog::GetUserNameA)},
+                {"operation", TextOf(log, &CDODrmLog::GetOperation)},
+                {"type", TextOf(log, &CDODrmLog::GetOperationType)},
+                {"computer", TextOf(log, &CDODrmLog::GetDestCompName)},
+                {"computerIp", TextOf(log, &CDODrmLog::GetDestCompIP)},
+                {"file", TextOf(log, &CDODrmLog::GetDestFile)},
+                {"level", TextOf(log, &CDODrmLog::GetDestFileSecLvl)},
+                {"sourceFile", TextOf(log, &CDODrmLog::GetSrcFile)},
+                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)}};
+  };
+  PagedListing(context, a,
+               {{"time", "TIME"},
+                {"user", "USER"},
+                {"operation", "OPERATION"},
+                {"computer", "COMPUTER"},
+                {"file", "FILE"},
+                {"level", "LEVEL"}},
+               "records", search, row);
+}
+
+void ScanLogs(Context& context, LogArgs a) {
+  context.User();
+  const unsigned long ip = SearchAddress(a.computer_ip);
+  const OleDateTime from = SearchDate(a.from, "--from");
+  const OleDateTime to = SearchDate(a.to, "--to");
+  const OleDateTime no_date(0, 0, 0, 0, 0, 0);
+  std::string per_page = std::to_string(a.per_page);
+  auto search = [&](int page, int* count) {
+    std::string page_text = std::to_string(page);
+    std::string encrypted, failed;
+    return CDOScanDrmLog::GetClassInstance()->SearchDB(
+        ip, &a.computer, &a.order_by, &a.order, from, to, no_date, no_date, no_date, no_date,
+        &encrypted, &a.app, &a.file, &failed, &a.status, &page_text, &per_page, *count);
+  };
+  auto row = [](CDataObject* object) {
+    auto* log = static_cast<CDOScanDrmLog*>(object);
+    return Json{{"id", TextOf(log, &CDOScanDrmLog::GetScanLogId)},
+                {"computer", TextOf(log, &CDOScanDrmLog::GetComputerNameA)},
+                {"computerIp", TextOf(log, &CDOScanDrmLog::GetComputerIp)},
+                {"start", TextOf(log, &CDOScanDrmLog::GetScanStartTime)},
+                {"end", TextOf(log, &CDOScanDrmLog::GetScanEndTime)},
+                {"status", TextOf(log, &CDOScanDrmLog::GetScanStatus)},
+                {"exception", TextOf(log, &CDOScanDrmLog::GetExceptionInfor)}};
+  };
+  PagedListing(context, a,
+               {{"id", "ID"},
+                {"computer", "COMPUTER"},
+                {"computerIp", "IP"},
+                {"start", "START"},
+                {"end", "END"},
+                {"status", "STATUS"}},
+               "scan runs", search, row);
+}
+
+void ScanSettings(Context& context, const LogArgs& a, bool set) {
+  context.User();
+  CDOAutoScanAppType settings;
+  if (!settings.GetAllAutoScanAppList()) context.Refused("loading the scan settings");
+  if (set) {
+    const size_t eq = a.extension.find('=');
+    CDOScanFileExtend extension;
+    extension.SetAppName(a.extension.substr(0, eq).c_str());
+    if (eq == std::string::npos) {
+      settings.RemoveScanFileExtend(&extension);
+    } else {
+      CDOSecretLevel& level = context.FindLevel(a.extension.substr(eq + 1));
+      extension.SetSecretLevelId(level.GetId());
+      extension.SetSecretLevelName(TextOf(&level, &CDOSecretLevel::GetName).c_str());
+      // A new level for a listed extension replaces the old entry.
+      settings.RemoveScanFileExtend(&extension);
+      settings.AddScanFileExtend(&extension);
+    }
+    if (!settings.SetAllAutoScanAppList()) context.Refused("changing the scan settings");
+  }
+  Table apps({{"application", "APPLICATION"}, {"scanType", "SCAN TYPE"}, {"exe", "PROGRAM"}});
+  for (auto* app : Members<CDOAutoScanAppType>(settings.GetScanAppsSupport())) {
+    apps.Add({{"application", TextOf(app, &CDOAutoScanAppType::GetAppName)},
+              {"scanType", TextOf(app, &CDOAutoScanAppType::GetScanType)},
+              {"exe", TextOf(app, &CDOAutoScanAppType::GetExeType)}});
+  }
+  Table extensions({{"extension", "EXTENSION"}, {"level", "LEVEL"}, {"levelName", "LEVEL NAME"}});
+  for (auto* extension : Members<CDOScanFileExtend>(settings.GetScanFileExtends())) {
+    extensions.Add({{"extension", TextOf(extension, &CDOScanFileExtend::GetAppName)},
+                    {"level", extension->GetSecretLevelId()},
+                    {"levelName", TextOf(extension, &CDOScanFileExtend::GetSecretLevelName)}});
+  }
+  Output& output = context.output();
+  if (output.json()) {
+    return output.PrintRecord({{"applications", apps.rows()}, {"extensions", extensions.rows()}});
+  }
+  output.PrintTable(apps);
+  output.Say("");
+  output.PrintTable(extensions);
+}
+
+void Sysop(Context& context, const std::string& verb) {
+  context.User();
+  CSystemOperation operation;
+  int ok = 0;
+  if (verb == "sync-directory") {
+    ok = operation.SOManualRefreshAD();
+  } else if (verb == "auto-update") {
+    ok = operation.SOAgentFilesAutoUpdate();
+  } else {
+    const std::string password = context.ReadPassword("agents' uninstall password: ");
+    if (password.empty()) Fail(kExitUsage, "the uninstall password is empty");
+    ok = operation.SOSetAgentUninstallPassword(password.c_str());
+  }
+  if (!ok) context.Refused(verb);
+  context.output().Report({{"operation", verb}, {"done", true}}, verb + ": done");
+}
+
+void Outbox(Context& context, bool flush) {
+  const std::string directory = GetLogOutboxDirectory();
+  int waiting = CountLogOutbox();
+  if (flush) {
+    context.User();
+    waiting = FlushLogOutbox();
+  }
+  if (waiting < 0) Fail(kExitRefused, "the outbox " + directory + " cannot be used");
+  context.output().Report(
+      {{"directory", directory}, {"waiting", waiting}},
+      std::to_string(waiting) + " operation log record(s) waiting in " + directory);
+  if (flush && waiting > 0) {
+    Fail(kExitUnreachable, "the server did not take every record; they stay in the outbox");
+  }
+}
+
+}  // namespace
+
+void RegisterLogCommands(CLI::App& app, Context& context) {
+  auto args = std::make_shared<LogArgs>();
+  LogArgs& a = *args;
+  auto add_paging = [&a](CLI::App* command) {
+    command->add_option("--page", a.page, "the page, from 1");
+    command->add_option("--per-page", a.per_page, "records a page (the server allows up to 1000)");
+    command->add_flag("--all", a.all, "every page");
+    command->add_option("--order", a.order, "asc or desc")->check(CLI::IsMember({"asc", "desc"}));
+    command->add_option("--order-by", a.order_by, "the field to sort by");
+    command->add_option("--from", a.from, "at or after YYYY-MM-DD[ HH:MM:SS]");
+    command->add_option("--to", a.to, "at or before YYYY-MM-DD[ HH:MM:SS]");
+    command->add_option("--computer", a.computer, "computer name");
+    command->add_option("--computer-ip", a.computer_ip, "computer address");
+    command->add_option("--file", a.file, "file path");
+  };
+
+  auto* logs = app.add_subcommand("logs", "search the operation log");
+  add_paging(logs);
+  logs->add_option("--account", a.account, "the acting user's account id");
+  logs->add_option("--user-name", a.user_name, "the acting user's name contains this");
+  logs->add_option("--operation", a.operation, "the operation");
+  logs->add_option("--type", a.type, "the operation type");
+  logs->add_option("--department", a.department, "the acting user's department contains this");
+  logs->add_option("--level", a.level, "the resulting file's secret level");
+  logs->add_option("--database", a.database, "the log database (0: current)");
+  logs->callback([&context, args] { Logs(context, *args); });
+
+  auto* scanlogs = app.add_subcommand("scanlogs", "search the automatic scan runs");
+  add_paging(scanlogs);
+  scanlogs->add_option("--status", a.status, "the run's status");
+  scanlogs->add_option("--app", a.app, "runs that handled this application");
+  scanlogs->callback([&context, args] { ScanLogs(context, *args); });
+
+  auto* scan =
+      app.add_subcommand("scan-settings", "the automatic scan's file types")->require_subcommand(1);
+  scan->add_subcommand("show", "the applications and extensions")->callback([&context, args] {
+    ScanSettings(context, *args, false);
+  });
+  auto* scan_set = scan->add_subcommand("set", "EXT=LEVEL adds or changes, EXT alone removes");
+  scan_set->add_option("EXTENSION", a.extension, "e.g. docx=Confidential, or docx")->required();
+  scan_set->callback([&context, args] { ScanSettings(context, *args, true); });
+
+  auto* sysop = app.add_subcommand("sysop", "server-wide maintenance")->require_subcommand(1);
+  for (const char* verb : {"sync-directory", "auto-update", "uninstall-password"}) {
+    const std::string v = verb;
+    const char* help = v == "sync-directory" ? "synchronise the organisation with the directory"
+                       : v == "auto-update"  ? "let agents update their files"
+                                             : "set the agents' uninstall password (read like a "
+                                               "login password)";
+    sysop->add_subcommand(verb, help)->callback([&context, v] { Sysop(context, v); });
+  }
+
+  auto* outbox = app.add_subcommand("outbox", "operation logs waiting to reach the server")
+                     ->require_subcommand(1);
+  outbox->add_subcommand("status", "how many records wait")->callback([&context] {
+    Outbox(context, false);
+  });
+  outbox->add_subcommand("flush", "send the waiting records")->callback([&context] {
+    Outbox(context, true);
+  });
+}
+
+}  // namespace docsec::cli

@@ -183,10 +183,13 @@ void RunDemo(Context& context, const std::string& keep) {
   tour.Run("Probe every computer's agent, several at once", {"probe"});
   tour.Run("List a folder of a computer, through its agent", {"ls", kComputer, kFolder});
   tour.ShowBytes("Before encryption", kPlan);
-  tour.Run("Encrypt the folder", {"encrypt", kComputer, kFolder});
+  // Changing files asks for the password again, so a forgotten session cannot do it.
+  tour.Run("Encrypt the folder",
+           {"encrypt", kComputer, kFolder, "--password-env", kPasswordVariable});
   tour.ShowBytes("After encryption", kPlan);
-  tour.Run("Give one file another secret level", {"relabel", kComputer, kBudget, "--level", "2"});
-  tour.Run("Decrypt a file", {"decrypt", kComputer, kPlan});
+  tour.Run("Give one file another secret level",
+           {"relabel", kComputer, kBudget, "--level", "2", "--password-env", kPasswordVariable});
+  tour.Run("Decrypt a file", {"decrypt", kComputer, kPlan, "--password-env", kPasswordVariable});
   tour.ShowBytes("After decryption", kPlan);
   tour.Run("The folder now", {"ls", kComputer, kFolder});
   tour.Run("The operation log: one entry per file done", {"logs", "--per-page", "6"});

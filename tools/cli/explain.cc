@@ -162,6 +162,11 @@ bool ExplainDepartment(CDOUser* user, CDODepartment* department, Explanation* ou
 bool ExplainFile(CDOUser* user, CDOAgentFile* file, CDODepartment* tree, Explanation* out,
                  std::string* error) {
   CDODepartment* governing = file->GetOwnerDepartment();
+  // An encrypted file that records no department is governed by its computer's, as the server
+  // files its authorizations.
+  if (governing == nullptr && file->GetDepartmentId() <= 0 && file->GetOwnerComputer()) {
+    governing = file->GetOwnerComputer()->GetOwnerDepartment();
+  }
   if (governing == nullptr) {
     *error = "no department governs the file (its department is unknown to the server)";
     return false;

@@ -60,8 +60,40 @@ bool LoadPositions(CDOUser* user, CDODepartment* tree, std::vector<CDOPosition*>
   return true;
 }
 
-// The grants of `policy` that name `user` or one of `positions`: the user's first, then the
-// positions', each in list order.
+// The valid entries of `holder` (a policy or a file) that name `user` or one of `positions`, as
+// copies of `base`: the user's first, then the positions', each in list order.
+template <class UserEntry, class PositionEntry, class Holder>
+void MatchingGrants(Holder* holder, CDOUser* user, const std::vector<CDOPosition*>& positions,
+                    const Grant& base, CDODepartment* tree, std::vector<Grant>* grants) {
+  if (ListPtr users{holder->GetValidAuthByUser()}) {
+    for (CDataObject* object : *users) {
+      auto* entry = static_cast<UserEntry*>(object);
+      if (!entry->IsAuthorizedTo(user)) continue;
+      Grant grant = base;
+      grant.through = Grant::Through::kUser;
+      grant.permission = entry->GetPermission();
+      grants->push_back(grant);
+    }
+  }
+  if (ListPtr entries{holder->GetValidAuthByPosition()}) {
+    for (CDataObject* object : *entries) {
+      auto* entry = static_cast<PositionEntry*>(object);
+      for (CDOPosition* position : positions) {
+        if (!entry->IsAuthorizedTo(position)) continue;
+        Grant grant = base;
+        grant.through = Grant::Through::kPosition;
+        grant.position_name = Text(position, &CDOPosition::GetPositionName);
+        grant.position_department_path = DepartmentPath(
+            tree, position->GetDepartmentId(), Text(entry, &PositionEntry::GetPositionDeptName));
+        grant.permission = entry->GetPermission();
+        grants->push_back(grant);
+        break;  // one entry names one position (department and name)
+      }
+    }
+  }
+}
+
+// The grants of `policy` that name `user` or one of `positions`.
 void PolicyGrants(CDOPolicy* policy, CDOUser* user, const std::vector<CDOPosition*>& positions,
                   const std::string& department_path, CDODepartment* tree,
                   std::vector<Grant>* grants) {
@@ -71,33 +103,8 @@ void PolicyGrants(CDOPolicy* policy, CDOUser* user, const std::vector<CDOPositio
   base.department_path = department_path;
   base.level_id = policy->GetSecretLevelId();
   base.level_name = LevelName(base.level_id);
-  if (ListPtr users{policy->GetValidAuthByUser()}) {
-    for (CDataObject* object : *users) {
-      auto* entry = static_cast<CDOAuthLevelByUser*>(object);
-      if (!entry->IsAuthorizedTo(user)) continue;
-      Grant grant = base;
-      grant.through = Grant::Through::kUser;
-      grant.permission = entry->GetPermission();
-      grants->push_back(grant);
-    }
-  }
-  if (ListPtr entries{policy->GetValidAuthByPosition()}) {
-    for (CDataObject* object : *entries) {
-      auto* entry = static_cast<CDOAuthLevelByPosition*>(object);
-      for (CDOPosition* position : positions) {
-        if (!entry->IsAuthorizedTo(position)) continue;
-        Grant grant = base;
-        grant.through = Grant::Through::kPosition;
-        grant.position_name = Text(position, &CDOPosition::GetPositionName);
-        grant.position_department_path =
-            DepartmentPath(tree, position->GetDepartmentId(),
-                           Text(entry, &CDOAuthLevelByPosition::GetPositionDeptName));
-        grant.permission = entry->GetPermission();
-        grants->push_back(grant);
-        break;  // one entry names one position (department and name)
-      }
-    }
-  }
+  MatchingGrants<CDOAuthLevelByUser, CDOAuthLevelByPosition>(policy, user, positions, base, tree,
+                                                             grants);
 }
 
 // Every grant to the user or the positions in `department`'s policies, level by level in
@@ -198,32 +205,8 @@ bool ExplainFile(CDOUser* user, CDOAgentFile* file, CDODepartment* tree, Explana
   base.department_path = rights.department_path;
   base.level_id = rights.level_id;
   base.level_name = rights.level_name;
-  if (ListPtr users{file->GetValidAuthByUser()}) {
-    for (CDataObject* object : *users) {
-      auto* entry = static_cast<CDOAuthFileByUser*>(object);
-      if (!entry->IsAuthorizedTo(user)) continue;
-      Grant grant = base;
-      grant.permission = entry->GetPermission();
-      rights.file_grants.push_back(grant);
-    }
-  }
-  if (ListPtr entries{file->GetValidAuthByPosition()}) {
-    for (CDataObject* object : *entries) {
-      auto* entry = static_cast<CDOAuthFileByPosition*>(object);
-      for (CDOPosition* position : positions) {
-        if (!entry->IsAuthorizedTo(position)) continue;
-        Grant grant = base;
-        grant.through = Grant::Through::kPosition;
-        grant.position_name = Text(position, &CDOPosition::GetPositionName);
-        grant.position_department_path =
-            DepartmentPath(tree, position->GetDepartmentId(),
-                           Text(entry, &CDOAuthFileByPosition::GetPositionDeptName));
-        grant.permission = entry->GetPermission();
-        rights.file_grants.push_back(grant);
-        break;
-      }
-    }
-  }
+  MatchingGrants<CDOAuthFileByUser, CDOAuthFileByPosition>(file, user, positions, base, tree,
+                                                           &rights.file_grants);
   for (const Grant& grant : rights.file_grants) rights.permission |= grant.permission;
   return true;
 }

@@ -2,7 +2,9 @@
 // a reference agent on a loopback address, the other 180 sit at loopback addresses where nothing
 // listens (the agent's connection is refused at once). The figure is the speed-up of --parallel 32
 // over the serial sum, the probes' own times added up (what probing one computer after another
-// costs); --parallel 1 runs in the same program as the measured serial wall time.
+// costs); --parallel 1 runs in the same program as the measured serial wall time. On loopback a
+// refused probe takes a fraction of a millisecond, so that fleet measures the prober's overhead;
+// the stalled fleet, whose every probe waits 2 s, measures what parallel probing is for.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -27,19 +29,27 @@ namespace {
 
 constexpr int kComputers = 200;
 constexpr int kAgents = 20;
+// The stalled fleet: agents that never take the connection (a full accept queue), so each probe
+// waits out the 2 s connection time-out, as a computer that is switched off or behind a firewall
+// makes it wait.
+constexpr int kStalled = 64;
 
 // The organisation, its database and the agents, made once for every benchmark here.
 class ProbeFleet {
  public:
   static ProbeFleet& Get() {
-    static ProbeFleet fleet;
+    static ProbeFleet fleet(kAgents, kComputers - kAgents, 0);
+    return fleet;
+  }
+  static ProbeFleet& Stalled() {
+    static ProbeFleet fleet(0, 0, kStalled);
     return fleet;
   }
   bool ok() const { return ok_; }
   const std::string& database() const { return database_; }
 
  private:
-  ProbeFleet() {
+  ProbeFleet(int agents, int silent, int stalled) {
     char pattern[] = "/tmp/docsec-probe-bench-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
       std::fprintf(stderr, "probe benchmark: no temporary folder\n");
@@ -50,7 +60,7 @@ class ProbeFleet {
     std::filesystem::create_directories(directory_ + "/share");
     server::DemoOptions options;
     options.log_count = 0;
-    for (int i = 0; i < kAgents; ++i) {
+    for (int i = 0; i < agents; ++i) {
       std::unique_ptr<agent::ReferenceAgent> started;
       std::string reason;
       char uuid[40];
@@ -72,7 +82,7 @@ class ProbeFleet {
       options.computers.push_back({uuid, FormatIpv4(address), "agent-" + std::to_string(i)});
     }
     // The rest on 127.88.x.y, away from the 127.0.0.x that tests use, where nothing listens.
-    for (int i = kAgents, host = 0; i < kComputers; ++host) {
+    for (int i = agents, host = 0; i < agents + silent; ++host) {
       const uint32_t address =
           MakeIpv4(127, 88, static_cast<uint8_t>(host / 250), static_cast<uint8_t>(1 + host % 250));
       TcpListener probe;
@@ -80,6 +90,22 @@ class ProbeFleet {
       char uuid[40];
       std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8000-%012d", i);
       options.computers.push_back({uuid, FormatIpv4(address), "silent-" + std::to_string(i)});
+      ++i;
+    }
+    for (int i = 0, host = 0; i < stalled && host < 250; ++host) {
+      const uint32_t address = MakeIpv4(127, 89, 0, static_cast<uint8_t>(1 + host));
+      auto listener = std::make_unique<TcpListener>();
+      if (!listener->Listen(address, AgentPort, 0, nullptr)) continue;
+      // Fill the accept queue; later connections then get no answer at all.
+      for (int k = 0; k < 8; ++k) {
+        TcpSocket client;
+        if (!client.Connect(address, AgentPort, 50)) break;
+        queued_.push_back(std::move(client));
+      }
+      stalled_.push_back(std::move(listener));
+      char uuid[40];
+      std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8001-%012d", i);
+      options.computers.push_back({uuid, FormatIpv4(address), "stalled-" + std::to_string(i)});
       ++i;
     }
     server::ServerOptions server_options;
@@ -100,6 +126,8 @@ class ProbeFleet {
   }
   ~ProbeFleet() {
     agents_.clear();
+    queued_.clear();
+    stalled_.clear();
     std::error_code ignored;
     std::filesystem::remove_all(directory_, ignored);
   }
@@ -108,21 +136,23 @@ class ProbeFleet {
   std::string directory_;
   std::string database_;
   std::vector<std::unique_ptr<agent::ReferenceAgent>> agents_;
+  std::vector<std::unique_ptr<TcpListener>> stalled_;
+  std::vector<TcpSocket> queued_;
 };
 
 // One `docsec probe --json` run; its report, or null JSON when it failed.
-nlohmann::json Probe(int parallel) {
+nlohmann::json Probe(const ProbeFleet& fleet, int parallel) {
   std::ostringstream out, err;
   const int status = cli::RunCli(
-      {"--embedded", ProbeFleet::Get().database(), "--user", "admin", "--password-env",
-       "DOCSEC_BENCH_PASSWORD", "--json", "probe", "--parallel", std::to_string(parallel)},
+      {"--embedded", fleet.database(), "--user", "admin", "--password-env", "DOCSEC_BENCH_PASSWORD",
+       "--json", "probe", "--parallel", std::to_string(parallel)},
       out, err);
   if (status != 0) return nullptr;
   return nlohmann::json::parse(out.str(), nullptr, false);
 }
 
-void BM_DocsecProbe200(benchmark::State& state) {
-  if (!ProbeFleet::Get().ok()) {
+void RunProbes(benchmark::State& state, const ProbeFleet& fleet) {
+  if (!fleet.ok()) {
     state.SkipWithError("the computers could not be set up");
     return;
   }
@@ -130,7 +160,7 @@ void BM_DocsecProbe200(benchmark::State& state) {
   double wall = 0, serial = 0;
   size_t running = 0, probed = 0;
   for (auto _ : state) {
-    nlohmann::json report = Probe(parallel);
+    nlohmann::json report = Probe(fleet, parallel);
     if (report.is_null() || !report.contains("computers")) {
       state.SkipWithError("docsec probe failed");
       return;
@@ -148,7 +178,13 @@ void BM_DocsecProbe200(benchmark::State& state) {
   state.counters["serial_sum_ms"] = serial / runs * 1000;
   state.counters["speedup"] = wall > 0 ? serial / wall : 0;
 }
+
+void BM_DocsecProbe200(benchmark::State& state) { RunProbes(state, ProbeFleet::Get()); }
 BENCHMARK(BM_DocsecProbe200)->Arg(1)->Arg(32)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Only in parallel: one after another the stalled fleet takes over two minutes.
+void BM_DocsecProbeStalled64(benchmark::State& state) { RunProbes(state, ProbeFleet::Stalled()); }
+BENCHMARK(BM_DocsecProbeStalled64)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace docsec

@@ -50,7 +50,6 @@ void RunProbe(Context& context, const std::string& department, int parallel) {
       record["statusCode"] = row.status_code;
       record["seconds"] = row.seconds;
     } else {
-      record["status"] = row.status_code == 3 ? output.Good(row.status) : row.status;
       record["seconds"] = Seconds(row.seconds, 3);
     }
     table.Add(std::move(record));

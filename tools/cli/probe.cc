@@ -24,24 +24,29 @@ std::string Text(T* object, int (T::*get)(char*, unsigned long)) {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-ProbeRow ProbeOne(CDOComputer* computer) {
+// What the row shows about the computer, read before the probes start: the workers touch nothing
+// of the tree but their own computer's connection status.
+ProbeRow Describe(CDOComputer* computer) {
   ProbeRow row;
   row.name = Text(computer, &CDOComputer::GetName);
   row.address = Text(computer, &CDOComputer::GetIp);
   if (CDODepartment* department = computer->GetOwnerDepartment()) {
     row.department_path = Text(department, &CDODepartment::GetFullPath);
   }
-  if (!computer->GetIsApproved()) {
-    row.status = "not approved";
-    row.status_code = computer->GetConnectionStatus();
-    return row;
+  return row;
+}
+
+void ProbeOne(CDOComputer* computer, bool approved, ProbeRow* row) {
+  if (!approved) {
+    row->status = "not approved";
+    row->status_code = computer->GetConnectionStatus();
+    return;
   }
   const Clock::time_point start = Clock::now();
   computer->RefreshConnectionStatus();
-  row.seconds = Seconds(Clock::now() - start);
-  row.status_code = computer->GetConnectionStatus();
-  row.status = ConnectionStatusText(row.status_code);
-  return row;
+  row->seconds = Seconds(Clock::now() - start);
+  row->status_code = computer->GetConnectionStatus();
+  row->status = ConnectionStatusText(row->status_code);
 }
 
 }  // namespace
@@ -68,13 +73,18 @@ std::vector<CDOComputer*> ComputersOfSubTree(CDODepartment* top) {
 ProbeReport ProbeComputers(const std::vector<CDOComputer*>& computers,
                            const ProbeOptions& options) {
   ProbeReport report;
-  report.rows.resize(computers.size());
+  std::vector<bool> approved;
+  for (CDOComputer* computer : computers) {
+    report.rows.push_back(Describe(computer));
+    approved.push_back(computer->GetIsApproved());
+  }
   std::atomic<size_t> next{0};
   std::mutex mutex;
   size_t done = 0;
   auto work = [&] {
     for (size_t i = next++; i < computers.size(); i = next++) {
-      ProbeRow row = ProbeOne(computers[i]);
+      ProbeRow row = report.rows[i];
+      ProbeOne(computers[i], approved[i], &row);
       std::lock_guard<std::mutex> lock(mutex);
       report.rows[i] = row;
       report.serial_seconds += row.seconds;

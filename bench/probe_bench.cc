@@ -1,0 +1,190 @@
+// `docsec probe` over 200 computers, run through the console's RunCli as a user runs it: 20 have
+// a reference agent on a loopback address, the other 180 sit at loopback addresses where nothing
+// listens (the agent's connection is refused at once). The figure is the speed-up of --parallel 32
+// over the serial sum, the probes' own times added up (what probing one computer after another
+// costs); --parallel 1 runs in the same program as the measured serial wall time. On loopback a
+// refused probe takes a fraction of a millisecond, so that fleet measures the prober's overhead;
+// the stalled fleet, whose every probe waits 2 s, measures what parallel probing is for.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "docsec/platform/host.h"
+#include "docsec/platform/socket.h"
+#include "docsec/testing/free_loopback.h"
+#include "tools/agent/reference_agent.h"
+#include "tools/cli/cli.h"
+#include "tools/server/demo_data.h"
+#include "tools/server/embedded.h"
+
+namespace docsec {
+namespace {
+
+constexpr int kComputers = 200;
+constexpr int kAgents = 20;
+// The stalled fleet: agents that never take the connection (a full accept queue), so each probe
+// waits out the 2 s connection time-out, as a computer that is switched off or behind a firewall
+// makes it wait.
+constexpr int kStalled = 64;
+
+// The organisation, its database and the agents, made once for every benchmark here.
+class ProbeFleet {
+ public:
+  static ProbeFleet& Get() {
+    static ProbeFleet fleet(kAgents, kComputers - kAgents, 0);
+    return fleet;
+  }
+  static ProbeFleet& Stalled() {
+    static ProbeFleet fleet(0, 0, kStalled);
+    return fleet;
+  }
+  bool ok() const { return ok_; }
+  const std::string& database() const { return database_; }
+
+ private:
+  ProbeFleet(int agents, int silent, int stalled) {
+    char pattern[] = "/tmp/docsec-probe-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+      std::fprintf(stderr, "probe benchmark: no temporary folder\n");
+      return;
+    }
+    directory_ = pattern;
+    database_ = directory_ + "/docsec.db";
+    std::filesystem::create_directories(directory_ + "/share");
+    server::DemoOptions options;
+    options.log_count = 0;
+    for (int i = 0; i < agents; ++i) {
+      std::unique_ptr<agent::ReferenceAgent> started;
+      std::string reason;
+      char uuid[40];
+      std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8000-%012d", i);
+      const uint32_t address = testing::StartOnFreeLoopback([&](uint32_t candidate) {
+        agent::ReferenceAgentOptions agent_options;
+        agent_options.listen_address = FormatIpv4(candidate);
+        agent_options.drives = {{"C:", directory_ + "/share"}};
+        agent_options.uuid = uuid;
+        agent_options.state_dir = directory_ + "/state-" + std::to_string(i);
+        started = std::make_unique<agent::ReferenceAgent>(agent_options);
+        return started->Start(&reason);
+      });
+      if (address == 0) {
+        std::fprintf(stderr, "probe benchmark: no agent started: %s\n", reason.c_str());
+        return;
+      }
+      agents_.push_back(std::move(started));
+      options.computers.push_back({uuid, FormatIpv4(address), "agent-" + std::to_string(i)});
+    }
+    // The rest on 127.88.x.y, away from the 127.0.0.x that tests use, where nothing listens.
+    for (int i = agents, host = 0; i < agents + silent; ++host) {
+      const uint32_t address =
+          MakeIpv4(127, 88, static_cast<uint8_t>(host / 250), static_cast<uint8_t>(1 + host % 250));
+      TcpListener probe;
+      if (!probe.Listen(address, AgentPort, 1, nullptr)) continue;
+      char uuid[40];
+      std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8000-%012d", i);
+      options.computers.push_back({uuid, FormatIpv4(address), "silent-" + std::to_string(i)});
+      ++i;
+    }
+    for (int i = 0, host = 0; i < stalled && host < 250; ++host) {
+      const uint32_t address = MakeIpv4(127, 89, 0, static_cast<uint8_t>(1 + host));
+      auto listener = std::make_unique<TcpListener>();
+      if (!listener->Listen(address, AgentPort, 0, nullptr)) continue;
+      // Fill the accept queue; later connections then get no answer at all.
+      for (int k = 0; k < 8; ++k) {
+        TcpSocket client;
+        if (!client.Connect(address, AgentPort, 50)) break;
+        queued_.push_back(std::move(client));
+      }
+      stalled_.push_back(std::move(listener));
+      char uuid[40];
+      std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8001-%012d", i);
+      options.computers.push_back({uuid, FormatIpv4(address), "stalled-" + std::to_string(i)});
+      ++i;
+    }
+    server::ServerOptions server_options;
+    server_options.database = database_;
+    server_options.password_iterations = 1000;
+    std::string error;
+    std::unique_ptr<server::Embedded> embedded = server::Embedded::Start(server_options, &error);
+    if (!embedded || !server::SeedDemo(embedded->server(), options, nullptr, &error)) {
+      std::fprintf(stderr, "probe benchmark: %s\n", error.c_str());
+      return;
+    }
+    // Every computer approved, so every one is probed.
+    embedded->server().storage().Run(
+        server::Storage::Access::kWrite, server::Storage::Clock::time_point::max(),
+        [](server::Transaction& tx) { tx.Execute("UPDATE computers SET is_approved = 1"); });
+    setenv("DOCSEC_BENCH_PASSWORD", "demo-admin", 1);
+    ok_ = true;
+  }
+  ~ProbeFleet() {
+    agents_.clear();
+    queued_.clear();
+    stalled_.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+
+  bool ok_ = false;
+  std::string directory_;
+  std::string database_;
+  std::vector<std::unique_ptr<agent::ReferenceAgent>> agents_;
+  std::vector<std::unique_ptr<TcpListener>> stalled_;
+  std::vector<TcpSocket> queued_;
+};
+
+// One `docsec probe --json` run; its report, or null JSON when it failed.
+nlohmann::json Probe(const ProbeFleet& fleet, int parallel) {
+  std::ostringstream out, err;
+  const int status = cli::RunCli(
+      {"--embedded", fleet.database(), "--user", "admin", "--password-env", "DOCSEC_BENCH_PASSWORD",
+       "--json", "probe", "--parallel", std::to_string(parallel)},
+      out, err);
+  if (status != 0) return nullptr;
+  return nlohmann::json::parse(out.str(), nullptr, false);
+}
+
+void RunProbes(benchmark::State& state, const ProbeFleet& fleet) {
+  if (!fleet.ok()) {
+    state.SkipWithError("the computers could not be set up");
+    return;
+  }
+  const int parallel = static_cast<int>(state.range(0));
+  double wall = 0, serial = 0;
+  size_t running = 0, probed = 0;
+  for (auto _ : state) {
+    nlohmann::json report = Probe(fleet, parallel);
+    if (report.is_null() || !report.contains("computers")) {
+      state.SkipWithError("docsec probe failed");
+      return;
+    }
+    wall += report["wallSeconds"].get<double>();
+    serial += report["serialSeconds"].get<double>();
+    probed = report["computers"].size();
+    running = 0;
+    for (const auto& row : report["computers"]) running += row["status"] == "running";
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["computers"] = static_cast<double>(probed);
+  state.counters["running"] = static_cast<double>(running);
+  state.counters["wall_ms"] = wall / runs * 1000;
+  state.counters["serial_sum_ms"] = serial / runs * 1000;
+  state.counters["speedup"] = wall > 0 ? serial / wall : 0;
+}
+
+void BM_DocsecProbe200(benchmark::State& state) { RunProbes(state, ProbeFleet::Get()); }
+BENCHMARK(BM_DocsecProbe200)->Arg(1)->Arg(32)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// Only in parallel: one after another the stalled fleet takes over two minutes.
+void BM_DocsecProbeStalled64(benchmark::State& state) { RunProbes(state, ProbeFleet::Stalled()); }
+BENCHMARK(BM_DocsecProbeStalled64)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace docsec

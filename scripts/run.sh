@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
-# Builds docsec in release mode, installs it (library, headers, CMake package, pkg-config file,
-# docsec-agent) under PREFIX (default /usr/local) and runs the benchmarks against their baselines.
+# The main job: builds the docsec console (release) and runs its guided demo, an embedded server
+# with the demo organisation and three reference agents on loopback addresses, toured through the
+# console's own commands. Arguments go to `docsec demo` (e.g. --keep DIR).
+# scripts/bench.sh builds, installs and runs the benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-prefix=${PREFIX:-/usr/local}
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DDOCSEC_BUILD_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-cmake --build build-release -j "$(nproc)"
-cmake --install build-release >/dev/null
-ldconfig 2>/dev/null || true
-echo "installed docsec under $prefix"
-build-release/bench/docsec_bench --benchmark_counters_tabular=true "$@"
+echo "building the docsec console (the first build takes a few minutes)..."
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DDOCSEC_BUILD_TESTS=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target docsec-cli >build-release/build.log 2>&1 ||
+  { tail -n 40 build-release/build.log; exit 1; }
+exec build-release/tools/cli/docsec demo "$@"

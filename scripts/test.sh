@@ -70,12 +70,15 @@ check_consumer build-test
 echo "== tests (address + undefined behaviour sanitizers) =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE=ON -DDOCSEC_BUILD_BENCHMARKS=OFF
-# The class-wide catalogues are the state that threads share; their tests race eight threads on a
-# first load. Only those run here: a whole suite under ThreadSanitizer would cost too long.
-echo "== catalogue races (thread sanitizer) =="
+# Threads share the class-wide catalogues and the reference agent's connection handling: the
+# catalogue tests race eight threads on a first load, the agent server's tests run idle, slow and
+# bursting connections against its workers. Only those run here: a whole suite under
+# ThreadSanitizer would cost too long.
+echo "== catalogue and agent server races (thread sanitizer) =="
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE_THREAD=ON \
-  -DDOCSEC_BUILD_BENCHMARKS=OFF -DDOCSEC_BUILD_TOOLS=OFF >/dev/null
-cmake --build build-tsan -j "$jobs" --target policy_test
+  -DDOCSEC_BUILD_BENCHMARKS=OFF -DDOCSEC_BUILD_TOOLS=ON >/dev/null
+cmake --build build-tsan -j "$jobs" --target policy_test agent_server_test
 TSAN_OPTIONS=halt_on_error=1 build-tsan/docsec/policy/policy_test --gtest_filter='Catalogues.*'
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tools/agent/agent_server_test
 echo "== fuzzing (bounded) =="
 scripts/fuzz.sh

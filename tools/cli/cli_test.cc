@@ -13,6 +13,9 @@
 #include <sstream>
 
 #include "docsec/platform/host.h"
+#include "tools/cli/cli.h"
+#include "tools/cli/exit_codes.h"
+#include "tools/cli/output.h"
 #include "docsec/testing/free_loopback.h"
 #include "tools/agent/reference_agent.h"
 #include "tools/server/demo_data.h"
@@ -199,6 +202,7 @@ TEST_F(CliTest, JsonListingsCarryTheirDocumentedFields) {
   const json logs = Json({"logs", "--per-page", "5", "--page", "2"});
   EXPECT_EQ(logs["page"], 2);
   EXPECT_EQ(logs["items"].size(), 5u);
+  EXPECT_TRUE(logs["items"][0].contains("operationName"));
   EXPECT_GE(logs["total"].get<int>(), 40);
   const json all = Json({"logs", "--all", "--per-page", "7"});
   EXPECT_EQ(all["items"].size(), all["total"].get<size_t>());
@@ -409,6 +413,66 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   http.Stop();
   Outcome gone = Docsec({"tree"}, "", runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;
+}
+
+TEST(Output, ColourOnlyOnATerminalWithoutNoColor) {
+  const struct {
+    const char* mode;
+    bool terminal;
+    const char* no_color;
+    bool colour;
+  } kCases[] = {{"auto", true, nullptr, true},   {"auto", false, nullptr, false},
+                {"auto", true, "1", false},      {"always", false, "1", true},
+                {"never", true, nullptr, false}, {"auto", true, "", true}};
+  for (const auto& c : kCases) {
+    if (c.no_color != nullptr) {
+      setenv("NO_COLOR", c.no_color, 1);
+    } else {
+      unsetenv("NO_COLOR");
+    }
+    setenv("TERM", "xterm", 1);
+    EXPECT_EQ(DecideColour(c.mode, c.terminal), c.colour) << c.mode << " " << c.terminal;
+  }
+  unsetenv("NO_COLOR");
+}
+
+TEST(Output, WideCharactersKeepColumnsAligned) {
+  std::ostringstream out, err;
+  Output output(out, err, false, false, false);
+  Table table({{"name", "NAME"}, {"id", "ID"}});
+  table.Add({{"name", "\xe5\xbc\xa0\xe4\xb8\x89"}, {"id", 1}});  // two wide characters
+  table.Add({{"name", "abcde"}, {"id", 2}});
+  output.PrintTable(table);
+  std::istringstream lines(out.str());
+  std::string heading, wide, narrow;
+  std::getline(lines, heading);
+  std::getline(lines, wide);
+  std::getline(lines, narrow);
+  EXPECT_EQ(heading, "NAME   ID");
+  EXPECT_EQ(narrow, "abcde  2");
+  EXPECT_EQ(wide.size(), narrow.size() + 6 - 4);  // six bytes that take four columns
+}
+
+TEST(RunCli, RunsInProcessAndNeedsALoginAndAServer) {
+  const std::string runtime =
+      fs::temp_directory_path() / ("docsec-cli-empty-" + std::to_string(getpid()));
+  fs::create_directories(runtime);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  unsetenv("DOCSEC_SERVER");
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"tree"}, out, err), kExitRefused);
+  EXPECT_EQ(err.str(), "docsec: not logged in (run: docsec login)\n");
+  setenv("DOCSEC_CLI_TEST_PASSWORD", "x", 1);
+  std::ostringstream no_server;
+  EXPECT_EQ(
+      RunCli({"login", "admin", "--password-env", "DOCSEC_CLI_TEST_PASSWORD"}, out, no_server),
+      kExitUsage);
+  EXPECT_EQ(no_server.str(),
+            "docsec: no server: give --server URL or --embedded DB (or log in first)\n");
+  std::ostringstream help;
+  EXPECT_EQ(RunCli({"--help"}, help, err), kExitOk);
+  EXPECT_NE(help.str().find("encrypt"), std::string::npos);
+  fs::remove_all(runtime);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // scan's file types, server-wide maintenance and the local outbox of operation logs not yet sent.
 #include <arpa/inet.h>
 
+#include <map>
 #include <memory>
 
 #include "docsec/docsec.h"
@@ -76,8 +77,24 @@ void PagedListing(Context& context, const LogArgs& a, const std::vector<Column>&
                          std::to_string(total) + " " + what + ")");
 }
 
+// Operation codes to their names ("1552" to "Encrypt file") from the server's catalogue; empty
+// when the catalogue cannot be read (the codes are printed then).
+std::map<std::string, std::string> OperationNames() {
+  std::map<std::string, std::string> names;
+  CDOperation receiver;
+  ResultList operations(ServerResults(receiver.GetAllInstance()));
+  for (CDOperation* operation : Members<CDOperation>(operations.get())) {
+    for (CNameOfOper* name : Members<CNameOfOper>(operation->GetNameList())) {
+      names[TextOf(name, &CNameOfOper::GetOperationNameID)] =
+          TextOf(name, &CNameOfOper::GetOperationNameVALUE);
+    }
+  }
+  return names;
+}
+
 void Logs(Context& context, LogArgs a) {
   context.User();
+  const std::map<std::string, std::string> names = OperationNames();
   const OleDateTime from = SearchDate(a.from, "--from");
   const OleDateTime to = SearchDate(a.to, "--to");
   const unsigned long ip = SearchAddress(a.computer_ip);
@@ -92,12 +109,15 @@ void Logs(Context& context, LogArgs a) {
         &a.department, &a.computer, ip, &empty_a, &empty_b, 0, &empty_c, &a.file, &a.level,
         &empty_d, &empty_e, &empty, no_date, no_date, &page_text, &per_page, *count, a.database);
   };
-  auto row = [](CDataObject* object) {
+  auto row = [&names](CDataObject* object) {
     auto* log = static_cast<CDODrmLog*>(object);
+    const std::string code = TextOf(log, &CDODrmLog::GetOperation);
+    auto name = names.find(code);
     return Json{{"time", TextOf(log, &CDODrmLog::GetOperationTime)},
                 {"user", TextOf(log, &CDODrmLog::GetUid)},
                 {"userName", TextOf(log, &CDODrmLog::GetUserNameA)},
-                {"operation", TextOf(log, &CDODrmLog::GetOperation)},
+                {"operation", code},
+                {"operationName", name != names.end() ? name->second : code},
                 {"type", TextOf(log, &CDODrmLog::GetOperationType)},
                 {"computer", TextOf(log, &CDODrmLog::GetDestCompName)},
                 {"computerIp", TextOf(log, &CDODrmLog::GetDestCompIP)},
@@ -109,7 +129,7 @@ void Logs(Context& context, LogArgs a) {
   PagedListing(context, a,
                {{"time", "TIME"},
                 {"user", "USER"},
-                {"operation", "OPERATION"},
+                {"operationName", "OPERATION"},
                 {"computer", "COMPUTER"},
                 {"file", "FILE"},
                 {"level", "LEVEL"}},

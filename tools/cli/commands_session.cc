@@ -35,6 +35,9 @@ void Logout(Context& context) {
 }
 
 void ChangePassword(Context& context) {
+  if (!context.options().password_env.empty()) {
+    Fail(kExitUsage, "passwd reads two passwords: use --password-stdin (one a line) or a terminal");
+  }
   CDOUser& user = context.User();
   const std::string old_password = context.ReadPassword("current password: ");
   const std::string new_password = context.ReadPassword("new password: ");

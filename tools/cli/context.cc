@@ -88,6 +88,10 @@ Context::~Context() {
   // The tree and the user go before the server that answered for them.
   tree_.reset();
   user_.reset();
+  // The catalogues are class-wide caches: the next run in this process (the demo's tour, say)
+  // may talk to another server.
+  CDOSecretLevel::ReleaseAllInstance();
+  CDOApplication::ReleaseAllInstance();
   embedded_.reset();
 }
 

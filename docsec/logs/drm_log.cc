@@ -1,10 +1,10 @@
 #include "docsec/logs/drm_log.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "docsec/agent/agent_command.h"
 #include "docsec/computers/computer.h"
+#include "docsec/logs/log_search.h"
 #include "docsec/platform/com_error.h"
 
 namespace docsec {
@@ -13,32 +13,14 @@ DOCSEC_DEFINE_DATA_OBJECT(CDODrmLog, kObjectTypeNone, "Log", "log", s_clsDrmLog)
 
 namespace {
 
-// Log searches go to the log database's entry point; every other request of the record to the
-// ordinary one.
-constexpr int kLogDataSource = 2;
-constexpr int kDefaultDataSource = 1;
 // Computer names and identities are copied through buffers of this size.
 constexpr unsigned long kComputerTextSize = 768;
 
-// "%d.%d.%d.%d", the first number from the most significant byte.
-std::string DottedAddress(unsigned long address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xFF),
-                static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                static_cast<int>(address & 0xFF));
-  return text;
-}
-
-// A search condition on an address: the dotted text, or empty text for 0 (no address).
-Variant AddressCondition(unsigned long address) {
-  const std::string text = DottedAddress(address);
-  return Variant(text == "0.0.0.0" ? std::string() : text);
-}
-
-// A search condition on a time: a date value, or empty text for an invalid time (no bound).
-Variant DateCondition(const OleDateTime& time) {
-  return time.IsValid() ? Variant::Date(time.Value()) : Variant("");
-}
+using internal::AddressCondition;
+using internal::DateCondition;
+using internal::DottedAddress;
+using internal::kDefaultDataSource;
+using internal::kLogDataSource;
 
 }  // namespace
 

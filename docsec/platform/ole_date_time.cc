@@ -9,6 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "docsec/platform/local_clock.h"
+#include "docsec/platform/thread_slot.h"
+
 namespace docsec {
 namespace {
 
@@ -71,7 +74,8 @@ bool RoundTripSlow(DateTimeParts* p, long* gmt_offset = nullptr) {
   struct tm probe = tm_in;
   time_t t = std::mktime(&probe);
   struct tm tm_out;
-  if (localtime_r(&t, &tm_out) == nullptr) return false;
+  long offset = 0;
+  if (!LocalTimeOf(t, &tm_out, &offset)) return false;
   if (t == static_cast<time_t>(-1) && tm_out.tm_year != probe.tm_year) return false;
   p->year = tm_out.tm_year + 1900;
   p->month = tm_out.tm_mon + 1;
@@ -79,7 +83,7 @@ bool RoundTripSlow(DateTimeParts* p, long* gmt_offset = nullptr) {
   p->hour = tm_out.tm_hour;
   p->minute = tm_out.tm_min;
   p->second = tm_out.tm_sec;
-  if (gmt_offset != nullptr) *gmt_offset = tm_out.tm_gmtoff;
+  if (gmt_offset != nullptr) *gmt_offset = offset;
   return true;
 }
 
@@ -122,24 +126,17 @@ class DayCache {
   static size_t Index(long long day) { return static_cast<size_t>(day) % kEntries; }
   // Days count from far before year 100, so a key is never 0.
   static uint64_t Key(long long day) { return static_cast<uint64_t>(day + 10000000); }
-  bool SameZone() const {
-    return zone_offset_ == timezone && zone_name_ == tzname[0] && zone_daylight_ == daylight;
-  }
+  bool SameZone() const { return zone_ == CurrentZoneStamp(); }
   void Reset() {
     std::fill(entries_.begin(), entries_.end(), 0);
-    zone_offset_ = timezone;
-    zone_name_ = tzname[0];
-    zone_daylight_ = daylight;
+    zone_ = CurrentZoneStamp();
   }
   std::vector<uint64_t> entries_ = std::vector<uint64_t>(kEntries, 0);
-  long zone_offset_ = 0;
-  const char* zone_name_ = nullptr;
-  int zone_daylight_ = -1;
+  ZoneStamp zone_;
 };
 
 bool RoundTripLocal(DateTimeParts* p) {
-  thread_local std::unique_ptr<DayCache> cache;
-  if (!cache) cache.reset(new DayCache);
+  DayCache* cache = &PerThread<DayCache>();
   const long long day = DaysFromCivil(p->year, p->month, p->day);
   int uniform = cache->Lookup(day);
   if (uniform < 0) {
@@ -210,7 +207,7 @@ OleDateTime::OleDateTime(int year, int month, int day, int hour, int minute, int
 OleDateTime OleDateTime::GetCurrentTime() {
   time_t now = std::time(nullptr);
   struct tm tm_now;
-  localtime_r(&now, &tm_now);
+  if (!LocalTimeOf(now, &tm_now, nullptr)) return OleDateTime(0.0);
   return OleDateTime(tm_now.tm_year + 1900, tm_now.tm_mon + 1, tm_now.tm_mday, tm_now.tm_hour,
                      tm_now.tm_min, tm_now.tm_sec);
 }

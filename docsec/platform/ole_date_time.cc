@@ -77,6 +77,25 @@ bool RoundTripSlow(DateTimeParts* p, long* gmt_offset = nullptr) {
   long offset = 0;
   if (!LocalTimeOf(t, &tm_out, &offset)) return false;
   if (t == static_cast<time_t>(-1) && tm_out.tm_year != probe.tm_year) return false;
+  const bool moved = tm_out.tm_year != tm_in.tm_year || tm_out.tm_mon != tm_in.tm_mon ||
+                     tm_out.tm_mday != tm_in.tm_mday || tm_out.tm_hour != tm_in.tm_hour ||
+                     tm_out.tm_min != tm_in.tm_min || tm_out.tm_sec != tm_in.tm_sec;
+  if (moved) {
+    // The time lies in a gap the clock skipped. C runtimes map it to either side of the gap;
+    // the clock itself moved forward across it, so the time is read with the offset in force
+    // before the gap (the smaller of the two around it) and comes out shifted forward.
+    struct tm scratch;
+    long before = 0;
+    long after = 0;
+    if (LocalTimeOf(t - 43200, &scratch, &before) && LocalTimeOf(t + 43200, &scratch, &after)) {
+      const long long as_utc =
+          DaysFromCivil(p->year, static_cast<unsigned>(p->month), static_cast<unsigned>(p->day)) *
+              86400LL +
+          p->hour * 3600LL + p->minute * 60LL + p->second;
+      const time_t shifted = static_cast<time_t>(as_utc - std::min(before, after));
+      if (!LocalTimeOf(shifted, &tm_out, &offset)) return false;
+    }
+  }
   p->year = tm_out.tm_year + 1900;
   p->month = tm_out.tm_mon + 1;
   p->day = tm_out.tm_mday;

@@ -79,7 +79,9 @@ TEST_F(OleDateTimeTest, ParsingWithOtherPatterns) {
 }
 
 TEST_F(OleDateTimeTest, LocalTimeInADaylightSavingGapIsShiftedAsTheClockDoes) {
-  testing::SetTimeZone(testing::TestZone::kNewYork);
+  if (!testing::SetTimeZone(testing::TestZone::kNewYork)) {
+    GTEST_SKIP() << "this system's C runtime cannot set a zone with the 2007 United States rules";
+  }
   // 2009-03-08 02:30 does not exist in New York: clocks went from 02:00 to 03:00.
   EXPECT_EQ(Parse("2009-03-08 02:30:00"), "2009-03-08 03:30:00");
   EXPECT_EQ(Parse("2009-03-08 01:30:00"), "2009-03-08 01:30:00");

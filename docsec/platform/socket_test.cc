@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "docsec/platform/host.h"
+#include "docsec/testing/environment.h"
 
 namespace docsec {
 namespace {
@@ -134,6 +135,9 @@ TEST(TcpSocket, ShutdownFromAnotherThreadWakesASend) {
 }
 
 TEST(TcpSocket, AbortResetsThePeer) {
+  if (testing::RunningUnderWine()) {
+    GTEST_SKIP() << "Wine closes a socket with a zero linger time in order, without a reset";
+  }
   Pair p;
   p.client.Abort();
   EXPECT_FALSE(p.client.IsOpen());

@@ -3,17 +3,19 @@
 // the heap at thread exit. The system's own per-thread slots (POSIX keys, Windows fiber-local
 // storage) run the clean-up instead; the fast path reads a plain thread-local pointer.
 //
-// Internal to the library. Thread-safe: each thread sees its own object.
+// Internal to the library (exported for its tests). Thread-safe: each thread sees its own object.
 #ifndef DOCSEC_PLATFORM_THREAD_SLOT_H_
 #define DOCSEC_PLATFORM_THREAD_SLOT_H_
 
 #include <cstdint>
 
+#include "docsec/platform/export.h"
+
 namespace docsec {
 
 // One system slot whose value is destroyed by `destroy` when a thread that set it ends. A slot
 // is a process-wide static; its value per thread starts null.
-class ThreadSlot {
+class DOCSEC_EXPORT ThreadSlot {
  public:
   explicit ThreadSlot(void (*destroy)(void*));
   // Windows frees the slot here, which destroys every thread's value (the library may be

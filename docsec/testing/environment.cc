@@ -6,6 +6,10 @@
 #include <random>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace docsec {
 namespace testing {
 
@@ -33,13 +37,24 @@ ScopedEnvironment::~ScopedEnvironment() {
   SetEnvironment(name_.c_str(), had_ ? old_.c_str() : nullptr);
 }
 
-void SetTimeZone(TestZone zone) {
+bool SetTimeZone(TestZone zone) {
 #if defined(_WIN32)
   SetEnvironment("TZ", zone == TestZone::kUtc ? "UTC0" : "EST5EDT");
   _tzset();
+  return zone == TestZone::kUtc;
 #else
   SetEnvironment("TZ", zone == TestZone::kUtc ? "UTC" : "America/New_York");
   tzset();
+  return true;
+#endif
+}
+
+bool RunningUnderWine() {
+#if defined(_WIN32)
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
 #endif
 }
 

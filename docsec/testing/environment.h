@@ -36,9 +36,14 @@ enum class TestZone {
   kNewYork,
 };
 
-// Makes `zone` the process's local time zone (the TZ variable, read again at once). The C runtime
-// of Windows reads only the "EST5EDT" form, the others a zone name.
-void SetTimeZone(TestZone zone);
+// Makes `zone` the process's local time zone (the TZ variable, read again at once). False when the
+// system cannot give the zone as described: the C runtime of Windows reads only the "EST5EDT"
+// form and applies daylight-saving dates of its own, so kNewYork is then only approximate.
+bool SetTimeZone(TestZone zone);
+
+// True when the process runs under Wine rather than on Windows (or on POSIX), for the few tests
+// that meet a known difference of Wine's; each such skip names the difference.
+bool RunningUnderWine();
 
 // Creates a new, empty directory under the system's temporary directory whose name starts with
 // `prefix`, and returns its path; empty when none could be made. The caller removes it.

@@ -40,7 +40,13 @@
 #include <optional>
 #include <string>
 
+#if defined(_WIN32)
 #if defined(SVCTRANSPORT_BUILDING)
+#define SVCTRANSPORT_EXPORT __declspec(dllexport)
+#else
+#define SVCTRANSPORT_EXPORT __declspec(dllimport)
+#endif
+#elif defined(SVCTRANSPORT_BUILDING)
 #define SVCTRANSPORT_EXPORT __attribute__((visibility("default")))
 #else
 #define SVCTRANSPORT_EXPORT

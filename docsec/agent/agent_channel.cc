@@ -9,6 +9,7 @@
 
 #include "docsec/agent/agent_keys.h"
 #include "docsec/platform/text.h"
+#include "docsec/platform/thread_slot.h"
 #include "docsec/platform/trace.h"
 
 namespace docsec {
@@ -229,7 +230,7 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   if (!Connect(AgentPort)) return false;
   // The request's storage is kept per thread: a console that talks to agents in a loop renders
   // into memory it already has. (The reply's storage becomes the reply document's own.)
-  thread_local AgentPacket out;
+  AgentPacket& out = PerThread<AgentPacket>();
   AgentPacket in;
   // The kind is the caller's label for the exchange; agents expect 0 in the head.
   (void)kind;

@@ -18,7 +18,7 @@ constexpr int kPingTimeoutMs = 1000;
 // threads, hence atomics rather than a plain struct.
 std::atomic<bool> g_icmp_usable{false};
 std::atomic<bool> g_icmp_forced_off{false};
-std::atomic<int> g_icmp_kind{static_cast<int>(IcmpSocketKind::kNone)};
+std::atomic<IcmpMethod> g_icmp_method{kNoIcmp};
 
 // Reads attribute `name` of `element` as a 32-bit integer by the variant rules (decimal text,
 // optional sign, surrounding blanks). False when the attribute is missing or does not convert.
@@ -46,25 +46,25 @@ struct IcmpRegistration {
 
 IcmpService GetIcmpService() {
   IcmpService service;
-  service.kind = static_cast<IcmpSocketKind>(g_icmp_kind.load());
   service.usable = g_icmp_usable.load() && !g_icmp_forced_off.load();
   return service;
 }
 
 bool InitializeIcmp() {
-  IcmpDetection found = DetectIcmpSocketKind();
-  if (found.kind == IcmpSocketKind::kNone) {
+  IcmpDetection found = DetectIcmp();
+  if (!found.usable()) {
     Trace("Error: %s",
           found.opened_but_unusable ? "Error loading ICMP.DLL" : "Could not load ICMP.DLL");
+    if (!found.failure.empty()) Trace("ICMP: %s", found.failure.c_str());
   }
-  g_icmp_kind.store(static_cast<int>(found.kind));
-  g_icmp_usable.store(found.kind != IcmpSocketKind::kNone);
-  return found.kind != IcmpSocketKind::kNone;
+  g_icmp_method.store(found.method);
+  g_icmp_usable.store(found.usable());
+  return found.usable();
 }
 
 void ReleaseIcmp() {
   g_icmp_usable.store(false);
-  g_icmp_kind.store(static_cast<int>(IcmpSocketKind::kNone));
+  g_icmp_method.store(kNoIcmp);
 }
 
 void SetIcmpUsableForTesting(bool usable) { g_icmp_forced_off.store(!usable); }
@@ -112,7 +112,7 @@ bool CheckAgentReply(const XmlDocument& reply) {
 bool PingHost(uint32_t address) {
   IcmpService service = GetIcmpService();
   if (!service.usable) return false;
-  return IcmpEcho(service.kind, address, kPingTtl, kPingTimeoutMs);
+  return IcmpEcho(g_icmp_method.load(), address, kPingTtl, kPingTimeoutMs);
 }
 
 CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected) {

@@ -27,19 +27,19 @@ enum CEnumComputerConnectionStatus {
   ConnectionRunning = 3,          // "GetStatus" gave retcode 0, status 0 and the expected UUID
 };
 
-// The process-wide ICMP record: which kind of ICMP socket echoes use, and whether pinging is
-// possible at all. Written by InitializeIcmp / ReleaseIcmp, read by PingHost.
+// The process-wide ICMP record: whether pinging is possible at all. Written by InitializeIcmp /
+// ReleaseIcmp, read by PingHost.
 struct IcmpService {
   bool usable = false;
-  IcmpSocketKind kind = IcmpSocketKind::kNone;
 };
 
 // A snapshot of the process-wide record.
 DOCSEC_EXPORT IcmpService GetIcmpService();
 
-// Library start-up: decides once which kind of ICMP socket the process may use. When none can
-// be opened, traces "Error: Could not load ICMP.DLL"; when one opens but cannot be set up for
-// echoes, "Error: Error loading ICMP.DLL". Returns the usable flag; pings then fail when false.
+// Library start-up: decides once how the process sends echoes. When no way can be opened, traces
+// "Error: Could not load ICMP.DLL"; when one opens but cannot be set up for echoes, "Error: Error
+// loading ICMP.DLL"; either is followed by the system's reason when it gave one. Returns the
+// usable flag; pings then fail when false.
 DOCSEC_EXPORT bool InitializeIcmp();
 // Library shut-down: marks ICMP unusable.
 DOCSEC_EXPORT void ReleaseIcmp();

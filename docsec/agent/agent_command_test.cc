@@ -211,7 +211,6 @@ TEST_F(AgentCommandTest, PingOfLoopbackIsAnswered) {
 TEST_F(AgentCommandTest, ReleaseAndInitializeIcmp) {
   bool usable = InitializeIcmp();
   EXPECT_EQ(GetIcmpService().usable, usable);
-  EXPECT_EQ(GetIcmpService().kind != IcmpSocketKind::kNone, usable);
   ReleaseIcmp();
   EXPECT_FALSE(GetIcmpService().usable);
   EXPECT_FALSE(PingHost(MakeIpv4(127, 0, 0, 1)));

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "docsec/platform/socket.h"
+
 namespace docsec {
 namespace internal {
 namespace {
@@ -44,12 +46,12 @@ void Notify(State& s, const std::string& step) {
   if (s.observer) s.observer(step);
 }
 
-// The platform facilities this library stands on. pugixml and POSIX sockets need no global
-// start; the steps are kept so the order stays visible and testable.
+// The platform facilities this library stands on. pugixml needs no global start (nor do POSIX
+// sockets); the steps are kept so the order stays visible and testable.
 bool StartXml() { return true; }
 void StopXml() {}
-bool StartSockets() { return true; }
-void StopSockets() {}
+bool StartSockets() { return StartSocketLayer(); }
+void StopSockets() { StopSocketLayer(); }
 
 void ApplicationStop(State& s) {
   std::vector<CacheEntry> caches = s.caches;

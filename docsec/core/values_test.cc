@@ -13,6 +13,7 @@
 #include "docsec/core/date_time.h"
 #include "docsec/core/variant_functions.h"
 #include "docsec/platform/com_error.h"
+#include "docsec/testing/environment.h"
 #include "docsec/testing/test_objects.h"
 
 namespace docsec {
@@ -23,10 +24,7 @@ using testing::UserLike;
 
 class Values : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
-  }
+  void SetUp() override { testing::SetTimeZone(testing::TestZone::kUtc); }
 };
 
 TEST_F(Values, TextIntoIntegerAttributeConvertsOrLeavesUnset) {

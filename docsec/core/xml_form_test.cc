@@ -7,6 +7,7 @@
 #include <string>
 
 #include "docsec/core/data_object.h"
+#include "docsec/testing/environment.h"
 #include "docsec/testing/test_objects.h"
 
 namespace docsec {
@@ -18,8 +19,7 @@ using testing::UserLike;
 class XmlForm : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("TZ", "UTC", 1);
-    tzset();
+    testing::SetTimeZone(testing::TestZone::kUtc);
     doc_ = XmlDocument::Create();
     root_ = doc_.CreateDocumentElement("document");
   }

@@ -156,7 +156,7 @@ bool ListFiles(const std::string& directory, std::vector<std::string>* names) {
 }
 
 DirectoryLock::~DirectoryLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  if (fd_ >= 0) ::close(static_cast<int>(fd_));  // closing releases the lock
 }
 
 bool DirectoryLock::Acquire(const std::string& directory, const std::string& name,

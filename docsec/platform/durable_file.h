@@ -8,6 +8,7 @@
 #define DOCSEC_PLATFORM_DURABLE_FILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@
 namespace docsec {
 
 // The user's directory for state that outlives a run: $XDG_STATE_HOME when it is an absolute
-// path, else $HOME/.local/state; empty when neither tells.
+// path, else $HOME/.local/state; empty when neither tells. On Windows, %LOCALAPPDATA%.
 DOCSEC_EXPORT std::string UserStateDirectory();
 
 // Creates `path` and any missing parent (new directories are private to the user). True when
@@ -60,7 +61,8 @@ class DOCSEC_EXPORT DirectoryLock {
   bool Acquire(const std::string& directory, const std::string& name, std::string* error);
 
  private:
-  int fd_ = -1;
+  // The lock file's descriptor (POSIX) or handle (Windows, pointer-sized); -1 when not held.
+  intptr_t fd_ = -1;
 };
 
 }  // namespace docsec

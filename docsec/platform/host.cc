@@ -1,37 +1,8 @@
 #include "docsec/platform/host.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 
 namespace docsec {
-
-std::string LocalHostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return std::string();
-  return std::string(name);
-}
-
-std::vector<uint32_t> LocalIpv4Addresses() {
-  std::vector<uint32_t> others;
-  std::vector<uint32_t> loopback;
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return others;
-  for (ifaddrs* it = list; it != nullptr; it = it->ifa_next) {
-    if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) continue;
-    if ((it->ifa_flags & IFF_UP) == 0) continue;
-    uint32_t address = reinterpret_cast<const sockaddr_in*>(it->ifa_addr)->sin_addr.s_addr;
-    ((it->ifa_flags & IFF_LOOPBACK) != 0 ? loopback : others).push_back(address);
-  }
-  ::freeifaddrs(list);
-  others.insert(others.end(), loopback.begin(), loopback.end());
-  return others;
-}
 
 uint32_t ParseIpv4(const char* text) {
   if (text == nullptr || *text == '\0') return kInvalidIpv4;
@@ -81,7 +52,8 @@ uint32_t ParseIpv4(const char* text) {
   }
   if (parts[count - 1] > kLastMax[count - 1]) return kInvalidIpv4;
   host |= parts[count - 1];
-  return htonl(host);
+  return MakeIpv4(static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16),
+                  static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host));
 }
 
 std::string FormatIpv4(uint32_t address) {

@@ -14,6 +14,9 @@
 namespace docsec {
 namespace {
 
+// The kinds of ICMP socket, as the method values this side hands out.
+enum class IcmpSocketKind : IcmpMethod { kNone = kNoIcmp, kDatagram = 1, kRaw = 2 };
+
 constexpr uint8_t kEchoRequest = 8;
 constexpr uint8_t kEchoReply = 0;
 constexpr size_t kIcmpHeaderSize = 8;
@@ -62,23 +65,33 @@ int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
-IcmpDetection DetectIcmpSocketKind() {
+IcmpDetection DetectIcmp() {
   IcmpDetection result;
   for (IcmpSocketKind kind : {IcmpSocketKind::kDatagram, IcmpSocketKind::kRaw}) {
     IcmpSocket socket(kind);
-    if (!socket.IsOpen()) continue;
-    if (!socket.SetTtl(255)) {
-      result.opened_but_unusable = true;
+    if (!socket.IsOpen()) {
+      result.failure = std::strerror(errno);
       continue;
     }
-    result.kind = kind;
+    if (!socket.SetTtl(255)) {
+      result.opened_but_unusable = true;
+      result.failure = std::strerror(errno);
+      continue;
+    }
+    result.method = static_cast<IcmpMethod>(kind);
     result.opened_but_unusable = false;
+    result.failure.clear();
     return result;
   }
   return result;
 }
 
-bool IcmpEcho(IcmpSocketKind kind, uint32_t address, int ttl, int timeout_ms) {
+bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms) {
+  if (method != static_cast<IcmpMethod>(IcmpSocketKind::kDatagram) &&
+      method != static_cast<IcmpMethod>(IcmpSocketKind::kRaw)) {
+    return false;
+  }
+  const IcmpSocketKind kind = static_cast<IcmpSocketKind>(method);
   IcmpSocket socket(kind);
   if (!socket.IsOpen() || !socket.SetTtl(ttl)) return false;
 

@@ -1,34 +1,45 @@
-// ICMP echo ("ping") over the kinds of ICMP socket the system offers: an unprivileged ICMP
-// datagram socket where the system allows it, else a raw ICMP socket when the process is
-// privileged. Addresses are IPv4 in network byte order.
+// ICMP echo ("ping"). On POSIX over the kinds of ICMP socket the system offers: an unprivileged
+// ICMP datagram socket where the system allows it, else a raw ICMP socket when the process is
+// privileged. On Windows through the system's echo service in ICMP.DLL, loaded at run time.
+// Callers see only whether echoes are possible and an opaque method to send them with.
+// Addresses are IPv4 in network byte order.
 //
-// Every echo opens and closes its own socket, so echoes may run on several threads at once.
+// Every echo opens and closes its own socket or handle, so echoes may run on several threads at
+// once.
 #ifndef DOCSEC_PLATFORM_ICMP_H_
 #define DOCSEC_PLATFORM_ICMP_H_
 
 #include <cstdint>
+#include <string>
 
 #include "docsec/platform/export.h"
 
 namespace docsec {
 
-enum class IcmpSocketKind { kNone, kDatagram, kRaw };
+// How this process sends echoes; the values mean something only to IcmpEcho.
+using IcmpMethod = int;
+constexpr IcmpMethod kNoIcmp = 0;
 
 struct IcmpDetection {
-  // The first kind of ICMP socket this process may open and configure; kNone when none.
-  IcmpSocketKind kind = IcmpSocketKind::kNone;
-  // True when some kind opened but could not be configured for echoes (its time-to-live could not
-  // be set), as opposed to no kind opening at all.
+  // The first way of sending echoes that this process may open and configure; kNoIcmp when none.
+  IcmpMethod method = kNoIcmp;
+  // True when some way opened but could not be configured for echoes, as opposed to none opening
+  // at all.
   bool opened_but_unusable = false;
+  // The system's reason when there is no way, for the trace; may be empty.
+  std::string failure;
+
+  bool usable() const { return method != kNoIcmp; }
 };
 
-// Tries the datagram kind, then the raw kind. Opens and closes a socket of each kind tried.
-DOCSEC_EXPORT IcmpDetection DetectIcmpSocketKind();
+// Finds the way echoes go out. POSIX tries the datagram kind, then the raw kind, opening and
+// closing a socket of each kind tried; Windows loads the echo service.
+DOCSEC_EXPORT IcmpDetection DetectIcmp();
 
-// Sends one echo request with no payload and time-to-live `ttl` to `address` through a new socket
-// of `kind`, and waits up to `timeout_ms` for the matching echo reply from that address. True
-// exactly when it came; false on time-out, on any error, or for kNone.
-DOCSEC_EXPORT bool IcmpEcho(IcmpSocketKind kind, uint32_t address, int ttl, int timeout_ms);
+// Sends one echo request with no payload and time-to-live `ttl` to `address` by `method`, and
+// waits up to `timeout_ms` for the matching echo reply from that address. True exactly when it
+// came; false on time-out, on any error, or for kNoIcmp.
+DOCSEC_EXPORT bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms);
 
 }  // namespace docsec
 

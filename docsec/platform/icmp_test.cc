@@ -12,31 +12,32 @@ namespace docsec {
 namespace {
 
 TEST(IcmpEcho, LoopbackAnswers) {
-  IcmpDetection found = DetectIcmpSocketKind();
-  if (found.kind == IcmpSocketKind::kNone) {
-    GTEST_SKIP() << "this process may open neither an ICMP datagram socket (see "
-                    "net.ipv4.ping_group_range) nor a raw socket (needs CAP_NET_RAW)";
+  IcmpDetection found = DetectIcmp();
+  if (!found.usable()) {
+    GTEST_SKIP() << "this process may not send echoes (" << found.failure
+                 << "): POSIX needs an ICMP datagram socket (see net.ipv4.ping_group_range) or "
+                    "a raw socket (CAP_NET_RAW)";
   }
-  EXPECT_TRUE(IcmpEcho(found.kind, MakeIpv4(127, 0, 0, 1), 255, 1000));
+  EXPECT_TRUE(IcmpEcho(found.method, MakeIpv4(127, 0, 0, 1), 255, 1000));
   // Any address of 127/8 is the local host.
-  EXPECT_TRUE(IcmpEcho(found.kind, MakeIpv4(127, 0, 0, 77), 255, 1000));
+  EXPECT_TRUE(IcmpEcho(found.method, MakeIpv4(127, 0, 0, 77), 255, 1000));
 }
 
-TEST(IcmpEcho, NoKindNeverAnswers) {
-  EXPECT_FALSE(IcmpEcho(IcmpSocketKind::kNone, MakeIpv4(127, 0, 0, 1), 255, 1000));
+TEST(IcmpEcho, NoMethodNeverAnswers) {
+  EXPECT_FALSE(IcmpEcho(kNoIcmp, MakeIpv4(127, 0, 0, 1), 255, 1000));
+  // A value no detection hands out is refused rather than used.
+  EXPECT_FALSE(IcmpEcho(-7, MakeIpv4(127, 0, 0, 1), 255, 1000));
 }
 
 // Echoes on several threads at once each recognise their own reply.
 TEST(IcmpEcho, ConcurrentEchoesEachGetTheirReply) {
-  IcmpDetection found = DetectIcmpSocketKind();
-  if (found.kind == IcmpSocketKind::kNone) {
-    GTEST_SKIP() << "no ICMP socket may be opened by this process";
-  }
+  IcmpDetection found = DetectIcmp();
+  if (!found.usable()) GTEST_SKIP() << "this process may not send echoes: " << found.failure;
   std::atomic<int> answered{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i) {
     threads.emplace_back([&, i] {
-      if (IcmpEcho(found.kind, MakeIpv4(127, 0, 0, static_cast<uint8_t>(78 + i)), 255, 1000)) {
+      if (IcmpEcho(found.method, MakeIpv4(127, 0, 0, static_cast<uint8_t>(78 + i)), 255, 1000)) {
         ++answered;
       }
     });

@@ -9,6 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "docsec/platform/local_clock.h"
+#include "docsec/platform/thread_slot.h"
+
 namespace docsec {
 namespace {
 
@@ -71,15 +74,35 @@ bool RoundTripSlow(DateTimeParts* p, long* gmt_offset = nullptr) {
   struct tm probe = tm_in;
   time_t t = std::mktime(&probe);
   struct tm tm_out;
-  if (localtime_r(&t, &tm_out) == nullptr) return false;
+  long offset = 0;
+  if (!LocalTimeOf(t, &tm_out, &offset)) return false;
   if (t == static_cast<time_t>(-1) && tm_out.tm_year != probe.tm_year) return false;
+  const bool moved = tm_out.tm_year != tm_in.tm_year || tm_out.tm_mon != tm_in.tm_mon ||
+                     tm_out.tm_mday != tm_in.tm_mday || tm_out.tm_hour != tm_in.tm_hour ||
+                     tm_out.tm_min != tm_in.tm_min || tm_out.tm_sec != tm_in.tm_sec;
+  if (moved) {
+    // The time lies in a gap the clock skipped. C runtimes map it to either side of the gap;
+    // the clock itself moved forward across it, so the time is read with the offset in force
+    // before the gap (the smaller of the two around it) and comes out shifted forward.
+    struct tm scratch;
+    long before = 0;
+    long after = 0;
+    if (LocalTimeOf(t - 43200, &scratch, &before) && LocalTimeOf(t + 43200, &scratch, &after)) {
+      const long long as_utc =
+          DaysFromCivil(p->year, static_cast<unsigned>(p->month), static_cast<unsigned>(p->day)) *
+              86400LL +
+          p->hour * 3600LL + p->minute * 60LL + p->second;
+      const time_t shifted = static_cast<time_t>(as_utc - std::min(before, after));
+      if (!LocalTimeOf(shifted, &tm_out, &offset)) return false;
+    }
+  }
   p->year = tm_out.tm_year + 1900;
   p->month = tm_out.tm_mon + 1;
   p->day = tm_out.tm_mday;
   p->hour = tm_out.tm_hour;
   p->minute = tm_out.tm_min;
   p->second = tm_out.tm_sec;
-  if (gmt_offset != nullptr) *gmt_offset = tm_out.tm_gmtoff;
+  if (gmt_offset != nullptr) *gmt_offset = offset;
   return true;
 }
 
@@ -122,24 +145,17 @@ class DayCache {
   static size_t Index(long long day) { return static_cast<size_t>(day) % kEntries; }
   // Days count from far before year 100, so a key is never 0.
   static uint64_t Key(long long day) { return static_cast<uint64_t>(day + 10000000); }
-  bool SameZone() const {
-    return zone_offset_ == timezone && zone_name_ == tzname[0] && zone_daylight_ == daylight;
-  }
+  bool SameZone() const { return zone_ == CurrentZoneStamp(); }
   void Reset() {
     std::fill(entries_.begin(), entries_.end(), 0);
-    zone_offset_ = timezone;
-    zone_name_ = tzname[0];
-    zone_daylight_ = daylight;
+    zone_ = CurrentZoneStamp();
   }
   std::vector<uint64_t> entries_ = std::vector<uint64_t>(kEntries, 0);
-  long zone_offset_ = 0;
-  const char* zone_name_ = nullptr;
-  int zone_daylight_ = -1;
+  ZoneStamp zone_;
 };
 
 bool RoundTripLocal(DateTimeParts* p) {
-  thread_local std::unique_ptr<DayCache> cache;
-  if (!cache) cache.reset(new DayCache);
+  DayCache* cache = &PerThread<DayCache>();
   const long long day = DaysFromCivil(p->year, p->month, p->day);
   int uniform = cache->Lookup(day);
   if (uniform < 0) {
@@ -210,7 +226,7 @@ OleDateTime::OleDateTime(int year, int month, int day, int hour, int minute, int
 OleDateTime OleDateTime::GetCurrentTime() {
   time_t now = std::time(nullptr);
   struct tm tm_now;
-  localtime_r(&now, &tm_now);
+  if (!LocalTimeOf(now, &tm_now, nullptr)) return OleDateTime(0.0);
   return OleDateTime(tm_now.tm_year + 1900, tm_now.tm_mon + 1, tm_now.tm_mday, tm_now.tm_hour,
                      tm_now.tm_min, tm_now.tm_sec);
 }

@@ -60,10 +60,15 @@ int PollFor(int fd, short events, int timeout_ms, short* revents) {
 
 }  // namespace
 
+bool StartSocketLayer() { return true; }
+void StopSocketLayer() {}
+
 void SetSocketTimeoutCapForTesting(int ms) { g_timeout_cap_ms.store(ms > 0 ? ms : 0); }
 int SocketTimeoutCapForTesting() { return g_timeout_cap_ms.load(); }
 
 // ---- TcpSocket ----
+
+TcpSocket::TcpSocket(NativeSocket fd) : fd_(fd) {}
 
 TcpSocket::~TcpSocket() { Close(); }
 
@@ -72,7 +77,7 @@ TcpSocket::TcpSocket(TcpSocket&& other) noexcept
       last_error_(other.last_error_),
       has_deadline_(other.has_deadline_),
       deadline_(other.deadline_) {
-  other.fd_ = -1;
+  other.fd_ = kNoSocket;
 }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
@@ -82,7 +87,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
     last_error_ = other.last_error_;
     has_deadline_ = other.has_deadline_;
     deadline_ = other.deadline_;
-    other.fd_ = -1;
+    other.fd_ = kNoSocket;
   }
   return *this;
 }
@@ -367,8 +372,9 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
                      int timeout_ms, std::vector<char>* readable, bool* accept_ready) {
   std::vector<pollfd> fds;
   fds.reserve(sockets.size() + 1);
-  for (const TcpSocket* socket : sockets) fds.push_back(pollfd{socket->fd_, POLLIN, 0});
-  if (listener != nullptr) fds.push_back(pollfd{listener->fd_, POLLIN, 0});
+  for (const TcpSocket* socket : sockets)
+    fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLIN, 0});
+  if (listener != nullptr) fds.push_back(pollfd{static_cast<int>(listener->fd_), POLLIN, 0});
   readable->assign(sockets.size(), 0);
   *accept_ready = false;
   int r;

@@ -5,6 +5,7 @@
 // A TcpSocket owns its descriptor and closes it on destruction. Sends never raise SIGPIPE: a peer
 // that went away shows as a failed send. One thread uses a socket at a time, except that
 // ShutdownBoth may be called from another thread to wake a thread blocked in Send or Receive.
+// Error codes (LastError) are the system's: errno values on POSIX, Winsock codes on Windows.
 #ifndef DOCSEC_PLATFORM_SOCKET_H_
 #define DOCSEC_PLATFORM_SOCKET_H_
 
@@ -26,6 +27,16 @@ DOCSEC_EXPORT int SocketTimeoutCapForTesting();
 
 class TcpListener;
 
+// The system's handle of a socket: a descriptor on POSIX, a pointer-sized SOCKET on Windows.
+using NativeSocket = intptr_t;
+constexpr NativeSocket kNoSocket = -1;
+
+// Starts (and stops) the system's socket layer; library start-up calls these in its fixed order.
+// Sockets also start it on first use, so that peers and tests work without the library started.
+// Calls nest. Thread-safe.
+DOCSEC_EXPORT bool StartSocketLayer();
+DOCSEC_EXPORT void StopSocketLayer();
+
 class DOCSEC_EXPORT TcpSocket {
  public:
   TcpSocket() = default;
@@ -35,7 +46,7 @@ class DOCSEC_EXPORT TcpSocket {
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ != kNoSocket; }
 
   // Creates an IPv4 stream socket; false when the system refuses (the socket stays closed).
   bool Open();
@@ -97,14 +108,28 @@ class DOCSEC_EXPORT TcpSocket {
   friend class TcpListener;
   friend bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
                               int timeout_ms, std::vector<char>* readable, bool* accept_ready);
-  explicit TcpSocket(int fd) : fd_(fd) {}
+  explicit TcpSocket(NativeSocket fd);
   // Waits for `events` until the deadline; false (with last_error_ set) when it passed.
   bool WaitForDeadline(short events);
 
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
   int last_error_ = 0;
   bool has_deadline_ = false;
   std::chrono::steady_clock::time_point deadline_{};
+
+  // The Windows build waits in the library rather than in blocking system calls, so that
+  // ShutdownBoth can end a wait from another thread (shutting a socket down does not wake a
+  // blocked receive there): the event the system signals for this socket's network events, the
+  // event ShutdownBoth signals, the time-outs and the blocking mode the caller chose. Unused on
+  // POSIX.
+  struct Waits {
+    intptr_t network_event = 0;
+    intptr_t wake_event = 0;
+    int send_ms = 0;
+    int receive_ms = 0;
+    bool nonblocking = false;
+  };
+  Waits waits_;
 };
 
 // A listening IPv4 socket; the peers' side of the agent channel.
@@ -118,7 +143,7 @@ class DOCSEC_EXPORT TcpListener {
   // Binds to `address`:`port` (SO_REUSEADDR set; port 0 picks a free one) and listens. On failure
   // returns false and, when `error` is given, a readable reason.
   bool Listen(uint32_t address, uint16_t port, int backlog, std::string* error);
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ != kNoSocket; }
   // The bound port, host byte order; 0 when not listening.
   uint16_t Port() const;
   // Waits up to `timeout_ms` for a connection and accepts it; a closed socket on time-out or
@@ -129,7 +154,7 @@ class DOCSEC_EXPORT TcpListener {
  private:
   friend bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
                               int timeout_ms, std::vector<char>* readable, bool* accept_ready);
-  int fd_ = -1;
+  NativeSocket fd_ = kNoSocket;
 };
 
 // Waits up to `timeout_ms` until one of `sockets` has something to read (data, an end of stream

@@ -26,9 +26,16 @@ bool IsDefaultLocale(const char* name) {
          std::strcmp(name, "POSIX") == 0;
 }
 
+// The locale category of messages; systems without one (Windows) have only the whole locale.
+#if defined(LC_MESSAGES)
+constexpr int kMessageCategory = LC_MESSAGES;
+#else
+constexpr int kMessageCategory = LC_ALL;
+#endif
+
 // Whether the message locale names Chinese ("zh_CN.UTF-8", "zh_TW", "zh").
 bool MessageLocaleIsChinese() {
-  const char* name = std::setlocale(LC_MESSAGES, nullptr);
+  const char* name = std::setlocale(kMessageCategory, nullptr);
   if (IsDefaultLocale(name)) {
     name = nullptr;
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {

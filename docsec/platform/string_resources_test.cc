@@ -6,39 +6,22 @@
 #include <cstdlib>
 #include <string>
 
+#include "docsec/testing/environment.h"
+
 namespace docsec {
 namespace {
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
+using testing::ScopedEnvironment;
 
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
+#if defined(LC_MESSAGES)
+constexpr int kMessageCategory = LC_MESSAGES;
+#else
+constexpr int kMessageCategory = LC_ALL;
+#endif
 
 TEST(StringResources, LanguageFollowsTheEnvironmentUntilTheCallerPicksOne) {
-  ASSERT_STREQ(std::setlocale(LC_MESSAGES, nullptr), "C");  // the program set no locale
-  ScopedEnv messages("LC_MESSAGES", nullptr);
+  ASSERT_STREQ(std::setlocale(kMessageCategory, nullptr), "C");  // the program set no locale
+  ScopedEnvironment messages("LC_MESSAGES", nullptr);
   const struct {
     const char* lc_all;
     const char* lang;
@@ -50,12 +33,12 @@ TEST(StringResources, LanguageFollowsTheEnvironmentUntilTheCallerPicksOne) {
       {nullptr, nullptr, ResourceLanguage::kEnglish},
   };
   for (const auto& c : cases) {
-    ScopedEnv all("LC_ALL", c.lc_all);
-    ScopedEnv lang("LANG", c.lang);
+    ScopedEnvironment all("LC_ALL", c.lc_all);
+    ScopedEnvironment lang("LANG", c.lang);
     EXPECT_EQ(GetResourceLanguage(), c.expected) << (c.lc_all ? c.lc_all : "-");
   }
 
-  ScopedEnv all("LC_ALL", "zh_CN.UTF-8");
+  ScopedEnvironment all("LC_ALL", "zh_CN.UTF-8");
   SetResourceLanguage(ResourceLanguage::kEnglish);
   EXPECT_STREQ(LoadResourceString(kIdsNullSecretLevel), "None");
   EXPECT_STREQ(LoadResourceString(999), "");

@@ -19,7 +19,13 @@ DOCSEC_EXPORT TraceSink SetTraceSink(TraceSink sink);
 
 // Formats like printf and hands the text to the sink; does no formatting at all when no sink is
 // set.
-DOCSEC_EXPORT void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#if defined(__MINGW32__)
+// mingw-w64 formats with its own C99 printf (%zu and the like), not the system runtime's.
+#define DOCSEC_PRINTF_LIKE(f, a) __attribute__((format(gnu_printf, f, a)))
+#else
+#define DOCSEC_PRINTF_LIKE(f, a) __attribute__((format(printf, f, a)))
+#endif
+DOCSEC_EXPORT void Trace(const char* format, ...) DOCSEC_PRINTF_LIKE(1, 2);
 
 }  // namespace docsec
 

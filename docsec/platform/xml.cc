@@ -6,6 +6,7 @@
 
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/secure_memory.h"
+#include "docsec/platform/thread_slot.h"
 
 namespace docsec {
 
@@ -104,7 +105,7 @@ struct StringWriter : pugi::xml_writer {
 template <class Node>
 void RenderInto(const Node& node, std::string* text) {
   constexpr size_t kKeepScratch = 8 << 20;
-  thread_local StringWriter scratch;
+  StringWriter& scratch = PerThread<StringWriter>();
   scratch.out.clear();
   node.print(scratch, "", kSaveFlags, pugi::encoding_utf8);
   text->assign(scratch.out);

@@ -90,6 +90,8 @@ void Output::PrintTable(const Table& table) {
       text += line[c];
       if (c + 1 < line.size()) text += std::string(widths[c] - DisplayWidth(line[c]) + 2, ' ');
     }
+    // Empty cells at the end of a line leave no padding behind.
+    text.erase(text.find_last_not_of(' ') + 1);
     out_ << (heading ? Painted(kBold, text, colour_) : text) << "\n";
   };
   std::vector<std::string> headings;

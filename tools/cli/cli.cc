@@ -18,9 +18,7 @@ using Registration = void (*)(CLI::App&, Context&);
 
 // Every command family; see commands.h for adding one.
 constexpr Registration kRegistrations[] = {
-    RegisterProbeCommand,
-    RegisterExplainCommand,
-    RegisterDemoCommand,
+    RegisterProbeCommand,    RegisterExplainCommand,  RegisterDemoCommand,
     RegisterSessionCommands, RegisterListingCommands, RegisterChangeCommands,
     RegisterFileCommands,    RegisterPolicyCommands,  RegisterLogCommands,
 };

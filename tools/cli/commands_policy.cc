@@ -147,6 +147,22 @@ void Grantee(Context& context, const PolicyArgs& a, CDOUser** user, CDOPosition*
   *position = a.position.empty() ? nullptr : &context.FindPosition(a.position);
 }
 
+// Grants one entry of an applied list ({"kind": "user" or "position", "who", "permission"}) on
+// a policy or a file: both take grants the same way.
+template <typename Target>
+void GrantListed(Context& context, Target& target, const Json& entry) {
+  const std::string kind = Field<std::string>(entry, "kind");
+  const std::string who = Field<std::string>(entry, "who");
+  const long permission = Field<long>(entry, "permission");
+  if (kind == "user") {
+    target.GrantUser(&context.FindUser(who), permission);
+  } else if (kind == "position") {
+    target.GrantPosition(&context.FindPosition(who), permission);
+  } else {
+    Fail(kExitUsage, "\"kind\" is user or position, not " + kind);
+  }
+}
+
 void PolicyCommand(Context& context, const PolicyArgs& a, const std::string& verb) {
   CDODepartment& department = LoadPolicies(context, a.department);
   if (verb == "show") return context.output().PrintTable(PolicyTable(department));
@@ -158,16 +174,7 @@ void PolicyCommand(Context& context, const PolicyArgs& a, const std::string& ver
     for (const Json& entry : entries) {
       CDOPolicy* policy =
           department.GetPolicy(&context.FindLevel(std::to_string(Field<long>(entry, "level"))));
-      const std::string kind = Field<std::string>(entry, "kind");
-      const std::string who = Field<std::string>(entry, "who");
-      const long permission = Field<long>(entry, "permission");
-      if (kind == "user") {
-        policy->GrantUser(&context.FindUser(who), permission);
-      } else if (kind == "position") {
-        policy->GrantPosition(&context.FindPosition(who), permission);
-      } else {
-        Fail(kExitUsage, "\"kind\" is user or position, not " + kind);
-      }
+      GrantListed(context, *policy, entry);
     }
   } else {
     CDOUser* user = nullptr;
@@ -287,18 +294,7 @@ void FileAuthCommand(Context& context, const PolicyArgs& a, const std::string& v
   if (verb == "apply") {
     const Json entries = ReadJsonFile(a.file);
     RefuseFromFile(file, nullptr, nullptr);
-    for (const Json& entry : entries) {
-      const std::string kind = Field<std::string>(entry, "kind");
-      const std::string who = Field<std::string>(entry, "who");
-      const long permission = Field<long>(entry, "permission");
-      if (kind == "user") {
-        file.GrantUser(&context.FindUser(who), permission);
-      } else if (kind == "position") {
-        file.GrantPosition(&context.FindPosition(who), permission);
-      } else {
-        Fail(kExitUsage, "\"kind\" is user or position, not " + kind);
-      }
-    }
+    for (const Json& entry : entries) GrantListed(context, file, entry);
   } else {
     CDOUser* user = nullptr;
     CDOPosition* position = nullptr;

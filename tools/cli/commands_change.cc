@@ -99,7 +99,7 @@ void UserLock(Context& context, const ChangeArgs& a) {
 
 void ComputerApprove(Context& context, const ChangeArgs& a, bool approve) {
   DataObjectList list;
-  for (const std::string& spec : a.computers) list.Add(&context.FindComputer(spec));
+  for (const std::string& name : a.computers) list.Add(&context.FindComputer(name));
   CDOComputer* first = static_cast<CDOComputer*>(list[0]);
   if (!first->ApplyApprovedStatus(&list, approve)) {
     context.Refused(approve ? "approving" : "disapproving");
@@ -115,7 +115,7 @@ void ComputerApprove(Context& context, const ChangeArgs& a, bool approve) {
 void ComputerMove(Context& context, const ChangeArgs& a) {
   CDODepartment& department = context.FindDepartment(a.target);
   DataObjectList list;
-  for (const std::string& spec : a.computers) list.Add(&context.FindComputer(spec));
+  for (const std::string& name : a.computers) list.Add(&context.FindComputer(name));
   CDOComputer* first = static_cast<CDOComputer*>(list[0]);
   if (!first->ChangeDepartment(&list, &department)) context.Refused("moving computers");
   context.output().Report(

@@ -12,8 +12,9 @@ namespace {
 
 size_t CountOf(DataObjectList* list) { return list != nullptr ? list->size() : 0; }
 
-void TreeCommand(Context& context, const std::string& spec, int max_depth) {
-  CDODepartment& top = spec.empty() ? context.Tree() : context.FindDepartment(spec);
+void TreeCommand(Context& context, const std::string& department_key, int max_depth) {
+  CDODepartment& top =
+      department_key.empty() ? context.Tree() : context.FindDepartment(department_key);
   Table table({{"id", "ID"},
                {"name", "DEPARTMENT"},
                {"users", "USERS"},

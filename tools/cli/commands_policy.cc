@@ -116,10 +116,10 @@ Table PolicyTable(CDODepartment& department) {
   return table;
 }
 
-CDODepartment& LoadPolicies(Context& context, const std::string& spec) {
-  CDODepartment& department = context.FindDepartment(spec);
+CDODepartment& LoadPolicies(Context& context, const std::string& name) {
+  CDODepartment& department = context.FindDepartment(name);
   if (!department.RefreshPolicies() || CDOSecretLevel::GetAllInstance() == nullptr) {
-    context.Refused("loading the policies of " + spec);
+    context.Refused("loading the policies of " + name);
   }
   return department;
 }

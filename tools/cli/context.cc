@@ -237,10 +237,10 @@ void Walk(CDODepartment* department, const std::function<void(CDODepartment*)>& 
 }
 
 template <class T>
-T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::string& spec) {
-  if (found.empty()) Fail(kExitUsage, "no " + kind + " \"" + spec + "\" in the tree");
+T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::string& name) {
+  if (found.empty()) Fail(kExitUsage, "no " + kind + " \"" + name + "\" in the tree");
   if (found.size() > 1) {
-    Fail(kExitUsage, std::to_string(found.size()) + " " + kind + "s match \"" + spec +
+    Fail(kExitUsage, std::to_string(found.size()) + " " + kind + "s match \"" + name +
                          "\"; name it by id or path");
   }
   return *found.front();
@@ -252,16 +252,16 @@ bool IsNumber(const std::string& text) {
 
 }  // namespace
 
-CDODepartment& Context::FindDepartment(const std::string& spec) {
+CDODepartment& Context::FindDepartment(const std::string& name) {
   std::vector<CDODepartment*> found;
-  const std::string path = !spec.empty() && spec[0] != '/' ? "/" + spec : spec;
+  const std::string path = !name.empty() && name[0] != '/' ? "/" + name : name;
   Walk(&Tree(), [&](CDODepartment* d) {
-    if ((IsNumber(spec) && d->GetId() == std::atol(spec.c_str())) || PathOf(d) == path ||
-        TextOf(d, &CDODepartment::GetName) == spec) {
+    if ((IsNumber(name) && d->GetId() == std::atol(name.c_str())) || PathOf(d) == path ||
+        TextOf(d, &CDODepartment::GetName) == name) {
       found.push_back(d);
     }
   });
-  return PickOne(found, "department", spec);
+  return PickOne(found, "department", name);
 }
 
 CDOUser& Context::FindUser(const std::string& id) {
@@ -274,15 +274,15 @@ CDOUser& Context::FindUser(const std::string& id) {
   return PickOne(found, "user", id);
 }
 
-CDOPosition& Context::FindPosition(const std::string& spec) {
-  std::string department_spec;
-  std::string name = spec;
-  const size_t colon = spec.rfind(':');
+CDOPosition& Context::FindPosition(const std::string& key) {
+  std::string department_key;
+  std::string name = key;
+  const size_t colon = key.rfind(':');
   if (colon != std::string::npos) {
-    department_spec = spec.substr(0, colon);
-    name = spec.substr(colon + 1);
+    department_key = key.substr(0, colon);
+    name = key.substr(colon + 1);
   }
-  CDODepartment* within = department_spec.empty() ? nullptr : &FindDepartment(department_spec);
+  CDODepartment* within = department_key.empty() ? nullptr : &FindDepartment(department_key);
   std::vector<CDOPosition*> found;
   Walk(&Tree(), [&](CDODepartment* d) {
     if (within != nullptr && d != within) return;
@@ -293,47 +293,47 @@ CDOPosition& Context::FindPosition(const std::string& spec) {
       }
     }
   });
-  return PickOne(found, "position", spec);
+  return PickOne(found, "position", key);
 }
 
-CDOComputer& Context::FindComputer(const std::string& spec) {
+CDOComputer& Context::FindComputer(const std::string& name) {
   std::vector<CDOComputer*> found;
   Walk(&Tree(), [&](CDODepartment* d) {
     for (CDOComputer* computer : Members<CDOComputer>(d->GetComputers())) {
-      if (TextOf(computer, &CDOComputer::GetName) == spec ||
-          TextOf(computer, &CDOComputer::GetIp) == spec ||
-          TextOf(computer, &CDOComputer::GetUuid) == spec) {
+      if (TextOf(computer, &CDOComputer::GetName) == name ||
+          TextOf(computer, &CDOComputer::GetIp) == name ||
+          TextOf(computer, &CDOComputer::GetUuid) == name) {
         found.push_back(computer);
       }
     }
   });
-  return PickOne(found, "computer", spec);
+  return PickOne(found, "computer", name);
 }
 
-CDOSecretLevel& Context::FindLevel(const std::string& spec) {
+CDOSecretLevel& Context::FindLevel(const std::string& name) {
   User();
   DataObjectList* levels = CDOSecretLevel::GetAllInstance();
   if (levels == nullptr) Refused("loading the secret levels");
   std::vector<CDOSecretLevel*> found;
   for (CDOSecretLevel* level : Members<CDOSecretLevel>(levels)) {
-    if ((IsNumber(spec) && level->GetId() == std::atol(spec.c_str())) ||
-        TextOf(level, &CDOSecretLevel::GetName) == spec) {
+    if ((IsNumber(name) && level->GetId() == std::atol(name.c_str())) ||
+        TextOf(level, &CDOSecretLevel::GetName) == name) {
       found.push_back(level);
     }
   }
-  return PickOne(found, "secret level", spec);
+  return PickOne(found, "secret level", name);
 }
 
-CDOComputer& Context::ReachComputer(const std::string& spec) {
-  CDOComputer& computer = FindComputer(spec);
+CDOComputer& Context::ReachComputer(const std::string& name) {
+  CDOComputer& computer = FindComputer(name);
   computer.RefreshConnectionStatus();
   switch (computer.GetConnectionStatus()) {
     case ConnectionRunning: return computer;
     case ConnectionPingFailed:
-      Fail(kExitUnreachable, "computer " + spec + " (" + TextOf(&computer, &CDOComputer::GetIp) +
+      Fail(kExitUnreachable, "computer " + name + " (" + TextOf(&computer, &CDOComputer::GetIp) +
                                  ") does not answer ping");
     default:
-      Fail(kExitUnreachable, "the agent of computer " + spec + " (" +
+      Fail(kExitUnreachable, "the agent of computer " + name + " (" +
                                  TextOf(&computer, &CDOComputer::GetIp) +
                                  ") is not running or is another computer's");
   }

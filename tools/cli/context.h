@@ -100,17 +100,17 @@ class Context {
 
   // Look-ups in the tree; usage error (not found, or ambiguous) otherwise.
   // A department by id, full path ("/Top/Sales") or name.
-  CDODepartment& FindDepartment(const std::string& spec);
+  CDODepartment& FindDepartment(const std::string& name);
   // A user by account id.
   CDOUser& FindUser(const std::string& id);
   // A position by id, "NAME" (unique in the tree) or "DEPT:NAME".
-  CDOPosition& FindPosition(const std::string& spec);
+  CDOPosition& FindPosition(const std::string& key);
   // A computer by name, IP address or UUID, not probed.
-  CDOComputer& FindComputer(const std::string& spec);
+  CDOComputer& FindComputer(const std::string& name);
   // A secret level of the catalogue by id or name.
-  CDOSecretLevel& FindLevel(const std::string& spec);
+  CDOSecretLevel& FindLevel(const std::string& name);
   // FindComputer, then probes its agent; exit 3 when the agent does not answer.
-  CDOComputer& ReachComputer(const std::string& spec);
+  CDOComputer& ReachComputer(const std::string& name);
 
   // Throws the error for a failed server request: exit 1 with the server's code, or exit 3 when
   // a network server gave no answer. Reads (and so clears) the last-error word.

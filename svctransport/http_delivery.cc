@@ -10,11 +10,6 @@
 
 namespace docsec::transport_internal {
 
-struct HttpDelivery::Settings {
-  SvcTransportConfig config;
-  uint64_t generation = 0;
-};
-
 bool ValidServerAddress(const std::string& server) {
   size_t host = 0;
   if (server.rfind("http://", 0) == 0) {
@@ -62,15 +57,30 @@ void HttpDelivery::ResumeSession(const std::string& token) {
   session_ = token;
 }
 
-#if !defined(SVCTRANSPORT_WITH_CURL)
+std::shared_ptr<const HttpDelivery::Settings> HttpDelivery::Current(std::string* token) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *token = session_;
+  return settings_;
+}
+
+void HttpDelivery::KeepSession(const std::shared_ptr<const Settings>& settings,
+                               const std::string& token) {
+  if (token.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (settings_ == settings) session_ = token;
+}
+
+#if !defined(SVCTRANSPORT_WITH_CURL) && !defined(SVCTRANSPORT_WITH_WINHTTP)
 
 bool HttpDeliveryAvailable() { return false; }
+bool HttpDeliveryReadsCaFile() { return false; }
 
 std::optional<std::string> HttpDelivery::Send(int, const std::string&) { return std::nullopt; }
 
-#else
+#elif defined(SVCTRANSPORT_WITH_CURL)
 
 bool HttpDeliveryAvailable() { return true; }
+bool HttpDeliveryReadsCaFile() { return true; }
 
 namespace {
 
@@ -129,13 +139,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string& request) {
   static std::once_flag global_init;
   std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  std::shared_ptr<const Settings> settings;
   std::string token;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    settings = settings_;
-    token = session_;
-  }
+  std::shared_ptr<const Settings> settings = Current(&token);
   if (!settings) return std::nullopt;
   const SvcTransportConfig& config = settings->config;
 
@@ -183,10 +188,7 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
   if (result != CURLE_OK || status != 200 || reply.too_large || reply.body.empty()) {
     return std::nullopt;
   }
-  if (!reply.session.empty()) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (settings_ == settings) session_ = reply.session;
-  }
+  KeepSession(settings, reply.session);
   return std::move(reply.body);
 }
 

@@ -1,12 +1,14 @@
-// HttpDelivery: the network delivery of svctransport over libcurl. Each thread keeps one easy
-// handle, and with it one kept-alive connection, until the configuration changes; the session
-// token is shared by the process.
+// HttpDelivery: the network delivery of svctransport, over libcurl on POSIX systems and WinHTTP on
+// Windows. Connections are kept alive between requests (libcurl: one easy handle and connection
+// per thread; WinHTTP: the session's own pool) until the configuration changes; the session token
+// is shared by the process.
 //
 // Thread safety: Send may run on many threads at once; Configure may run beside them (sends
 // already under way finish with the configuration they started with).
 #ifndef SVCTRANSPORT_HTTP_DELIVERY_H_
 #define SVCTRANSPORT_HTTP_DELIVERY_H_
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,6 +25,9 @@ constexpr size_t kMaxAnswerBytes = size_t{512} << 20;
 
 // True when network delivery was built in.
 bool HttpDeliveryAvailable();
+// True when the delivery can trust the authorities of a CA file; WinHTTP trusts the system's
+// certificate store only.
+bool HttpDeliveryReadsCaFile();
 // True when `server` reads http://host[:port] or https://host[:port] (no path, no user).
 bool ValidServerAddress(const std::string& server);
 
@@ -40,7 +45,15 @@ class HttpDelivery {
   void ResumeSession(const std::string& token);
 
  private:
-  struct Settings;
+  struct Settings {
+    SvcTransportConfig config;
+    uint64_t generation = 0;  // new for every Configure, so kept connections can be told apart
+  };
+  // The configuration a send starts with and the session token to send (*token).
+  std::shared_ptr<const Settings> Current(std::string* token) const;
+  // Keeps the token a login's answer brought, unless the configuration changed meanwhile.
+  void KeepSession(const std::shared_ptr<const Settings>& settings, const std::string& token);
+
   mutable std::mutex mutex_;
   std::shared_ptr<const Settings> settings_;
   std::string session_;

@@ -143,6 +143,12 @@ bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error)
       *error = "this build of svctransport has no network delivery";
       return false;
     }
+    if (!config.ca_file.empty() && !transport_internal::HttpDeliveryReadsCaFile()) {
+      *error =
+          "a CA file is not read on this system: add the authority to the system's "
+          "certificate store instead";
+      return false;
+    }
   }
   std::shared_ptr<Recorder> recorder;
   if (!config.record_file.empty()) {

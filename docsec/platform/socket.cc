@@ -14,10 +14,13 @@
 #include <climits>
 #include <cstring>
 
+#include "docsec/platform/internal/socket_common.h"
+
 namespace docsec {
 namespace {
 
-std::atomic<int> g_timeout_cap_ms{0};
+using socket_internal::CappedTimeout;
+using socket_internal::MillisecondsUntil;
 
 sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
   sockaddr_in sa;
@@ -33,14 +36,6 @@ timeval ToTimeval(int ms) {
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;
   return tv;
-}
-
-// Milliseconds left until `deadline`, rounded up so a wait never ends just short of it.
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  auto left = deadline - std::chrono::steady_clock::now();
-  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
-  return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
 
 // poll() that resumes after signals, keeping the overall bound.
@@ -62,9 +57,6 @@ int PollFor(int fd, short events, int timeout_ms, short* revents) {
 
 bool StartSocketLayer() { return true; }
 void StopSocketLayer() {}
-
-void SetSocketTimeoutCapForTesting(int ms) { g_timeout_cap_ms.store(ms > 0 ? ms : 0); }
-int SocketTimeoutCapForTesting() { return g_timeout_cap_ms.load(); }
 
 // ---- TcpSocket ----
 
@@ -104,13 +96,10 @@ bool TcpSocket::Open() {
 
 bool TcpSocket::SetTimeouts(int send_ms, int receive_ms) {
   if (fd_ < 0) return false;
-  int cap = g_timeout_cap_ms.load();
-  if (cap > 0) {
-    send_ms = std::min(send_ms, cap);
-    receive_ms = std::min(receive_ms, cap);
-  }
-  timeval send_tv = ToTimeval(std::max(send_ms, 0));
-  timeval recv_tv = ToTimeval(std::max(receive_ms, 0));
+  send_ms = CappedTimeout(send_ms);
+  receive_ms = CappedTimeout(receive_ms);
+  timeval send_tv = ToTimeval(send_ms);
+  timeval recv_tv = ToTimeval(receive_ms);
   if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &send_tv, sizeof send_tv) != 0 ||
       ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &recv_tv, sizeof recv_tv) != 0) {
     last_error_ = errno;
@@ -177,21 +166,6 @@ bool TcpSocket::Pair(TcpSocket* a, TcpSocket* b) {
   return true;
 }
 
-bool TcpSocket::Connect(uint32_t address, uint16_t port, int timeout_ms) {
-  if (!Open() || !SetNonBlocking(true)) return false;
-  StartConnect(address, port);
-  if (!WaitWritable(timeout_ms) || !SetNonBlocking(false) || !SetNoDelay(true)) {
-    Close();
-    return false;
-  }
-  return true;
-}
-
-void TcpSocket::SetDeadline(std::chrono::steady_clock::time_point deadline) {
-  has_deadline_ = true;
-  deadline_ = deadline;
-}
-
 bool TcpSocket::WaitForDeadline(short events) {
   for (;;) {
     int left = MillisecondsUntil(deadline_);
@@ -228,17 +202,6 @@ long TcpSocket::Send(const void* data, size_t size, bool more) {
   }
 }
 
-bool TcpSocket::SendAll(const void* data, size_t size, bool more) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    long n = Send(p, size, more);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 long TcpSocket::Receive(void* data, size_t size) {
   if (fd_ < 0) {
     last_error_ = EBADF;
@@ -254,17 +217,6 @@ long TcpSocket::Receive(void* data, size_t size) {
     last_error_ = errno;
     return -1;
   }
-}
-
-size_t TcpSocket::ReceiveAll(void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  size_t got = 0;
-  while (got < size) {
-    long n = Receive(p + got, size - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return got;
 }
 
 long TcpSocket::ReceiveAvailable(void* data, size_t size) {

@@ -18,10 +18,13 @@
 
 #include "docsec/platform/socket.h"
 
+#include "docsec/platform/internal/socket_common.h"
+
 namespace docsec {
 namespace {
 
-std::atomic<int> g_timeout_cap_ms{0};
+using socket_internal::CappedTimeout;
+using socket_internal::MillisecondsUntil;
 
 std::mutex& LayerMutex() {
   static std::mutex mutex;
@@ -45,14 +48,6 @@ sockaddr_in MakeAddress(uint32_t address, uint16_t port) {
   sa.sin_port = htons(port);
   sa.sin_addr.s_addr = address;
   return sa;
-}
-
-// Milliseconds left until `deadline`, rounded up so a wait never ends just short of it.
-int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  auto left = deadline - std::chrono::steady_clock::now();
-  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
-  return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
 
 // A new socket, with its network event and wake event. The socket's handle is not inherited by
@@ -116,9 +111,6 @@ void StopSocketLayer() {
   WSACleanup();
 }
 
-void SetSocketTimeoutCapForTesting(int ms) { g_timeout_cap_ms.store(ms > 0 ? ms : 0); }
-int SocketTimeoutCapForTesting() { return g_timeout_cap_ms.load(); }
-
 // ---- TcpSocket ----
 
 TcpSocket::TcpSocket(NativeSocket fd) {
@@ -170,13 +162,10 @@ bool TcpSocket::Open() {
 
 bool TcpSocket::SetTimeouts(int send_ms, int receive_ms) {
   if (fd_ == kNoSocket) return false;
-  int cap = g_timeout_cap_ms.load();
-  if (cap > 0) {
-    send_ms = std::min(send_ms, cap);
-    receive_ms = std::min(receive_ms, cap);
-  }
-  waits_.send_ms = std::max(send_ms, 0);
-  waits_.receive_ms = std::max(receive_ms, 0);
+  send_ms = CappedTimeout(send_ms);
+  receive_ms = CappedTimeout(receive_ms);
+  waits_.send_ms = send_ms;
+  waits_.receive_ms = receive_ms;
   return true;
 }
 
@@ -250,21 +239,6 @@ bool TcpSocket::Pair(TcpSocket* a, TcpSocket* b) {
   return true;
 }
 
-bool TcpSocket::Connect(uint32_t address, uint16_t port, int timeout_ms) {
-  if (!Open() || !SetNonBlocking(true)) return false;
-  StartConnect(address, port);
-  if (!WaitWritable(timeout_ms) || !SetNonBlocking(false) || !SetNoDelay(true)) {
-    Close();
-    return false;
-  }
-  return true;
-}
-
-void TcpSocket::SetDeadline(std::chrono::steady_clock::time_point deadline) {
-  has_deadline_ = true;
-  deadline_ = deadline;
-}
-
 // Waits until the network event or the wake event fires, or the time-out (the smaller of the
 // direction's time-out, when set, and the deadline) passes. `events` (POLLWRNORM or POLLRDNORM)
 // picks the direction; every network event of the socket ends the wait and the caller retries.
@@ -316,17 +290,6 @@ long TcpSocket::Send(const void* data, size_t size, bool more) {
   }
 }
 
-bool TcpSocket::SendAll(const void* data, size_t size, bool more) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    long n = Send(p, size, more);
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 long TcpSocket::Receive(void* data, size_t size) {
   if (fd_ == kNoSocket) {
     last_error_ = WSAENOTSOCK;
@@ -343,17 +306,6 @@ long TcpSocket::Receive(void* data, size_t size) {
     }
     if (!WaitForDeadline(POLLRDNORM)) return -1;
   }
-}
-
-size_t TcpSocket::ReceiveAll(void* data, size_t size) {
-  char* p = static_cast<char*>(data);
-  size_t got = 0;
-  while (got < size) {
-    long n = Receive(p + got, size - got);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return got;
 }
 
 long TcpSocket::ReceiveAvailable(void* data, size_t size) {

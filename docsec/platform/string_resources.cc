@@ -6,6 +6,10 @@
 #include <cstring>
 #include <initializer_list>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace docsec {
 namespace {
 
@@ -21,21 +25,22 @@ constexpr Resource kResources[] = {
 
 std::atomic<ResourceLanguage> g_language{ResourceLanguage::kProcessLocale};
 
+#if defined(_WIN32)
+
+// Windows users choose the language of what programs show them, and the library's few texts
+// follow that choice; the C runtime's locale speaks for formats, not for the display language.
+bool MessageLocaleIsChinese() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE; }
+
+#else
+
 bool IsDefaultLocale(const char* name) {
   return name == nullptr || *name == '\0' || std::strcmp(name, "C") == 0 ||
          std::strcmp(name, "POSIX") == 0;
 }
 
-// The locale category of messages; systems without one (Windows) have only the whole locale.
-#if defined(LC_MESSAGES)
-constexpr int kMessageCategory = LC_MESSAGES;
-#else
-constexpr int kMessageCategory = LC_ALL;
-#endif
-
 // Whether the message locale names Chinese ("zh_CN.UTF-8", "zh_TW", "zh").
 bool MessageLocaleIsChinese() {
-  const char* name = std::setlocale(kMessageCategory, nullptr);
+  const char* name = std::setlocale(LC_MESSAGES, nullptr);
   if (IsDefaultLocale(name)) {
     name = nullptr;
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -48,6 +53,8 @@ bool MessageLocaleIsChinese() {
   }
   return name != nullptr && name[0] == 'z' && name[1] == 'h';
 }
+
+#endif
 
 }  // namespace
 

@@ -2,8 +2,9 @@
 // the choice of that language. The texts live in a table compiled into the library.
 //
 // The language is the caller's pick when one was made (SetResourceLanguage), else the language of
-// the process's locale. Thread safety: every function may be called from any thread; a change of
-// language is seen by the calls that start after it.
+// the process's message locale (on Windows, the user's display language). Thread safety: every
+// function may be called from any thread; a change of language is seen by the calls that start
+// after it.
 #ifndef DOCSEC_PLATFORM_STRING_RESOURCES_H_
 #define DOCSEC_PLATFORM_STRING_RESOURCES_H_
 

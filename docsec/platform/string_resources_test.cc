@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "docsec/testing/environment.h"
 
 namespace docsec {
@@ -13,14 +17,22 @@ namespace {
 
 using testing::ScopedEnvironment;
 
-#if defined(LC_MESSAGES)
-constexpr int kMessageCategory = LC_MESSAGES;
+#if defined(_WIN32)
+TEST(StringResources, LanguageFollowsTheDisplayLanguageUntilTheCallerPicksOne) {
+  ResourceLanguage display = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_CHINESE
+                                 ? ResourceLanguage::kChinese
+                                 : ResourceLanguage::kEnglish;
+  ScopedEnvironment all("LC_ALL", "zh_CN.UTF-8");  // not a Windows setting: no effect
+  EXPECT_EQ(GetResourceLanguage(), display);
+  SetResourceLanguage(ResourceLanguage::kChinese);
+  EXPECT_STREQ(LoadResourceString(kIdsNullSecretLevel),
+               "\xE6\x9C\xAA\xE8\xAE\xBE\xE5\xAF\x86\xE7\xBA\xA7");
+  SetResourceLanguage(ResourceLanguage::kProcessLocale);
+  EXPECT_EQ(GetResourceLanguage(), display);
+}
 #else
-constexpr int kMessageCategory = LC_ALL;
-#endif
-
 TEST(StringResources, LanguageFollowsTheEnvironmentUntilTheCallerPicksOne) {
-  ASSERT_STREQ(std::setlocale(kMessageCategory, nullptr), "C");  // the program set no locale
+  ASSERT_STREQ(std::setlocale(LC_MESSAGES, nullptr), "C");  // the program set no locale
   ScopedEnvironment messages("LC_MESSAGES", nullptr);
   const struct {
     const char* lc_all;
@@ -45,6 +57,7 @@ TEST(StringResources, LanguageFollowsTheEnvironmentUntilTheCallerPicksOne) {
   SetResourceLanguage(ResourceLanguage::kProcessLocale);
   EXPECT_EQ(GetResourceLanguage(), ResourceLanguage::kChinese);
 }
+#endif
 
 }  // namespace
 }  // namespace docsec

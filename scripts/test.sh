@@ -82,3 +82,7 @@ TSAN_OPTIONS=halt_on_error=1 build-tsan/docsec/policy/policy_test --gtest_filter
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tools/agent/agent_server_test
 echo "== fuzzing (bounded) =="
 scripts/fuzz.sh
+# Last: the Windows builds run their tests under Wine, whose programs use this machine's sockets,
+# so they must not run beside the suites above.
+echo "== Windows (mingw-w64 builds, tests under Wine) =="
+scripts/windows_check.sh

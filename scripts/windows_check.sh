@@ -202,8 +202,9 @@ $arch: not run (no 32-bit support in this kernel, no emulator)"
             fi
             break
           fi
-          # The test that was running when the program died, unless it had finished.
-          crashed=$(sed -n 's/^\[ RUN      \] \([A-Za-z0-9_/.]*\)$/\1/p' "$log.run" | tail -1)
+          # The test that was running when the program died, unless it had finished (lines end
+          # in CR LF, as Windows programs write them).
+          crashed=$(sed -n 's/^\[ RUN      \] \([A-Za-z0-9_/.]*\).*/\1/p' "$log.run" | tail -1)
           if [ -n "$crashed" ] &&
              grep -q "^\[ *\(OK\|FAILED\|SKIPPED\) *\] $crashed (" "$log.run"; then
             crashed=""

@@ -60,6 +60,11 @@ bool ParseServer(const std::string& server, Target* target) {
   return true;
 }
 
+// A time-out as WinHTTP takes it: at least 1 ms (0 would mean none at all), at most INT_MAX.
+int Milliseconds(long ms) {
+  return static_cast<int>(std::min<long>(std::max<long>(ms, 1), std::numeric_limits<int>::max()));
+}
+
 struct HandleCloser {
   void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
@@ -78,12 +83,11 @@ std::shared_ptr<void> SessionFor(const SvcTransportConfig& config, uint64_t gene
                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   if (session == nullptr) return nullptr;
   // WinHTTP bounds each step rather than the whole exchange: name resolution and connecting get
-  // the connect time-out, each send and each wait for answer bytes the whole time-out.
-  auto clamp = [](long ms) {
-    return static_cast<int>(std::min<long>(std::max<long>(ms, 1), std::numeric_limits<int>::max()));
-  };
-  WinHttpSetTimeouts(session, clamp(config.connect_timeout_ms), clamp(config.connect_timeout_ms),
-                     clamp(config.timeout_ms), clamp(config.timeout_ms));
+  // the connect time-out, each send and each wait for answer bytes the whole time-out (the wait
+  // for the answer's head is set per request).
+  WinHttpSetTimeouts(session, Milliseconds(config.connect_timeout_ms),
+                     Milliseconds(config.connect_timeout_ms), Milliseconds(config.timeout_ms),
+                     Milliseconds(config.timeout_ms));
   *current = std::shared_ptr<void>(session, HandleCloser());
   current_generation = generation;
   return *current;
@@ -130,6 +134,10 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
       connection.get(), L"POST", entry_point == 1 ? L"/svc" : L"/svc/ex", nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!exchange) return std::nullopt;
+  // The wait for the answer's head has a time-out of its own (90 s unless set).
+  DWORD answer_ms = static_cast<DWORD>(Milliseconds(config.timeout_ms));
+  WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answer_ms,
+                   sizeof answer_ms);
   DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(exchange.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects);
   if (target.secure && !config.verify_peer) {

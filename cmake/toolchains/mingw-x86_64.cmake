@@ -1,15 +1,5 @@
-# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (the posix thread model, which
-# std::thread and std::mutex need). Programs built with it run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Debian's 64-bit loader directly: the "wine" wrapper prefers the 32-bit one whenever it is
-# installed, even where the kernel cannot run it.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# 64-bit Windows. Wine's 64-bit loader is named directly: the "wine" wrapper prefers the 32-bit
+# one whenever it is installed, even where the kernel cannot run it.
+set(DOCSEC_MINGW_ARCH x86_64)
+set(DOCSEC_WINE_LOADER /usr/lib/wine/wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -6,7 +6,7 @@
 # script. FUZZ_SECONDS sets the time per harness (default 45).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh fuzz
+scripts/deps.sh build fuzz
 seconds=${FUZZ_SECONDS:-45}
 harnesses=(server_answer agent_packet agent_command)
 

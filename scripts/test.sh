@@ -1,10 +1,28 @@
 #!/usr/bin/env bash
-# Builds docsec and runs every test twice: a plain optimised build, then a build under
-# AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer included). Between the two it
+# Builds docsec and runs every test: a plain optimised build, then a build under AddressSanitizer
+# + UndefinedBehaviorSanitizer (LeakSanitizer included), the thread races under ThreadSanitizer,
+# bounded fuzzing, and the Windows builds with their tests under Wine. Between the first two it
 # checks that the build works without the tools and that a program builds against an install.
+#
+# Every part ends passed, failed or not run with the reason, and the command ends with one line
+# a part and the wall time of each. It fails only when a build or a test fails: a part whose
+# packages cannot be installed (a package index the mirror cannot serve, say) is not run.
+#
+# Environment:
+#   DOCSEC_TEST_BUDGET_S=1800   the time the whole command aims at; fuzzing shrinks (to 10 s a
+#                               harness) when the parts before it used up more than their share
+#   FUZZ_SECONDS                a fixed fuzzing time per harness instead
+#   DOCSEC_WINDOWS_EMULATED=1   also run the 32-bit Windows tests under qemu's user-mode emulator
+#                               where the kernel runs no 32-bit programs (slow; see windows_check.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+# shellcheck source=parts.sh
+. scripts/parts.sh
+: >"$DOCSEC_PARTS_FILE"
+DOCSEC_APT_STAMP=$(mktemp -u "${TMPDIR:-/tmp}/docsec-apt-XXXXXX")
+export DOCSEC_APT_STAMP
+trap 'rm -f "$DOCSEC_APT_STAMP"' EXIT
+budget=${DOCSEC_TEST_BUDGET_S:-1800}
 jobs=$(nproc)
 # The plain build installs with a multiarch library folder (lib/x86_64-linux-gnu on amd64), the
 # deepest layout a distribution uses, so that the installed CMake package and pkg-config file
@@ -12,8 +30,10 @@ jobs=$(nproc)
 multiarch=$(gcc -print-multiarch 2>/dev/null || true)
 libdir=lib/${multiarch:-x86_64-linux-gnu}
 
-run_suite() {
-  local dir=$1; shift
+# suite DIR CMAKE-ARGS...: configures, builds and runs the CTest suite of one build.
+suite() {
+  local dir=$1
+  shift
   cmake -S . -B "$dir" -G Ninja -DDOCSEC_BUILD_BENCHMARKS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
@@ -21,22 +41,21 @@ run_suite() {
 
 # Configures the plain build without the tools and links the benchmarks, which must then leave
 # out the part that needs the reference agent. It shares the plain build's folder, so it costs a
-# configure and a link; run_suite turns the tools back on.
-check_without_tools() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DDOCSEC_BUILD_BENCHMARKS=ON -DDOCSEC_BUILD_TOOLS=OFF "$@" \
-    >/dev/null
-  cmake --build "$dir" -j "$jobs" --target docsec_bench
+# configure and a link; the suite turns the tools back on.
+without_tools() {
+  cmake -S . -B build-test -G Ninja -DDOCSEC_BUILD_BENCHMARKS=ON -DDOCSEC_BUILD_TOOLS=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR="$libdir" >/dev/null
+  cmake --build build-test -j "$jobs" --target docsec_bench
 }
 
 # Installs the plain build into a temporary /usr-like prefix, then builds and runs the consumer
 # program against it twice: through the CMake package and through pkg-config on the command line.
-check_consumer() {
-  local dir=$1
+consumer() {
+  local tmp
   tmp=$(mktemp -d)
   trap 'rm -rf "$tmp"' EXIT
   local usr="$tmp/usr"
-  cmake --install "$dir" --prefix "$usr" >/dev/null
+  cmake --install build-test --prefix "$usr" >/dev/null
   cmake -S tests/consumer -B "$tmp/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$usr" >/dev/null
   grep -qxF "docsec_DIR:PATH=$usr/$libdir/cmake/docsec" "$tmp/cmake/CMakeCache.txt" ||
     { echo "the consumer did not find the installed CMake package"; return 1; }
@@ -58,31 +77,70 @@ check_consumer() {
   echo "consumer built and ran through the CMake package and through pkg-config"
 }
 
-echo "== format =="
-scripts/check_format.sh
-echo "== build without the tools =="
-check_without_tools build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_LIBDIR="$libdir"
-echo "== tests (RelWithDebInfo) =="
-run_suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDOCSEC_BUILD_TOOLS=ON \
-  -DCMAKE_INSTALL_LIBDIR="$libdir"
-echo "== consumer build against an install =="
-check_consumer build-test
-echo "== tests (address + undefined behaviour sanitizers) =="
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE=ON -DDOCSEC_BUILD_BENCHMARKS=OFF
+sanitized() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    suite build-asan -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE=ON -DDOCSEC_BUILD_BENCHMARKS=OFF
+}
+
 # Threads share the class-wide catalogues and the reference agent's connection handling: the
 # catalogue tests race eight threads on a first load, the agent server's tests run idle, slow and
 # bursting connections against its workers. Only those run here: a whole suite under
 # ThreadSanitizer would cost too long.
-echo "== catalogue and agent server races (thread sanitizer) =="
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE_THREAD=ON \
-  -DDOCSEC_BUILD_BENCHMARKS=OFF -DDOCSEC_BUILD_TOOLS=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target policy_test agent_server_test
-TSAN_OPTIONS=halt_on_error=1 build-tsan/docsec/policy/policy_test --gtest_filter='Catalogues.*'
-TSAN_OPTIONS=halt_on_error=1 build-tsan/tools/agent/agent_server_test
-echo "== fuzzing (bounded) =="
-scripts/fuzz.sh
+races() {
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDOCSEC_SANITIZE_THREAD=ON \
+    -DDOCSEC_BUILD_BENCHMARKS=OFF -DDOCSEC_BUILD_TOOLS=ON >/dev/null
+  cmake --build build-tsan -j "$jobs" --target policy_test agent_server_test
+  TSAN_OPTIONS=halt_on_error=1 build-tsan/docsec/policy/policy_test --gtest_filter='Catalogues.*'
+  TSAN_OPTIONS=halt_on_error=1 build-tsan/tools/agent/agent_server_test
+}
+
+# Fuzzing gets 45 s a harness, less when the parts before it took more than their share of the
+# budget: about 12 minutes are kept for the fuzzers' build and the Windows step after it.
+fuzz_seconds() {
+  local left=$((budget - SECONDS - 720))
+  local each=$((left / 3))
+  [ "$each" -le 45 ] || each=45
+  [ "$each" -ge 10 ] || each=10
+  echo "$each"
+}
+
+if packages build; then
+  if packages format; then
+    part "format" scripts/check_format.sh || true
+  else
+    not_run "format" "clang-format could not be installed: $packages_reason"
+  fi
+  if part "build without the tools" without_tools; then :; fi
+  if part "tests (RelWithDebInfo)" suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+       -DDOCSEC_BUILD_TOOLS=ON -DCMAKE_INSTALL_LIBDIR="$libdir"; then
+    part "consumer build against an install" consumer || true
+  else
+    not_run "consumer build against an install" "the plain build or its tests failed"
+  fi
+  part "tests (address + undefined behaviour sanitizers)" sanitized || true
+  part "races (thread sanitizer)" races || true
+  if packages fuzz; then
+    FUZZ_SECONDS=${FUZZ_SECONDS:-$(fuzz_seconds)}
+    export FUZZ_SECONDS
+    part "fuzzing (bounded)" scripts/fuzz.sh || true
+  else
+    not_run "fuzzing (bounded)" "clang could not be installed: $packages_reason"
+  fi
+else
+  for name in "format" "build without the tools" "tests (RelWithDebInfo)" \
+              "consumer build against an install" \
+              "tests (address + undefined behaviour sanitizers)" "races (thread sanitizer)" \
+              "fuzzing (bounded)"; do
+    not_run "$name" "the build's packages could not be installed: $packages_reason"
+  done
+fi
 # Last: the Windows builds run their tests under Wine, whose programs use this machine's sockets,
-# so they must not run beside the suites above.
+# so they must not run beside the suites above. The script records its own parts.
 echo "== Windows (mingw-w64 builds, tests under Wine) =="
-scripts/windows_check.sh
+windows_rc=0
+scripts/windows_check.sh || windows_rc=$?
+if [ "$windows_rc" -ne 0 ] && ! grep -q $'^Windows[^\t]*\tfailed' "$DOCSEC_PARTS_FILE"; then
+  part_record "Windows" failed "windows_check.sh exited $windows_rc" 0
+fi
+
+parts_summary "$SECONDS"

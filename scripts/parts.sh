@@ -9,26 +9,30 @@ fi
 export DOCSEC_PARTS_FILE
 
 # part_record NAME STATUS REASON SECONDS   (STATUS: passed, failed or not-run)
+# The reason goes last on its line: an empty field between tabs would vanish when read back.
 part_record() {
-  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "${3//$'\n'/ }" "$4" >>"$DOCSEC_PARTS_FILE"
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$4" "${3//$'\n'/ }" >>"$DOCSEC_PARTS_FILE"
 }
 
 # part NAME COMMAND...: runs COMMAND (a function or a program) as one part, records how it ended
-# and returns its status. The command runs in the background and is waited for, so that errexit
-# still holds inside it (bash turns errexit off for everything called from an || list).
+# and leaves its exit status in part_status. Call it as a statement of its own, never from an
+# if, && or || (bash turns errexit off for everything called from there, and a function part
+# would then go on past its first failing command); the command runs in the background and is
+# waited for, so that its failure does not end the caller.
+part_status=0
 part() {
-  local name=$1 start=$SECONDS rc=0
+  local name=$1 start=$SECONDS
   shift
   echo "== $name =="
+  part_status=0
   "$@" &
-  wait $! || rc=$?
-  if [ "$rc" -eq 0 ]; then
+  wait $! || part_status=$?
+  if [ "$part_status" -eq 0 ]; then
     part_record "$name" passed "" $((SECONDS - start))
   else
-    part_record "$name" failed "exit status $rc" $((SECONDS - start))
-    echo "== $name: FAILED (exit status $rc)"
+    part_record "$name" failed "exit status $part_status" $((SECONDS - start))
+    echo "== $name: FAILED (exit status $part_status)"
   fi
-  return "$rc"
 }
 
 # not_run NAME REASON
@@ -58,7 +62,7 @@ parts_summary() {
   local name status reason seconds passed=0 failed=0 unrun=0 label
   local total=${1:-}
   echo "== summary =="
-  while IFS=$'\t' read -r name status reason seconds; do
+  while IFS=$'\t' read -r name status seconds reason; do
     case $status in
       passed) label="passed" ;;
       failed) label="FAILED"; failed=$((failed + 1)) ;;

@@ -106,23 +106,24 @@ fuzz_seconds() {
 
 if packages build; then
   if packages format; then
-    part "format" scripts/check_format.sh || true
+    part "format" scripts/check_format.sh
   else
     not_run "format" "clang-format could not be installed: $packages_reason"
   fi
-  if part "build without the tools" without_tools; then :; fi
-  if part "tests (RelWithDebInfo)" suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-       -DDOCSEC_BUILD_TOOLS=ON -DCMAKE_INSTALL_LIBDIR="$libdir"; then
-    part "consumer build against an install" consumer || true
+  part "build without the tools" without_tools
+  part "tests (RelWithDebInfo)" suite build-test -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDOCSEC_BUILD_TOOLS=ON -DCMAKE_INSTALL_LIBDIR="$libdir"
+  if [ "$part_status" -eq 0 ]; then
+    part "consumer build against an install" consumer
   else
     not_run "consumer build against an install" "the plain build or its tests failed"
   fi
-  part "tests (address + undefined behaviour sanitizers)" sanitized || true
-  part "races (thread sanitizer)" races || true
+  part "tests (address + undefined behaviour sanitizers)" sanitized
+  part "races (thread sanitizer)" races
   if packages fuzz; then
     FUZZ_SECONDS=${FUZZ_SECONDS:-$(fuzz_seconds)}
     export FUZZ_SECONDS
-    part "fuzzing (bounded)" scripts/fuzz.sh || true
+    part "fuzzing (bounded)" scripts/fuzz.sh
   else
     not_run "fuzzing (bounded)" "clang could not be installed: $packages_reason"
   fi

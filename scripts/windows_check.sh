@@ -327,7 +327,8 @@ for arch in $ARCHS; do
   fi
   with_tests=OFF
   [ "$run_tests" != yes ] || with_tests=ON
-  if ! part "Windows $arch build" build "$arch" "$with_tests"; then
+  part "Windows $arch build" build "$arch" "$with_tests"
+  if [ "$part_status" -ne 0 ]; then
     failed_parts=$((failed_parts + 1))
     not_run "Windows $arch tests under Wine" "the build failed"
     continue
@@ -336,8 +337,8 @@ for arch in $ARCHS; do
     not_run "Windows $arch tests under Wine" "$run_tests"
     continue
   fi
-  part "Windows $arch tests under Wine" tests "$arch" "$wine" "$emulated" ||
-    failed_parts=$((failed_parts + 1))
+  part "Windows $arch tests under Wine" tests "$arch" "$wine" "$emulated"
+  [ "$part_status" -eq 0 ] || failed_parts=$((failed_parts + 1))
 done
 
 echo "== Windows step done in $((SECONDS - started)) s"

@@ -47,5 +47,6 @@
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
 #include "docsec/users/user_appointment.h"
+#include "docsec/version.h"
 
 #endif  // DOCSEC_DOCSEC_H_

@@ -75,6 +75,13 @@ consumer() {
     $("${pc[@]}" --cflags --libs docsec) -Wl,-rpath,"$found_lib"
   "$tmp/consumer-pc"
   echo "consumer built and ran through the CMake package and through pkg-config"
+  # The installed programs run from their prefix, with no help from the environment.
+  local program
+  for program in docsec docsec-server docsec-agent; do
+    env LD_LIBRARY_PATH= "$usr/bin/$program" --version | grep -qx "$program [0-9.]*" ||
+      { echo "the installed $program does not run from its prefix"; return 1; }
+  done
+  echo "the installed programs run from their prefix"
 }
 
 sanitized() {

@@ -8,6 +8,12 @@
 #include <string>
 
 int main() {
+  // The installed header and the installed library must be of one release.
+  if (std::string(docsec::Version()) != DOCSEC_VERSION_STRING) {
+    std::fprintf(stderr, "consumer: headers of %s, library %s\n", DOCSEC_VERSION_STRING,
+                 docsec::Version());
+    return 1;
+  }
   std::string received;
   docsec::SvcTransportSetHandler([&received](int, const std::string& request) {
     received = request;

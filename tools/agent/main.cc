@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "docsec/platform/trace.h"
+#include "docsec/version.h"
 #include "tools/agent/reference_agent.h"
 
 namespace {
@@ -35,6 +36,10 @@ std::string DefaultStateDir() {
 int main(int argc, char** argv) {
   using docsec::agent::AgentCommandLine;
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("docsec-agent %s\n", docsec::Version());
+    return 0;
+  }
   AgentCommandLine command_line;
   std::string error;
   if (!docsec::agent::ParseAgentCommandLine(args, DefaultStateDir(), &command_line, &error)) {

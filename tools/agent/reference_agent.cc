@@ -70,7 +70,8 @@ std::string AgentUsage() {
          "                       else $HOME/.local/state/docsec-agent, else\n"
          "                       /var/lib/docsec-agent\n"
          "  --verbose            write diagnostics to standard error\n"
-         "  --help               show this text and exit\n";
+         "  --help               show this text and exit\n"
+         "  --version            print the version and exit\n";
 }
 
 bool ParseAgentCommandLine(const std::vector<std::string>& args,

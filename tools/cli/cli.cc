@@ -50,6 +50,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.require_subcommand(1);
   app.fallthrough();
   app.set_help_all_flag("--help-all", "print the help of every command");
+  app.set_version_flag("--version", std::string("docsec ") + Version(), "print the version");
   AddGlobalOptions(app, context.options());
   for (Registration registration : kRegistrations) registration(app, context);
 

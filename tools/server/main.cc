@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "docsec/version.h"
 #include "tools/server/demo_data.h"
 #include "tools/server/http_server.h"
 #include "tools/server/server.h"
@@ -29,7 +30,8 @@ const char kUsage[] =
     "  --demo-computer UUID@IP[=NAME]\n"
     "                         a demo computer (repeatable; default six at 127.0.0.11-16)\n"
     "  --admin-password TEXT  the admin password of a new database (default: random, printed)\n"
-    "  --help                 print this text\n";
+    "  --help                 print this text\n"
+    "  --version              print the version\n";
 
 struct CommandLine {
   std::string db;
@@ -113,6 +115,10 @@ bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string*
 
 int main(int argc, char** argv) {
   using namespace docsec::server;
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("docsec-server %s\n", DOCSEC_VERSION_STRING);
+    return 0;
+  }
   CommandLine line;
   std::string error;
   if (!Parse(std::vector<std::string>(argv + 1, argv + argc), &line, &error)) {

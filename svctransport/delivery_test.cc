@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -189,14 +190,17 @@ TEST_F(DeliveryTest, SessionTokenFromAnAnswerIsSentUntilForgotten) {
 }
 
 TEST_F(DeliveryTest, AnswersThatAreNotAnOkWithABodyGiveNoAnswer) {
+  using Kind = SvcTransportFailureKind;
   struct Case {
     const char* what;
     Reply reply;
+    Kind kind;
   };
   const Case cases[] = {
-      {"server error", {500, "<error/>", "", 0}},
-      {"redirect, not followed", {302, "<moved/>", "", 0}},
-      {"empty body", {200, "", "", 0}},
+      {"server error", {500, "<error/>", "", 0}, Kind::kHttpStatus},
+      {"body too large for the server", {413, "", "", 0}, Kind::kHttpStatus},
+      {"redirect, not followed", {302, "<moved/>", "", 0}, Kind::kHttpStatus},
+      {"empty body", {200, "", "", 0}, Kind::kEmptyAnswer},
   };
   for (const Case& c : cases) {
     // The redirect points at /svc, which would answer 200 if it were followed.
@@ -206,7 +210,45 @@ TEST_F(DeliveryTest, AnswersThatAreNotAnOkWithABodyGiveNoAnswer) {
     Use(peer.address());
     EXPECT_FALSE(SvcTransportSendEx("<r/>").has_value()) << c.what;
     EXPECT_EQ(peer.requests().size(), 1u) << c.what;
+    SvcTransportFailure failure = SvcTransportLastFailure();
+    EXPECT_EQ(failure.kind, c.kind) << c.what;
+    if (c.kind == Kind::kHttpStatus) {
+      EXPECT_EQ(failure.http_status, c.reply.status) << c.what;
+      EXPECT_NE(failure.text.find(std::to_string(c.reply.status)), std::string::npos) << c.what;
+    }
+    ASSERT_TRUE(SvcTransportSend("<r/>").has_value()) << c.what;
+    EXPECT_EQ(SvcTransportLastFailure().kind, Kind::kNone) << "an answer clears the cause";
   }
+}
+
+// Each thread reads the cause of its own last send, whatever the others did meanwhile.
+TEST(Delivery, ThreadsKeepTheirOwnCause) {
+  SvcTransportSetHandler([](int, const std::string& request) {
+    return request == "fail" ? std::string() : std::string("<ok/>");
+  });
+  std::atomic<int> mixed{0};
+  auto worker = [&](const char* body, SvcTransportFailureKind expected) {
+    for (int i = 0; i < 2000; ++i) {
+      SvcTransportSend(body);
+      if (SvcTransportLastFailure().kind != expected) ++mixed;
+    }
+  };
+  std::thread failing(worker, "fail", SvcTransportFailureKind::kEmptyAnswer);
+  std::thread answered(worker, "ok", SvcTransportFailureKind::kNone);
+  failing.join();
+  answered.join();
+  SvcTransportSetHandler(nullptr);
+  EXPECT_EQ(mixed, 0);
+}
+
+TEST(Delivery, NothingToDeliverThroughSaysSo) {
+  ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), nullptr));
+  EXPECT_FALSE(SvcTransportSend("<r/>").has_value());
+  EXPECT_EQ(SvcTransportLastFailure().kind, SvcTransportFailureKind::kNotConfigured);
+  SvcTransportSetHandler([](int, const std::string&) { return std::string(); });
+  EXPECT_FALSE(SvcTransportSend("<r/>").has_value());
+  EXPECT_EQ(SvcTransportLastFailure().kind, SvcTransportFailureKind::kEmptyAnswer);
+  SvcTransportSetHandler(nullptr);
 }
 
 TEST_F(DeliveryTest, AbsentOrSilentServerGivesNoAnswerWithinTheTimeOut) {
@@ -217,13 +259,36 @@ TEST_F(DeliveryTest, AbsentOrSilentServerGivesNoAnswerWithinTheTimeOut) {
   }
   Use(closed_port);
   EXPECT_FALSE(SvcTransportSend("<r/>").has_value());
+  SvcTransportFailure refused = SvcTransportLastFailure();
+  EXPECT_EQ(refused.kind, SvcTransportFailureKind::kConnectionRefused) << refused.text;
+  EXPECT_NE(refused.text.find(closed_port), std::string::npos) << refused.text;
 
   HttpPeer silent([](const SeenRequest&) { return Reply{200, "<late/>", "", 20000}; });
   Use(silent.address(), 500);
   auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(SvcTransportSend("<r/>").has_value());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  SvcTransportFailure late = SvcTransportLastFailure();
+  EXPECT_EQ(late.kind, SvcTransportFailureKind::kAnswerTimeout) << late.text;
 }
+
+#if !defined(_WIN32)
+// A malformed variable is named by the first send, which reads the environment, instead of
+// passing for "not configured". A process of its own: the environment is read once.
+TEST(DeliveryDeathTest, AMalformedEnvironmentIsNamedBySends) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        setenv("DOCSEC_SERVER", "ftp://127.0.0.1:21", 1);
+        SvcTransportSend("<r/>");
+        SvcTransportFailure failure = SvcTransportLastFailure();
+        bool named = failure.kind == SvcTransportFailureKind::kBadConfiguration &&
+                     failure.text.find("ftp://127.0.0.1:21") != std::string::npos;
+        std::exit(named ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 }  // namespace
 }  // namespace docsec

@@ -75,7 +75,10 @@ void HttpDelivery::KeepSession(const std::shared_ptr<const Settings>& settings,
 bool HttpDeliveryAvailable() { return false; }
 bool HttpDeliveryReadsCaFile() { return false; }
 
-std::optional<std::string> HttpDelivery::Send(int, const std::string&) { return std::nullopt; }
+std::optional<std::string> HttpDelivery::Send(int, const std::string&) {
+  SetFailure(SvcTransportFailureKind::kNotConfigured, "this build has no network delivery");
+  return std::nullopt;
+}
 
 #elif defined(SVCTRANSPORT_WITH_CURL)
 
@@ -134,6 +137,58 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// Records why libcurl's transfer gave no answer. `detail` is libcurl's own text of the failure
+// (for a certificate, the verifier's).
+void RecordCurlFailure(CURL* curl, CURLcode result, const char* detail, const std::string& url) {
+  std::string text = detail[0] != '\0' ? detail : curl_easy_strerror(result);
+  switch (result) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      SetFailure(SvcTransportFailureKind::kNameNotResolved, "cannot resolve " + url + ": " + text);
+      return;
+    case CURLE_COULDNT_CONNECT:
+      SetFailure(SvcTransportFailureKind::kConnectionRefused,
+                 "cannot connect to " + url + ": " + text);
+      return;
+    case CURLE_OPERATION_TIMEDOUT: {
+      curl_off_t connected = 0;
+      curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connected);
+      SetFailure(connected == 0 ? SvcTransportFailureKind::kConnectTimeout
+                                : SvcTransportFailureKind::kAnswerTimeout,
+                 (connected == 0 ? "no connection to " : "no answer from ") + url + ": " + text);
+      return;
+    }
+    case CURLE_PEER_FAILED_VERIFICATION: {
+      long verdict = 0;
+      curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &verdict);
+      // OpenSSL's verdicts 9 and 10: not yet valid, expired; 62: another host. libcurl checks
+      // the name itself after OpenSSL's verdict, and says so in its text.
+      SvcTransportFailureKind kind = SvcTransportFailureKind::kCertificateUntrusted;
+      if (verdict == 9 || verdict == 10) {
+        kind = SvcTransportFailureKind::kCertificateExpired;
+      } else if (verdict == 62 || text.find("host name") != std::string::npos ||
+                 text.find("subject name") != std::string::npos) {
+        kind = SvcTransportFailureKind::kCertificateWrongName;
+      }
+      SetFailure(kind, url + ": " + text);
+      return;
+    }
+    case CURLE_SSL_CONNECT_ERROR:
+      SetFailure(SvcTransportFailureKind::kTlsFailure,
+                 "TLS handshake with " + url + " failed: " + text);
+      return;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      SetFailure(SvcTransportFailureKind::kConnectionClosed,
+                 url + " closed the connection without an HTTP answer (" + text + ")" +
+                     (url.rfind("http://", 0) == 0 ? "; is it an HTTPS server?" : ""));
+      return;
+    default: SetFailure(SvcTransportFailureKind::kNetworkError, url + ": " + text);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string& request) {
@@ -141,7 +196,10 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
   std::call_once(global_init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   std::string token;
   std::shared_ptr<const Settings> settings = Current(&token);
-  if (!settings) return std::nullopt;
+  if (!settings) {
+    SetFailure(SvcTransportFailureKind::kNotConfigured, "no server is configured");
+    return std::nullopt;
+  }
   const SvcTransportConfig& config = settings->config;
 
   thread_local ThreadHandle handle;
@@ -151,7 +209,10 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
     handle.generation = settings->generation;
   }
   CURL* curl = handle.curl;
-  if (curl == nullptr) return std::nullopt;
+  if (curl == nullptr) {
+    SetFailure(SvcTransportFailureKind::kNetworkError, "libcurl could not start a transfer");
+    return std::nullopt;
+  }
 
   std::string url = config.server + (entry_point == 1 ? "/svc" : "/svc/ex");
   struct curl_slist* headers = nullptr;
@@ -178,14 +239,32 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, config.verify_peer ? 1L : 0L);
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, config.verify_peer ? 2L : 0L);
   if (!config.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, config.ca_file.c_str());
+  char detail[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, detail);
   CURLcode result = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   // The handle outlives this call: leave it pointing at nothing of ours.
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
   curl_slist_free_all(headers);
-  if (result != CURLE_OK || status != 200 || reply.too_large || reply.body.empty()) {
+  if (reply.too_large) {
+    SetFailure(SvcTransportFailureKind::kAnswerTooLarge,
+               url + " answered with more than " + std::to_string(kMaxAnswerBytes >> 20) + " MiB");
+    return std::nullopt;
+  }
+  if (result != CURLE_OK) {
+    RecordCurlFailure(curl, result, detail, url);
+    return std::nullopt;
+  }
+  if (status != 200) {
+    SetFailure(SvcTransportFailureKind::kHttpStatus,
+               url + " answered with HTTP status " + std::to_string(status), status);
+    return std::nullopt;
+  }
+  if (reply.body.empty()) {
+    SetFailure(SvcTransportFailureKind::kEmptyAnswer, url + " answered with an empty body");
     return std::nullopt;
   }
   KeepSession(settings, reply.session);

@@ -23,6 +23,9 @@ constexpr const char* kSessionHeader = "X-Docsec-Session";
 // Answers above this size are dropped (no answer) rather than held in memory.
 constexpr size_t kMaxAnswerBytes = size_t{512} << 20;
 
+// Records why the current send on this thread gives no answer (kind kNone: it was answered).
+void SetFailure(SvcTransportFailureKind kind, const std::string& text, long http_status = 0);
+
 // True when network delivery was built in.
 bool HttpDeliveryAvailable();
 // True when the delivery can trust the authorities of a CA file; WinHTTP trusts the system's

@@ -117,23 +117,81 @@ std::string SessionHeader(HINTERNET request) {
   return token;
 }
 
+// Records why a WinHTTP call failed, from its error code; `answering` tells whether the request
+// was already sent (a time-out then waited for the answer, not for the connection).
+void RecordWinHttpFailure(const std::string& url, bool answering) {
+  DWORD code = GetLastError();
+  std::string number = " (WinHTTP error " + std::to_string(code) + ")";
+  switch (code) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      SetFailure(SvcTransportFailureKind::kNameNotResolved, "cannot resolve " + url + number);
+      return;
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+      SetFailure(SvcTransportFailureKind::kConnectionRefused, "cannot connect to " + url + number);
+      return;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // what some WinHTTP implementations report instead
+      SetFailure(answering ? SvcTransportFailureKind::kAnswerTimeout
+                           : SvcTransportFailureKind::kConnectTimeout,
+                 (answering ? "no answer from " : "no connection to ") + url + number);
+      return;
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      SetFailure(SvcTransportFailureKind::kCertificateExpired,
+                 url + ": the certificate is expired or not yet valid" + number);
+      return;
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      SetFailure(SvcTransportFailureKind::kCertificateWrongName,
+                 url + ": the certificate is for another name" + number);
+      return;
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_FAILURE:
+      SetFailure(SvcTransportFailureKind::kCertificateUntrusted,
+                 url + ": the certificate is not trusted" + number);
+      return;
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case WSAECONNRESET:
+      SetFailure(SvcTransportFailureKind::kConnectionClosed,
+                 url + " closed the connection without an HTTP answer" + number);
+      return;
+    default: SetFailure(SvcTransportFailureKind::kNetworkError, url + number);
+  }
+}
+
 }  // namespace
 
 std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string& request) {
   std::string token;
   std::shared_ptr<const Settings> settings = Current(&token);
-  if (!settings) return std::nullopt;
+  if (!settings) {
+    SetFailure(SvcTransportFailureKind::kNotConfigured, "no server is configured");
+    return std::nullopt;
+  }
   const SvcTransportConfig& config = settings->config;
+  const std::string& url = config.server;
   Target target;
-  if (!ParseServer(config.server, &target) || request.size() > MAXDWORD) return std::nullopt;
+  if (!ParseServer(config.server, &target) || request.size() > MAXDWORD) {
+    SetFailure(SvcTransportFailureKind::kBadConfiguration, "cannot send to " + url);
+    return std::nullopt;
+  }
   std::shared_ptr<void> session = SessionFor(config, settings->generation);
-  if (!session) return std::nullopt;
+  if (!session) {
+    RecordWinHttpFailure(url, false);
+    return std::nullopt;
+  }
   Handle connection(WinHttpConnect(session.get(), target.host.c_str(), target.port, 0));
-  if (!connection) return std::nullopt;
+  if (!connection) {
+    RecordWinHttpFailure(url, false);
+    return std::nullopt;
+  }
   Handle exchange(WinHttpOpenRequest(
       connection.get(), L"POST", entry_point == 1 ? L"/svc" : L"/svc/ex", nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
-  if (!exchange) return std::nullopt;
+  if (!exchange) {
+    RecordWinHttpFailure(url, false);
+    return std::nullopt;
+  }
   // The wait for the answer's head has a time-out of its own (90 s unless set).
   DWORD answer_ms = static_cast<DWORD>(Milliseconds(config.timeout_ms));
   WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &answer_ms,
@@ -152,30 +210,50 @@ std::optional<std::string> HttpDelivery::Send(int entry_point, const std::string
   if (plain_token) headers += Widen(kSessionHeader) + L": " + Widen(token) + L"\r\n";
   DWORD size = static_cast<DWORD>(request.size());
   if (!WinHttpSendRequest(exchange.get(), headers.c_str(), static_cast<DWORD>(-1),
-                          const_cast<char*>(request.data()), size, size, 0) ||
-      !WinHttpReceiveResponse(exchange.get(), nullptr)) {
+                          const_cast<char*>(request.data()), size, size, 0)) {
+    RecordWinHttpFailure(url, false);
+    return std::nullopt;
+  }
+  if (!WinHttpReceiveResponse(exchange.get(), nullptr)) {
+    RecordWinHttpFailure(url, true);
     return std::nullopt;
   }
   DWORD status = 0;
   DWORD status_size = sizeof status;
   if (!WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size,
-                           WINHTTP_NO_HEADER_INDEX) ||
-      status != 200) {
+                           WINHTTP_NO_HEADER_INDEX)) {
+    RecordWinHttpFailure(url, true);
+    return std::nullopt;
+  }
+  if (status != 200) {
+    SetFailure(SvcTransportFailureKind::kHttpStatus,
+               url + " answered with HTTP status " + std::to_string(status), status);
     return std::nullopt;
   }
   std::string body;
   constexpr size_t kChunk = 64 * 1024;
   for (;;) {
     size_t used = body.size();
-    if (used > kMaxAnswerBytes) return std::nullopt;  // too large: dropped, not held
+    if (used > kMaxAnswerBytes) break;  // too large: dropped, not held
     body.resize(used + kChunk);
     DWORD read = 0;
-    if (!WinHttpReadData(exchange.get(), &body[used], kChunk, &read)) return std::nullopt;
+    if (!WinHttpReadData(exchange.get(), &body[used], kChunk, &read)) {
+      RecordWinHttpFailure(url, true);
+      return std::nullopt;
+    }
     body.resize(used + read);
     if (read == 0) break;
   }
-  if (body.empty() || body.size() > kMaxAnswerBytes) return std::nullopt;
+  if (body.size() > kMaxAnswerBytes) {
+    SetFailure(SvcTransportFailureKind::kAnswerTooLarge,
+               url + " answered with more than " + std::to_string(kMaxAnswerBytes >> 20) + " MiB");
+    return std::nullopt;
+  }
+  if (body.empty()) {
+    SetFailure(SvcTransportFailureKind::kEmptyAnswer, url + " answered with an empty body");
+    return std::nullopt;
+  }
   KeepSession(settings, SessionHeader(exchange.get()));
   return body;
 }

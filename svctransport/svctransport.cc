@@ -1,5 +1,6 @@
 #include "svctransport/svctransport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -23,6 +24,18 @@ std::shared_ptr<Recorder> g_recorder;
 std::shared_ptr<Replayer> g_replayer;
 bool g_configured = false;  // by the host or from the environment
 
+// The failure of the last send on each thread. Plain data only: on Windows a thread_local with
+// a destructor inside a DLL corrupts the heap at thread exit, so the text is a bounded array.
+struct ThreadFailure {
+  SvcTransportFailureKind kind;
+  long http_status;
+  char text[480];
+};
+thread_local ThreadFailure t_failure = {SvcTransportFailureKind::kNone, 0, {0}};
+
+// Why the environment could not configure the transport, kept for every later send.
+std::string* const g_environment_error = new std::string();  // guarded by g_mutex
+
 HttpDelivery& Network() {
   static HttpDelivery* const network = new HttpDelivery();  // lives as long as the process
   return *network;
@@ -37,9 +50,29 @@ void ConfigureOnce() {
       std::lock_guard<std::mutex> lock(g_mutex);
       if (g_configured) return;
     }
-    std::string ignored;
-    SvcTransportConfigureFromEnvironment(&ignored);
+    std::string error;
+    if (!SvcTransportConfigureFromEnvironment(&error)) {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      *g_environment_error = error;
+    }
   });
+}
+
+// The failure of a send that found nothing to deliver through.
+void NotConfigured() {
+  std::string error;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    error = *g_environment_error;
+  }
+  if (!error.empty()) {
+    transport_internal::SetFailure(SvcTransportFailureKind::kBadConfiguration,
+                                   "the transport's configuration is malformed: " + error);
+  } else {
+    transport_internal::SetFailure(
+        SvcTransportFailureKind::kNotConfigured,
+        "no server is configured (DOCSEC_SERVER or SvcTransportConfigure)");
+  }
 }
 
 std::optional<std::string> Deliver(int entry_point, const std::string& request) {
@@ -55,11 +88,23 @@ std::optional<std::string> Deliver(int entry_point, const std::string& request) 
   }
   auto start = std::chrono::steady_clock::now();
   std::optional<std::string> answer;
+  transport_internal::SetFailure(SvcTransportFailureKind::kNone, "");
   if (replayer) {
     answer = replayer->Answer(entry_point, request);
+    if (!answer) {
+      transport_internal::SetFailure(SvcTransportFailureKind::kNoReplayMatch,
+                                     "the replayed recording has no exchange for this request");
+    }
   } else if (handler) {
     std::string text = (*handler)(entry_point, request);
-    if (!text.empty()) answer = std::move(text);
+    if (!text.empty()) {
+      answer = std::move(text);
+    } else {
+      transport_internal::SetFailure(SvcTransportFailureKind::kEmptyAnswer,
+                                     "the in-process handler gave no answer");
+    }
+  } else if (!Network().configured()) {
+    NotConfigured();
   } else {
     answer = Network().Send(entry_point, request);
   }
@@ -124,6 +169,54 @@ std::string Trim(const std::string& text) {
 
 }  // namespace
 
+namespace transport_internal {
+
+void SetFailure(SvcTransportFailureKind kind, const std::string& text, long http_status) {
+  t_failure.kind = kind;
+  t_failure.http_status = http_status;
+  size_t length = std::min(text.size(), sizeof t_failure.text - 1);
+  // Cut at a character boundary, never inside a UTF-8 sequence.
+  while (length > 0 && length < text.size() &&
+         (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+    --length;
+  }
+  text.copy(t_failure.text, length);
+  t_failure.text[length] = '\0';
+}
+
+}  // namespace transport_internal
+
+SvcTransportFailure SvcTransportLastFailure() {
+  SvcTransportFailure failure;
+  failure.kind = t_failure.kind;
+  failure.http_status = t_failure.http_status;
+  failure.text = t_failure.text;
+  return failure;
+}
+
+const char* SvcTransportFailureKindName(SvcTransportFailureKind kind) {
+  switch (kind) {
+    case SvcTransportFailureKind::kNone: return "answered";
+    case SvcTransportFailureKind::kNotConfigured: return "not configured";
+    case SvcTransportFailureKind::kBadConfiguration: return "malformed configuration";
+    case SvcTransportFailureKind::kNameNotResolved: return "name not resolved";
+    case SvcTransportFailureKind::kConnectionRefused: return "connection refused";
+    case SvcTransportFailureKind::kConnectTimeout: return "connect time-out";
+    case SvcTransportFailureKind::kTlsFailure: return "TLS handshake failed";
+    case SvcTransportFailureKind::kCertificateUntrusted: return "certificate not trusted";
+    case SvcTransportFailureKind::kCertificateExpired: return "certificate expired";
+    case SvcTransportFailureKind::kCertificateWrongName: return "certificate for another name";
+    case SvcTransportFailureKind::kAnswerTimeout: return "answer time-out";
+    case SvcTransportFailureKind::kConnectionClosed: return "connection closed without an answer";
+    case SvcTransportFailureKind::kHttpStatus: return "HTTP status";
+    case SvcTransportFailureKind::kAnswerTooLarge: return "answer too large";
+    case SvcTransportFailureKind::kEmptyAnswer: return "empty answer";
+    case SvcTransportFailureKind::kNoReplayMatch: return "no matching exchange in the replay";
+    case SvcTransportFailureKind::kNetworkError: return "network error";
+  }
+  return "unknown";
+}
+
 SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::shared_ptr<SvcTransportHandler> previous = std::move(g_handler);
@@ -165,6 +258,7 @@ bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error)
   g_recorder = std::move(recorder);
   g_replayer = std::move(replayer);
   g_configured = true;
+  g_environment_error->clear();
   return true;
 }
 

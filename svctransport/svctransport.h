@@ -91,10 +91,44 @@ SVCTRANSPORT_EXPORT void SvcTransportForgetSession();
 SVCTRANSPORT_EXPORT void SvcTransportResumeSession(const std::string& token);
 
 // Entry point 1: sends `request`, the whole request document as text, and returns the answer's
-// text, which the caller owns; no value when there was no answer.
+// text, which the caller owns; no value when there was no answer (SvcTransportLastFailure says
+// why).
 SVCTRANSPORT_EXPORT std::optional<std::string> SvcTransportSend(const std::string& request);
 // Entry point 2; same contract as entry point 1.
 SVCTRANSPORT_EXPORT std::optional<std::string> SvcTransportSendEx(const std::string& request);
+
+// Why a send gave no answer.
+enum class SvcTransportFailureKind {
+  kNone = 0,              // the send was answered
+  kNotConfigured,         // no server, in-process handler or replay
+  kBadConfiguration,      // the environment or the configuration file is malformed
+  kNameNotResolved,       // the server's host name does not resolve
+  kConnectionRefused,     // nothing listens at the server's address and port
+  kConnectTimeout,        // no connection within the connect time-out
+  kTlsFailure,            // the TLS handshake failed (not an HTTPS server, no common protocol)
+  kCertificateUntrusted,  // the certificate's authority is not trusted (self-signed, unknown)
+  kCertificateExpired,    // the certificate is expired or not yet valid
+  kCertificateWrongName,  // the certificate is for another name
+  kAnswerTimeout,         // connected, but the answer did not come within the time-out
+  kConnectionClosed,      // the peer closed the connection without an HTTP answer
+  kHttpStatus,            // an HTTP answer other than 200 (http_status)
+  kAnswerTooLarge,        // the answer exceeded the transport's limit
+  kEmptyAnswer,           // an answer without a body, or an in-process handler's empty text
+  kNoReplayMatch,         // the replayed recording holds no matching exchange
+  kNetworkError,          // any other failure of the connection (the text names it)
+};
+
+struct SvcTransportFailure {
+  SvcTransportFailureKind kind = SvcTransportFailureKind::kNone;
+  long http_status = 0;  // for kHttpStatus
+  std::string text;      // the cause in words, with the peer's or the verifier's own text
+};
+
+// How the last send on the calling thread ended: kind kNone when it was answered. Each thread
+// has its own, so concurrent sends do not mix their causes.
+SVCTRANSPORT_EXPORT SvcTransportFailure SvcTransportLastFailure();
+// A short name of `kind` ("connection refused", "certificate not trusted", ...).
+SVCTRANSPORT_EXPORT const char* SvcTransportFailureKindName(SvcTransportFailureKind kind);
 
 }  // namespace docsec
 

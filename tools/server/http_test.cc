@@ -34,7 +34,12 @@ bool MakeCertificates(const std::string& dir) {
       " -out server.csr 2>/dev/null;"
       "printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext;"
       "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
-      " -extfile san.ext -out server.pem 2>/dev/null";
+      " -extfile san.ext -out server.pem 2>/dev/null;"
+      "openssl req -newkey rsa:2048 -nodes -subj /CN=elsewhere.test -keyout elsewhere.key"
+      " -out elsewhere.csr 2>/dev/null;"
+      "printf 'subjectAltName=DNS:elsewhere.test\\n' > elsewhere.ext;"
+      "openssl x509 -req -in elsewhere.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2"
+      " -extfile elsewhere.ext -out elsewhere.pem 2>/dev/null";
   int rc = std::system(("bash -c \"" + script + "\" > '" + dir + "/openssl.log' 2>&1").c_str());
   if (rc != 0) std::system(("cat '" + dir + "/openssl.log' >&2").c_str());
   return rc == 0;
@@ -67,14 +72,15 @@ class NetworkTest : public ::testing::Test {
     if (http_) http_->Stop();
   }
 
-  // Starts the listener (HTTPS when `tls`) and points the transport at it.
-  void Serve(bool tls, const std::string& ca_file) {
+  // Starts the listener (HTTPS with the certificate `name`.pem when `tls`) and points the
+  // transport at it.
+  void Serve(bool tls, const std::string& ca_file, const std::string& name = "server") {
     HttpOptions options;
     options.keep_alive_timeout = std::chrono::seconds(1);
     if (tls) {
       ASSERT_TRUE(certificates_) << "the openssl program could not make test certificates";
-      options.tls_cert = dir_->File("server.pem");
-      options.tls_key = dir_->File("server.key");
+      options.tls_cert = dir_->File(name + ".pem");
+      options.tls_key = dir_->File(name + ".key");
     }
     http_ = std::make_unique<HttpServer>(*server_, options);
     std::string error;
@@ -142,6 +148,43 @@ TEST_F(NetworkTest, TheLibraryLogsInAndLoadsItsTreeOverHttps) {
 TEST_F(NetworkTest, AnUntrustedCertificateGivesNoAnswer) {
   Serve(true, dir_->File("other.pem"));
   EXPECT_FALSE(SvcTransportSend(Request("Login", "<user id=\"admin\" password=\"demo-admin\"/>")));
+}
+
+// Each way a TLS connection goes wrong gives its own cause, with the verifier's or the peer's
+// own words.
+TEST_F(NetworkTest, TlsAndSchemeMistakesAreNamed) {
+  using Kind = SvcTransportFailureKind;
+  struct Case {
+    const char* what;
+    bool tls;
+    const char* ca;
+    const char* certificate;
+    const char* scheme;  // what the transport is pointed at
+    Kind kind;
+    const char* words;  // in the text
+  };
+  const Case cases[] = {
+      {"unknown authority", true, "other.pem", "server", "https", Kind::kCertificateUntrusted,
+       "certificate"},
+      {"certificate for another name", true, "ca.pem", "elsewhere", "https",
+       Kind::kCertificateWrongName, "name"},
+      {"http to an HTTPS port", true, "ca.pem", "server", "http", Kind::kConnectionClosed, "HTTPS"},
+      {"https to an HTTP port", false, "", "server", "https", Kind::kTlsFailure, "TLS"},
+  };
+  for (const Case& c : cases) {
+    Serve(c.tls, c.ca[0] ? dir_->File(c.ca) : "", c.certificate);
+    SvcTransportConfig config;
+    config.server = std::string(c.scheme) + "://127.0.0.1:" + std::to_string(http_->port());
+    config.ca_file = c.ca[0] ? dir_->File(c.ca) : "";
+    config.timeout_ms = 5000;
+    std::string error;
+    ASSERT_TRUE(SvcTransportConfigure(config, &error)) << error;
+    EXPECT_FALSE(SvcTransportSend(Request("Login", "<user id=\"admin\"/>"))) << c.what;
+    SvcTransportFailure failure = SvcTransportLastFailure();
+    EXPECT_EQ(failure.kind, c.kind) << c.what << ": " << failure.text;
+    EXPECT_NE(failure.text.find(c.words), std::string::npos) << c.what << ": " << failure.text;
+    http_->Stop();
+  }
 }
 
 TEST_F(NetworkTest, PlainHttpRefusesOversizedBodiesUnread) {

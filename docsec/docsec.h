@@ -6,6 +6,7 @@
 #include "docsec/agent/agent_command.h"
 #include "docsec/agent/agent_packet.h"
 #include "docsec/channel/last_error.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/computers/computer.h"
 #include "docsec/core/data_object.h"

@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "docsec/channel/last_error.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/secure_memory.h"
+#include "docsec/platform/thread_slot.h"
 #include "docsec/platform/variant.h"
 #include "svctransport/svctransport.h"
 
@@ -13,6 +15,19 @@ namespace docsec {
 namespace {
 // The code that stands for "no value" and is never stored.
 constexpr uint32_t kNoCode = 9999;
+
+// The operation of the calling thread's last request, for the outcome its answer check records.
+struct CurrentOperation {
+  std::string name;
+};
+
+std::string& Operation() { return PerThread<CurrentOperation>().name; }
+
+// A failure of the answer check that the server did not report itself.
+int Unusable(const char* why) {
+  SetOutcome(OutcomeSource::kLibrary, 0, why, Operation());
+  return 0;
+}
 }  // namespace
 
 XmlDocument BuildRequestDocument(const std::string& operationName) {
@@ -29,7 +44,18 @@ XmlDocument BuildRequestDocument(const std::string& operationName) {
 }
 
 XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
-  if (!request) return XmlDocument();
+  if (!request) {
+    SetOutcome(OutcomeSource::kLibrary, 0, "no request document to send", std::string());
+    return XmlDocument();
+  }
+  try {
+    XmlElement root = request.DocumentElement();
+    XmlElement service = root ? root.SelectChild("service") : XmlElement();
+    const char* name = service ? service.GetAttribute("value") : nullptr;
+    Operation() = name != nullptr ? name : "";
+  } catch (const ComError&) {
+    Operation().clear();
+  }
   std::optional<std::string> answer_text;
   {
     // Logins carry passwords and random values in clear: the rendered text is wiped once sent,
@@ -38,7 +64,13 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
     answer_text = dataSource == 1 ? SvcTransportSend(text) : SvcTransportSendEx(text);
     SecureWipe(&text[0], text.size());
   }
-  if (!answer_text) return XmlDocument();
+  if (!answer_text) {
+    SvcTransportFailure failure = SvcTransportLastFailure();
+    SetOutcome(OutcomeSource::kTransport, static_cast<long>(failure.kind), failure.text,
+               Operation());
+    return XmlDocument();
+  }
+  SetOutcomeOk(Operation());
   XmlDocument answer = XmlDocument::Create();
   // The document takes the received text over and parses it in place: answers run to megabytes.
   if (answer) answer.LoadXml(std::move(*answer_text));
@@ -46,24 +78,32 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
 }
 
 int CheckAnswerDocument(const XmlDocument& answer) {
+  // A null answer: SendRequestDocument has recorded why there was none.
   if (!answer) return 0;
   try {
     XmlElement root = answer.DocumentElement();
-    if (!root) return 0;
+    if (!root) return Unusable("the server's answer is not XML");
     XmlElement ret = root.SelectChild("return");
-    if (!ret) return 0;
+    if (!ret) return Unusable("the server's answer has no result (\"return\")");
     const char* code_text = ret.GetAttribute("code");
-    if (code_text == nullptr) return 0;
+    if (code_text == nullptr) return Unusable("the server's answer has no result code");
     uint32_t code;
     try {
       code = Variant(code_text).ConvertedTo(kVtUi4).UInt32();
     } catch (const ComError&) {
-      return 0;  // not a number, or out of range: no usable code
+      return Unusable("the server's result code is not a number");
     }
     if (code != kNoCode) SetLastDrmError(code);
-    return code == 0 ? 1 : 0;
-  } catch (const ComError&) {
+    if (code == 0) {
+      SetOutcomeOk(Operation());
+      return 1;
+    }
+    const char* message = ret.GetAttribute("message");
+    SetOutcome(OutcomeSource::kServer, static_cast<long>(code), message != nullptr ? message : "",
+               Operation());
     return 0;
+  } catch (const ComError&) {
+    return Unusable("the server's answer cannot be read");
   }
 }
 

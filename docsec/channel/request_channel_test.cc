@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "docsec/channel/last_error.h"
+#include "docsec/channel/outcome.h"
+#include "svctransport/svctransport.h"
 #include "docsec/testing/fake_server.h"
 
 namespace docsec {
@@ -111,6 +114,65 @@ TEST(RequestChannel, AnswerNestedVeryDeepIsHandled) {
   server.QueueAnswer(deep);
   XmlDocument answer = SendRequestDocument(BuildRequestDocument("X"), 1);
   EXPECT_EQ(CheckAnswerDocument(answer), 1);
+}
+
+// Every exchange leaves its outcome on the calling thread: the server's code with its message
+// verbatim, the library's reason for an answer it cannot use, the transport's cause for none.
+TEST(RequestChannel, EveryExchangeLeavesItsOutcome) {
+  struct Case {
+    const char* answer;  // nullptr: no answer at all
+    OutcomeSource source;
+    long code;
+    const char* words;
+  };
+  const Case cases[] = {
+      {"<document><return code=\"0\"/></document>", OutcomeSource::kNone, 0, ""},
+      {"<document><return code=\"105\" message=\"begin 10.0.0.9 is after end 10.0.0.1\"/>"
+       "</document>",
+       OutcomeSource::kServer, 105, "begin 10.0.0.9 is after end 10.0.0.1"},
+      {"<document><return code=\"206\"/></document>", OutcomeSource::kServer, 206, ""},
+      {"<document/>", OutcomeSource::kLibrary, 0, "no result"},
+      {"<document><return code=\"x\"/></document>", OutcomeSource::kLibrary, 0, "not a number"},
+      {"<document><return code=", OutcomeSource::kLibrary, 0, "not XML"},
+      {nullptr, OutcomeSource::kTransport, static_cast<long>(SvcTransportFailureKind::kEmptyAnswer),
+       "no answer"},
+  };
+  FakeServer server;
+  for (const Case& c : cases) {
+    server.QueueAnswer(c.answer != nullptr ? c.answer : "");
+    CheckAnswerDocument(SendRequestDocument(BuildRequestDocument("AddIpSegment"), 2));
+    Outcome outcome = LastOutcome();
+    const char* label = c.answer != nullptr ? c.answer : "(none)";
+    EXPECT_EQ(outcome.source, c.source) << label;
+    EXPECT_EQ(outcome.code, c.code) << label;
+    EXPECT_EQ(outcome.operation, "AddIpSegment") << label;
+    EXPECT_NE(outcome.message.find(c.words), std::string::npos) << outcome.message;
+    EXPECT_EQ(LastOutcome().source, c.source) << "a second read gives the same";
+  }
+}
+
+TEST(RequestChannel, ThreadsKeepTheirOwnOutcome) {
+  FakeServer server;
+  server.SetResponder([](int, const std::string& request) {
+    return request.find("Refused") != std::string::npos
+               ? std::string(
+                     "<document><return code=\"301\" message=\"no such object\"/></document>")
+               : std::string("<document><return code=\"0\"/></document>");
+  });
+  int mixed = 0;
+  std::thread refused([&] {
+    for (int i = 0; i < 500; ++i) {
+      CheckAnswerDocument(SendRequestDocument(BuildRequestDocument("Refused"), 1));
+      Outcome outcome = LastOutcome();
+      if (outcome.code != 301 || outcome.operation != "Refused") ++mixed;
+    }
+  });
+  for (int i = 0; i < 500; ++i) {
+    CheckAnswerDocument(SendRequestDocument(BuildRequestDocument("Accepted"), 1));
+    if (!LastOutcome().ok()) ++mixed;
+  }
+  refused.join();
+  EXPECT_EQ(mixed, 0);
 }
 
 }  // namespace

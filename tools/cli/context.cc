@@ -340,13 +340,37 @@ CDOComputer& Context::ReachComputer(const std::string& name) {
 }
 
 void Context::Refused(const std::string& what) {
-  const unsigned long code = GetLastDrmError();
-  if (code != 0) {
-    Fail(kExitRefused,
-         what + ": refused by the server, code " + std::to_string(code) + CodeMeaning(code));
+  const unsigned long word = GetLastDrmError();
+  const Outcome outcome = LastOutcome();
+  if (outcome.source == OutcomeSource::kServer || word != 0) {
+    const unsigned long code =
+        outcome.source == OutcomeSource::kServer ? static_cast<unsigned long>(outcome.code) : word;
+    std::string message =
+        what + ": refused by the server, code " + std::to_string(code) + CodeMeaning(code);
+    if (outcome.source == OutcomeSource::kServer && !outcome.message.empty()) {
+      message += ": " + outcome.message;
+    }
+    Fail(kExitRefused, message);
   }
-  // No code: the request got no answer. Over the network that means the server is unreachable;
-  // an embedded server always answers, so there the library itself gave up.
+  if (outcome.source == OutcomeSource::kTransport) {
+    using Kind = SvcTransportFailureKind;
+    const auto kind = static_cast<Kind>(outcome.code);
+    std::string hint;
+    if (kind == Kind::kCertificateUntrusted || kind == Kind::kCertificateWrongName ||
+        kind == Kind::kCertificateExpired) {
+      hint = "; give the authority that signed the server's certificate with DOCSEC_CA_FILE";
+    } else if (kind == Kind::kConnectionRefused || kind == Kind::kConnectTimeout) {
+      hint = "; is the server running at that address?";
+    }
+    Fail(kExitUnreachable, what + ": cannot reach " + target_ + ": " +
+                               SvcTransportFailureKindName(kind) + " (" + outcome.message + ")" +
+                               hint);
+  }
+  if (outcome.source == OutcomeSource::kLibrary) {
+    Fail(kExitRefused, what + ": " + outcome.message);
+  }
+  // No cause recorded: over the network that means the server is unreachable; an embedded server
+  // always answers, so there the library itself gave up.
   if (network()) Fail(kExitUnreachable, what + ": no answer from the server at " + target_);
   Fail(kExitRefused, what + ": failed");
 }

@@ -8,6 +8,9 @@
 #include <utility>
 
 #include "docsec/agent/agent_keys.h"
+#include "docsec/channel/outcome.h"
+#include "docsec/platform/com_error.h"
+#include "docsec/platform/host.h"
 #include "docsec/platform/text.h"
 #include "docsec/platform/thread_slot.h"
 #include "docsec/platform/trace.h"
@@ -222,22 +225,55 @@ bool AgentChannel::DecodeDocument(AgentPacket&& packet, XmlDocument& document) {
   return true;
 }
 
+namespace {
+
+// The command a request document names, for the outcome of its exchange.
+std::string CommandName(const XmlDocument& request) {
+  try {
+    XmlElement root = request ? request.DocumentElement() : XmlElement();
+    XmlElement service = root ? root.SelectChild("service") : XmlElement();
+    const char* name = service ? service.GetAttribute("value") : nullptr;
+    return name != nullptr ? name : "";
+  } catch (const ComError&) {
+    return "";
+  }
+}
+
+}  // namespace
+
 bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply) {
   // One bound for the whole exchange: per-call time-outs alone would let a peer that sends a byte
   // now and then hold the caller for as long as it likes.
-  SetDeadline(std::chrono::steady_clock::now() +
-              std::chrono::milliseconds(AgentExchangeDeadlineMs()));
-  if (!Connect(AgentPort)) return false;
+  const auto started = std::chrono::steady_clock::now();
+  SetDeadline(started + std::chrono::milliseconds(AgentExchangeDeadlineMs()));
+  auto fail = [&](const std::string& why) {
+    SetOutcome(OutcomeSource::kAgent, -1,
+               "the agent at " + FormatIpv4(address_) + ":" + std::to_string(AgentPort) + " " + why,
+               CommandName(request));
+    return false;
+  };
+  if (!Connect(AgentPort)) {
+    // A refused connection fails at once; one that nobody answers waits out the bound.
+    const bool at_once = std::chrono::steady_clock::now() - started <
+                         std::chrono::milliseconds(kAgentConnectTimeoutMs / 2);
+    return fail(at_once ? "refused the connection (nothing listens there)"
+                        : "did not accept a connection within " +
+                              std::to_string(kAgentConnectTimeoutMs) + " ms");
+  }
   // The request's storage is kept per thread: a console that talks to agents in a loop renders
   // into memory it already has. (The reply's storage becomes the reply document's own.)
   AgentPacket& out = PerThread<AgentPacket>();
   AgentPacket in;
   // The kind is the caller's label for the exchange; agents expect 0 in the head.
   (void)kind;
-  if (!EncodeDocument(&out, request)) return false;
-  if (!SendPacket(&out)) return false;
-  if (!ReceivePacket(&in)) return false;
-  return DecodeDocument(std::move(in), reply);
+  if (!EncodeDocument(&out, request)) return fail("was not sent a command: it is too large");
+  if (!SendPacket(&out)) return fail("did not take the command (connection closed or timed out)");
+  if (!ReceivePacket(&in)) {
+    return fail("sent no reply (connection closed, timed out, or a damaged packet)");
+  }
+  if (!DecodeDocument(std::move(in), reply)) return fail("sent a reply that cannot be read");
+  SetOutcomeOk(CommandName(request));
+  return true;
 }
 
 bool AgentChannel::ReceiveDocument(XmlDocument& document) {

@@ -3,8 +3,10 @@
 #include <atomic>
 
 #include "docsec/agent/agent_channel.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/core/library.h"
 #include "docsec/platform/com_error.h"
+#include "docsec/platform/host.h"
 #include "docsec/platform/trace.h"
 #include "docsec/platform/variant.h"
 
@@ -96,16 +98,30 @@ XmlDocument SendAgentCommand(uint32_t address, const XmlDocument& command) {
 }
 
 bool CheckAgentReply(const XmlDocument& reply) {
+  // A null reply: the exchange has recorded why there was none.
   if (!reply) return false;
+  const std::string operation = LastOutcome().operation;
+  auto unusable = [&](const char* why) {
+    SetOutcome(OutcomeSource::kLibrary, 0, why, operation);
+    return false;
+  };
   try {
     XmlElement root = reply.DocumentElement();
-    if (!root) return false;
+    if (!root) return unusable("the agent's reply is not XML");
     XmlElement retcode = root.SelectChild("retcode");
-    if (!retcode) return false;
+    if (!retcode) return unusable("the agent's reply has no retcode");
     int32_t value = -1;
-    return ReadIntAttribute(retcode, "value", &value) && value == 0;
-  } catch (const ComError&) {
+    if (!ReadIntAttribute(retcode, "value", &value)) {
+      return unusable("the agent's retcode is not a number");
+    }
+    if (value == 0) return true;
+    // A refusing agent says why in "error".
+    XmlElement error = root.SelectChild("error");
+    const char* why = error ? error.GetAttribute("value") : nullptr;
+    SetOutcome(OutcomeSource::kAgent, value, why != nullptr ? why : "", operation);
     return false;
+  } catch (const ComError&) {
+    return unusable("the agent's reply cannot be read");
   }
 }
 
@@ -116,8 +132,16 @@ bool PingHost(uint32_t address) {
 }
 
 CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected) {
+  // The status values stay as they are; the outcome tells the cases of "not running" apart.
+  auto not_running = [&](const std::string& why) {
+    SetOutcome(OutcomeSource::kAgent, -1, "the agent at " + FormatIpv4(address) + " " + why,
+               "GetStatus");
+    return ConnectionAgentNotRunning;
+  };
   if (!PingHost(address)) {
     Trace("Ping %X Failed", address);
+    SetOutcome(OutcomeSource::kAgent, -1, FormatIpv4(address) + " does not answer ping",
+               "GetStatus");
     return ConnectionPingFailed;
   }
   Trace("Ping %X OK", address);
@@ -125,26 +149,30 @@ CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected)
   if (!command) return ConnectionNotProbed;
   try {
     XmlDocument reply = SendAgentCommand(address, command);
+    // Both leave their own cause: no connection, no reply, or the agent's refusal.
     if (!reply || !CheckAgentReply(reply)) return ConnectionAgentNotRunning;
     XmlElement root = reply.DocumentElement();
     XmlElement status = root.SelectChild("status");
     int32_t state = -1;
-    if (!status || !ReadIntAttribute(status, "value", &state) || state != 0) {
-      return ConnectionAgentNotRunning;
+    if (!status || !ReadIntAttribute(status, "value", &state)) {
+      return not_running("did not report its status");
     }
+    if (state != 0) return not_running("reports status " + std::to_string(state) + ", not running");
     XmlElement uuid = root.SelectChild("uuid");
-    if (!uuid) return ConnectionAgentNotRunning;
     // A "uuid" without "value" has no text to read, like a value that does not convert.
-    const char* text = uuid.GetAttribute("value");
-    if (text == nullptr) return ConnectionAgentNotRunning;
+    const char* text = uuid ? uuid.GetAttribute("value") : nullptr;
+    if (text == nullptr) return not_running("did not say which computer it is");
     Uuid reported;
-    if (!Uuid::Parse(text, &reported) || reported != expected) {
+    const bool readable = Uuid::Parse(text, &reported);
+    if (!readable || reported != expected) {
       Trace("IP:%X 's UUID Changed", address);
-      return ConnectionAgentNotRunning;
+      return not_running((readable ? "answers as another computer (" : "answers as \"") +
+                         std::string(text) + (readable ? ")" : "\", which is no computer's UUID"));
     }
+    SetOutcomeOk("GetStatus");
     return ConnectionRunning;
   } catch (...) {
-    return ConnectionAgentNotRunning;
+    return not_running("sent a reply that cannot be read");
   }
 }
 

@@ -1,5 +1,7 @@
 #include "docsec/agent/agent_command.h"
 
+#include "docsec/channel/outcome.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "docsec/agent/agent_channel.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
 #include "docsec/platform/trace.h"
@@ -141,22 +144,25 @@ TEST_F(AgentCommandTest, ProbeFoldsEveryReplyFaultIntoNotRunning) {
     std::string xml;
     CEnumComputerConnectionStatus expected;
     bool uuid_changed;
+    const char* cause = nullptr;  // words the outcome's message must hold
   } cases[] = {
       {"uuid in upper case", reply(rc0, st0, uuid(upper)), ConnectionRunning, false},
       {"any root name", reply(rc0, st0, uuid(kAgentUuid), "reply"), ConnectionRunning, false},
       {"status 1", reply(rc0, "<status value=\"1\"/>", uuid(kAgentUuid)), ConnectionAgentNotRunning,
-       false},
+       false, "status 1, not running"},
       {"status not a number", reply(rc0, "<status value=\"ok\"/>", uuid(kAgentUuid)),
        ConnectionAgentNotRunning, false},
       {"status without value", reply(rc0, "<status/>", uuid(kAgentUuid)), ConnectionAgentNotRunning,
        false},
       {"status missing", reply(rc0, "", uuid(kAgentUuid)), ConnectionAgentNotRunning, false},
       {"retcode missing", reply("", st0, uuid(kAgentUuid)), ConnectionAgentNotRunning, false},
-      {"retcode 5", reply("<retcode value=\"5\"/>", st0, uuid(kAgentUuid)),
-       ConnectionAgentNotRunning, false},
+      {"retcode 5",
+       reply("<retcode value=\"5\"/><error value=\"busy elsewhere\"/>", st0, uuid(kAgentUuid)),
+       ConnectionAgentNotRunning, false, "busy elsewhere"},
       {"uuid missing", reply(rc0, st0, ""), ConnectionAgentNotRunning, false},
       {"uuid without value", reply(rc0, st0, "<uuid/>"), ConnectionAgentNotRunning, false},
-      {"different uuid", reply(rc0, st0, uuid(other)), ConnectionAgentNotRunning, true},
+      {"different uuid", reply(rc0, st0, uuid(other)), ConnectionAgentNotRunning, true,
+       "another computer (3f2504e0-4f89-41d3-9a0c-0305e82c3302)"},
       {"uuid in braces", reply(rc0, st0, uuid("{" + std::string(kAgentUuid) + "}")),
        ConnectionAgentNotRunning, true},
       {"uuid not a uuid", reply(rc0, st0, uuid("agent-7")), ConnectionAgentNotRunning, true},
@@ -170,6 +176,12 @@ TEST_F(AgentCommandTest, ProbeFoldsEveryReplyFaultIntoNotRunning) {
     peer.Script(ScriptedAgent::Reply::kValid, c.xml);
     EXPECT_EQ(ProbeAgent(address, expected), c.expected) << c.what;
     EXPECT_EQ(Traced(changed_text), c.uuid_changed) << c.what;
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.ok(), c.expected == ConnectionRunning) << c.what;
+    if (c.cause != nullptr) {
+      EXPECT_NE(outcome.message.find(c.cause), std::string::npos)
+          << c.what << ": " << outcome.message;
+    }
   }
 }
 
@@ -179,6 +191,9 @@ TEST_F(AgentCommandTest, ProbeWithoutAgentIsNotRunning) {
   ASSERT_TRUE(Uuid::Parse(kAgentUuid, &expected));
   // The address answers ping (it is this host), but nothing listens on the agent port.
   EXPECT_EQ(ProbeAgent(testing::ProbeFreeLoopback(), expected), ConnectionAgentNotRunning);
+  Outcome outcome = LastOutcome();
+  EXPECT_EQ(outcome.source, OutcomeSource::kAgent);
+  EXPECT_NE(outcome.message.find("refused the connection"), std::string::npos) << outcome.message;
 }
 
 TEST_F(AgentCommandTest, WithoutIcmpEveryProbeIsPingFailed) {

@@ -332,10 +332,15 @@ CDOComputer& Context::ReachComputer(const std::string& name) {
     case ConnectionPingFailed:
       Fail(kExitUnreachable, "computer " + name + " (" + TextOf(&computer, &CDOComputer::GetIp) +
                                  ") does not answer ping");
-    default:
-      Fail(kExitUnreachable, "the agent of computer " + name + " (" +
-                                 TextOf(&computer, &CDOComputer::GetIp) +
-                                 ") is not running or is another computer's");
+    default: {
+      // The probe's outcome tells which: nothing listens, no reply, another computer's agent.
+      const Outcome outcome = LastOutcome();
+      Fail(kExitUnreachable, "computer " + name + ": " +
+                                 (outcome.source == OutcomeSource::kAgent
+                                      ? outcome.message
+                                      : "the agent at " + TextOf(&computer, &CDOComputer::GetIp) +
+                                            " is not running or is another computer's"));
+    }
   }
 }
 

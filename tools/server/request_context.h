@@ -48,7 +48,11 @@ class Context {
   const ServerOptions& options;
   LoginLimiter& limiter;
   std::optional<Caller> caller;  // absent for the logins
-  std::string opened_session;    // set by a console login: the account to open a session for
+  // Set by a console login (and by a change of the caller's own password, which ends the session
+  // it came with): the account to open a session for, under its current stamp.
+  std::string opened_session;
+  int64_t opened_stamp = 0;
+  bool end_session = false;  // set by a logout: the request's session ends with it
 
   // The department tree, read on first use.
   DepartmentIndex& departments();

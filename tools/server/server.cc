@@ -24,17 +24,19 @@ std::string RandomPassword() {
   return password;
 }
 
-// The caller as stored now; a session whose account vanished, was locked or lost the console
-// right is no session.
-Caller LoadCaller(Transaction& tx, const std::string& account) {
+// The caller as stored now; a session whose account vanished, was locked, lost the console right
+// or changed its password since the session opened is no session.
+Caller LoadCaller(Transaction& tx, const std::string& account, int64_t stamp) {
   Caller caller;
   bool found = false;
   bool usable = false;
   tx.Query(
       "SELECT u.is_supervisor, u.department_id, u.admin_dept, u.is_lock, u.is_console_manager,"
-      " d.id FROM users u LEFT JOIN departments d ON d.id = u.admin_dept WHERE u.id = ?",
+      " d.id, u.session_stamp FROM users u LEFT JOIN departments d ON d.id = u.admin_dept"
+      " WHERE u.id = ?",
       {account}, [&](const SqlRow& row) {
-        found = true;
+        // Another stamp: the password changed, or this is a new account under the same id.
+        found = row.Int(6) == stamp;
         caller.account = account;
         caller.supervisor = row.Int(0) != 0;
         caller.department_id = row.Int(1);
@@ -137,20 +139,25 @@ Response Server::Handle(const Request& request) {
   }
   std::string token(request.session);
   std::string account;
-  if (operation->needs_session && !sessions_->Touch(token, &account)) {
+  int64_t stamp = 0;
+  if (operation->needs_session && !sessions_->Touch(token, &account, &stamp)) {
     return Refusal(kNoSession, "no valid session");
   }
 
   XmlWriter out;
   out.Raw(kAnswerProlog).Raw("<document><return code=\"0\"/>");
   std::string opened;
+  int64_t opened_stamp = 0;
+  bool ended = false;
   try {
     Storage::Clock::time_point deadline = Storage::Clock::now() + options_.request_timeout;
     storage_->Run(operation->access, deadline, [&](Transaction& tx) {
       Context ctx(tx, root, out, options_, *limiter_);
-      if (operation->needs_session) ctx.caller = LoadCaller(tx, account);
+      if (operation->needs_session) ctx.caller = LoadCaller(tx, account, stamp);
       operation->handler(ctx);
       opened = ctx.opened_session;
+      opened_stamp = ctx.opened_stamp;
+      ended = ctx.end_session;
     });
   } catch (const RequestError& e) {
     if (e.code() == kNoSession) sessions_->Revoke(token);
@@ -169,12 +176,28 @@ Response Server::Handle(const Request& request) {
   }
 
   Response response;
+  if (ended || (!opened.empty() && !token.empty())) sessions_->Revoke(token);
   if (!opened.empty()) {
-    response.session = sessions_->Open(opened);
+    response.session = sessions_->Open(opened, opened_stamp);
     if (response.session.empty()) return Refusal(kInternalError, "no random bytes for a session");
   }
   response.body = out.Finish("</document>");  // opened as raw text above
   return response;
+}
+
+std::string Server::OpenSession(const std::string& account) {
+  std::string token;
+  try {
+    storage_->Run(Storage::Access::kRead, Storage::Clock::now() + options_.request_timeout,
+                  [&](Transaction& tx) {
+                    tx.Query(
+                        "SELECT session_stamp FROM users WHERE id = ?", {account},
+                        [&](const SqlRow& row) { token = sessions_->Open(account, row.Int(0)); });
+                  });
+  } catch (const StorageError&) {
+    return {};
+  }
+  return token;
 }
 
 }  // namespace docsec::server

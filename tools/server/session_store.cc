@@ -9,7 +9,7 @@ namespace docsec::server {
 SessionStore::SessionStore(Options options, NowFunction now)
     : options_(options), now_(std::move(now)) {}
 
-std::string SessionStore::Open(const std::string& account) {
+std::string SessionStore::Open(const std::string& account, int64_t stamp) {
   uint8_t bytes[32];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
   static const char kDigits[] = "0123456789abcdef";
@@ -22,11 +22,11 @@ std::string SessionStore::Open(const std::string& account) {
   ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
   if (sessions_.size() >= options_.max_sessions) DropOldestLocked();
-  sessions_[token] = Session{account, now, now};
+  sessions_[token] = Session{account, stamp, now, now};
   return token;
 }
 
-bool SessionStore::Touch(const std::string& token, std::string* account) {
+bool SessionStore::Touch(const std::string& token, std::string* account, int64_t* stamp) {
   if (token.empty()) return false;
   ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -39,6 +39,7 @@ bool SessionStore::Touch(const std::string& token, std::string* account) {
   }
   session.last_used = now;
   *account = session.account;
+  if (stamp != nullptr) *stamp = session.stamp;
   return true;
 }
 

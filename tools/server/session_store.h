@@ -9,6 +9,7 @@
 #define DOCSEC_TOOLS_SERVER_SESSION_STORE_H_
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -30,17 +31,19 @@ class SessionStore {
 
   SessionStore(Options options, NowFunction now);
 
-  // A new session for `account`; "" only when the random generator fails.
-  std::string Open(const std::string& account);
-  // The account of a live session, refreshing its idle time; false for an unknown, forged or
-  // expired token (an expired one is forgotten).
-  bool Touch(const std::string& token, std::string* account);
+  // A new session for `account` as it stands under `stamp` (its users.session_stamp); "" only
+  // when the random generator fails.
+  std::string Open(const std::string& account, int64_t stamp = 0);
+  // The account and stamp of a live session, refreshing its idle time; false for an unknown,
+  // forged or expired token (an expired one is forgotten).
+  bool Touch(const std::string& token, std::string* account, int64_t* stamp = nullptr);
   void Revoke(const std::string& token);
   size_t size() const;
 
  private:
   struct Session {
     std::string account;
+    int64_t stamp;
     ServerClock::time_point opened;
     ServerClock::time_point last_used;
   };

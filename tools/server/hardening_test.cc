@@ -3,11 +3,15 @@
 // poison what the server stores or answers. Each family is one fixture over the demo organisation
 // (eng.admin manages Engineering, sales.admin Sales, admin everything).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "tools/server/result_codes.h"
+#include "tools/server/server.h"
 #include "tools/server/server_test_util.h"
 
 namespace docsec::server {
@@ -144,6 +148,137 @@ TEST_F(SessionEndTest, ASessionDoesNotPassToANewAccountUnderTheSameId) {
   ASSERT_EQ(Send(admin, "AddUser", temp).code, 0);
   EXPECT_EQ(Tree(old), kNoSession);
   EXPECT_EQ(Tree(Open("temp", "t")), 0);
+}
+
+class InputTest : public testing::DemoServerTest {
+ protected:
+  void SetUp() override {
+    DemoServerTest::SetUp();
+    ASSERT_EQ(LoginAs("eng.admin", "demo-eng"), 0);
+  }
+};
+
+TEST_F(InputTest, TextThatIsNotUtf8IsRefusedNamingTheAttribute) {
+  const char* const names[] = {"\xC3\x28",         "\x80",      "\xC0\xAF", "\xED\xA0\x80",
+                               "\xF4\x90\x80\x80", "ok\xE2\x82"};
+  for (const char* name : names) {
+    Answer answer = Call("AddDepartment", std::string("<department superDeptId=\"3\" office=\"") +
+                                              name + "\" name=\"x\"/>");
+    EXPECT_EQ(answer.code, kBadValue) << name;
+    EXPECT_NE(std::string(answer.root.child("return").attribute("message").value())
+                  .find("department/@office"),
+              std::string::npos);
+  }
+  EXPECT_TRUE(Call("QueryDepartment", "<department name=\"x\"/>").All("department").empty());
+  EXPECT_EQ(Call("AddDepartment",
+                 "<department superDeptId=\"3\" name=\"Z\xC3\xBCrich \xF0\x9F\x8F\xA2\"/>")
+                .code,
+            0);
+}
+
+TEST_F(InputTest, SiblingsCannotShareANameInAnyCase) {
+  struct Case {
+    const char* service;
+    const char* content;
+    int code;
+  };
+  const Case cases[] = {
+      {"AddDepartment", "<department superDeptId=\"3\" name=\"platform\"/>", kAlreadyExists},
+      {"UpdateDepartment", "<department id=\"6\" name=\"PLATFORM\"/>", kAlreadyExists},
+      {"AddDepartment", "<department superDeptId=\"3\" name=\"Storage\"/>", 0},
+      {"UpdateDepartment", "<department id=\"9\" superDeptId=\"3\"/>", kAlreadyExists},
+      {"UpdateDepartment", "<department id=\"10\" superDeptId=\"3\"/>", 0},       // Network
+      {"AddDepartment", "<department superDeptId=\"5\" name=\"Platform\"/>", 0},  // a cousin
+  };
+  for (const Case& c : cases) EXPECT_EQ(Call(c.service, c.content).code, c.code) << c.content;
+}
+
+// A scoped manager building the deepest tree of the longest names it can: both are bounded, so a
+// tree view stays proportional to what it answers. The loop stops at the first refusal, so even a
+// server without the bounds builds nothing that could strain the machine.
+TEST_F(InputTest, NamesAndDepthAreBounded) {
+  const std::string longest(519, 'n');
+  EXPECT_EQ(Call("AddDepartment", "<department superDeptId=\"3\" name=\"" + longest + "x\"/>").code,
+            kBadValue);
+  int64_t parent = 3;  // Engineering, on the second level
+  int levels = 2;
+  Answer refused;
+  for (int i = 0; i < 80; ++i) {
+    Answer added = Call("AddDepartment", "<department superDeptId=\"" + std::to_string(parent) +
+                                             "\" name=\"" + longest + "\"/>");
+    if (added.code != 0) {
+      refused = added;
+      break;
+    }
+    parent = added.root.child("department").attribute("id").as_llong();
+    ++levels;
+  }
+  EXPECT_EQ(levels, 64);
+  EXPECT_EQ(refused.code, kConflict);
+  EXPECT_NE(std::string(refused.root.child("return").attribute("message").value()).find("64"),
+            std::string::npos);
+  // Platform has a level below it: moved under the 63rd level, it would reach the 65th.
+  int64_t at_63 = 0;
+  Answer chain = Call("QueryDepartment", "<department id=\"" + std::to_string(parent) + "\"/>");
+  at_63 = chain.root.child("department").attribute("superDeptId").as_llong();
+  EXPECT_EQ(Call("UpdateDepartment",
+                 "<department id=\"5\" superDeptId=\"" + std::to_string(at_63) + "\"/>")
+                .code,
+            kConflict);
+
+  // Every level carries the path above it: about 62 * 63 / 2 names of 520 bytes in all.
+  auto start = std::chrono::steady_clock::now();
+  std::string tree = testing::Exchange(
+      testing::Request("GetDepartmentTreeView", "<department id=\"3\" isWithUsers=\"true\"/>"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(testing::ParseAnswer(tree).code, 0);
+  EXPECT_LT(tree.size(), 1200000u);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 07777;
+}
+
+TEST(LocalFiles, TheDatabaseIsPrivateDurableAndHeldByOneServer) {
+  testing::ScopedTempDir dir("docsec-server-files");
+  ASSERT_FALSE(dir.path().empty());
+  const std::string folder = dir.File("state");
+  ServerOptions options = testing::FastOptions();
+  options.database = folder + "/server.db";
+  options.exclusive_database = true;
+  std::string error;
+  auto server = Server::Open(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  std::string session = server->sessions().Open("admin");
+  ASSERT_EQ(
+      server
+          ->Handle({1,
+                    testing::Request("AddDepartment", "<department superDeptId=\"1\" name=\"A\"/>"),
+                    session})
+          .code,
+      0);
+  EXPECT_EQ(ModeOf(folder), 0700u);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    EXPECT_EQ(ModeOf(options.database + suffix), 0600u) << suffix;
+  }
+  int64_t synchronous = 0;
+  server->storage().Run(
+      Storage::Access::kRead, Storage::Clock::time_point::max(),
+      [&](Transaction& tx) { synchronous = tx.QueryInt("PRAGMA synchronous", {}, -1); });
+  EXPECT_EQ(synchronous, 2);  // FULL
+
+  EXPECT_EQ(Server::Open(options, &error), nullptr);
+  EXPECT_NE(error.find("held by another server (process " + std::to_string(getpid()) + ")"),
+            std::string::npos)
+      << error;
+
+  // A file another program left readable to all is narrowed when the server opens it.
+  server.reset();
+  ASSERT_EQ(chmod(options.database.c_str(), 0644), 0);
+  server = Server::Open(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  EXPECT_EQ(ModeOf(options.database), 0600u);
 }
 
 }  // namespace

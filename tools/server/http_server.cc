@@ -35,6 +35,12 @@ bool HttpServer::Start(std::string* error) {
   // Answers go out as headers and body in separate writes; without this the second would wait
   // for the client's delayed acknowledgement of the first.
   http_->set_tcp_nodelay(true);
+  // Address reuse lets a restart bind past connections still closing; port reuse (the library's
+  // default) would let a second server listen beside this one and take half of its clients.
+  http_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http_->set_payload_max_length(server_.options().max_request_bytes);
   http_->set_read_timeout(options_.read_timeout.count(), 0);
   http_->set_write_timeout(options_.write_timeout.count(), 0);

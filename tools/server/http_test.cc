@@ -154,6 +154,16 @@ TEST_F(NetworkTest, PlainHttpRefusesOversizedBodiesUnread) {
   EXPECT_EQ(Send("QueryDepartment", "<department id=\"1\"/>").All("department").size(), 1u);
 }
 
+TEST_F(NetworkTest, ASecondListenerOnATakenPortIsRefused) {
+  Serve(false, "");
+  HttpOptions options;
+  options.port = http_->port();
+  HttpServer second(*server_, options);
+  std::string error;
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find(std::to_string(http_->port())), std::string::npos) << error;
+}
+
 TEST_F(NetworkTest, NoServerConfiguredMeansNoAnswer) {
   std::string error;
   ASSERT_TRUE(SvcTransportConfigure(SvcTransportConfig(), &error));

@@ -47,6 +47,58 @@ Caller LoadCaller(Transaction& tx, const std::string& account, int64_t stamp) {
   return caller;
 }
 
+// Whether `text` is well-formed UTF-8: no stray continuation bytes, no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool ValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = byte >= 0xC2 && byte <= 0xDF   ? 2
+                    : byte >= 0xE0 && byte <= 0xEF ? 3
+                    : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || text.size() - i < length) return false;
+    auto second = static_cast<unsigned char>(text[i + 1]);
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range, narrowed at the edges
+    if (byte == 0xE0) low = 0xA0;
+    if (byte == 0xED) high = 0x9F;
+    if (byte == 0xF0) low = 0x90;
+    if (byte == 0xF4) high = 0x8F;
+    if (second < low || second > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Names the first attribute (in document order) whose value is not UTF-8; "" when all are. Stored
+// text that is not UTF-8 would make every later answer that carries it unreadable. The walk keeps
+// no stack of its own, so a deeply nested request cannot exhaust one.
+std::string NonUtf8Attribute(pugi::xml_node root) {
+  pugi::xml_node node = root;
+  while (node) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      if (ValidUtf8(attribute.value())) continue;
+      std::string name = std::string(node.name()) + "/@" + attribute.name();
+      return ValidUtf8(name) ? name : std::string("an attribute with a name that is not UTF-8");
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && node != root && !node.next_sibling()) node = node.parent();
+    if (!node || node == root) break;
+    node = node.next_sibling();
+  }
+  return {};
+}
+
 // The single "service" element that must open the request, or null.
 pugi::xml_node ServiceElement(pugi::xml_node root) {
   pugi::xml_node first;
@@ -73,8 +125,11 @@ Server::~Server() = default;
 
 std::unique_ptr<Server> Server::Open(ServerOptions options, std::string* error) {
   std::unique_ptr<Server> server(new Server(std::move(options)));
-  server->storage_ =
-      SqliteStorage::Open(server->options_.database, server->options_.connections, error);
+  SqliteStorage::Options storage;
+  storage.connections = server->options_.connections;
+  storage.durable_commits = server->options_.durable_commits;
+  storage.exclusive = server->options_.exclusive_database;
+  server->storage_ = SqliteStorage::Open(server->options_.database, storage, error);
   if (!server->storage_ || !server->Bootstrap(error)) return nullptr;
   return server;
 }
@@ -132,6 +187,8 @@ Response Server::Handle(const Request& request) {
   }
   pugi::xml_node service = ServiceElement(root);
   if (!service) return Refusal(kMalformedDocument, "the request must open with one \"service\"");
+  std::string not_utf8 = NonUtf8Attribute(root);
+  if (!not_utf8.empty()) return Refusal(kBadValue, "the value of " + not_utf8 + " is not UTF-8");
   const Operation* operation = FindOperation(service.attribute("value").value());
   if (operation == nullptr) {
     return Refusal(kUnknownOperation,

@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tools/server/password_hash.h"
 #include "tools/server/result_codes.h"
 #include "tools/server/server.h"
 #include "tools/server/server_test_util.h"
@@ -233,6 +237,99 @@ TEST_F(InputTest, NamesAndDepthAreBounded) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(testing::ParseAnswer(tree).code, 0);
   EXPECT_LT(tree.size(), 1200000u);
+}
+
+// A clock the tests move by hand.
+class ManualClock {
+ public:
+  NowFunction function() {
+    return [this] { return ServerClock::time_point(std::chrono::seconds(seconds_.load())); };
+  }
+  void Advance(std::chrono::seconds by) { seconds_ += by.count(); }
+
+ private:
+  std::atomic<int64_t> seconds_{1000000};
+};
+
+// Logins as they come over the network, each from the address given.
+class StrangerTest : public testing::DemoServerTest {
+ protected:
+  ServerOptions Options() override {
+    ServerOptions options = testing::FastOptions();
+    options.now = clock_.function();
+    options.login_limits.max_source_failures = 8;
+    options.login_limits.attempts_per_second = 1;
+    options.login_limits.attempt_burst = 30;
+    return options;
+  }
+  Response Login(const std::string& account, const std::string& password,
+                 const std::string& source) {
+    return embedded_->server().Handle(
+        {1,
+         testing::Request("Login", "<user id=\"" + account + "\" password=\"" + password + "\"/>"),
+         "", source});
+  }
+
+  ManualClock clock_;
+};
+
+TEST_F(StrangerTest, GuessesHoldTheAccountOnlyForTheGuesser) {
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Login("admin", "guess", "127.0.0.2").code, kBadCredentials);
+  EXPECT_EQ(Login("admin", "demo-admin", "127.0.0.2").code, kTooManyAttempts);
+  EXPECT_EQ(Login("admin", "demo-admin", "127.0.0.3").code, 0);  // the owner, elsewhere
+  EXPECT_EQ(Login("admin", "demo-admin", "").code, 0);           // and in this process
+}
+
+TEST_F(StrangerTest, ASourceThatKeepsFailingIsHeldForEveryAccount) {
+  const char* const accounts[] = {"admin", "eng.admin", "sales.admin", "nobody"};
+  for (int i = 0; i < 8; ++i) Login(accounts[i % 4], "guess", "127.0.0.4");
+  EXPECT_EQ(Login("eng.admin", "demo-eng", "127.0.0.4").code, kTooManyAttempts);
+  EXPECT_EQ(Login("eng.admin", "demo-eng", "127.0.0.5").code, 0);
+  clock_.Advance(std::chrono::minutes(6));
+  EXPECT_EQ(Login("eng.admin", "demo-eng", "127.0.0.4").code, 0);
+}
+
+TEST_F(StrangerTest, AFloodOfLoginsIsRateLimitedPerSource) {
+  int refused = 0;
+  for (int i = 0; i < 40; ++i) {
+    if (Login("bob", "demo-bob", "127.0.0.6").code == kTooManyAttempts) ++refused;
+  }
+  EXPECT_EQ(refused, 10);  // a burst of 30, then nothing until the clock moves
+  Response slowed = Login("bob", "demo-bob", "127.0.0.6");
+  EXPECT_NE(slowed.body.find("127.0.0.6"), std::string::npos) << slowed.body;
+  EXPECT_EQ(Login("bob", "demo-bob", "127.0.0.7").code, kNotConsoleManager);  // another source
+  clock_.Advance(std::chrono::seconds(2));
+  EXPECT_EQ(Login("bob", "demo-bob", "127.0.0.6").code, kNotConsoleManager);
+}
+
+// Password hashing holds no transaction: while a login hashes (for about a second here), a
+// supervisor's write goes through at once. The in-memory database has one connection, so
+// any transaction held during the hash would make the write wait for all of it.
+TEST(LoginLoad, AWriteDoesNotWaitForALoginsPasswordHash) {
+  const int probe = 20000;
+  auto begin = std::chrono::steady_clock::now();
+  HashPassword("calibration", probe);
+  double probe_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  ServerOptions options = testing::FastOptions();
+  options.password_iterations = static_cast<int>(probe / std::max(probe_seconds, 1e-4));
+  std::string error;
+  auto server = Server::Open(options, &error);
+  ASSERT_NE(server, nullptr) << error;
+  std::string session = server->sessions().Open("admin");
+  std::thread login([&] {
+    server->Handle({1, testing::Request("Login", "<user id=\"admin\" password=\"first-admin\"/>"),
+                    "", "127.0.0.8"});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  begin = std::chrono::steady_clock::now();
+  Response write = server->Handle(
+      {1, testing::Request("AddDepartment", "<department superDeptId=\"1\" name=\"W\"/>"),
+       session});
+  auto waited = std::chrono::steady_clock::now() - begin;
+  login.join();
+  EXPECT_EQ(write.code, 0);
+  EXPECT_LT(waited, std::chrono::milliseconds(400));
 }
 
 mode_t ModeOf(const std::string& path) {

@@ -49,7 +49,8 @@ bool HttpServer::Start(std::string* error) {
   auto serve = [this](int entry_point) {
     return [this, entry_point](const httplib::Request& request, httplib::Response& response) {
       Response answer =
-          server_.Handle({entry_point, request.body, request.get_header_value(kSessionHeader)});
+          server_.Handle({entry_point, request.body, request.get_header_value(kSessionHeader),
+                          request.remote_addr});
       if (!answer.session.empty()) response.set_header(kSessionHeader, answer.session);
       response.set_content(std::move(answer.body), "application/xml; charset=utf-8");
     };

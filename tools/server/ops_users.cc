@@ -97,6 +97,8 @@ void RenewSessionStamp(Context& ctx, const std::string& id) {
 
 std::string NewPasswordHash(Context& ctx, std::string_view password) {
   if (password.empty()) throw RequestError(kBadValue, "a password cannot be empty");
+  auto prepared = ctx.passwords.new_hashes.find(std::string(password));
+  if (prepared != ctx.passwords.new_hashes.end()) return prepared->second;
   std::string hash = HashPassword(password, ctx.options.password_iterations);
   if (hash.empty()) throw RequestError(kInternalError, "cannot hash the password");
   return hash;
@@ -176,28 +178,28 @@ void QueryUser(Context& ctx) {
   WriteRows(ctx, kUser, where, params, VisibleUser(ctx));
 }
 
-// Checks a password login of `id`, counting failures; gives the stored user. A locked account
-// is reported only after the password proved right, so guessing learns nothing from it.
+// Checks a password login of `id`, counting failures; gives the stored user. The password was
+// checked before the transaction (PreparePasswords): it is right when it matched the hash stored
+// now. A locked account is reported only after the password proved right, so guessing learns
+// nothing from it.
 StoredUser CheckPassword(Context& ctx, const std::string& id, std::string_view password) {
-  if (!ctx.limiter.Allowed(id)) {
+  if (!ctx.limiter.Allowed(id, ctx.source)) {
     throw RequestError(kTooManyAttempts, "too many failed logins; try again later");
   }
   StoredUser user = LoadUser(ctx, id);
-  bool good = false;
-  if (user.found && !user.password_hash.empty()) {
-    good = VerifyPassword(password, user.password_hash);
-  } else {
-    BurnPasswordTime(password, ctx.options.password_iterations);
-  }
+  auto verified = ctx.passwords.verified.find(id);
+  bool good = user.found && !user.password_hash.empty() &&
+              verified != ctx.passwords.verified.end() && verified->second == user.password_hash;
   if (!good) {
-    ctx.limiter.RecordFailure(id);
+    ctx.limiter.RecordFailure(id, ctx.source);
     throw RequestError(kBadCredentials, "wrong account or password");
   }
   if (user.locked) throw RequestError(kAccountLocked, "the account is locked");
-  ctx.limiter.RecordSuccess(id);
-  if (PasswordNeedsRehash(user.password_hash, ctx.options.password_iterations)) {
-    ctx.tx.Execute("UPDATE users SET password_hash = ? WHERE id = ?",
-                   {NewPasswordHash(ctx, password), id});
+  ctx.limiter.RecordSuccess(id, ctx.source);
+  auto stronger = ctx.passwords.new_hashes.find(std::string(password));
+  if (stronger != ctx.passwords.new_hashes.end() &&
+      PasswordNeedsRehash(user.password_hash, ctx.options.password_iterations)) {
+    ctx.tx.Execute("UPDATE users SET password_hash = ? WHERE id = ?", {stronger->second, id});
   }
   return user;
 }
@@ -522,28 +524,65 @@ void SetPositionAppointment(Context& ctx) {
 
 }  // namespace
 
+void PreparePasswords(const Operation& operation, pugi::xml_node root, Storage& storage,
+                      const ServerOptions& options, LoginLimiter& limiter,
+                      const std::string& source, PasswordWork* work) {
+  const int iterations = options.password_iterations;
+  for (pugi::xml_node user : root.children("user")) {
+    if (operation.sets != nullptr) {
+      std::string password(AttrText(user, operation.sets));
+      if (!password.empty() && work->new_hashes.count(password) == 0) {
+        work->new_hashes[password] = HashPassword(password, iterations);
+      }
+    }
+    std::string id(AttrText(user, "id"));
+    if (operation.verifies != nullptr && !id.empty() && work->verified.count(id) == 0 &&
+        limiter.Allowed(id, source)) {
+      std::string password(AttrText(user, operation.verifies));
+      std::string stored;
+      storage.Run(Storage::Access::kRead, Storage::Clock::now() + options.request_timeout,
+                  [&](Transaction& tx) {
+                    tx.Query("SELECT password_hash FROM users WHERE id = ?", {id},
+                             [&](const SqlRow& row) { stored = std::string(row.Text(0)); });
+                  });
+      if (stored.empty()) {
+        BurnPasswordTime(password, iterations);  // an unknown account costs what a known one does
+      } else if (VerifyPassword(password, stored)) {
+        work->verified[id] = stored;
+        if (PasswordNeedsRehash(stored, iterations)) {
+          work->new_hashes[password] = HashPassword(password, iterations);
+          work->needs_write = true;
+        }
+      }
+    }
+    if (!operation.needs_session) break;
+  }
+}
+
 void AddUserOperations(std::vector<Operation>* operations) {
   using A = Storage::Access;
-  operations->insert(operations->end(),
-                     {{"AddUser", AddUser, A::kWrite},
-                      {"UpdateUser", UpdateUser, A::kWrite},
-                      {"DelUser", DelUser, A::kWrite},
-                      {"QueryUser", QueryUser, A::kRead},
-                      {"Login", Login, A::kWrite, false},
-                      {"Logout", Logout, A::kRead},
-                      {"AgentOfflineLogin", AgentOfflineLogin, A::kWrite, false},
-                      {"UpdateUserPassword", UpdateUserPassword, A::kWrite},
-                      {"UpdateUserPassword1", UpdateUserPassword1, A::kWrite},
-                      {"GetUserAuthorization", GetUserAuthorization, A::kRead},
-                      {"GetDepartmentPermission", GetDepartmentPermission, A::kRead},
-                      {"AddPosition", AddPosition, A::kWrite},
-                      {"UpdatePosition", UpdatePosition, A::kWrite},
-                      {"DelPosition", DelPosition, A::kWrite},
-                      {"QueryPosition", QueryPosition, A::kRead},
-                      {"QueryUserAccession", QueryUserAccession, A::kRead},
-                      {"SetUserAccession", SetUserAccession, A::kWrite},
-                      {"QueryPositionAppointment", QueryPositionAppointment, A::kRead},
-                      {"SetPositionAppointment", SetPositionAppointment, A::kWrite}});
+  operations->insert(
+      operations->end(),
+      {{"AddUser", AddUser, A::kWrite, true, nullptr, "password"},
+       {"UpdateUser", UpdateUser, A::kWrite, true, nullptr, "password"},
+       {"DelUser", DelUser, A::kWrite},
+       {"QueryUser", QueryUser, A::kRead},
+       // A login writes only to store a stronger hash (PasswordWork::needs_write).
+       {"Login", Login, A::kRead, false, "password"},
+       {"Logout", Logout, A::kRead},
+       {"AgentOfflineLogin", AgentOfflineLogin, A::kRead, false, "password"},
+       {"UpdateUserPassword", UpdateUserPassword, A::kWrite, true, "password", "newPassword"},
+       {"UpdateUserPassword1", UpdateUserPassword1, A::kWrite, true, nullptr, "newPassword"},
+       {"GetUserAuthorization", GetUserAuthorization, A::kRead},
+       {"GetDepartmentPermission", GetDepartmentPermission, A::kRead},
+       {"AddPosition", AddPosition, A::kWrite},
+       {"UpdatePosition", UpdatePosition, A::kWrite},
+       {"DelPosition", DelPosition, A::kWrite},
+       {"QueryPosition", QueryPosition, A::kRead},
+       {"QueryUserAccession", QueryUserAccession, A::kRead},
+       {"SetUserAccession", SetUserAccession, A::kWrite},
+       {"QueryPositionAppointment", QueryPositionAppointment, A::kRead},
+       {"SetPositionAppointment", SetPositionAppointment, A::kWrite}});
 }
 
 }  // namespace docsec::server

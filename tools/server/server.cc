@@ -194,6 +194,10 @@ Response Server::Handle(const Request& request) {
     return Refusal(kUnknownOperation,
                    std::string("unknown operation ") + service.attribute("value").value());
   }
+  std::string source(request.source);
+  if (!operation->needs_session && !limiter_->TakeAttempt(source)) {
+    return Refusal(kTooManyAttempts, "too many logins from " + source + "; slow down");
+  }
   std::string token(request.session);
   std::string account;
   int64_t stamp = 0;
@@ -208,8 +212,15 @@ Response Server::Handle(const Request& request) {
   bool ended = false;
   try {
     Storage::Clock::time_point deadline = Storage::Clock::now() + options_.request_timeout;
-    storage_->Run(operation->access, deadline, [&](Transaction& tx) {
+    PasswordWork passwords;
+    if (operation->verifies != nullptr || operation->sets != nullptr) {
+      PreparePasswords(*operation, root, *storage_, options_, *limiter_, source, &passwords);
+    }
+    Storage::Access access = passwords.needs_write ? Storage::Access::kWrite : operation->access;
+    storage_->Run(access, deadline, [&](Transaction& tx) {
       Context ctx(tx, root, out, options_, *limiter_);
+      ctx.source = source;
+      ctx.passwords = passwords;
       if (operation->needs_session) ctx.caller = LoadCaller(tx, account, stamp);
       operation->handler(ctx);
       opened = ctx.opened_session;

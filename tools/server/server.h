@@ -19,9 +19,9 @@
 namespace docsec::server {
 
 struct Request {
-  int entry_point = 1;       // 1 or 2; both reach the same operations
-  std::string_view body;     // the request document's text
-  std::string_view session;  // the token the transport carried, or empty
+  int entry_point = 1;           // 1 or 2; both reach the same operations
+  std::string_view body;         // the request document's text
+  std::string_view session;      // the token the transport carried, or empty
   std::string_view source = {};  // the client's address; empty for callers in this process
 };
 

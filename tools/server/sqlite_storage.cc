@@ -217,7 +217,7 @@ bool MakePrivateFile(const std::string& path, std::string* error) {
   }
   for (const char* suffix : {"", "-wal", "-shm"}) {
     std::string name = path + suffix;
-    int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (*suffix == '\0' ? O_CREAT : 0);
+    int flags = O_RDWR | O_CLOEXEC | (*suffix == '\0' ? O_CREAT : 0);
     int fd = open(name.c_str(), flags, 0600);
     if (fd < 0) {
       if (*suffix != '\0' && errno == ENOENT) continue;

@@ -22,6 +22,7 @@ namespace docsec::server {
 namespace {
 
 using testing::Answer;
+using testing::ManualClock;
 
 constexpr const char* kNorthComputer = "6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e55";  // in Sales/North
 
@@ -238,18 +239,6 @@ TEST_F(InputTest, NamesAndDepthAreBounded) {
   EXPECT_EQ(testing::ParseAnswer(tree).code, 0);
   EXPECT_LT(tree.size(), 1200000u);
 }
-
-// A clock the tests move by hand.
-class ManualClock {
- public:
-  NowFunction function() {
-    return [this] { return ServerClock::time_point(std::chrono::seconds(seconds_.load())); };
-  }
-  void Advance(std::chrono::seconds by) { seconds_ += by.count(); }
-
- private:
-  std::atomic<int64_t> seconds_{1000000};
-};
 
 // Logins as they come over the network, each from the address given.
 class StrangerTest : public testing::DemoServerTest {

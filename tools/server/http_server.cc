@@ -95,22 +95,22 @@ int EndOf(int fd, bool peer, std::string* address) {
   return 0;
 }
 
-// Ends the reading side of the request's connection. httplib gives a handler no handle on its
-// connection and, after the answer, reads on from it, taking the rest of a refused body for
-// further requests: so the connection's socket is found among the process's descriptors by its
-// two ends, and further reads see the end of the stream.
-void StopReading(const httplib::Request& request, int local_port) {
+// Ends the reading side of the connections accepted on `local_port`: all of them, or only the
+// one from `peer_address`:`peer_port` when an address is given. httplib gives no handle on its
+// connections, so their sockets are found among the process's descriptors by their two ends. A
+// connection's thread then sees the end of the stream and ends it once its answer is written.
+void StopReading(int local_port, const std::string* peer_address = nullptr, int peer_port = 0) {
   DIR* descriptors = opendir("/proc/self/fd");
   if (descriptors == nullptr) return;
   while (dirent* entry = readdir(descriptors)) {
     int fd = std::atoi(entry->d_name);
     std::string peer;
-    if (fd <= 2 || fd == dirfd(descriptors) || EndOf(fd, true, &peer) != request.remote_port ||
-        peer != request.remote_addr || EndOf(fd, false, nullptr) != local_port) {
-      continue;
-    }
+    if (fd <= 2 || fd == dirfd(descriptors) || EndOf(fd, false, nullptr) != local_port) continue;
+    int port = EndOf(fd, true, &peer);
+    if (port == 0) continue;  // the listening socket, or no TCP connection
+    if (peer_address != nullptr && (port != peer_port || peer != *peer_address)) continue;
     shutdown(fd, SHUT_RD);
-    break;
+    if (peer_address != nullptr) break;
   }
   closedir(descriptors);
 }
@@ -181,7 +181,8 @@ bool HttpServer::Start(std::string* error) {
         // The rest of the body is still on its way: the connection cannot carry another request.
         response.status = too_large ? 413 : 400;
         response.set_header("Connection", "close");
-        StopReading(request, port_);
+        // httplib would read on and take the rest of the body for further requests.
+        StopReading(port_, &request.remote_addr, request.remote_port);
         response.set_content(too_large ? "the request exceeds " + std::to_string(cap) + " bytes"
                                        : std::string("the request body did not arrive whole"),
                              "text/plain; charset=utf-8");
@@ -224,6 +225,9 @@ bool HttpServer::Start(std::string* error) {
 void HttpServer::Stop() {
   if (!http_) return;
   http_->stop();
+  // Requests under way are answered; a client still sending its request, or idle, is not waited
+  // for (it could hold the stop for as long as it keeps trickling).
+  StopReading(port_);
   if (thread_.joinable()) thread_.join();
   http_.reset();
   port_ = 0;

@@ -253,6 +253,17 @@ TEST_F(NetworkTest, AChunkedBodyIsRefusedAtTheCapWhileItArrives) {
   EXPECT_NE(client.Receive().find(" 413 "), std::string::npos);
 }
 
+TEST_F(NetworkTest, StoppingDoesNotWaitForAClientStillSendingItsRequest) {
+  Serve(false, "");
+  RawConnection slow(http_->port());
+  ASSERT_TRUE(slow.ok());
+  ASSERT_TRUE(slow.Send("P"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto begin = std::chrono::steady_clock::now();
+  http_->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+}
+
 TEST_F(NetworkTest, ASecondListenerOnATakenPortIsRefused) {
   Serve(false, "");
   HttpOptions options;

@@ -20,6 +20,7 @@
 #include "tools/agent/reference_agent.h"
 #include "tools/server/demo_data.h"
 #include "tools/server/http_server.h"
+#include "tools/server/result_codes.h"
 #include "tools/server/server.h"
 
 namespace docsec::cli {
@@ -413,6 +414,22 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   http.Stop();
   Outcome gone = Docsec({"tree"}, "", runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;
+
+  // logout ends the session on the server, not only in the file: a copied token is worthless.
+  ASSERT_TRUE(http.Start(&error)) << error;
+  const std::string again = "http://127.0.0.1:" + std::to_string(http.port());
+  ASSERT_EQ(Docsec({"--server", again, "login", "admin", "--password-stdin"}, "demo-admin\n",
+                   runtime.string())
+                .code,
+            0);
+  const std::string token =
+      json::parse(ReadFile(runtime / "docsec" / "session.json"))["token"].get<std::string>();
+  const std::string query =
+      "<document><service value=\"QueryUser\"/><user id=\"admin\"/></document>";
+  ASSERT_EQ(server->Handle({1, query, token}).code, 0);
+  Outcome logout = Docsec({"logout"}, "", runtime.string());
+  EXPECT_EQ(logout.code, 0) << logout.err;
+  EXPECT_EQ(server->Handle({1, query, token}).code, server::kNoSession);
 }
 
 TEST(Output, ColourOnlyOnATerminalWithoutNoColor) {

@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include "docsec/docsec.h"
+#include "svctransport/svctransport.h"
 #include "tools/cli/commands.h"
+#include "tools/server/result_codes.h"
 
 namespace docsec::cli {
 
@@ -29,9 +31,32 @@ void Login(Context& context, std::string account) {
                               std::to_string(SessionFile::kIdle.count() / 60) + " idle minutes");
 }
 
+// Ends the session on the server before forgetting it: a token left alive would still open the
+// account to whoever copied it. An embedded server's sessions end with the command that opened
+// them, so only the file goes.
 void Logout(Context& context) {
-  const bool had = context.session_file().Remove();
-  context.output().Report({{"loggedOut", had}}, had ? "logged out" : "no session to end");
+  SavedSession saved;
+  std::string ignored;
+  if (!context.session_file().Load(&saved, &ignored)) {
+    context.output().Report({{"loggedOut", false}}, "no session to end");
+    return;
+  }
+  bool ended_before = false;
+  context.Connect();
+  if (context.network() && context.target() == saved.target) {
+    SvcTransportResumeSession(saved.token);
+    GetLastDrmError();  // clears a code left by an earlier request
+    if (!CheckAnswerDocument(SendRequestDocument(BuildRequestDocument("Logout"), 1))) {
+      // The server no longer knows the session: it is over there already.
+      if (GetLastDrmError() != server::kNoSession) context.Refused("ending the session");
+      ended_before = true;
+    }
+    SvcTransportForgetSession();
+  }
+  context.session_file().Remove();
+  context.output().Report(
+      {{"loggedOut", true}},
+      ended_before ? "logged out (the server had ended the session already)" : "logged out");
 }
 
 void ChangePassword(Context& context) {

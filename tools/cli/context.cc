@@ -199,7 +199,7 @@ void Context::ResumeSession() {
     // An embedded server's sessions die with the process that opened them. The session file,
     // private to this user, stands for the login instead: whoever can open the database file can
     // change it directly anyway, so the file grants nothing the database's permissions do not.
-    embedded_->set_session(embedded_->server().sessions().Open(saved.account));
+    embedded_->set_session(embedded_->server().OpenSession(saved.account));
   } else {
     SvcTransportResumeSession(saved.token);
   }

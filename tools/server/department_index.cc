@@ -85,6 +85,31 @@ std::string DepartmentIndex::SuperPath(int64_t id) {
   return parent == 0 ? std::string() : Path(parent);
 }
 
+int DepartmentIndex::Depth(int64_t id) const {
+  int depth = 0;
+  // Bounded by the number of departments, so a cycle in stored data cannot hang it.
+  for (auto it = nodes_.find(id); it != nodes_.end() && static_cast<size_t>(depth) <= nodes_.size();
+       it = nodes_.find(it->second.parent)) {
+    ++depth;
+  }
+  return depth;
+}
+
+int DepartmentIndex::Height(int64_t id) const {
+  int height = 0;
+  std::vector<int64_t> level = {id};
+  while (!level.empty() && static_cast<size_t>(height) <= nodes_.size()) {
+    ++height;
+    std::vector<int64_t> next;
+    for (int64_t at : level) {
+      const std::vector<int64_t>& children = Children(at);
+      next.insert(next.end(), children.begin(), children.end());
+    }
+    level.swap(next);
+  }
+  return height;
+}
+
 const std::vector<int64_t>& DepartmentIndex::Children(int64_t id) const {
   static const std::vector<int64_t> kNone;
   auto it = nodes_.find(id);

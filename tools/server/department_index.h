@@ -31,6 +31,10 @@ class DepartmentIndex {
   const std::string& EscapedPath(int64_t id);
   // The path of the superior; "" for a root.
   std::string SuperPath(int64_t id);
+  // The levels from the top down to `id` (1 for a top department); 0 for an unknown one.
+  int Depth(int64_t id) const;
+  // The levels of the sub-tree below `id`, `id` itself counted (1 for a leaf).
+  int Height(int64_t id) const;
   // Direct sub-departments in id order.
   const std::vector<int64_t>& Children(int64_t id) const;
   // `root` and the departments below it down to `levels` levels (any depth when levels <= 0),

@@ -73,5 +73,24 @@ stop
 start
 answer=$(post "$port" /svc "$login")
 echo "$answer" | grep -q '<return code="0"/>' || fail "login after restart failed: $answer"
+# A second server may take neither the database nor the port of a running one.
+rc=0
+"$server" --db "$dir/demo.db" --listen 127.0.0.1:0 2>"$dir/second" || rc=$?
+[ "$rc" -eq 1 ] || fail "a second server on the same database gave exit $rc"
+grep -q "held by another server (process $pid)" "$dir/second" || fail "holder not named: $(cat "$dir/second")"
+rc=0
+timeout 10 "$server" --db "$dir/other.db" --listen "127.0.0.1:$port" 2>"$dir/second" || rc=$?
+[ "$rc" -eq 1 ] || fail "a second server on a taken port gave exit $rc"
 stop
+[ "$(stat -c %a "$dir/demo.db")" = 600 ] || fail "the database is not private to its owner"
+
+# The first admin password from the environment; the flag that shows it to everyone warns.
+DOCSEC_ADMIN_PASSWORD=from-env start --db "$dir/env.db"
+answer=$(post "$port" /svc "${login/demo-admin/from-env}")
+echo "$answer" | grep -q '<return code="0"/>' || fail "login with the password from the environment failed: $answer"
+stop
+rc=0
+"$server" --admin-password shown --help 2>"$dir/second" >/dev/null || rc=$?
+grep -q "warning: --admin-password" "$dir/second" || fail "--admin-password did not warn"
+
 echo "docsec-server program test passed"

@@ -73,7 +73,12 @@ FieldValues WritableValues(const Entity& entity, pugi::xml_node element, bool wi
     if (!with_keys && (field.flags & (kKey | kAssigned))) continue;
     pugi::xml_attribute attribute = element.attribute(field.xml.data());
     if (!attribute) continue;
-    values.emplace_back(&field, StoredValue(field, attribute.value()));
+    std::string_view text = attribute.value();
+    if (!entity.keeps_long_texts && text.size() > kMaxTextBytes) {
+      throw RequestError(kBadValue, "attribute " + std::string(field.xml) + " is longer than " +
+                                        std::to_string(kMaxTextBytes) + " bytes");
+    }
+    values.emplace_back(&field, StoredValue(field, text));
   }
   return values;
 }

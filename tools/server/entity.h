@@ -47,6 +47,8 @@ struct Entity {
   const char* order_by;           // answers list objects in this order
   const char* department_column;  // the column that scopes an object, or null for global ones
   DeriveFunction derive;
+  // Logs keep what the agent reported, however long: an upload refused would lose the record.
+  bool keeps_long_texts = false;
 
   const Field* FindField(std::string_view xml) const;
   // The result column of `column` in SelectSql(); -1 when it is not selected.
@@ -57,12 +59,18 @@ struct Entity {
 
 using FieldValues = std::vector<std::pair<const Field*, SqlValue>>;
 
+// The longest text an attribute may store: the library copies texts between objects through
+// 520-byte buffers, so a longer one could not be read back whole, and unbounded names would make
+// every path built from them (tree views, searches) cost their length times the tree's depth.
+constexpr size_t kMaxTextBytes = 519;
+
 // The stored form of one attribute's text: checked and normalised by the field's type. Empty text
 // is NULL for every type but text. Throws kBadValue.
 SqlValue StoredValue(const Field& field, std::string_view text);
 // The values of `element` that a request may set: fields with a column that are neither server-set
 // nor request-only, and only those present on the element. Assigned ids and keys are included
-// when `with_keys` is true.
+// when `with_keys` is true. Text above kMaxTextBytes throws kBadValue unless the entity keeps
+// long texts.
 FieldValues WritableValues(const Entity& entity, pugi::xml_node element, bool with_keys);
 // The value of one field on `element`, or NULL when absent.
 SqlValue ElementValue(const Entity& entity, pugi::xml_node element, const char* xml);

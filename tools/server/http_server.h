@@ -3,9 +3,12 @@
 // certificate and key, HTTPS. The session travels in the header X-Docsec-Session: a login's
 // answer sets it, every later request carries it; the XML is the same as in-process.
 //
-// Bodies above the server's size cap are refused unread (413), and a connection that stalls
-// past the read or write time-out is closed. Ownership: the server given must outlive this
-// object. Thread safety: Start and Stop from one thread; requests are served on a pool.
+// Bodies above the server's size cap are refused (413) as soon as they pass it, whatever their
+// transfer encoding, and a connection that stalls past the read or write time-out is closed.
+// Each connection is served on a thread of its own, up to a limit: a client that sends its
+// request slowly, or nothing at all, holds only its own thread, never another client's answer.
+// Ownership: the server given must outlive this object. Thread safety: Start and Stop from one
+// thread; requests are served on the connections' threads.
 #ifndef DOCSEC_TOOLS_SERVER_HTTP_SERVER_H_
 #define DOCSEC_TOOLS_SERVER_HTTP_SERVER_H_
 
@@ -37,7 +40,8 @@ struct HttpOptions {
   // as long, so keep it short.
   std::chrono::seconds keep_alive_timeout{5};
   int keep_alive_requests = 10000;  // requests on one connection before it is closed
-  int threads = 8;
+  // Connections served at once; further ones wait for one of them to end.
+  int max_connections = 1000;
 };
 
 class HttpServer {

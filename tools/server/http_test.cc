@@ -1,10 +1,19 @@
 // The network side end to end: svctransport's network delivery against the server's HTTP(S)
 // listener on 127.0.0.1, with a certificate authority made for the test; and recording a session
 // and replaying it without a server.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "docsec/org/department.h"
 #include "docsec/users/user.h"
@@ -195,6 +204,117 @@ TEST_F(NetworkTest, PlainHttpRefusesOversizedBodiesUnread) {
       Request("AddDepartment", "<department name=\"" + name + "\" superDeptId=\"1\"/>")));
   EXPECT_TRUE(Send("QueryDepartment", "<department name=\"nnnn\"/>").All("department").empty());
   EXPECT_EQ(Send("QueryDepartment", "<department id=\"1\"/>").All("department").size(), 1u);
+}
+
+// A raw TCP connection to the listener on 127.0.0.1, closed with the object.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    timeval timeout{10, 0};  // no read or write in these tests may wait longer
+    if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  }
+  ~RawConnection() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  // Sends all of `data`; false once the peer no longer takes it.
+  bool Send(const std::string& data) {
+    size_t sent = 0;
+    while (sent < data.size()) {
+      ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // What arrives until the peer closes or stays silent for the read time-out.
+  std::string Receive() {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+      text.append(buffer, static_cast<size_t>(n));
+    return text;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Clients that connect and say nothing, or trickle a request's head a byte at a time, hold no
+// one else up: a login still gets its answer at once.
+TEST_F(NetworkTest, SlowAndSilentClientsDoNotDelayOthers) {
+  Serve(false, "");
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (int i = 0; i < 200; ++i) {
+    idle.push_back(std::make_unique<RawConnection>(http_->port()));
+    ASSERT_TRUE(idle.back()->ok());
+  }
+  const std::string head = "POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  for (size_t i = 0; i < idle.size(); i += 2) idle[i]->Send(head.substr(0, 1));
+  std::atomic<bool> trickling{true};
+  std::thread trickle([&] {
+    for (size_t at = 1; trickling && at < head.size(); ++at) {
+      for (size_t i = 0; i < idle.size(); i += 2) idle[i]->Send(head.substr(at, 1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto begin = std::chrono::steady_clock::now();
+  Answer login = Send("Login", "<user id=\"admin\" password=\"demo-admin\"/>");
+  auto took = std::chrono::steady_clock::now() - begin;
+  trickling = false;
+  trickle.join();
+  idle.clear();
+  EXPECT_EQ(login.code, 0);
+  EXPECT_LT(took, std::chrono::seconds(1));
+}
+
+// A chunked body is cut off at the cap while it arrives: the server answers 413 and stops
+// reading long before the client has sent it all (the cap here is 64 KiB, the body 64 MiB).
+TEST_F(NetworkTest, AChunkedBodyIsRefusedAtTheCapWhileItArrives) {
+  Serve(false, "");
+  RawConnection client(http_->port());
+  ASSERT_TRUE(client.ok());
+  ASSERT_TRUE(
+      client.Send("POST /svc HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n"
+                  "Content-Type: application/xml\r\n\r\n"));
+  const std::string chunk = "10000\r\n" + std::string(0x10000, 'x') + "\r\n";
+  size_t sent = 0;
+  while (sent < (64u << 20) && client.Send(chunk)) sent += 0x10000;
+  EXPECT_LT(sent, 32u << 20) << "the server read on past its cap";
+  EXPECT_NE(client.Receive().find(" 413 "), std::string::npos);
+}
+
+TEST_F(NetworkTest, StoppingDoesNotWaitForAClientStillSendingItsRequest) {
+  Serve(false, "");
+  RawConnection slow(http_->port());
+  ASSERT_TRUE(slow.ok());
+  ASSERT_TRUE(slow.Send("P"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto begin = std::chrono::steady_clock::now();
+  http_->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+}
+
+TEST_F(NetworkTest, ASecondListenerOnATakenPortIsRefused) {
+  Serve(false, "");
+  HttpOptions options;
+  options.port = http_->port();
+  HttpServer second(*server_, options);
+  std::string error;
+  EXPECT_FALSE(second.Start(&error));
+  EXPECT_NE(error.find(std::to_string(http_->port())), std::string::npos) << error;
 }
 
 TEST_F(NetworkTest, NoServerConfiguredMeansNoAnswer) {

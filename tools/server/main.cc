@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,7 +30,11 @@ const char kUsage[] =
     "  --init-demo            seed the demo organisation and print its accounts\n"
     "  --demo-computer UUID@IP[=NAME]\n"
     "                         a demo computer (repeatable; default six at 127.0.0.11-16)\n"
-    "  --admin-password TEXT  the admin password of a new database (default: random, printed)\n"
+    "  --admin-password-file FILE\n"
+    "                         the admin password of a new database, from the first line of FILE\n"
+    "                         (or from the environment variable DOCSEC_ADMIN_PASSWORD; default:\n"
+    "                         random, printed)\n"
+    "  --admin-password TEXT  the same, but visible to every local user in the process list\n"
     "  --help                 print this text\n"
     "  --version              print the version\n";
 
@@ -69,6 +74,17 @@ bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string*
       if (!value(&line->tls_key)) return false;
     } else if (arg == "--admin-password") {
       if (!value(&line->admin_password)) return false;
+      std::fprintf(stderr,
+                   "docsec-server: warning: --admin-password shows the password to every local "
+                   "user; use --admin-password-file or DOCSEC_ADMIN_PASSWORD\n");
+    } else if (arg == "--admin-password-file") {
+      if (!value(&text)) return false;
+      std::ifstream file(text);
+      if (!file || !std::getline(file, line->admin_password) || line->admin_password.empty()) {
+        *error = "--admin-password-file: no password on the first line of " + text;
+        return false;
+      }
+      if (line->admin_password.back() == '\r') line->admin_password.pop_back();
     } else if (arg == "--listen") {
       if (!value(&text)) return false;
       size_t colon = text.rfind(':');
@@ -103,6 +119,10 @@ bool Parse(const std::vector<std::string>& args, CommandLine* line, std::string*
     }
   }
   if (line->help) return true;
+  if (line->admin_password.empty()) {
+    if (const char* password = std::getenv("DOCSEC_ADMIN_PASSWORD"))
+      line->admin_password = password;
+  }
   if (line->db.empty()) *error = "--db is required";
   if (line->address.empty()) *error = "--listen is required";
   if (line->tls_cert.empty() != line->tls_key.empty()) {
@@ -137,6 +157,7 @@ int main(int argc, char** argv) {
   ServerOptions options;
   options.database = line.db;
   options.initial_admin_password = line.admin_password;
+  options.exclusive_database = true;
   std::unique_ptr<Server> server = Server::Open(options, &error);
   if (!server) {
     std::fprintf(stderr, "docsec-server: %s\n", error.c_str());

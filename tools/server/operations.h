@@ -20,6 +20,10 @@ struct Operation {
   OperationHandler handler;
   Storage::Access access;
   bool needs_session = true;
+  // The attribute of a "user" element holding a password to check against the account's, and
+  // the one holding a new password to hash: both done before the transaction (PreparePasswords).
+  const char* verifies = nullptr;
+  const char* sets = nullptr;
 };
 
 // The operation named `name`, or null.
@@ -30,6 +34,14 @@ void AddComputerOperations(std::vector<Operation>* operations);
 void AddUserOperations(std::vector<Operation>* operations);
 void AddPolicyOperations(std::vector<Operation>* operations);
 void AddLogOperations(std::vector<Operation>* operations);
+
+// The hashing `operation` needs, done with no transaction open: the passwords it checks against
+// the stored hashes (each read in a short transaction of its own) and the new passwords it
+// stores. A request without a session gets this for its first "user" element only, and not for
+// an account the limiter holds.
+void PreparePasswords(const Operation& operation, pugi::xml_node root, Storage& storage,
+                      const ServerOptions& options, LoginLimiter& limiter,
+                      const std::string& source, PasswordWork* work);
 
 // Shared by the area files: the children of the request root named `tag`, at least one.
 std::vector<pugi::xml_node> RequireChildren(Context& ctx, const char* tag);

@@ -38,7 +38,8 @@ const Entity kLogEntity = {"Log",
                             {"fileUUID", "file_uuid", kText, 0}},
                            "id",
                            "department_id",
-                           nullptr};
+                           nullptr,
+                           true};
 
 const Entity kScanLogEntity = {"ScanLog",
                                "scanLog",
@@ -54,7 +55,8 @@ const Entity kScanLogEntity = {"ScanLog",
                                 {"interrupt", "interrupt", kText, 0}},
                                "id",
                                "department_id",
-                               nullptr};
+                               nullptr,
+                               true};
 
 // How a search attribute filters: equal to a column, containing text, or bounding a time.
 enum class Match { kEqual, kContains, kFrom, kTo };

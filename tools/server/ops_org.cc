@@ -21,12 +21,46 @@ int64_t RequireDepartmentInScope(Context& ctx, pugi::xml_node element) {
   return id;
 }
 
+// Checks a department as stored after a change: siblings need names that tell them apart, as the
+// server compares names (ignoring ASCII case), or no path can name one of them.
+void RequireDistinctName(Context& ctx, int64_t id) {
+  std::string name;
+  int64_t parent = 0;
+  ctx.tx.Query("SELECT name, super_id FROM departments WHERE id = ?", {id}, [&](const SqlRow& row) {
+    name = std::string(row.Text(0));
+    parent = row.IsNull(1) ? 0 : row.Int(1);
+  });
+  if (ctx.tx.Exists("SELECT 1 FROM departments WHERE super_id IS ? AND lower(name) = lower(?)"
+                    " AND id <> ?",
+                    {parent == 0 ? SqlValue() : SqlValue(parent), name, id})) {
+    throw RequestError(kAlreadyExists, "department " + std::to_string(parent) +
+                                           " already has a sub-department named " + name);
+  }
+}
+
+// The deepest department tree the server keeps: deeper ones serve no organisation, and every
+// department's path (which answers carry) grows with its depth.
+constexpr int kMaxDepartmentDepth = 64;
+
+// Refuses placing `height` levels of departments directly below `parent`.
+void RequireDepthBelow(Context& ctx, int64_t parent, int height) {
+  int depth = ctx.departments().Depth(parent) + height;
+  if (depth > kMaxDepartmentDepth) {
+    throw RequestError(kConflict, "the department tree would be " + std::to_string(depth) +
+                                      " levels deep; at most " +
+                                      std::to_string(kMaxDepartmentDepth) + " are kept");
+  }
+}
+
 void AddDepartment(Context& ctx) {
   for (pugi::xml_node element : RequireChildren(ctx, "department")) {
     RequireText(element, "name");
     // Only the top department, made by the system, has no superior.
-    ctx.RequireScope(RequireInt(element, "superDeptId"));
+    int64_t parent = RequireInt(element, "superDeptId");
+    ctx.RequireScope(parent);
+    RequireDepthBelow(ctx, parent, 1);
     int64_t id = InsertRow(ctx, kDept, WritableValues(kDept, element, false));
+    RequireDistinctName(ctx, id);
     ctx.DepartmentsChanged();
     WriteRows(ctx, kDept, " WHERE id = ?", {id});
   }
@@ -56,8 +90,10 @@ void UpdateDepartment(Context& ctx) {
       if (ctx.departments().IsWithin(target, id)) {
         throw RequestError(kConflict, "a department cannot move below itself");
       }
+      RequireDepthBelow(ctx, target, ctx.departments().Height(id));
     }
     UpdateRows(ctx, kDept, values, " WHERE id = ?", {id});
+    RequireDistinctName(ctx, id);
     ctx.DepartmentsChanged();
   }
 }

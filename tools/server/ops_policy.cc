@@ -245,15 +245,19 @@ void QueryDefAppSecretLevel(Context& ctx) {
             [&](const SqlRow& row) { return ctx.InScope(row.Int(0)); });
 }
 
-// The department that governs a file: the one stored with its authorizations, else the one the
-// key names ("departmentId" of an encrypted file), else the department of its computer.
+// The department that governs a file: the one stored with its authorizations, else the one of
+// its computer, else the one the key names ("departmentId" of an encrypted file). The caller must
+// reach the stored department and the computer's: a department named in the request cannot
+// stand in for the computer the file lies on.
 int64_t FileDepartment(Context& ctx, pugi::xml_node file, const std::string& guid) {
-  int64_t department = ctx.tx.QueryInt("SELECT department_id FROM files WHERE guid = ?", {guid}, 0);
-  if (department == 0) department = OptionalInt(file, "departmentId").value_or(0);
-  if (department <= 0) {
-    department = ctx.tx.QueryInt("SELECT department_id FROM computers WHERE uuid = ?",
-                                 {AsciiLower(AttrText(file, "computerUuid"))}, 0);
+  int64_t stored = ctx.tx.QueryInt("SELECT department_id FROM files WHERE guid = ?", {guid}, 0);
+  int64_t computer = ctx.tx.QueryInt("SELECT department_id FROM computers WHERE uuid = ?",
+                                     {AsciiLower(AttrText(file, "computerUuid"))}, 0);
+  for (int64_t known : {stored, computer}) {
+    if (known > 0) ctx.RequireScope(known);
   }
+  int64_t department = stored > 0 ? stored : computer;
+  if (department <= 0) department = OptionalInt(file, "departmentId").value_or(0);
   if (department <= 0) {
     ctx.RequireSupervisor();
     return 0;

@@ -2,6 +2,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "tools/server/entity.h"
@@ -23,6 +24,7 @@ struct StoredUser {
   bool locked = false;
   bool console_manager = false;
   bool system_default = false;
+  int64_t admin_dept = 0;  // 0: the user administers its own department
   std::string password_hash;
   std::string name;
 };
@@ -31,7 +33,7 @@ StoredUser LoadUser(Context& ctx, const std::string& id) {
   StoredUser user;
   ctx.tx.Query(
       "SELECT department_id, is_supervisor, is_lock, is_console_manager, is_system_default,"
-      " password_hash, name FROM users WHERE id = ?",
+      " password_hash, name, admin_dept FROM users WHERE id = ?",
       {id}, [&](const SqlRow& row) {
         user.found = true;
         user.department_id = row.Int(0);
@@ -41,8 +43,14 @@ StoredUser LoadUser(Context& ctx, const std::string& id) {
         user.system_default = row.Int(4) != 0;
         user.password_hash = std::string(row.Text(5));
         user.name = std::string(row.Text(6));
+        user.admin_dept = row.IsNull(7) ? 0 : row.Int(7);
       });
   return user;
+}
+
+void OpenSessionFor(Context& ctx, const std::string& id) {
+  ctx.opened_session = id;
+  ctx.opened_stamp = ctx.tx.QueryInt("SELECT session_stamp FROM users WHERE id = ?", {id}, 0);
 }
 
 StoredUser RequireUser(Context& ctx, const std::string& id) {
@@ -52,10 +60,27 @@ StoredUser RequireUser(Context& ctx, const std::string& id) {
 }
 
 // A console user may manage the users of the departments it administers, but only a supervisor
-// may manage a supervisor: otherwise an administrator could take over a supervisor account.
+// may manage a supervisor, and only one who reaches the department a user administers may manage
+// that user: otherwise a new password would hand over rights the manager does not hold.
 void RequireManage(Context& ctx, const StoredUser& user) {
   ctx.RequireScope(user.department_id);
   if (user.supervisor) ctx.RequireSupervisor();
+  // An administered department that vanished leaves the user its own, as the login reads it.
+  if (user.admin_dept != 0 && ctx.departments().Exists(user.admin_dept) &&
+      !ctx.InScope(user.admin_dept)) {
+    throw RequestError(kPermissionDenied, "the user administers department " +
+                                              std::to_string(user.admin_dept) +
+                                              ", which is not administered");
+  }
+}
+
+// Whether a user row (id first, then the department column `department`) may be shown: the
+// caller itself and the users of its departments.
+std::function<bool(const SqlRow&)> VisibleUser(Context& ctx) {
+  int department = kUser.ColumnIndex("department_id");
+  return [&ctx, department](const SqlRow& row) {
+    return row.Text(0) == ctx.caller->account || ctx.InScope(row.Int(department));
+  };
 }
 
 // Reading a user is allowed for the user itself and for those who may manage it.
@@ -63,8 +88,17 @@ void RequireRead(Context& ctx, const std::string& id, const StoredUser& user) {
   if (id != ctx.caller->account) ctx.RequireScope(user.department_id);
 }
 
+// Gives the account a new session stamp, which ends every session opened under the old one. A
+// caller who changed its own password gets a new session in place of the one it came with.
+void RenewSessionStamp(Context& ctx, const std::string& id) {
+  ctx.tx.Execute("UPDATE users SET session_stamp = random() WHERE id = ?", {id});
+  if (ctx.caller && ctx.caller->account == id) OpenSessionFor(ctx, id);
+}
+
 std::string NewPasswordHash(Context& ctx, std::string_view password) {
   if (password.empty()) throw RequestError(kBadValue, "a password cannot be empty");
+  auto prepared = ctx.passwords.new_hashes.find(std::string(password));
+  if (prepared != ctx.passwords.new_hashes.end()) return prepared->second;
   std::string hash = HashPassword(password, ctx.options.password_iterations);
   if (hash.empty()) throw RequestError(kInternalError, "cannot hash the password");
   return hash;
@@ -112,6 +146,7 @@ void AddUser(Context& ctx) {
     FieldValues values = CheckedUserValues(ctx, element);
     values.emplace_back(kUser.FindField("id"), SqlValue(id));
     InsertRow(ctx, kUser, values);
+    RenewSessionStamp(ctx, id);  // a new incarnation of an id inherits no session
     WriteRows(ctx, kUser, " WHERE id = ?", {id});
   }
 }
@@ -121,6 +156,7 @@ void UpdateUser(Context& ctx) {
     std::string id = RequireText(element, "id");
     RequireManage(ctx, RequireUser(ctx, id));
     UpdateRows(ctx, kUser, CheckedUserValues(ctx, element), " WHERE id = ?", {id});
+    if (element.attribute("password")) RenewSessionStamp(ctx, id);
   }
 }
 
@@ -139,34 +175,31 @@ void QueryUser(Context& ctx) {
   std::string where;
   SqlParams params;
   AppendConditions(kUser, ctx.document.child("user"), &where, &params);
-  int department = kUser.ColumnIndex("department_id");
-  WriteRows(ctx, kUser, where, params, [&](const SqlRow& row) {
-    return row.Text(0) == ctx.caller->account || ctx.InScope(row.Int(department));
-  });
+  WriteRows(ctx, kUser, where, params, VisibleUser(ctx));
 }
 
-// Checks a password login of `id`, counting failures; gives the stored user. A locked account
-// is reported only after the password proved right, so guessing learns nothing from it.
+// Checks a password login of `id`, counting failures; gives the stored user. The password was
+// checked before the transaction (PreparePasswords): it is right when it matched the hash stored
+// now. A locked account is reported only after the password proved right, so guessing learns
+// nothing from it.
 StoredUser CheckPassword(Context& ctx, const std::string& id, std::string_view password) {
-  if (!ctx.limiter.Allowed(id)) {
+  if (!ctx.limiter.Allowed(id, ctx.source)) {
     throw RequestError(kTooManyAttempts, "too many failed logins; try again later");
   }
   StoredUser user = LoadUser(ctx, id);
-  bool good = false;
-  if (user.found && !user.password_hash.empty()) {
-    good = VerifyPassword(password, user.password_hash);
-  } else {
-    BurnPasswordTime(password, ctx.options.password_iterations);
-  }
+  auto verified = ctx.passwords.verified.find(id);
+  bool good = user.found && !user.password_hash.empty() &&
+              verified != ctx.passwords.verified.end() && verified->second == user.password_hash;
   if (!good) {
-    ctx.limiter.RecordFailure(id);
+    ctx.limiter.RecordFailure(id, ctx.source);
     throw RequestError(kBadCredentials, "wrong account or password");
   }
   if (user.locked) throw RequestError(kAccountLocked, "the account is locked");
-  ctx.limiter.RecordSuccess(id);
-  if (PasswordNeedsRehash(user.password_hash, ctx.options.password_iterations)) {
-    ctx.tx.Execute("UPDATE users SET password_hash = ? WHERE id = ?",
-                   {NewPasswordHash(ctx, password), id});
+  ctx.limiter.RecordSuccess(id, ctx.source);
+  auto stronger = ctx.passwords.new_hashes.find(std::string(password));
+  if (stronger != ctx.passwords.new_hashes.end() &&
+      PasswordNeedsRehash(user.password_hash, ctx.options.password_iterations)) {
+    ctx.tx.Execute("UPDATE users SET password_hash = ? WHERE id = ?", {stronger->second, id});
   }
   return user;
 }
@@ -202,8 +235,11 @@ void Login(Context& ctx) {
   ctx.tx.Query(
       "SELECT encrypt_mode FROM users WHERE id = ? AND encrypt_mode IS NOT NULL", {id},
       [&](const SqlRow& row) { ctx.out.Open("config").Attr("encryptMode", row.Int(0)).Close(); });
-  ctx.opened_session = id;
+  OpenSessionFor(ctx, id);
 }
+
+// Logout: the session the request came with ends.
+void Logout(Context& ctx) { ctx.end_session = true; }
 
 bool HexToBytes(std::string_view text, uint8_t* out, size_t size) {
   if (text.size() != 2 * size) return false;
@@ -272,6 +308,7 @@ void ChangePassword(Context& ctx, bool with_old) {
     }
     ctx.tx.Execute("UPDATE users SET password_hash = ? WHERE id = ?",
                    {NewPasswordHash(ctx, RequireText(element, "newPassword")), id});
+    RenewSessionStamp(ctx, id);
   }
 }
 
@@ -423,8 +460,9 @@ void QueryPositionAppointment(Context& ctx) {
   ctx.RequireScope(PositionDepartment(ctx, id));
   ctx.tx.Query(kPosition.SelectSql() + " WHERE id = ?", {id},
                [&](const SqlRow& row) { OpenRowElement(ctx, ctx.out, kPosition, row); });
+  // The holders outside the caller's departments stay unnamed, as everywhere else.
   WriteRows(ctx, kUser, " WHERE id IN (SELECT user_id FROM appointments WHERE position_id = ?)",
-            {id});
+            {id}, VisibleUser(ctx));
   ctx.out.Close();
 }
 
@@ -486,27 +524,65 @@ void SetPositionAppointment(Context& ctx) {
 
 }  // namespace
 
+void PreparePasswords(const Operation& operation, pugi::xml_node root, Storage& storage,
+                      const ServerOptions& options, LoginLimiter& limiter,
+                      const std::string& source, PasswordWork* work) {
+  const int iterations = options.password_iterations;
+  for (pugi::xml_node user : root.children("user")) {
+    if (operation.sets != nullptr) {
+      std::string password(AttrText(user, operation.sets));
+      if (!password.empty() && work->new_hashes.count(password) == 0) {
+        work->new_hashes[password] = HashPassword(password, iterations);
+      }
+    }
+    std::string id(AttrText(user, "id"));
+    if (operation.verifies != nullptr && !id.empty() && work->verified.count(id) == 0 &&
+        limiter.Allowed(id, source)) {
+      std::string password(AttrText(user, operation.verifies));
+      std::string stored;
+      storage.Run(Storage::Access::kRead, Storage::Clock::now() + options.request_timeout,
+                  [&](Transaction& tx) {
+                    tx.Query("SELECT password_hash FROM users WHERE id = ?", {id},
+                             [&](const SqlRow& row) { stored = std::string(row.Text(0)); });
+                  });
+      if (stored.empty()) {
+        BurnPasswordTime(password, iterations);  // an unknown account costs what a known one does
+      } else if (VerifyPassword(password, stored)) {
+        work->verified[id] = stored;
+        if (PasswordNeedsRehash(stored, iterations)) {
+          work->new_hashes[password] = HashPassword(password, iterations);
+          work->needs_write = true;
+        }
+      }
+    }
+    if (!operation.needs_session) break;
+  }
+}
+
 void AddUserOperations(std::vector<Operation>* operations) {
   using A = Storage::Access;
-  operations->insert(operations->end(),
-                     {{"AddUser", AddUser, A::kWrite},
-                      {"UpdateUser", UpdateUser, A::kWrite},
-                      {"DelUser", DelUser, A::kWrite},
-                      {"QueryUser", QueryUser, A::kRead},
-                      {"Login", Login, A::kWrite, false},
-                      {"AgentOfflineLogin", AgentOfflineLogin, A::kWrite, false},
-                      {"UpdateUserPassword", UpdateUserPassword, A::kWrite},
-                      {"UpdateUserPassword1", UpdateUserPassword1, A::kWrite},
-                      {"GetUserAuthorization", GetUserAuthorization, A::kRead},
-                      {"GetDepartmentPermission", GetDepartmentPermission, A::kRead},
-                      {"AddPosition", AddPosition, A::kWrite},
-                      {"UpdatePosition", UpdatePosition, A::kWrite},
-                      {"DelPosition", DelPosition, A::kWrite},
-                      {"QueryPosition", QueryPosition, A::kRead},
-                      {"QueryUserAccession", QueryUserAccession, A::kRead},
-                      {"SetUserAccession", SetUserAccession, A::kWrite},
-                      {"QueryPositionAppointment", QueryPositionAppointment, A::kRead},
-                      {"SetPositionAppointment", SetPositionAppointment, A::kWrite}});
+  operations->insert(
+      operations->end(),
+      {{"AddUser", AddUser, A::kWrite, true, nullptr, "password"},
+       {"UpdateUser", UpdateUser, A::kWrite, true, nullptr, "password"},
+       {"DelUser", DelUser, A::kWrite},
+       {"QueryUser", QueryUser, A::kRead},
+       // A login writes only to store a stronger hash (PasswordWork::needs_write).
+       {"Login", Login, A::kRead, false, "password"},
+       {"Logout", Logout, A::kRead},
+       {"AgentOfflineLogin", AgentOfflineLogin, A::kRead, false, "password"},
+       {"UpdateUserPassword", UpdateUserPassword, A::kWrite, true, "password", "newPassword"},
+       {"UpdateUserPassword1", UpdateUserPassword1, A::kWrite, true, nullptr, "newPassword"},
+       {"GetUserAuthorization", GetUserAuthorization, A::kRead},
+       {"GetDepartmentPermission", GetDepartmentPermission, A::kRead},
+       {"AddPosition", AddPosition, A::kWrite},
+       {"UpdatePosition", UpdatePosition, A::kWrite},
+       {"DelPosition", DelPosition, A::kWrite},
+       {"QueryPosition", QueryPosition, A::kRead},
+       {"QueryUserAccession", QueryUserAccession, A::kRead},
+       {"SetUserAccession", SetUserAccession, A::kWrite},
+       {"QueryPositionAppointment", QueryPositionAppointment, A::kRead},
+       {"SetPositionAppointment", SetPositionAppointment, A::kWrite}});
 }
 
 }  // namespace docsec::server

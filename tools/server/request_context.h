@@ -10,6 +10,7 @@
 #define DOCSEC_TOOLS_SERVER_REQUEST_CONTEXT_H_
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
@@ -23,6 +24,14 @@
 #include "tools/server/xml_writer.h"
 
 namespace docsec::server {
+
+// Password hashing done before the request's transaction, so that the slow key derivation never
+// holds a database connection or lock.
+struct PasswordWork {
+  std::map<std::string, std::string> verified;    // account -> the stored hash its password matched
+  std::map<std::string, std::string> new_hashes;  // a new password -> its hash
+  bool needs_write = false;  // a login must store a stronger hash of its password
+};
 
 // The account behind the request's session, as stored now.
 struct Caller {
@@ -48,7 +57,13 @@ class Context {
   const ServerOptions& options;
   LoginLimiter& limiter;
   std::optional<Caller> caller;  // absent for the logins
-  std::string opened_session;    // set by a console login: the account to open a session for
+  std::string source;            // the client's address; empty in-process
+  PasswordWork passwords;
+  // Set by a console login (and by a change of the caller's own password, which ends the session
+  // it came with): the account to open a session for, under its current stamp.
+  std::string opened_session;
+  int64_t opened_stamp = 0;
+  bool end_session = false;  // set by a logout: the request's session ends with it
 
   // The department tree, read on first use.
   DepartmentIndex& departments();

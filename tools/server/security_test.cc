@@ -15,18 +15,7 @@ namespace docsec::server {
 namespace {
 
 using testing::Answer;
-
-// A clock the tests move by hand.
-class ManualClock {
- public:
-  NowFunction function() {
-    return [this] { return ServerClock::time_point(std::chrono::seconds(seconds_.load())); };
-  }
-  void Advance(std::chrono::seconds by) { seconds_ += by.count(); }
-
- private:
-  std::atomic<int64_t> seconds_{1000000};
-};
+using testing::ManualClock;
 
 class SecurityTest : public testing::DemoServerTest {
  protected:

@@ -24,17 +24,19 @@ std::string RandomPassword() {
   return password;
 }
 
-// The caller as stored now; a session whose account vanished, was locked or lost the console
-// right is no session.
-Caller LoadCaller(Transaction& tx, const std::string& account) {
+// The caller as stored now; a session whose account vanished, was locked, lost the console right
+// or changed its password since the session opened is no session.
+Caller LoadCaller(Transaction& tx, const std::string& account, int64_t stamp) {
   Caller caller;
   bool found = false;
   bool usable = false;
   tx.Query(
       "SELECT u.is_supervisor, u.department_id, u.admin_dept, u.is_lock, u.is_console_manager,"
-      " d.id FROM users u LEFT JOIN departments d ON d.id = u.admin_dept WHERE u.id = ?",
+      " d.id, u.session_stamp FROM users u LEFT JOIN departments d ON d.id = u.admin_dept"
+      " WHERE u.id = ?",
       {account}, [&](const SqlRow& row) {
-        found = true;
+        // Another stamp: the password changed, or this is a new account under the same id.
+        found = row.Int(6) == stamp;
         caller.account = account;
         caller.supervisor = row.Int(0) != 0;
         caller.department_id = row.Int(1);
@@ -43,6 +45,58 @@ Caller LoadCaller(Transaction& tx, const std::string& account) {
       });
   if (!found || !usable) throw RequestError(kNoSession, "the session's account cannot be used");
   return caller;
+}
+
+// Whether `text` is well-formed UTF-8: no stray continuation bytes, no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool ValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = byte >= 0xC2 && byte <= 0xDF   ? 2
+                    : byte >= 0xE0 && byte <= 0xEF ? 3
+                    : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                   : 0;
+    if (length == 0 || text.size() - i < length) return false;
+    auto second = static_cast<unsigned char>(text[i + 1]);
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range, narrowed at the edges
+    if (byte == 0xE0) low = 0xA0;
+    if (byte == 0xED) high = 0x9F;
+    if (byte == 0xF0) low = 0x90;
+    if (byte == 0xF4) high = 0x8F;
+    if (second < low || second > high) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Names the first attribute (in document order) whose value is not UTF-8; "" when all are. Stored
+// text that is not UTF-8 would make every later answer that carries it unreadable. The walk keeps
+// no stack of its own, so a deeply nested request cannot exhaust one.
+std::string NonUtf8Attribute(pugi::xml_node root) {
+  pugi::xml_node node = root;
+  while (node) {
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      if (ValidUtf8(attribute.value())) continue;
+      std::string name = std::string(node.name()) + "/@" + attribute.name();
+      return ValidUtf8(name) ? name : std::string("an attribute with a name that is not UTF-8");
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && node != root && !node.next_sibling()) node = node.parent();
+    if (!node || node == root) break;
+    node = node.next_sibling();
+  }
+  return {};
 }
 
 // The single "service" element that must open the request, or null.
@@ -71,8 +125,11 @@ Server::~Server() = default;
 
 std::unique_ptr<Server> Server::Open(ServerOptions options, std::string* error) {
   std::unique_ptr<Server> server(new Server(std::move(options)));
-  server->storage_ =
-      SqliteStorage::Open(server->options_.database, server->options_.connections, error);
+  SqliteStorage::Options storage;
+  storage.connections = server->options_.connections;
+  storage.durable_commits = server->options_.durable_commits;
+  storage.exclusive = server->options_.exclusive_database;
+  server->storage_ = SqliteStorage::Open(server->options_.database, storage, error);
   if (!server->storage_ || !server->Bootstrap(error)) return nullptr;
   return server;
 }
@@ -130,27 +187,45 @@ Response Server::Handle(const Request& request) {
   }
   pugi::xml_node service = ServiceElement(root);
   if (!service) return Refusal(kMalformedDocument, "the request must open with one \"service\"");
+  std::string not_utf8 = NonUtf8Attribute(root);
+  if (!not_utf8.empty()) return Refusal(kBadValue, "the value of " + not_utf8 + " is not UTF-8");
   const Operation* operation = FindOperation(service.attribute("value").value());
   if (operation == nullptr) {
     return Refusal(kUnknownOperation,
                    std::string("unknown operation ") + service.attribute("value").value());
   }
+  std::string source(request.source);
+  if (!operation->needs_session && !limiter_->TakeAttempt(source)) {
+    return Refusal(kTooManyAttempts, "too many logins from " + source + "; slow down");
+  }
   std::string token(request.session);
   std::string account;
-  if (operation->needs_session && !sessions_->Touch(token, &account)) {
+  int64_t stamp = 0;
+  if (operation->needs_session && !sessions_->Touch(token, &account, &stamp)) {
     return Refusal(kNoSession, "no valid session");
   }
 
   XmlWriter out;
   out.Raw(kAnswerProlog).Raw("<document><return code=\"0\"/>");
   std::string opened;
+  int64_t opened_stamp = 0;
+  bool ended = false;
   try {
     Storage::Clock::time_point deadline = Storage::Clock::now() + options_.request_timeout;
-    storage_->Run(operation->access, deadline, [&](Transaction& tx) {
+    PasswordWork passwords;
+    if (operation->verifies != nullptr || operation->sets != nullptr) {
+      PreparePasswords(*operation, root, *storage_, options_, *limiter_, source, &passwords);
+    }
+    Storage::Access access = passwords.needs_write ? Storage::Access::kWrite : operation->access;
+    storage_->Run(access, deadline, [&](Transaction& tx) {
       Context ctx(tx, root, out, options_, *limiter_);
-      if (operation->needs_session) ctx.caller = LoadCaller(tx, account);
+      ctx.source = source;
+      ctx.passwords = passwords;
+      if (operation->needs_session) ctx.caller = LoadCaller(tx, account, stamp);
       operation->handler(ctx);
       opened = ctx.opened_session;
+      opened_stamp = ctx.opened_stamp;
+      ended = ctx.end_session;
     });
   } catch (const RequestError& e) {
     if (e.code() == kNoSession) sessions_->Revoke(token);
@@ -169,12 +244,28 @@ Response Server::Handle(const Request& request) {
   }
 
   Response response;
+  if (ended || (!opened.empty() && !token.empty())) sessions_->Revoke(token);
   if (!opened.empty()) {
-    response.session = sessions_->Open(opened);
+    response.session = sessions_->Open(opened, opened_stamp);
     if (response.session.empty()) return Refusal(kInternalError, "no random bytes for a session");
   }
   response.body = out.Finish("</document>");  // opened as raw text above
   return response;
+}
+
+std::string Server::OpenSession(const std::string& account) {
+  std::string token;
+  try {
+    storage_->Run(Storage::Access::kRead, Storage::Clock::now() + options_.request_timeout,
+                  [&](Transaction& tx) {
+                    tx.Query(
+                        "SELECT session_stamp FROM users WHERE id = ?", {account},
+                        [&](const SqlRow& row) { token = sessions_->Open(account, row.Int(0)); });
+                  });
+  } catch (const StorageError&) {
+    return {};
+  }
+  return token;
 }
 
 }  // namespace docsec::server

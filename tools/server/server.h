@@ -19,9 +19,10 @@
 namespace docsec::server {
 
 struct Request {
-  int entry_point = 1;       // 1 or 2; both reach the same operations
-  std::string_view body;     // the request document's text
-  std::string_view session;  // the token the transport carried, or empty
+  int entry_point = 1;           // 1 or 2; both reach the same operations
+  std::string_view body;         // the request document's text
+  std::string_view session;      // the token the transport carried, or empty
+  std::string_view source = {};  // the client's address; empty for callers in this process
 };
 
 struct Response {
@@ -38,6 +39,10 @@ class Server {
   ~Server();
 
   Response Handle(const Request& request);
+  // A session for `account` as it stands now, opened without a login: for a caller that proved
+  // the right to act for it by other means (the owner of an embedded database). "" when there is
+  // no such account or the storage fails.
+  std::string OpenSession(const std::string& account);
 
   // The admin password chosen when this start created the admin account; empty otherwise.
   const std::string& initial_admin_password() const { return initial_admin_password_; }

@@ -23,6 +23,10 @@ struct ServerOptions {
   std::string database = ":memory:";
   // Connections kept to a file database (readers run beside the one writer).
   int connections = 8;
+  // A file database is held by this server alone (see SqliteStorage::Options::exclusive).
+  bool exclusive_database = false;
+  // synchronous=FULL; false only to measure its cost.
+  bool durable_commits = true;
   // PBKDF2 rounds for new password hashes; a login re-hashes a password stored with fewer.
   int password_iterations = kDefaultPasswordIterations;
   // Request bodies above this size are refused unread.

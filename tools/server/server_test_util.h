@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -28,6 +30,18 @@ class ScopedTempDir {
 
  private:
   std::string path_;
+};
+
+// A clock the tests move by hand.
+class ManualClock {
+ public:
+  NowFunction function() {
+    return [this] { return ServerClock::time_point(std::chrono::seconds(seconds_.load())); };
+  }
+  void Advance(std::chrono::seconds by) { seconds_ += by.count(); }
+
+ private:
+  std::atomic<int64_t> seconds_{1000000};
 };
 
 // Options that keep tests fast: cheap hashes, an in-memory database.

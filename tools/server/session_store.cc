@@ -2,6 +2,7 @@
 
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace docsec::server {
@@ -9,7 +10,7 @@ namespace docsec::server {
 SessionStore::SessionStore(Options options, NowFunction now)
     : options_(options), now_(std::move(now)) {}
 
-std::string SessionStore::Open(const std::string& account) {
+std::string SessionStore::Open(const std::string& account, int64_t stamp) {
   uint8_t bytes[32];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return {};
   static const char kDigits[] = "0123456789abcdef";
@@ -22,11 +23,11 @@ std::string SessionStore::Open(const std::string& account) {
   ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
   if (sessions_.size() >= options_.max_sessions) DropOldestLocked();
-  sessions_[token] = Session{account, now, now};
+  sessions_[token] = Session{account, stamp, now, now};
   return token;
 }
 
-bool SessionStore::Touch(const std::string& token, std::string* account) {
+bool SessionStore::Touch(const std::string& token, std::string* account, int64_t* stamp) {
   if (token.empty()) return false;
   ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -39,6 +40,7 @@ bool SessionStore::Touch(const std::string& token, std::string* account) {
   }
   session.last_used = now;
   *account = session.account;
+  if (stamp != nullptr) *stamp = session.stamp;
   return true;
 }
 
@@ -63,23 +65,39 @@ void SessionStore::DropOldestLocked() {
 LoginLimiter::LoginLimiter(Options options, NowFunction now)
     : options_(options), now_(std::move(now)) {}
 
-bool LoginLimiter::Allowed(const std::string& account) {
-  ServerClock::time_point now = now_();
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = entries_.find(account);
-  if (it == entries_.end()) return true;
+namespace {
+
+// Keys of the failure table; the NUL cannot occur in an account name or an address.
+std::string PairKey(const std::string& account, const std::string& source) {
+  return account + std::string(1, '\0') + source;
+}
+std::string SourceKey(const std::string& source) { return std::string(1, '\0') + source; }
+
+}  // namespace
+
+bool LoginLimiter::HeldLocked(const std::string& key, int max_failures,
+                              ServerClock::time_point now) {
+  auto it = entries_.find(key);
+  if (it == entries_.end()) return false;
   const Entry& entry = it->second;
   if (now - entry.last_failure > options_.forget) {
     entries_.erase(it);
-    return true;
+    return false;
   }
-  return entry.failures < options_.max_failures || now - entry.last_failure >= options_.hold;
+  return entry.failures >= max_failures && now - entry.last_failure < options_.hold;
 }
 
-void LoginLimiter::RecordFailure(const std::string& account) {
+bool LoginLimiter::Allowed(const std::string& account, const std::string& source) {
   ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (entries_.size() >= options_.max_tracked && entries_.count(account) == 0) {
+  if (!source.empty() && HeldLocked(SourceKey(source), options_.max_source_failures, now)) {
+    return false;
+  }
+  return !HeldLocked(PairKey(account, source), options_.max_failures, now);
+}
+
+void LoginLimiter::CountLocked(const std::string& key, ServerClock::time_point now) {
+  if (entries_.size() >= options_.max_tracked && entries_.count(key) == 0) {
     // Make room by forgetting the quiet entries; when none is quiet, the oldest goes.
     for (auto it = entries_.begin(); it != entries_.end();) {
       it = now - it->second.last_failure > options_.forget ? entries_.erase(it) : std::next(it);
@@ -92,15 +110,50 @@ void LoginLimiter::RecordFailure(const std::string& account) {
       entries_.erase(oldest);
     }
   }
-  Entry& entry = entries_[account];
+  Entry& entry = entries_[key];
   if (entry.failures > 0 && now - entry.last_failure > options_.forget) entry.failures = 0;
   ++entry.failures;
   entry.last_failure = now;
 }
 
-void LoginLimiter::RecordSuccess(const std::string& account) {
+void LoginLimiter::RecordFailure(const std::string& account, const std::string& source) {
+  ServerClock::time_point now = now_();
   std::lock_guard<std::mutex> lock(mutex_);
-  entries_.erase(account);
+  CountLocked(PairKey(account, source), now);
+  if (!source.empty()) CountLocked(SourceKey(source), now);
+}
+
+void LoginLimiter::RecordSuccess(const std::string& account, const std::string& source) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.erase(PairKey(account, source));
+}
+
+bool LoginLimiter::TakeAttempt(const std::string& source) {
+  if (source.empty()) return true;
+  ServerClock::time_point now = now_();
+  const double burst = options_.attempt_burst;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto refill = [&](Allowance& allowance) {
+    double seconds = std::chrono::duration<double>(now - allowance.refilled).count();
+    allowance.tokens = std::min(burst, allowance.tokens + seconds * options_.attempts_per_second);
+    allowance.refilled = now;
+  };
+  auto it = allowances_.find(source);
+  if (it == allowances_.end()) {
+    if (allowances_.size() >= options_.max_tracked) {
+      // A source whose allowance is whole again is no different from one never seen.
+      for (auto at = allowances_.begin(); at != allowances_.end();) {
+        refill(at->second);
+        at = at->second.tokens >= burst ? allowances_.erase(at) : std::next(at);
+      }
+      if (allowances_.size() >= options_.max_tracked) return false;
+    }
+    it = allowances_.emplace(source, Allowance{burst, now}).first;
+  }
+  refill(it->second);
+  if (it->second.tokens < 1) return false;
+  it->second.tokens -= 1;
+  return true;
 }
 
 }  // namespace docsec::server

@@ -138,11 +138,17 @@ const std::vector<const char*> kVersion2 = {
     "CREATE UNIQUE INDEX logs_entry_id ON logs(entry_id) WHERE entry_id IS NOT NULL",
 };
 
+// A session belongs to one incarnation of its account: the stamp changes with the password and
+// differs between an account and a later one under the same id.
+const std::vector<const char*> kVersion3 = {
+    "ALTER TABLE users ADD COLUMN session_stamp INTEGER NOT NULL DEFAULT 0",
+};
+
 struct Migration {
   int version;
   const std::vector<const char*>* statements;
 };
-const Migration kMigrations[] = {{1, &kVersion1}, {2, &kVersion2}};
+const Migration kMigrations[] = {{1, &kVersion1}, {2, &kVersion2}, {3, &kVersion3}};
 
 }  // namespace
 

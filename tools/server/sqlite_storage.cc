@@ -1,6 +1,13 @@
 #include "tools/server/sqlite_storage.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <unordered_map>
 #include <utility>
@@ -77,7 +84,7 @@ class SqliteStorage::Connection : public Transaction {
     if (db_ != nullptr) sqlite3_close(db_);
   }
 
-  bool Open(const std::string& path, std::string* error) {
+  bool Open(const std::string& path, bool durable, std::string* error) {
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -91,7 +98,8 @@ class SqliteStorage::Connection : public Transaction {
     try {
       if (path != kInMemory) Query("PRAGMA journal_mode=WAL", {}, [](const SqlRow&) {});
       Execute("PRAGMA foreign_keys=ON");
-      Execute("PRAGMA synchronous=NORMAL");
+      // NORMAL would let a power loss take commits already acknowledged (audit entries too).
+      Execute(durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
     } catch (const StorageError& e) {
       *error = std::string("cannot prepare database ") + path + ": " + e.what();
       return false;
@@ -192,20 +200,97 @@ class SqliteStorage::Connection : public Transaction {
   std::unordered_map<std::string, Cached> cache_;
 };
 
-std::unique_ptr<SqliteStorage> SqliteStorage::Open(const std::string& path, int connections,
+namespace {
+
+std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// Makes the database file private before SQLite opens it: SQLite creates the -wal and -shm files
+// with the database file's mode, so they follow. A missing folder is made for the owner alone.
+bool MakePrivateFile(const std::string& path, std::string* error) {
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    std::string folder = path.substr(0, slash);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      *error = SystemError("cannot make the folder " + folder);
+      return false;
+    }
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    std::string name = path + suffix;
+    int flags = O_RDWR | O_CLOEXEC | (*suffix == '\0' ? O_CREAT : 0);
+    int fd = open(name.c_str(), flags, 0600);
+    if (fd < 0) {
+      if (*suffix != '\0' && errno == ENOENT) continue;
+      *error = SystemError("cannot open database " + name);
+      return false;
+    }
+    struct stat info {};
+    bool ok = fstat(fd, &info) == 0 && ((info.st_mode & 077) == 0 || fchmod(fd, 0600) == 0);
+    if (!ok) *error = SystemError("cannot make " + name + " private to its owner");
+    close(fd);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Takes "FILE.lock" for this process and writes its id there; when another process holds it,
+// names that process in *error. Gives the open descriptor, or -1.
+int HoldDatabase(const std::string& path, std::string* error) {
+  std::string name = path + ".lock";
+  int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    *error = SystemError("cannot open " + name);
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int cause = errno;
+    char holder[32] = {};
+    ssize_t size = pread(fd, holder, sizeof holder - 1, 0);
+    close(fd);
+    errno = cause;
+    if (cause != EWOULDBLOCK) {
+      *error = SystemError("cannot lock " + name);
+    } else {
+      std::string pid = size > 0 ? std::string(holder, static_cast<size_t>(size)) : "unknown";
+      while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+      *error = "the database " + path + " is held by another server (process " + pid + ")";
+    }
+    return -1;
+  }
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) != 0 ||
+      pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    *error = SystemError("cannot write " + name);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<SqliteStorage> SqliteStorage::Open(const std::string& path, const Options& options,
                                                    std::string* error) {
   std::unique_ptr<SqliteStorage> storage(new SqliteStorage());
+  int connections = options.connections;
   if (path == kInMemory || connections < 1) connections = 1;
+  if (path != kInMemory) {
+    if (!MakePrivateFile(path, error)) return nullptr;
+    if (options.exclusive && (storage->lock_fd_ = HoldDatabase(path, error)) < 0) return nullptr;
+  }
   for (int i = 0; i < connections; ++i) {
     auto connection = std::make_unique<Connection>();
-    if (!connection->Open(path, error)) return nullptr;
+    if (!connection->Open(path, options.durable_commits, error)) return nullptr;
     if (i == 0 && !MigrateSchema(*connection, error)) return nullptr;
     storage->idle_.push_back(std::move(connection));
   }
   return storage;
 }
 
-SqliteStorage::~SqliteStorage() = default;
+SqliteStorage::~SqliteStorage() {
+  idle_.clear();  // the connections close before the lock is given up
+  if (lock_fd_ >= 0) close(lock_fd_);
+}
 
 std::unique_ptr<SqliteStorage::Connection> SqliteStorage::Acquire() {
   std::unique_lock<std::mutex> lock(mutex_);

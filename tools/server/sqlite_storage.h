@@ -27,9 +27,21 @@ class SqliteStorage : public Storage {
   // The path that selects a private in-memory database.
   static constexpr const char* kInMemory = ":memory:";
 
-  // Opens (creating when absent) and migrates the database. Null with a reason in *error when the
-  // file cannot be opened, is not a database, or has a newer schema.
-  static std::unique_ptr<SqliteStorage> Open(const std::string& path, int connections,
+  struct Options {
+    int connections = 8;  // kept to a file database (readers run beside the one writer)
+    // Each commit reaches the disk before it is acknowledged (synchronous=FULL); false only to
+    // measure what that costs.
+    bool durable_commits = true;
+    // Holds "FILE.lock" with this process's id while open, so that a second server refuses the
+    // database instead of splitting the clients' writes between two processes.
+    bool exclusive = false;
+  };
+
+  // Opens (creating when absent) and migrates the database. A new file is made readable by its
+  // owner only (SQLite gives its -wal and -shm files the same mode), in a folder made 0700 when
+  // it is absent; an existing one is narrowed to that. Null with a reason in *error when the file
+  // cannot be opened, is not a database, has a newer schema or is held by another server.
+  static std::unique_ptr<SqliteStorage> Open(const std::string& path, const Options& options,
                                              std::string* error);
   ~SqliteStorage() override;
 
@@ -48,6 +60,7 @@ class SqliteStorage : public Storage {
   std::mutex mutex_;
   std::condition_variable available_;
   std::vector<std::unique_ptr<Connection>> idle_;
+  int lock_fd_ = -1;  // the open "FILE.lock" of an exclusive database
 };
 
 }  // namespace docsec::server

@@ -95,17 +95,58 @@ bool ReadBatch(const std::string& directory, const std::string& name, XmlDocumen
   }
 }
 
-// One "UploadLogs" request carrying `record`; true when the server accepted it.
-bool SendRecord(const XmlElement& record) {
+const char* EntryIdOf(const XmlElement& record) {
+  XmlElement log = record.SelectChild(kLogTag);
+  const char* id = log ? log.GetAttribute(kEntryId) : nullptr;
+  return id != nullptr ? id : "";
+}
+
+// The server's answer to one record.
+struct Delivery {
+  bool accepted = false;
+  std::string why;  // when not accepted: the cause, in a sentence
+};
+
+// One "UploadLogs" request carrying `record`.
+Delivery SendRecord(const XmlElement& record) {
+  Delivery delivery;
   try {
     XmlDocument request = BuildRequestDocument(kUploadOperation);
-    if (!request) return false;
+    if (!request) return {false, "the request could not be made"};
     request.DocumentElement().AppendChild(record);
     XmlDocument answer = SendRequestDocument(request, kUploadDataSource);
-    return answer && CheckAnswerDocument(answer) != 0;
-  } catch (const ComError&) {
-    return false;
+    if (!answer) return {false, "the server did not answer"};
+    XmlElement root = answer.DocumentElement();
+    XmlElement ret = root ? root.SelectChild("return") : XmlElement();
+    const char* code = ret ? ret.GetAttribute("code") : nullptr;
+    const char* message = ret ? ret.GetAttribute("message") : nullptr;
+    if (CheckAnswerDocument(answer) != 0) return {true, ""};
+    delivery.why = code == nullptr ? std::string("the server's answer has no result code")
+                                   : std::string("the server refused it with code ") + code;
+    if (message != nullptr && *message != '\0') delivery.why += std::string(": ") + message;
+  } catch (const ComError& error) {
+    delivery.why = std::string("the request could not be made: ") + error.what();
   }
+  return delivery;
+}
+
+std::mutex g_last_resort_mutex;
+LogOutboxLastResort g_last_resort;
+
+// Hands a record nobody took to the last resort.
+void KeepAsLastResort(const XmlElement& record, const std::string& why) {
+  std::string text;
+  try {
+    text = record.Xml();
+  } catch (const ComError&) {
+    text = std::string("<computer><log entryId=\"") + EntryIdOf(record) + "\"/></computer>";
+  }
+  std::lock_guard<std::mutex> lock(g_last_resort_mutex);
+  if (g_last_resort) return g_last_resort(text, why);
+  std::fprintf(stderr,
+               "docsec: an operation log entry was not recorded (%s); it follows whole:\n%s\n",
+               why.c_str(), text.c_str());
+  std::fflush(stderr);
 }
 
 // The text of a batch holding `records` from `first` on.
@@ -115,12 +156,6 @@ std::string RenderBatch(const std::vector<XmlElement>& records, size_t first) {
   XmlElement root = document.CreateDocumentElement(kRootTag);
   for (size_t i = first; i < records.size(); ++i) root.AppendChild(records[i]);
   return document.Xml();
-}
-
-const char* EntryIdOf(const XmlElement& record) {
-  XmlElement log = record.SelectChild(kLogTag);
-  const char* id = log ? log.GetAttribute(kEntryId) : nullptr;
-  return id != nullptr ? id : "";
 }
 
 // Opens the outbox for work: the directory exists and the lock is held. False with the reason.
@@ -169,12 +204,13 @@ int FlushOpen(const std::string& directory) {
       ForEachBatch(directory, [&](const std::string& name, const std::vector<XmlElement>& records) {
         size_t sent = 0;
         while (!blocked && sent < records.size()) {
-          if (SendRecord(records[sent])) {
+          const Delivery delivery = SendRecord(records[sent]);
+          if (delivery.accepted) {
             ++sent;
           } else {
             blocked = true;
-            Trace("operation log: the server did not accept entry %s; it waits in %s",
-                  EntryIdOf(records[sent]), directory.c_str());
+            Trace("operation log: entry %s was not accepted (%s); it waits in %s",
+                  EntryIdOf(records[sent]), delivery.why.c_str(), directory.c_str());
           }
         }
         if (sent == records.size()) {
@@ -260,7 +296,16 @@ bool LogOutboxBatch::Add(CDODrmLog* log, CDOComputer* computer) {
   return true;
 }
 
-int LogOutboxBatch::Submit() {
+void SetLogOutboxLastResort(LogOutboxLastResort sink) {
+  std::lock_guard<std::mutex> lock(g_last_resort_mutex);
+  g_last_resort = std::move(sink);
+}
+
+int LogOutboxBatch::Submit(LogOutboxReceipt* receipt) {
+  LogOutboxReceipt ignored;
+  if (receipt == nullptr) receipt = &ignored;
+  *receipt = LogOutboxReceipt();
+  receipt->recorded.assign(count_, true);
   if (count_ == 0) return 0;
   XmlDocument batch = document_;
   document_ = XmlDocument();
@@ -281,10 +326,14 @@ int LogOutboxBatch::Submit() {
   }
   Trace("operation log: the outbox cannot be used (%s); %zu entries are sent without a kept copy",
         error.c_str(), records.size());
-  for (const XmlElement& record : records) {
-    if (!SendRecord(record)) {
-      Trace("operation log: the server did not accept entry %s; it is lost", EntryIdOf(record));
-    }
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Delivery delivery = SendRecord(records[i]);
+    if (delivery.accepted) continue;
+    const std::string why = "the outbox cannot keep it (" + error + ") and " + delivery.why;
+    Trace("operation log: entry %s is not recorded: %s", EntryIdOf(records[i]), why.c_str());
+    KeepAsLastResort(records[i], why);
+    receipt->recorded[i] = false;
+    receipt->reason = why;
   }
   return -1;
 }

@@ -19,7 +19,9 @@
 #define DOCSEC_LOGS_LOG_OUTBOX_H_
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "docsec/platform/export.h"
 #include "docsec/platform/xml.h"
@@ -42,6 +44,21 @@ DOCSEC_EXPORT int FlushLogOutbox();
 // How many records wait; -1 when the outbox directory cannot be read.
 DOCSEC_EXPORT int CountLogOutbox();
 
+// Receives, whole, a record that neither the outbox nor the server took, with the reason: the last
+// place the evidence of a change can go. The default writes both to the standard error stream,
+// since a record nobody keeps is lost for good; a host with a better place installs its own (an
+// empty function restores the default). Called on the submitting thread.
+using LogOutboxLastResort = std::function<void(const std::string& record, const std::string& why)>;
+DOCSEC_EXPORT void SetLogOutboxLastResort(LogOutboxLastResort sink);
+
+// What became of each record of a submitted batch.
+struct LogOutboxReceipt {
+  // One per record, in the order they were added: true when the record is kept in the outbox or
+  // the server accepted it, false when it went to the last resort only.
+  std::vector<bool> recorded;
+  std::string reason;  // why records were not recorded; "" when all were
+};
+
 // The records one operation makes, handed to the outbox together.
 class DOCSEC_EXPORT LogOutboxBatch {
  public:
@@ -57,10 +74,11 @@ class DOCSEC_EXPORT LogOutboxBatch {
   size_t size() const { return count_; }
 
   // Keeps the batch in the outbox, then flushes the outbox (FlushLogOutbox). When the outbox
-  // cannot be used, says so through the trace sink and sends the records directly, tracing each
-  // one the server does not accept. Returns the number of records that still wait (-1 when the
-  // outbox cannot be used). The batch is empty afterwards.
-  int Submit();
+  // cannot be used, says so through the trace sink and sends the records directly; each one the
+  // server does not accept either goes to the last resort and is marked not recorded in
+  // `*receipt` (when given). Returns the number of records that still wait (-1 when the outbox
+  // cannot be used). The batch is empty afterwards.
+  int Submit(LogOutboxReceipt* receipt = nullptr);
 
  private:
   XmlDocument document_;  // <logOutbox><computer ...><log .../></computer>...</logOutbox>

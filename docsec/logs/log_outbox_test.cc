@@ -185,12 +185,23 @@ TEST_F(LogOutboxTest, UnusableDirectoryIsTracedAndRecordsAreSentDirectly) {
   FakeServer server;
   server.SetDefaultAnswer(kRefused);
   testing::TraceRecorder traces;
+  std::vector<std::string> kept;
+  SetLogOutboxLastResort(
+      [&kept](const std::string& record, const std::string&) { kept.push_back(record); });
   EXPECT_EQ(Submit({"a"}), -1);
+  SetLogOutboxLastResort(nullptr);
   EXPECT_EQ(server.request_count(), 1u);
   ASSERT_EQ(traces.Traces().size(), 2u);
   EXPECT_EQ(traces.Traces()[0].rfind("operation log: the outbox cannot be used (", 0), 0u);
-  EXPECT_EQ(traces.Traces()[1], "operation log: the server did not accept entry " +
-                                    Uploads(server)[0].id + "; it is lost");
+  const std::string id = Uploads(server)[0].id;
+  EXPECT_EQ(traces.Traces()[1].rfind("operation log: entry " + id + " is not recorded: the outbox "
+                                     "cannot keep it (",
+                                     0),
+            0u)
+      << traces.Traces()[1];
+  // Nothing is lost quietly: the record goes whole to the last resort.
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_NE(kept[0].find("srcFile=\"a\" entryId=\"" + id + "\""), std::string::npos) << kept[0];
   EXPECT_EQ(FlushLogOutbox(), -1);
 }
 

@@ -45,6 +45,8 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
   return answer;
 }
 
+std::string RequestDestination() { return SvcTransportDestination(); }
+
 int CheckAnswerDocument(const XmlDocument& answer) {
   if (!answer) return 0;
   try {

@@ -198,8 +198,8 @@ int CDOAgentFolder::RunFileOperation(const char* service, DataObjectList* items,
   struct Outcome {
     CDOAgentFile* item;
     bool done;
-    std::string reason;   // why not done, or why not recorded
-    long record = -1;     // its entry's place in `batch`, -1 for none
+    std::string reason;  // why not done, or why not recorded
+    long record = -1;    // its entry's place in `batch`, -1 for none
     bool recorded = true;
   };
   std::vector<Outcome> results;
@@ -271,10 +271,10 @@ int CDOAgentFolder::RunFileOperation(const char* service, DataObjectList* items,
       report(result.item, result.done, result.reason.c_str());
     }
   }
-  last_result_ = unrecorded > 0                 ? FileOperationResult::kNotRecorded
+  last_result_ = unrecorded > 0                   ? FileOperationResult::kNotRecorded
                  : done_count == requested.size() ? FileOperationResult::kAllDone
-                 : touched_count == 0           ? FileOperationResult::kNothingDone
-                                                : FileOperationResult::kSomeFailed;
+                 : touched_count == 0             ? FileOperationResult::kNothingDone
+                                                  : FileOperationResult::kSomeFailed;
   return 1;
 }
 

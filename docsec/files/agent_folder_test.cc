@@ -511,7 +511,8 @@ TEST_F(RemoteFilesTest, EntriesOfOperationsWhileTheServerIsDownArriveLaterInOrde
   CDOAgentFile* a = DocsFile("a.txt");
   DataObjectList files{a};
   for (int i = 0; i < 50; ++i) {
-    server_.SetDefaultAnswer(i < 25 ? "" : "<document><return code=\"17\"/></document>");
+    // No answer, then "busy": both mean "try again later".
+    server_.SetDefaultAnswer(i < 25 ? "" : "<document><return code=\"503\"/></document>");
     ASSERT_EQ(i % 2 == 0 ? Docs()->EncryptFiles(&files, 0) : Docs()->DecryptFiles(&files, 0), 1);
   }
   EXPECT_EQ(CountLogOutbox(), 50);

@@ -216,7 +216,8 @@ std::string CDODepartment::GetFullPathText() {
     if (std::find(chain.begin(), chain.end(), d) != chain.end()) break;
     chain.push_back(d);
   }
-  std::string path = chain.back()->owner_ == nullptr ? chain.back()->GetSuperDepartmentPathText() : "";
+  std::string path =
+      chain.back()->owner_ == nullptr ? chain.back()->GetSuperDepartmentPathText() : "";
   for (size_t i = chain.size(); i-- > 0;) {
     if (!path.empty()) path += '/';
     path += chain[i]->GetNameText();

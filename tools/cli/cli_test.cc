@@ -347,6 +347,26 @@ TEST_F(CliTest, PartialFailureExitsFourAndNamesTheFailedFile) {
   EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
 }
 
+// A damaged outbox batch is reported by status and flush with exit 4, and stays reported until
+// a person removes what was set aside.
+TEST_F(CliTest, DamagedOutboxIsReportedByStatusAndFlush) {
+  const fs::path outbox = *dir_ / "state" / "docsec" / "log-outbox";
+  fs::create_directories(outbox);
+  std::ofstream(outbox / "00000000000000000001.xml") << "<logOutbox><computer name=\"pc\">";
+  for (const char* verb : {"status", "flush", "status"}) {
+    Outcome run = Docsec({"--json", "outbox", verb});
+    EXPECT_EQ(run.code, 4) << verb << ": " << run.err;
+    EXPECT_NE(run.err.find("damaged outbox file(s); records were lost"), std::string::npos)
+        << run.err;
+    const json report = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.out;
+    EXPECT_EQ(report["damaged"].size(), 1u) << verb;
+  }
+  EXPECT_TRUE(fs::exists(outbox / "00000000000000000001.xml.corrupt"));
+  fs::remove(outbox / "00000000000000000001.xml.corrupt");
+  EXPECT_EQ(Docsec({"outbox", "status"}).code, 0);
+}
+
 TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
   const fs::path runtime = *dir_ / "own-run";
   fs::create_directories(runtime);

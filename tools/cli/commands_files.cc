@@ -238,10 +238,9 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
   // A change without its log entry is the worst outcome for an audit trail, whatever else
   // happened: it leads the exit status and names its cause.
   if (unrecorded > 0) {
-    Fail(kExitPartial, std::to_string(unrecorded) + " of " +
-                           std::to_string(done + failed + unrecorded) +
-                           " files were changed but their log entries not recorded: " +
-                           unrecorded_reason);
+    Fail(kExitPartial,
+         std::to_string(unrecorded) + " of " + std::to_string(done + failed + unrecorded) +
+             " files were changed but their log entries not recorded: " + unrecorded_reason);
   }
   if (failed > 0 && done > 0)
     Fail(kExitPartial,

@@ -126,7 +126,8 @@ void Logs(Context& context, LogArgs a) {
                 {"file", TextOf(log, &CDODrmLog::GetDestFile)},
                 {"level", TextOf(log, &CDODrmLog::GetDestFileSecLvl)},
                 {"sourceFile", TextOf(log, &CDODrmLog::GetSrcFile)},
-                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)}};
+                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)},
+                {"uploadedBy", TextOf(log, &CDODrmLog::GetUploadedBy)}};
   };
   PagedListing(context, a,
                {{"time", "TIME"},

@@ -107,6 +107,16 @@ class CliTest : public ::testing::Test {
   }
 
   static std::string Db() { return (*dir_ / "demo.sqlite").string(); }
+  // Runs `statements` on the database directly, as an older server or another tool would have.
+  static void Execute(const std::vector<std::string>& statements) {
+    std::string error;
+    auto server = server::Server::Open({Db()}, &error);
+    ASSERT_TRUE(server) << error;
+    server->storage().Run(server::Storage::Access::kWrite,
+                          server::Storage::Clock::time_point::max(), [&](server::Transaction& tx) {
+                            for (const std::string& statement : statements) tx.Execute(statement);
+                          });
+  }
   static fs::path Share(int i) { return *dir_ / ("share" + std::to_string(i)); }
 
   // Runs docsec with `args`, `input` on stdin and the session in `runtime` (the suite's by
@@ -365,6 +375,21 @@ TEST_F(CliTest, DamagedOutboxIsReportedByStatusAndFlush) {
   EXPECT_TRUE(fs::exists(outbox / "00000000000000000001.xml.corrupt"));
   fs::remove(outbox / "00000000000000000001.xml.corrupt");
   EXPECT_EQ(Docsec({"outbox", "status"}).code, 0);
+}
+
+// The server caps a page at 1000 rows; --all with a larger page still lists every entry.
+TEST_F(CliTest, AllLogsFollowTheServersPageCap) {
+  Execute(
+      {"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) "
+       "INSERT INTO logs(db_index, user_id, user_name, operation_time, operation, src_file, "
+       "department_id) SELECT 0, 'admin', 'Admin', '2020-01-01 00:00:00', '1552', "
+       "'capped-' || i, 1 FROM n"});
+  Outcome run = Docsec({"--json", "logs", "--all", "--per-page", "5000"});
+  Execute({"DELETE FROM logs WHERE src_file LIKE 'capped-%'"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const json listing = json::parse(run.out);
+  EXPECT_GT(listing["total"].get<int>(), 1100);
+  EXPECT_EQ(listing["items"].size(), listing["total"].get<size_t>());
 }
 
 TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {

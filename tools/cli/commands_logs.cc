@@ -62,7 +62,9 @@ void PagedListing(Context& context, const LogArgs& a, const std::vector<Column>&
     if (!found) context.Refused(std::string("searching ") + what);
     total = count;
     for (CDataObject* object : *found) table.Add(row(object));
-    const bool last = found->empty() || static_cast<long>(page) * a.per_page >= total;
+    // The server may give fewer rows a page than asked (it caps a page), so the pages end where
+    // the rows do, not where the page size says.
+    const bool last = found->empty() || static_cast<long>(table.size()) >= total;
     if (!a.all || last) break;
   }
   Output& output = context.output();

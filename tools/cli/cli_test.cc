@@ -377,6 +377,37 @@ TEST_F(CliTest, DamagedOutboxIsReportedByStatusAndFlush) {
   EXPECT_EQ(Docsec({"outbox", "status"}).code, 0);
 }
 
+// Text stored before the server refused invalid UTF-8 (one byte 0xFF here) does not break a
+// JSON listing: the byte becomes U+FFFD and stderr says so.
+TEST_F(CliTest, InvalidUtf8InStoredTextIsReplacedInEveryJsonListing) {
+  const char* const kTables[][2] = {
+      {"departments", "id = 1"}, {"users", "id = 'dave'"}, {"logs", "1 = 1"}};
+  auto mark = [&kTables](bool add) {
+    std::vector<std::string> statements;
+    for (const auto& table : kTables) {
+      const std::string column = std::string(table[0]) == "logs" ? "user_name" : "name";
+      statements.push_back("UPDATE " + std::string(table[0]) + " SET " + column + " = " +
+                           (add ? column + " || CAST(X'FF' AS TEXT)"
+                                : "replace(" + column + ", CAST(X'FF' AS TEXT), '')") +
+                           " WHERE " + table[1]);
+    }
+    Execute(statements);
+  };
+  mark(true);
+  const std::vector<std::vector<std::string>> kListings = {
+      {"--json", "tree"}, {"--json", "users"}, {"--json", "logs", "--per-page", "5"}};
+  for (const auto& args : kListings) {
+    Outcome run = Docsec(args);
+    EXPECT_EQ(run.code, 0) << args[1] << ": " << run.err;
+    const json listing = json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(listing.is_discarded()) << args[1] << ": " << run.out.substr(0, 200);
+    EXPECT_NE(run.out.find("\xEF\xBF\xBD"), std::string::npos) << args[1];
+    EXPECT_NE(run.err.find("not valid UTF-8"), std::string::npos) << args[1] << ": " << run.err;
+  }
+  mark(false);
+  EXPECT_EQ(Docsec({"--json", "users"}).err, "");
+}
+
 // The server caps a page at 1000 rows; --all with a larger page still lists every entry.
 TEST_F(CliTest, AllLogsFollowTheServersPageCap) {
   Execute(

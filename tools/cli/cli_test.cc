@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -64,9 +66,12 @@ class CliTest : public ::testing::Test {
       options.drives = {{"C:", share.string()}};
       options.uuid = "7a1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5" + std::to_string(i);
       options.state_dir = (*dir_ / ("state" + std::to_string(i))).string();
-      // A file named vanish.txt disappears as the agent reaches it, so that one item fails.
+      // A file named vanish.txt disappears as the agent reaches it, so that one item fails; a
+      // test may watch the items too.
       options.before_item = [share](const std::string& name) {
         if (name.find("vanish") != std::string::npos) fs::remove(share / "docs" / "vanish.txt");
+        std::lock_guard<std::mutex> lock(item_hook_mutex_);
+        if (item_hook_) item_hook_(name);
       };
       agents_[i] = new agent::ReferenceAgent(options);
       const uint32_t address = testing::StartOnFreeLoopback([i](uint32_t a) {
@@ -109,8 +114,10 @@ class CliTest : public ::testing::Test {
   static std::string Db() { return (*dir_ / "demo.sqlite").string(); }
   // Runs `statements` on the database directly, as an older server or another tool would have.
   static void Execute(const std::vector<std::string>& statements) {
+    server::ServerOptions options;
+    options.database = Db();
     std::string error;
-    auto server = server::Server::Open({Db()}, &error);
+    auto server = server::Server::Open(options, &error);
     ASSERT_TRUE(server) << error;
     server->storage().Run(server::Storage::Access::kWrite,
                           server::Storage::Clock::time_point::max(), [&](server::Transaction& tx) {
@@ -148,11 +155,15 @@ class CliTest : public ::testing::Test {
   }
 
   static fs::path* dir_;
+  static std::mutex item_hook_mutex_;
+  static std::function<void(const std::string&)> item_hook_;
   static agent::ReferenceAgent* agents_[2];
   static std::vector<server::DemoComputer> computers_;
 };
 
 fs::path* CliTest::dir_ = nullptr;
+std::mutex CliTest::item_hook_mutex_;
+std::function<void(const std::string&)> CliTest::item_hook_;
 agent::ReferenceAgent* CliTest::agents_[2] = {nullptr, nullptr};
 std::vector<server::DemoComputer> CliTest::computers_;
 
@@ -355,6 +366,58 @@ TEST_F(CliTest, PartialFailureExitsFourAndNamesTheFailedFile) {
   EXPECT_EQ(report["failed"], 1);
   EXPECT_NE(report["items"].dump().find("vanish.txt\",\"reason\""), std::string::npos);
   EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
+}
+
+// The outbox unusable and the server gone by the time the entry is written: the file is
+// changed, so the console says "changed, not recorded", exits 4 with the reason, and writes the
+// entry whole to stderr so that an operator can keep it.
+TEST_F(CliTest, ChangeWithoutOutboxOrServerExitsFourAndPrintsTheEntry) {
+  server::ServerOptions options;
+  options.database = Db();
+  std::string error;
+  auto server = server::Server::Open(options, &error);
+  ASSERT_TRUE(server) << error;
+  server::HttpServer http(*server, server::HttpOptions());
+  ASSERT_TRUE(http.Start(&error)) << error;
+  const fs::path runtime = *dir_ / "unrecorded-run";
+  fs::create_directories(runtime);
+  const std::string url = "http://127.0.0.1:" + std::to_string(http.port());
+  ASSERT_EQ(Docsec({"--server", url, "login", "admin", "--password-stdin"}, "demo-admin\n",
+                   runtime.string())
+                .code,
+            0);
+  std::ofstream(Share(0) / "docs" / "unrecorded.txt") << "kept only on stderr\n";
+  // A file where the outbox's folder belongs: no folder can be made there, even by root.
+  const fs::path outbox = *dir_ / "state" / "docsec" / "log-outbox";
+  const fs::path aside = *dir_ / "state" / "outbox-aside";
+  fs::create_directories(outbox);
+  fs::rename(outbox, aside);
+  std::ofstream(outbox) << "not a folder";
+  {
+    std::lock_guard<std::mutex> lock(item_hook_mutex_);
+    item_hook_ = [&http](const std::string& name) {
+      if (name.find("unrecorded") != std::string::npos) http.Stop();
+    };
+  }
+  Outcome run = Docsec({"--json", "encrypt", "pc-0", "C:/docs/unrecorded.txt", "--password-stdin"},
+                       "demo-admin\n", runtime.string());
+  {
+    std::lock_guard<std::mutex> lock(item_hook_mutex_);
+    item_hook_ = nullptr;
+  }
+  fs::remove(outbox);
+  fs::rename(aside, outbox);
+  EXPECT_EQ(run.code, 4) << run.err;
+  const json report = json::parse(run.out, nullptr, false);
+  ASSERT_TRUE(report.is_object()) << run.out;
+  EXPECT_EQ(report["notRecorded"], 1);
+  EXPECT_EQ(report["items"][0]["result"], "changed, not recorded");
+  EXPECT_NE(ReadFile(Share(0) / "docs" / "unrecorded.txt"), "kept only on stderr\n");
+  for (const char* text :
+       {"1 of 1 files were changed but their log entries not recorded", "the outbox cannot keep it",
+        "the server did not answer", "it follows whole:", "srcFile=\"C:\\docs\\unrecorded.txt\""}) {
+    EXPECT_NE(run.err.find(text), std::string::npos) << text << " not in: " << run.err;
+  }
 }
 
 // A damaged outbox batch is reported by status and flush with exit 4, and stays reported until

@@ -21,6 +21,9 @@ namespace docsec {
 namespace {
 
 using outbox_internal::EntryIdOf;
+using outbox_internal::kComputerTag;
+using outbox_internal::kEntryId;
+using outbox_internal::kLogTag;
 using outbox_internal::StoredRecord;
 
 constexpr char kDefaultSubdirectory[] = "/docsec/log-outbox";
@@ -32,9 +35,6 @@ constexpr char kLegacySuffix[] = ".xml";  // batches of earlier versions
 constexpr char kCorruptSuffix[] = ".corrupt";
 constexpr size_t kSequenceDigits = 20;
 constexpr char kBatchTag[] = "batch";
-constexpr char kRecordTag[] = "computer";
-constexpr char kLogTag[] = "log";
-constexpr char kEntryId[] = "entryId";
 constexpr char kUploadOperation[] = "UploadLogs";
 // Records are uploaded through the ordinary entry point, as a new log record is.
 constexpr int kUploadDataSource = 1;
@@ -474,7 +474,7 @@ int LogOutboxBatch::Submit(LogOutboxReceipt* receipt) {
   document_ = XmlDocument();
   count_ = 0;
   std::vector<StoredRecord> records;
-  XmlNodeList children = batch.DocumentElement().SelectChildren(kRecordTag);
+  XmlNodeList children = batch.DocumentElement().SelectChildren(kComputerTag);
   for (size_t i = 0; i < children.Length(); ++i) {
     StoredRecord record;
     record.server = server_;

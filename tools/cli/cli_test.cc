@@ -112,6 +112,25 @@ class CliTest : public ::testing::Test {
   }
 
   static std::string Db() { return (*dir_ / "demo.sqlite").string(); }
+  // The suite's database served over HTTP on loopback, with a session folder of its own.
+  struct NetworkServer {
+    std::unique_ptr<server::Server> server;
+    std::unique_ptr<server::HttpServer> http;
+    std::string url;
+    fs::path runtime;
+  };
+  static void ServeOverHttp(const std::string& runtime_name, NetworkServer* network) {
+    server::ServerOptions options;
+    options.database = Db();
+    std::string error;
+    network->server = server::Server::Open(options, &error);
+    ASSERT_TRUE(network->server) << error;
+    network->http = std::make_unique<server::HttpServer>(*network->server, server::HttpOptions());
+    ASSERT_TRUE(network->http->Start(&error)) << error;
+    network->url = "http://127.0.0.1:" + std::to_string(network->http->port());
+    network->runtime = *dir_ / runtime_name;
+    fs::create_directories(network->runtime);
+  }
   // Runs `statements` on the database directly, as an older server or another tool would have.
   static void Execute(const std::vector<std::string>& statements) {
     server::ServerOptions options;
@@ -372,18 +391,10 @@ TEST_F(CliTest, PartialFailureExitsFourAndNamesTheFailedFile) {
 // changed, so the console says "changed, not recorded", exits 4 with the reason, and writes the
 // entry whole to stderr so that an operator can keep it.
 TEST_F(CliTest, ChangeWithoutOutboxOrServerExitsFourAndPrintsTheEntry) {
-  server::ServerOptions options;
-  options.database = Db();
-  std::string error;
-  auto server = server::Server::Open(options, &error);
-  ASSERT_TRUE(server) << error;
-  server::HttpServer http(*server, server::HttpOptions());
-  ASSERT_TRUE(http.Start(&error)) << error;
-  const fs::path runtime = *dir_ / "unrecorded-run";
-  fs::create_directories(runtime);
-  const std::string url = "http://127.0.0.1:" + std::to_string(http.port());
-  ASSERT_EQ(Docsec({"--server", url, "login", "admin", "--password-stdin"}, "demo-admin\n",
-                   runtime.string())
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("unrecorded-run", &network));
+  ASSERT_EQ(Docsec({"--server", network.url, "login", "admin", "--password-stdin"}, "demo-admin\n",
+                   network.runtime.string())
                 .code,
             0);
   std::ofstream(Share(0) / "docs" / "unrecorded.txt") << "kept only on stderr\n";
@@ -395,12 +406,12 @@ TEST_F(CliTest, ChangeWithoutOutboxOrServerExitsFourAndPrintsTheEntry) {
   std::ofstream(outbox) << "not a folder";
   {
     std::lock_guard<std::mutex> lock(item_hook_mutex_);
-    item_hook_ = [&http](const std::string& name) {
-      if (name.find("unrecorded") != std::string::npos) http.Stop();
+    item_hook_ = [&network](const std::string& name) {
+      if (name.find("unrecorded") != std::string::npos) network.http->Stop();
     };
   }
   Outcome run = Docsec({"--json", "encrypt", "pc-0", "C:/docs/unrecorded.txt", "--password-stdin"},
-                       "demo-admin\n", runtime.string());
+                       "demo-admin\n", network.runtime.string());
   {
     std::lock_guard<std::mutex> lock(item_hook_mutex_);
     item_hook_ = nullptr;
@@ -434,6 +445,7 @@ TEST_F(CliTest, DamagedOutboxIsReportedByStatusAndFlush) {
     const json report = json::parse(run.out, nullptr, false);
     ASSERT_TRUE(report.is_object()) << run.out;
     EXPECT_EQ(report["damaged"].size(), 1u) << verb;
+    EXPECT_TRUE(report["waiting"].is_number()) << verb;  // the total, as before
   }
   EXPECT_TRUE(fs::exists(outbox / "00000000000000000001.xml.corrupt"));
   fs::remove(outbox / "00000000000000000001.xml.corrupt");
@@ -533,24 +545,16 @@ TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
 }
 
 TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
-  server::ServerOptions options;
-  options.database = Db();
-  std::string error;
-  auto server = server::Server::Open(options, &error);
-  ASSERT_TRUE(server) << error;
-  server::HttpServer http(*server, server::HttpOptions());
-  ASSERT_TRUE(http.Start(&error)) << error;
-  const fs::path runtime = *dir_ / "net-run";
-  fs::create_directories(runtime);
-  const std::string url = "http://127.0.0.1:" + std::to_string(http.port());
-  Outcome login = Docsec({"--server", url, "login", "admin", "--password-stdin"}, "demo-admin\n",
-                         runtime.string());
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("net-run", &network));
+  Outcome login = Docsec({"--server", network.url, "login", "admin", "--password-stdin"},
+                         "demo-admin\n", network.runtime.string());
   ASSERT_EQ(login.code, 0) << login.err;
-  Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", runtime.string());
+  Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", network.runtime.string());
   ASSERT_EQ(tree.code, 0) << tree.err;
   EXPECT_EQ(json::parse(tree.out)[0]["path"], "/Demo Corp");
-  http.Stop();
-  Outcome gone = Docsec({"tree"}, "", runtime.string());
+  network.http->Stop();
+  Outcome gone = Docsec({"tree"}, "", network.runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;
 }
 

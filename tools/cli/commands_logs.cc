@@ -233,6 +233,12 @@ void Sysop(Context& context, const std::string& verb) {
   context.output().Report({{"operation", verb}, {"done", true}}, verb + ": done");
 }
 
+int Waiting(const LogOutboxReport& report) {
+  int total = 0;
+  for (const LogOutboxReport::Group& group : report.waiting) total += group.waiting;
+  return total;
+}
+
 // What the outbox holds, for status and after a flush: the waiting records by server, the
 // refused ones, and damage.
 void PrintOutbox(Context& context, const std::string& directory, const LogOutboxReport& report,
@@ -251,16 +257,16 @@ void PrintOutbox(Context& context, const std::string& directory, const LogOutbox
   }
   Output& output = context.output();
   if (output.json()) {
+    // "waiting" stays the total it always was; the servers' shares come beside it.
     Json record = {{"directory", directory},
-                   {"waiting", waiting},
+                   {"waiting", Waiting(report)},
+                   {"servers", waiting},
                    {"refused", refused},
                    {"damaged", report.damage}};
     for (const auto& [key, value] : extra.items()) record[key] = value;
     return output.PrintRecord(record);
   }
-  int total = 0;
-  for (const LogOutboxReport::Group& group : report.waiting) total += group.waiting;
-  output.Say(std::to_string(total) + " operation log record(s) waiting in " + directory);
+  output.Say(std::to_string(Waiting(report)) + " operation log record(s) waiting in " + directory);
   for (const LogOutboxReport::Group& group : report.waiting) {
     output.Say("  " + std::to_string(group.waiting) + " for " +
                (group.server.empty() ? std::string("a server not recorded (written by an earlier "

@@ -11,9 +11,6 @@ namespace {
 constexpr char kHeader[] = "docsec-log-outbox 2\n";
 constexpr char kLegacyRoot[] = "logOutbox";
 constexpr char kRecordTag[] = "record";
-constexpr char kComputerTag[] = "computer";
-constexpr char kLogTag[] = "log";
-constexpr char kEntryId[] = "entryId";
 constexpr size_t kCrcDigits = 8;
 // A record is a few hundred bytes; a length beyond this is damage, not a record.
 constexpr size_t kMaxPayload = size_t{16} << 20;

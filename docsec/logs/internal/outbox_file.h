@@ -22,6 +22,11 @@
 
 namespace docsec::outbox_internal {
 
+// The upload's elements: "computer" holding one "log", whose "entryId" is the record's identity.
+inline constexpr char kComputerTag[] = "computer";
+inline constexpr char kLogTag[] = "log";
+inline constexpr char kEntryId[] = "entryId";
+
 // One record as kept: where it goes, whose it is, a refusal's code and message (refused records
 // only), and the "computer" element to upload.
 struct StoredRecord {

@@ -1,7 +1,7 @@
 #include "docsec/logs/internal/outbox_file.h"
 
 #include <array>
-#include <cstdio>
+#include <cstring>
 
 #include "docsec/platform/com_error.h"
 
@@ -23,6 +23,30 @@ std::array<uint32_t, 256> MakeCrcTable() {
     table[i] = c;
   }
   return table;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Reads a record's head at `at`: exactly 8 lower-case hex digits, a space, a decimal length of
+// at most kMaxPayload, a space. `*payload` is where the payload starts.
+bool ReadHead(const std::string& text, size_t at, uint32_t* crc, size_t* length, size_t* payload) {
+  if (text.size() - at < kCrcDigits + 1 || text[at + kCrcDigits] != ' ') return false;
+  *crc = 0;
+  for (size_t i = 0; i < kCrcDigits; ++i) {
+    const char* digit = std::strchr(kHexDigits, text[at + i]);
+    if (digit == nullptr || *digit == '\0') return false;
+    *crc = (*crc << 4) | static_cast<uint32_t>(digit - kHexDigits);
+  }
+  size_t i = at + kCrcDigits + 1;
+  *length = 0;
+  const size_t digits_from = i;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    *length = *length * 10 + static_cast<size_t>(text[i] - '0');
+    if (*length > kMaxPayload) return false;
+  }
+  if (i == digits_from || i >= text.size() || text[i] != ' ') return false;
+  *payload = i + 1;
+  return true;
 }
 
 std::string Attribute(const XmlElement& element, const char* name) {
@@ -102,10 +126,9 @@ void AppendRecord(const StoredRecord& record, std::string* text) {
   }
   root.AppendChild(record.computer);
   const std::string payload = root.Xml();
-  char head[32];
-  std::snprintf(head, sizeof head, "%08x %zu ", Crc32(payload.data(), payload.size()),
-                payload.size());
-  *text += head;
+  const uint32_t crc = Crc32(payload.data(), payload.size());
+  for (int shift = 28; shift >= 0; shift -= 4) *text += kHexDigits[(crc >> shift) & 0xF];
+  *text += ' ' + std::to_string(payload.size()) + ' ';
   *text += payload;
   *text += '\n';
 }
@@ -126,13 +149,10 @@ ReadBatch ParseRecords(const std::string& text) {
       // The record at `at`: checksum, length, payload, and a line end right after it.
       bool read = false;
       size_t next = line_end == std::string::npos ? text.size() : line_end + 1;
-      unsigned crc = 0;
+      uint32_t crc = 0;
       size_t length = 0;
-      int used = 0;
-      if (text.size() - at > kCrcDigits + 2 &&
-          std::sscanf(text.c_str() + at, "%8x %zu %n", &crc, &length, &used) == 2 && used > 0 &&
-          length <= kMaxPayload) {
-        const size_t payload = at + static_cast<size_t>(used);
+      size_t payload = 0;
+      if (ReadHead(text, at, &crc, &length, &payload)) {
         if (payload + length < text.size() && text[payload + length] == '\n' &&
             Crc32(text.data() + payload, length) == crc) {
           StoredRecord record;

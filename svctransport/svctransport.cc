@@ -20,6 +20,9 @@ using transport_internal::Replayer;
 
 std::mutex g_mutex;
 std::shared_ptr<SvcTransportHandler> g_handler;
+constexpr char kUnnamedHandler[] = "in-process";
+std::string g_handler_name = kUnnamedHandler;
+std::string g_server;  // the configured network server
 std::shared_ptr<Recorder> g_recorder;
 std::shared_ptr<Replayer> g_replayer;
 bool g_configured = false;  // by the host or from the environment
@@ -218,10 +221,23 @@ const char* SvcTransportFailureKindName(SvcTransportFailureKind kind) {
 }
 
 SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler) {
+  return SvcTransportSetHandler(std::move(handler), kUnnamedHandler, nullptr);
+}
+
+SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler, const std::string& name,
+                                           std::string* previous_name) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::shared_ptr<SvcTransportHandler> previous = std::move(g_handler);
+  if (previous_name != nullptr) *previous_name = g_handler_name;
   if (handler) g_handler = std::make_shared<SvcTransportHandler>(std::move(handler));
+  g_handler_name = name.empty() ? kUnnamedHandler : name;
   return previous ? *previous : SvcTransportHandler();
+}
+
+std::string SvcTransportDestination() {
+  ConfigureOnce();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_handler ? g_handler_name : g_server;
 }
 
 bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error) {
@@ -257,6 +273,7 @@ bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error)
   std::lock_guard<std::mutex> lock(g_mutex);
   g_recorder = std::move(recorder);
   g_replayer = std::move(replayer);
+  g_server = config.server;
   g_configured = true;
   g_environment_error->clear();
   return true;

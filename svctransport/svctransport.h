@@ -60,6 +60,17 @@ using SvcTransportHandler = std::function<std::string(int entry_point, const std
 
 // Installs `handler` (an empty function removes it) and returns the previous one.
 SVCTRANSPORT_EXPORT SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler);
+// The same, naming the server the handler stands for (SvcTransportDestination); the previous
+// handler's name goes to `*previous_name` when given, for restoring both. Without a name a
+// handler is "in-process".
+SVCTRANSPORT_EXPORT SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler,
+                                                               const std::string& name,
+                                                               std::string* previous_name);
+// Where requests go now, as a name that stays the same for the same server: the in-process
+// handler's name when one is installed, else the configured server's address (read from the
+// environment first when the host configured nothing), else "" (nothing delivers). Data that
+// must reach one particular server (operation logs waiting to be sent) is bound to it.
+SVCTRANSPORT_EXPORT std::string SvcTransportDestination();
 
 // How requests are delivered when no in-process handler is installed.
 struct SvcTransportConfig {

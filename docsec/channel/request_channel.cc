@@ -77,6 +77,8 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
   return answer;
 }
 
+std::string RequestDestination() { return SvcTransportDestination(); }
+
 int CheckAnswerDocument(const XmlDocument& answer) {
   // A null answer: SendRequestDocument has recorded why there was none.
   if (!answer) return 0;

@@ -24,6 +24,9 @@ DOCSEC_EXPORT XmlDocument BuildRequestDocument(const std::string& operationName)
 // answer (or `request` is null, which sends nothing), a document without root element when the
 // answer's text does not parse.
 DOCSEC_EXPORT XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource);
+// The server requests go to now, as a name that stays the same for the same server ("" when
+// nothing delivers); see SvcTransportDestination.
+DOCSEC_EXPORT std::string RequestDestination();
 // 1 when the answer reports success. Stores the answer's code in the last-error word unless the
 // answer has no usable code or the code is 9999 (the no-value mark). Never throws.
 DOCSEC_EXPORT int CheckAnswerDocument(const XmlDocument& answer);

@@ -53,10 +53,12 @@
  public:
 
 // Accessor pairs, one line per attribute in the class body: Get<Name>/Set<Name> over `attr`.
-// Text getters copy into the caller's buffer (see CDataObject::GetText); integer getters give -1,
-// date getters -1.0 and boolean getters false when the attribute is unset.
+// Text getters copy into the caller's buffer (see CDataObject::GetText), or give the whole text
+// ("" when unset) without a buffer; integer getters give -1, date getters -1.0 and boolean getters
+// false when the attribute is unset.
 #define DOCSEC_TEXT_PROPERTY(Name, attr)                                                  \
   int Get##Name(char* buffer, unsigned long size) { return GetText(attr, buffer, size); } \
+  std::string Get##Name##Text() { return GetText(attr); }                                 \
   int Set##Name(const char* text) { return SetText(attr, text); }
 #define DOCSEC_INT_PROPERTY(Name, attr)       \
   long Get##Name() { return GetInt32(attr); } \

@@ -57,6 +57,7 @@ class DOCSEC_EXPORT CDOAgentFile : public CDOFile {
   DOCSEC_TEXT_PROPERTY(Name, kName)
   long GetSize() { return GetInt32(kSize); }
   int GetType(char* buffer, unsigned long size) { return GetText(kType, buffer, size); }
+  std::string GetTypeText() { return GetText(kType); }
   double GetLastUpdateTime() { return GetDate(kModifyTime); }
   bool GetIsEncrypted() { return GetBool(kEncrypted); }
   DOCSEC_INT_PROPERTY(SecretLevelId, kSecretLevelId)

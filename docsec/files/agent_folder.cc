@@ -60,6 +60,10 @@ CDOAgentFolder::CDOAgentFolder(CDOAgentFolder* parent, const char*) : CDOAgentFo
 
 FileOperationObserver::~FileOperationObserver() = default;
 
+void FileOperationObserver::OnItemNotRecorded(CDOAgentFile* item, const char* reason) {
+  OnItem(item, false, (std::string("changed, not recorded: ") + reason).c_str());
+}
+
 DataObjectList* CDOAgentFolder::GetSubFolderAndFiles() {
   if (children_) return children_.get();
   // The list exists from here on, even empty: a failed listing is not repeated until a refresh.

@@ -6,7 +6,9 @@
 // Its type is a drive (5) while its parent path is empty and a folder (6) otherwise.
 //
 // The operation log entries wait in the durable outbox (docsec/logs/log_outbox.h) until the server
-// has accepted them; without a logged-in user none is written, which the trace sink is told.
+// has accepted them. An item the agent changed whose entry could not be made durable (no user is
+// logged in, the outbox cannot keep it and the server does not take it) is reported as "changed,
+// not recorded", never as done.
 //
 // Ownership: the folder owns its cached children (sub-folders first, then files) with theirs;
 // lists returned by SearchFiles belong to the caller with their members; an observer stays the
@@ -27,6 +29,7 @@ enum class FileOperationResult {
   kAllDone,      // the agent did every item
   kSomeFailed,   // it did some items and failed (or left out) the others
   kNothingDone,  // it did none: no reply, a failure reply, or no item reported done
+  kNotRecorded,  // it changed items whose log entries could not be recorded (see the observer)
 };
 
 // Receives each item's outcome of a file operation as the library learns it, for a progress
@@ -37,6 +40,10 @@ class DOCSEC_EXPORT FileOperationObserver {
   // `item` is the request item; `done` tells whether the agent did it; `reason` is the agent's
   // reason when it did not, or what went wrong ("" when done; never null).
   virtual void OnItem(CDOAgentFile* item, bool done, const char* reason) = 0;
+  // Instead of OnItem for an item the agent changed whose log entry no outbox or server took;
+  // `reason` says why. The default reports it to OnItem as not done, "changed, not recorded: "
+  // and the reason, so that an observer unaware of the case never counts it a success.
+  virtual void OnItemNotRecorded(CDOAgentFile* item, const char* reason);
 };
 
 class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
@@ -102,8 +109,11 @@ class DOCSEC_EXPORT CDOAgentFolder : public CDOAgentFile {
   // ProcessFiles with each item's source level (kind 3) given by `source_level`.
   int RunFileOperation(const char* service, DataObjectList* items, int kind,
                        const std::function<long(CDOAgentFile*)>& source_level, int folderMode);
-  // One log entry for `item` into the operation's batch; a folder entry when `folder_entry`.
-  int WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, int kind, bool folder_entry);
+  // One log entry for `item` into the operation's batch (alone through the outbox outside an
+  // operation); a folder entry when `folder_entry`. False, with the reason in `*why`, when no
+  // entry could be made or, alone, recorded.
+  bool WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, int kind, bool folder_entry,
+                     std::string* why);
 
   // One operation log entry for `file` (0 when no user is logged in) / for `folder`.
   int UpdateLogs(CDOAgentFile* file, const char* service, const char* sourceLevel, int kind);

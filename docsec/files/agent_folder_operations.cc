@@ -36,19 +36,6 @@ const char* OperationCode(int kind) {
   return nullptr;
 }
 
-// Texts of the log entries are read through buffers of this size.
-constexpr unsigned long kLogTextSize = 768;
-// Item names are matched up to this length.
-constexpr size_t kMaxNameSize = 519;
-
-// A text attribute read through the object's getter.
-template <class Object, class Owner>
-std::string TextOf(int (Owner::*get)(char*, unsigned long), Object* object) {
-  char buffer[kLogTextSize] = "";
-  (object->*get)(buffer, sizeof buffer);
-  return buffer;
-}
-
 // The workstation the library runs on, as the log entries name it.
 struct Workstation {
   std::string name;
@@ -72,9 +59,7 @@ const Workstation& ThisWorkstation() {
 std::string DepartmentPathOf(CDOComputer* computer, bool* has_department) {
   CDODepartment* department = computer != nullptr ? computer->GetOwnerDepartment() : nullptr;
   *has_department = department != nullptr;
-  char path[kLogTextSize] = "";
-  if (department != nullptr) department->GetFullPath(path, sizeof path);
-  return path;
+  return department != nullptr ? department->GetFullPathText() : std::string();
 }
 
 // A level as log text: decimal, or empty for none (-1).
@@ -178,7 +163,7 @@ int CDOAgentFolder::RunFileOperation(const char* service, DataObjectList* items,
   // A failed command did nothing; each item's reason is the agent's when it gave one.
   auto fail_all = [&](const char* reason, const ReplyOutcomes& outcomes) {
     for (CDOAgentFile* item : requested) {
-      auto failed = outcomes.failed.find(TextOf(&CDOAgentFile::GetName, item));
+      auto failed = outcomes.failed.find(item->GetNameText());
       report(item, false, failed != outcomes.failed.end() ? failed->second.c_str() : reason);
     }
     return 0;
@@ -208,60 +193,99 @@ int CDOAgentFolder::RunFileOperation(const char* service, DataObjectList* items,
     LogOutboxBatch*& slot;
     ~ClearPending() { slot = nullptr; }
   } clear_pending{pending_logs_};
+  // Each item's outcome, reported once the batch has gone to the outbox: only then is it known
+  // whether a changed item's entry was recorded.
+  struct Outcome {
+    CDOAgentFile* item;
+    bool done;
+    std::string reason;  // why not done, or why not recorded
+    long record = -1;    // its entry's place in `batch`, -1 for none
+    bool recorded = true;
+  };
+  std::vector<Outcome> results;
+  results.reserve(requested.size());
   size_t done_count = 0;     // items done completely
   size_t touched_count = 0;  // items of which the agent did at least a part
   for (CDOAgentFile* item : requested) {
-    const std::string name = TextOf(&CDOAgentFile::GetName, item);
-    auto done = name.size() <= kMaxNameSize ? outcomes.done.find(name) : outcomes.done.end();
+    const std::string name = item->GetNameText();
+    auto done = outcomes.done.find(name);
     auto failed = outcomes.failed.find(name);
     const bool is_folder = dynamic_cast<CDOAgentFolder*>(item) != nullptr;
     const bool did_something = done != outcomes.done.end();
-    try {
-      if (folderMode != 0) {
-        // In folder mode an item counts as done unless the agent failed it outright: a folder in
-        // which some files failed still had the others changed, and that is recorded.
-        if (did_something || failed == outcomes.failed.end()) {
-          WriteLogEntry(item, nullptr, kind, true);
-        }
-      } else if (did_something && is_folder) {
-        // A folder's own level change is recorded as a folder entry; the folder keeps the
-        // target level set before the request (folders carry no label to reload).
-        WriteLogEntry(item, nullptr, kind, true);
-      } else if (did_something) {
-        CDOSecretLevel* current = kind == kKindChangeLevel ? nullptr : item->GetSecretLevel();
-        const long level = kind == kKindChangeLevel ? source_level(item)
-                           : current != nullptr     ? current->GetId()
-                                                    : -1;
-        item->LoadFromXmlNode(done->second);
-        WriteLogEntry(item, std::to_string(level).c_str(), kind, false);
-      }
-    } catch (const ComError&) {
-      // An element the item cannot take: the item stays as it was, the others go on.
-    }
     const bool item_done = failed == outcomes.failed.end() && (did_something || folderMode != 0);
+    Outcome result{item, item_done,
+                   item_done                         ? std::string()
+                   : failed != outcomes.failed.end() ? failed->second
+                                                     : "the agent did not report the item"};
+    // In folder mode an item counts as done unless the agent failed it outright: a folder in
+    // which some files failed still had the others changed, and that is recorded.
+    const bool changed = folderMode != 0 ? item_done || did_something : did_something;
+    if (changed) {
+      const size_t before = batch.size();
+      std::string why;
+      bool written = false;
+      try {
+        if (folderMode != 0 || is_folder) {
+          // A folder's own level change is recorded as a folder entry; the folder keeps the
+          // target level set before the request (folders carry no label to reload).
+          written = WriteLogEntry(item, nullptr, kind, true, &why);
+        } else {
+          CDOSecretLevel* current = kind == kKindChangeLevel ? nullptr : item->GetSecretLevel();
+          const long level = kind == kKindChangeLevel ? source_level(item)
+                             : current != nullptr     ? current->GetId()
+                                                      : -1;
+          item->LoadFromXmlNode(done->second);
+          written = WriteLogEntry(item, std::to_string(level).c_str(), kind, false, &why);
+        }
+      } catch (const ComError& error) {
+        // The agent changed the item, but its reply element or entry could not be taken in.
+        why = std::string("its log entry could not be made: ") + error.what();
+      }
+      if (written && batch.size() > before) result.record = static_cast<long>(before);
+      if (!written) {
+        result.recorded = false;
+        result.reason = why;
+        Trace("operation log: %s was changed, not recorded: %s", item->GetFullPathText().c_str(),
+              why.c_str());
+      }
+    }
     if (item_done) ++done_count;
     if (item_done || did_something) ++touched_count;
     // Each done element answers one request item, so two items of one name take two elements.
     if (did_something && !is_folder && folderMode == 0) outcomes.done.erase(done);
-    report(item, item_done,
-           item_done                         ? ""
-           : failed != outcomes.failed.end() ? failed->second.c_str()
-                                             : "the agent did not report the item");
+    results.push_back(std::move(result));
   }
   pending_logs_ = nullptr;
-  if (batch.size() > 0) batch.Submit();
-  last_result_ = done_count == requested.size() ? FileOperationResult::kAllDone
-                 : touched_count == 0           ? FileOperationResult::kNothingDone
-                                                : FileOperationResult::kSomeFailed;
+  LogOutboxReceipt receipt;
+  if (batch.size() > 0) batch.Submit(&receipt);
+  size_t unrecorded = 0;
+  for (Outcome& result : results) {
+    if (result.record >= 0 && !receipt.recorded.at(static_cast<size_t>(result.record))) {
+      result.recorded = false;
+      result.reason = receipt.reason;
+    }
+    if (!result.recorded) {
+      ++unrecorded;
+      if (observer_ != nullptr) observer_->OnItemNotRecorded(result.item, result.reason.c_str());
+    } else {
+      report(result.item, result.done, result.reason.c_str());
+    }
+  }
+  last_result_ = unrecorded > 0                   ? FileOperationResult::kNotRecorded
+                 : done_count == requested.size() ? FileOperationResult::kAllDone
+                 : touched_count == 0             ? FileOperationResult::kNothingDone
+                                                  : FileOperationResult::kSomeFailed;
   return 1;
 }
 
 int CDOAgentFolder::UpdateLogs(CDOAgentFile* file, const char*, const char* sourceLevel, int kind) {
-  return WriteLogEntry(file, sourceLevel, kind, false);
+  std::string why;
+  return WriteLogEntry(file, sourceLevel, kind, false, &why) ? 1 : 0;
 }
 
 int CDOAgentFolder::UpdateFolderLogs(CDOAgentFolder* folder, int kind) {
-  return WriteLogEntry(folder, nullptr, kind, true);
+  std::string why;
+  return WriteLogEntry(folder, nullptr, kind, true, &why) ? 1 : 0;
 }
 
 int CDOAgentFolder::SetFolderLog(DataObjectList* folders, int kind) {
@@ -272,23 +296,30 @@ int CDOAgentFolder::SetFolderLog(DataObjectList* folders, int kind) {
   return 1;
 }
 
-int CDOAgentFolder::WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, int kind,
-                                  bool folder_entry) {
-  if (item == nullptr) return 0;
-  const std::string path = TextOf(&CDOAgentFile::GetFullPath, item);
+bool CDOAgentFolder::WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, int kind,
+                                   bool folder_entry, std::string* why) {
+  if (item == nullptr) {
+    *why = "no item";
+    return false;
+  }
+  const std::string path = item->GetFullPathText();
   CDOUser* user = CDOUser::GetLastLoginUser();
   if (user == nullptr) {
+    *why = "no user is logged in, so no entry can name who acted";
     Trace("operation log: no user is logged in; no entry is written for %s", path.c_str());
-    return 0;
+    return false;
   }
   CDOComputer* computer = item->GetOwnerComputer();
   if (computer == nullptr) computer = GetOwnerComputer();
-  if (computer == nullptr) return 0;
+  if (computer == nullptr) {
+    *why = "the item belongs to no computer";
+    return false;
+  }
 
   CDODrmLog log;
-  log.SetUid(TextOf(&CDOUser::GetId, user).c_str());
-  log.SetUserName(TextOf(&CDOUser::GetName, user).c_str());
-  log.SetUserDepartment(TextOf(&CDOUser::GetDepartmentPath, user).c_str());
+  log.SetUid(user->GetIdText().c_str());
+  log.SetUserName(user->GetNameText().c_str());
+  log.SetUserDepartment(user->GetDepartmentPathText().c_str());
   if (const char* code = OperationCode(kind)) {
     log.SetOperationType(kOperationType);
     // A folder entry names no operation for a level change: the code belongs to files.
@@ -298,8 +329,8 @@ int CDOAgentFolder::WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, i
   log.SetLogCreateTime();
   log.SetSrcFile(path.c_str());
   log.SetDestFile(path.c_str());
-  log.SetDestCompIP(TextOf(&CDOComputer::GetIp, computer).c_str());
-  log.SetDestCompName(TextOf(&CDOComputer::GetName, computer).c_str());
+  log.SetDestCompIP(computer->GetIpText().c_str());
+  log.SetDestCompName(computer->GetNameText().c_str());
   bool has_department = false;
   const std::string department_path = DepartmentPathOf(computer, &has_department);
   if (has_department) log.SetDestCompDeptPath(department_path.c_str());
@@ -311,20 +342,30 @@ int CDOAgentFolder::WriteLogEntry(CDOAgentFile* item, const char* sourceLevel, i
     log.SetDestFileSecLvl(LevelText(item->GetSecretLevelId()).c_str());
     const bool none = sourceLevel == nullptr || std::strtol(sourceLevel, nullptr, 10) == -1;
     log.SetSrcFileSecLvl(none ? "" : sourceLevel);
-    log.SetFileUuid(TextOf(&CDOAgentFile::GetUuid, item).c_str());
+    log.SetFileUuid(item->GetUuidText().c_str());
   }
-  log.SetFileType(TextOf(&CDOAgentFile::GetType, item).c_str());
+  log.SetFileType(item->GetTypeText().c_str());
   const Workstation& workstation = ThisWorkstation();
   log.SetUsedCompName(workstation.name.c_str());
   log.SetUsedCompIP(workstation.address.c_str());
   if (has_department) log.SetUsedCompDeptPath(department_path.c_str());
 
-  if (pending_logs_ != nullptr) return pending_logs_->Add(&log, computer) ? 1 : 0;
-  // Outside an operation the entry travels alone, through the outbox all the same.
   LogOutboxBatch alone;
-  if (!alone.Add(&log, computer)) return 0;
-  alone.Submit();
-  return 1;
+  // Outside an operation the entry travels alone, through the outbox all the same.
+  LogOutboxBatch* batch = pending_logs_ != nullptr ? pending_logs_ : &alone;
+  if (!batch->Add(&log, computer)) {
+    *why = "the entry could not be made (no identity or element)";
+    return false;
+  }
+  if (batch == &alone) {
+    LogOutboxReceipt receipt;
+    alone.Submit(&receipt);
+    if (!receipt.recorded.at(0)) {
+      *why = receipt.reason;
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace docsec

@@ -5,6 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__linux__)
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -395,16 +405,76 @@ TEST_F(RemoteFilesTest, EncryptFolderWithSubfoldersWritesOneFolderEntry) {
   EXPECT_EQ(UploadedLogs()[0]["operation"], "1553");
 }
 
-TEST_F(RemoteFilesTest, WithoutLoggedInUserTheOperationSucceedsAndNoEntryIsSent) {
+// Without a logged-in user no entry can name who acted: the change is made but reported as not
+// recorded, never as done.
+TEST_F(RemoteFilesTest, WithoutLoggedInUserTheChangeIsReportedNotRecorded) {
   ASSERT_EQ(CDOUser::GetLastLoginUser(), nullptr);
   testing::TraceRecorder traces;
+  Outcomes outcomes;
+  Docs()->SetOperationObserver(&outcomes);
   DataObjectList files{DocsFile("a.txt")};
   EXPECT_EQ(Docs()->EncryptFiles(&files, 0), 1);
   EXPECT_TRUE(Sealed("c/docs/a.txt"));
   EXPECT_TRUE(UploadedLogs().empty());
+  EXPECT_EQ(Docs()->GetLastOperationResult(), FileOperationResult::kNotRecorded);
+  EXPECT_EQ(outcomes.seen, (std::vector<std::string>{
+                               "a.txt: changed, not recorded: no user is logged in, so no entry "
+                               "can name who acted"}));
   EXPECT_TRUE(traces.Traced(
       "operation log: no user is logged in; no entry is written for C:\\docs\\a.txt"));
 }
+
+// The outbox's disk full and the server silent: each changed item is reported as not recorded
+// with both causes, and its entry reaches the last resort whole. A small memory file system
+// stands in for the full disk, which takes mounting (root).
+#if defined(__linux__)
+TEST_F(RemoteFilesTest, FullOutboxDiskWithoutServerReportsEachItemAndKeepsItsEntryWhole) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system to fill takes root";
+  ASSERT_TRUE(tree_.Dir("full"));
+  const std::string mount_point = tree_.At("full");
+  if (mount("docsec-full", mount_point.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    GTEST_SKIP() << "no tmpfs could be mounted: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{mount_point};
+  const std::string outbox = mount_point + "/outbox";
+  ASSERT_EQ(mkdir(outbox.c_str(), 0700), 0);
+  SetLogOutboxDirectory(outbox.c_str());
+  {
+    std::ofstream filler(mount_point + "/filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    for (int i = 0; i < 64 && filler.write(block.data(), block.size()) && filler.flush(); ++i) {
+    }
+  }
+  std::unique_ptr<CDOUser> user = LogIn();
+  server_.SetDefaultAnswer("");  // no answer
+  std::vector<std::pair<std::string, std::string>> kept;
+  SetLogOutboxLastResort([&kept](const std::string& record, const std::string& why) {
+    kept.emplace_back(record, why);
+  });
+  Outcomes outcomes;
+  Docs()->SetOperationObserver(&outcomes);
+  DataObjectList files{DocsFile("a.txt"), DocsFile("b.doc")};
+  EXPECT_EQ(Docs()->EncryptFiles(&files, 0), 1);
+  SetLogOutboxLastResort(nullptr);
+  EXPECT_TRUE(Sealed("c/docs/a.txt"));
+  EXPECT_EQ(Docs()->GetLastOperationResult(), FileOperationResult::kNotRecorded);
+  ASSERT_EQ(outcomes.seen.size(), 2u);
+  for (const std::string& seen : outcomes.seen) {
+    EXPECT_NE(seen.find(": changed, not recorded: the outbox cannot keep it ("), std::string::npos)
+        << seen;
+    EXPECT_NE(seen.find("No space left on device"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("the server did not answer"), std::string::npos) << seen;
+  }
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_NE(kept[0].first.find("srcFile=\"C:\\docs\\a.txt\""), std::string::npos) << kept[0].first;
+  EXPECT_NE(kept[1].first.find("srcFile=\"C:\\docs\\b.doc\""), std::string::npos) << kept[1].first;
+  EXPECT_NE(kept[1].first.find("entryId=\""), std::string::npos);
+  EXPECT_EQ(CountLogOutbox(), 0);
+}
+#endif
 
 TEST_F(RemoteFilesTest, PartialFailureIsReportedItemByItem) {
   std::unique_ptr<CDOUser> user = LogIn();
@@ -441,7 +511,8 @@ TEST_F(RemoteFilesTest, EntriesOfOperationsWhileTheServerIsDownArriveLaterInOrde
   CDOAgentFile* a = DocsFile("a.txt");
   DataObjectList files{a};
   for (int i = 0; i < 50; ++i) {
-    server_.SetDefaultAnswer(i < 25 ? "" : "<document><return code=\"17\"/></document>");
+    // No answer, then "busy": both mean "try again later".
+    server_.SetDefaultAnswer(i < 25 ? "" : "<document><return code=\"503\"/></document>");
     ASSERT_EQ(i % 2 == 0 ? Docs()->EncryptFiles(&files, 0) : Docs()->DecryptFiles(&files, 0), 1);
   }
   EXPECT_EQ(CountLogOutbox(), 50);

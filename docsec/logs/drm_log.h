@@ -39,11 +39,13 @@ class DOCSEC_EXPORT CDODrmLog : public CDataObject {
   static constexpr Attr kFileType{"fileType"};
   static constexpr Attr kCreateTime{"createTime"};
   static constexpr Attr kFileUuid{"fileUUID"};
+  // The account whose session uploaded the entry, as the server answers it; never sent.
+  static constexpr Attr kUploadedBy{"uploadedBy", kVtBstr, kAttrLoadOnly};
   static constexpr auto kAttributes =
       Attrs(&kUserId, &kUserName, &kOperationTime, &kOperationType, &kOperation, &kUserDepartment,
             &kDstCompName, &kDstCompIp, &kDstCompDeptPath, &kUsedCompName, &kUsedCompIp,
             &kUsedCompDeptPath, &kDstFile, &kDstFileSecLvl, &kSrcFile, &kSrcFileSecLvl, &kFileType,
-            &kCreateTime, &kFileUuid);
+            &kCreateTime, &kFileUuid, &kUploadedBy);
 
   DOCSEC_TEXT_PROPERTY(Uid, kUserId)
   int SetUid(int id) { return SetInt32(kUserId, id); }  // written in decimal
@@ -75,6 +77,7 @@ class DOCSEC_EXPORT CDODrmLog : public CDataObject {
   int SetLogCreateTime(OleDateTime& time);
   int SetLogCreateTime();
   int SetFileUuid(const char* uuid) { return SetText(kFileUuid, uuid); }
+  int GetUploadedBy(char* buffer, unsigned long size) { return GetText(kUploadedBy, buffer, size); }
 
   // One page of the log in database `databaseIndex` ("QueryLog" through data source 2), filtered
   // by the conditions given (an empty text sends an empty condition; an invalid date and address 0

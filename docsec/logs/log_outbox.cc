@@ -4,11 +4,14 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "docsec/channel/request_channel.h"
 #include "docsec/logs/drm_log.h"
+#include "docsec/logs/internal/outbox_file.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/durable_file.h"
 #include "docsec/platform/trace.h"
@@ -17,16 +20,21 @@
 namespace docsec {
 namespace {
 
+using outbox_internal::EntryIdOf;
+using outbox_internal::kComputerTag;
+using outbox_internal::kEntryId;
+using outbox_internal::kLogTag;
+using outbox_internal::StoredRecord;
+
 constexpr char kDefaultSubdirectory[] = "/docsec/log-outbox";
+constexpr char kRefusedFolder[] = "refused";
 constexpr char kLockName[] = ".lock";
 constexpr char kTempPrefix[] = ".tmp-";  // WriteFileDurably's temporaries
-constexpr char kBatchSuffix[] = ".xml";
+constexpr char kBatchSuffix[] = ".rec";
+constexpr char kLegacySuffix[] = ".xml";  // batches of earlier versions
 constexpr char kCorruptSuffix[] = ".corrupt";
 constexpr size_t kSequenceDigits = 20;
-constexpr char kRootTag[] = "logOutbox";
-constexpr char kRecordTag[] = "computer";
-constexpr char kLogTag[] = "log";
-constexpr char kEntryId[] = "entryId";
+constexpr char kBatchTag[] = "batch";
 constexpr char kUploadOperation[] = "UploadLogs";
 // Records are uploaded through the ordinary entry point, as a new log record is.
 constexpr int kUploadDataSource = 1;
@@ -42,9 +50,10 @@ bool EndsWith(const std::string& text, const char* suffix) {
   return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
-// "<20 digits>.xml": a batch written by the outbox.
+// "<20 digits>.rec" or "<20 digits>.xml": a batch written by the outbox.
 bool IsBatchName(const std::string& name) {
-  if (name.size() != kSequenceDigits + 4 || !EndsWith(name, kBatchSuffix)) return false;
+  if (name.size() != kSequenceDigits + 4) return false;
+  if (!EndsWith(name, kBatchSuffix) && !EndsWith(name, kLegacySuffix)) return false;
   return std::all_of(name.begin(), name.begin() + kSequenceDigits,
                      [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -69,58 +78,64 @@ std::string NextBatchName(const std::vector<std::string>& names) {
   return name;
 }
 
-// The records of a batch file, in order; false when the file is not a batch the outbox wrote (it
-// does not parse, or holds anything but records that each carry a "log" with an identity).
-bool ReadBatch(const std::string& directory, const std::string& name, XmlDocument* document,
-               std::vector<XmlElement>* records) {
-  records->clear();
-  std::string text;
-  if (!ReadWholeFile(directory + "/" + name, kMaxBatchFileSize, &text)) return false;
-  try {
-    *document = XmlDocument::Create();
-    if (!*document || !document->LoadXml(std::move(text))) return false;
-    XmlElement root = document->DocumentElement();
-    if (!root || std::string(root.Name()) != kRootTag) return false;
-    XmlNodeList children = root.SelectChildren(nullptr);
-    for (size_t i = 0; i < children.Length(); ++i) {
-      XmlElement record = children.Item(i);
-      XmlElement log = record.SelectChild(kLogTag);
-      const char* id = log ? log.GetAttribute(kEntryId) : nullptr;
-      if (std::string(record.Name()) != kRecordTag || id == nullptr || *id == '\0') return false;
-      records->push_back(record);
-    }
-    return true;
-  } catch (const ComError&) {
-    return false;
-  }
-}
+// The server's answer to one record.
+struct Delivery {
+  enum Kind { kAccepted, kTryAgain, kRefused } kind = kTryAgain;
+  std::string code;     // the server's code, "" without one
+  std::string message;  // the server's message
+  std::string why;      // when not accepted: the cause, in a sentence
+};
 
-// One "UploadLogs" request carrying `record`; true when the server accepted it.
-bool SendRecord(const XmlElement& record) {
+// Codes that say the server cannot take the record now but may later.
+bool IsTemporaryCode(long code) { return code >= 501 && code <= 503; }
+
+// One "UploadLogs" request carrying `record`.
+Delivery SendRecord(const XmlElement& record) {
+  Delivery delivery;
   try {
     XmlDocument request = BuildRequestDocument(kUploadOperation);
-    if (!request) return false;
+    if (!request) return {Delivery::kTryAgain, "", "", "the request could not be made"};
     request.DocumentElement().AppendChild(record);
     XmlDocument answer = SendRequestDocument(request, kUploadDataSource);
-    return answer && CheckAnswerDocument(answer) != 0;
-  } catch (const ComError&) {
-    return false;
+    if (!answer) return {Delivery::kTryAgain, "", "", "the server did not answer"};
+    XmlElement root = answer.DocumentElement();
+    XmlElement ret = root ? root.SelectChild("return") : XmlElement();
+    const char* code = ret ? ret.GetAttribute("code") : nullptr;
+    const char* message = ret ? ret.GetAttribute("message") : nullptr;
+    if (CheckAnswerDocument(answer) != 0) return {Delivery::kAccepted, "0", "", ""};
+    char* end = nullptr;
+    const long number = code != nullptr ? std::strtol(code, &end, 10) : 0;
+    if (code == nullptr || *code == '\0' || *end != '\0') {
+      return {Delivery::kTryAgain, "", "", "the server's answer has no result code"};
+    }
+    delivery.kind = IsTemporaryCode(number) ? Delivery::kTryAgain : Delivery::kRefused;
+    delivery.code = code;
+    delivery.message = message != nullptr ? message : "";
+    delivery.why = std::string("the server refused it with code ") + code;
+    if (!delivery.message.empty()) delivery.why += ": " + delivery.message;
+  } catch (const ComError& error) {
+    delivery.why = std::string("the request could not be made: ") + error.what();
   }
+  return delivery;
 }
 
-// The text of a batch holding `records` from `first` on.
-std::string RenderBatch(const std::vector<XmlElement>& records, size_t first) {
-  XmlDocument document = XmlDocument::Create();
-  document.AppendProcessingInstruction("xml", "version=\"1.0\" encoding=\"UTF-8\"");
-  XmlElement root = document.CreateDocumentElement(kRootTag);
-  for (size_t i = first; i < records.size(); ++i) root.AppendChild(records[i]);
-  return document.Xml();
-}
+std::mutex g_last_resort_mutex;
+LogOutboxLastResort g_last_resort;
 
-const char* EntryIdOf(const XmlElement& record) {
-  XmlElement log = record.SelectChild(kLogTag);
-  const char* id = log ? log.GetAttribute(kEntryId) : nullptr;
-  return id != nullptr ? id : "";
+// Hands a record nobody took to the last resort.
+void KeepAsLastResort(const XmlElement& record, const std::string& why) {
+  std::string text;
+  try {
+    text = record.Xml();
+  } catch (const ComError&) {
+    text = "<computer><log entryId=\"" + EntryIdOf(record) + "\"/></computer>";
+  }
+  std::lock_guard<std::mutex> lock(g_last_resort_mutex);
+  if (g_last_resort) return g_last_resort(text, why);
+  std::fprintf(stderr,
+               "docsec: an operation log entry was not recorded (%s); it follows whole:\n%s\n",
+               why.c_str(), text.c_str());
+  std::fflush(stderr);
 }
 
 // Opens the outbox for work: the directory exists and the lock is held. False with the reason.
@@ -132,70 +147,217 @@ bool OpenOutbox(const std::string& directory, DirectoryLock* lock, std::string* 
   return MakeDirectories(directory, error) && lock->Acquire(directory, kLockName, error);
 }
 
-// Visits the batches of an open outbox, oldest first, setting aside the ones that cannot be read
-// and removing temporaries a crash left behind (the lock guarantees no write is under way).
-// `visit` gets the batch's name and records, and returns false to stop.
+// Reads the batch `name`. A damaged one keeps its readable records: its bytes are set aside as
+// "<name>.corrupt" and the batch is rewritten without the damage, both said in `*damage`.
+outbox_internal::ReadBatch ReadBatch(const std::string& directory, const std::string& name,
+                                     std::vector<std::string>* damage) {
+  std::string text;
+  outbox_internal::ReadBatch batch;
+  if (!ReadWholeFile(directory + "/" + name, kMaxBatchFileSize, &text)) {
+    batch.damaged = 1;
+  } else {
+    batch = outbox_internal::ParseRecords(text);
+  }
+  if (batch.damaged == 0) return batch;
+  const std::string aside = name + kCorruptSuffix;
+  std::string error;
+  std::string fate;
+  if (batch.records.empty()) {
+    fate = RenameFileDurably(directory, name, aside) ? "set aside as " + aside
+                                                     : std::string("it could not be set aside");
+  } else if (WriteFileDurably(directory, aside, text, &error) &&
+             WriteFileDurably(directory, name, outbox_internal::RenderRecords(batch.records),
+                              &error)) {
+    fate = "its bytes are set aside as " + aside;
+  } else {
+    // Left as it is: read again next time, and reported again.
+    fate = "it could not be set aside (" + error + ")";
+  }
+  const std::string sentence = directory + "/" + name + ": " + std::to_string(batch.damaged) +
+                               " damaged record(s) lost, " + std::to_string(batch.records.size()) +
+                               " recovered; " + fate;
+  Trace("operation log: %s", sentence.c_str());
+  damage->push_back(sentence);
+  return batch;
+}
+
+// Visits the batches of an open outbox, oldest first, removing temporaries a crash left behind
+// (the lock guarantees no write is under way) and reporting damaged batches, those found now and
+// those set aside earlier. `visit` gets the batch's name and records.
 template <class Visit>
-bool ForEachBatch(const std::string& directory, Visit visit) {
+bool ForEachBatch(const std::string& directory, std::vector<std::string>* damage, Visit visit) {
   std::vector<std::string> names;
   if (!ListFiles(directory, &names)) return false;
   for (const std::string& name : names) {
     if (name.rfind(kTempPrefix, 0) == 0) {
       RemoveFile(directory, name);
-      continue;
+    } else if (EndsWith(name, kCorruptSuffix)) {
+      damage->push_back(directory + "/" + name +
+                        ": damaged records set aside earlier; look at them, then remove the file");
+    } else if (IsBatchName(name)) {
+      outbox_internal::ReadBatch batch = ReadBatch(directory, name, damage);
+      visit(name, batch);
     }
-    if (!IsBatchName(name)) continue;
-    XmlDocument document;
-    std::vector<XmlElement> records;
-    if (!ReadBatch(directory, name, &document, &records)) {
-      const std::string aside = name + kCorruptSuffix;
-      const std::string fate = RenameFileDurably(directory, name, aside)
-                                   ? "set aside as " + aside
-                                   : std::string("it could not be set aside");
-      Trace("operation log: %s/%s cannot be read as log entries; %s", directory.c_str(),
-            name.c_str(), fate.c_str());
-      continue;
-    }
-    if (!visit(name, records)) break;
   }
   return true;
 }
 
-// Sends what waits in an open outbox; the number of records still waiting.
-int FlushOpen(const std::string& directory) {
-  int waiting = 0;
-  bool blocked = false;
-  const bool listed =
-      ForEachBatch(directory, [&](const std::string& name, const std::vector<XmlElement>& records) {
-        size_t sent = 0;
-        while (!blocked && sent < records.size()) {
-          if (SendRecord(records[sent])) {
-            ++sent;
-          } else {
-            blocked = true;
-            Trace("operation log: the server did not accept entry %s; it waits in %s",
-                  EntryIdOf(records[sent]), directory.c_str());
+void CountWaiting(const StoredRecord& record, std::vector<LogOutboxReport::Group>* groups) {
+  for (LogOutboxReport::Group& group : *groups) {
+    if (group.server == record.server && group.account == record.account) {
+      ++group.waiting;
+      return;
+    }
+  }
+  groups->push_back({record.server, record.account, 1});
+}
+
+std::string RefusedDirectory(const std::string& directory) {
+  return directory + "/" + kRefusedFolder;
+}
+
+// Lists the refused records of an open outbox into `*refused`, with their files.
+bool ListRefused(const std::string& directory, std::vector<LogOutboxReport::Refusal>* refused,
+                 std::vector<StoredRecord>* records, std::vector<std::string>* damage) {
+  const std::string folder = RefusedDirectory(directory);
+  std::vector<std::string> names;
+  std::string error;
+  if (!MakeDirectories(folder, &error) || !ListFiles(folder, &names)) return false;
+  for (const std::string& name : names) {
+    if (name.rfind(kTempPrefix, 0) == 0 || !IsBatchName(name)) continue;
+    for (const StoredRecord& record : ReadBatch(folder, name, damage).records) {
+      refused->push_back({name, EntryIdOf(record.computer), record.server, record.account,
+                          record.code, record.message});
+      if (records != nullptr) records->push_back(record);
+    }
+  }
+  return true;
+}
+
+// Moves `record` into the refused folder with the server's answer. False with the reason.
+bool SetAside(const std::string& directory, StoredRecord record, const Delivery& delivery,
+              std::string* error) {
+  const std::string folder = RefusedDirectory(directory);
+  std::vector<std::string> names;
+  if (!MakeDirectories(folder, error)) return false;
+  ListFiles(folder, &names);
+  record.code = delivery.code;
+  record.message = delivery.message;
+  return WriteFileDurably(folder, NextBatchName(names), outbox_internal::RenderRecords({record}),
+                          error);
+}
+
+// Sends what waits for `server` in an open outbox (with `unnamed_too`, records that name no
+// server as well) and reports what it did and what waits afterwards.
+bool FlushOpen(const std::string& directory, const std::string& server, bool unnamed_too,
+               LogOutboxReport* report) {
+  bool blocked = server.empty();  // nothing delivers: everything waits
+  const bool listed = ForEachBatch(
+      directory, &report->damage,
+      [&](const std::string& name, const outbox_internal::ReadBatch& batch) {
+        std::vector<StoredRecord> kept;
+        for (const StoredRecord& record : batch.records) {
+          const bool ours = record.server == server || (record.server.empty() && unnamed_too);
+          if (blocked || !ours) {
+            kept.push_back(record);
+            continue;
           }
+          const Delivery delivery = SendRecord(record.computer);
+          if (delivery.kind == Delivery::kAccepted) {
+            ++report->sent;
+            continue;
+          }
+          std::string error;
+          if (delivery.kind == Delivery::kRefused &&
+              SetAside(directory, record, delivery, &error)) {
+            Trace("operation log: entry %s was refused for good (%s); it is set aside in %s",
+                  EntryIdOf(record.computer).c_str(), delivery.why.c_str(),
+                  RefusedDirectory(directory).c_str());
+            ++report->refused_now;
+            continue;
+          }
+          // Try again later; behind it the others wait too, so that they arrive in order.
+          blocked = true;
+          report->stopped_code = delivery.code;
+          report->stopped = "entry " + EntryIdOf(record.computer) + " was not accepted (" +
+                            delivery.why + ")" +
+                            (error.empty() ? "" : " and could not be set aside (" + error + ")");
+          Trace("operation log: %s; it waits in %s", report->stopped.c_str(), directory.c_str());
+          kept.push_back(record);
         }
-        if (sent == records.size()) {
+        for (const StoredRecord& record : kept) CountWaiting(record, &report->waiting);
+        if (kept.empty()) {
           // Not waited for: should the removal be lost in a crash, the records go again and
           // the server drops the repeats by their identity.
           RemoveFile(directory, name);
-        } else if (sent > 0) {
-          // Rewritten without what was accepted; should this fail, the accepted records are
-          // sent again later and the server drops them by their identity.
+        } else if (kept.size() < batch.records.size()) {
+          // Rewritten without what was sent; should this fail, the accepted records are sent
+          // again later and the server drops them by their identity.
           std::string error;
-          if (!WriteFileDurably(directory, name, RenderBatch(records, sent), &error)) {
+          if (!WriteFileDurably(directory, name, outbox_internal::RenderRecords(kept), &error)) {
             Trace("operation log: %s", error.c_str());
           }
         }
-        waiting += static_cast<int>(records.size() - sent);
-        return true;
       });
-  return listed ? waiting : -1;
+  return listed && ListRefused(directory, &report->refused, nullptr, &report->damage);
+}
+
+// Runs `work` on the open outbox of the process; false with the reason when it cannot be opened.
+template <class Work>
+bool WithOutbox(std::string* error, Work work) {
+  const std::string directory = GetLogOutboxDirectory();
+  DirectoryLock lock;
+  if (!OpenOutbox(directory, &lock, error)) return false;
+  return work(directory);
+}
+
+// RetryRefusedLogOutbox and DiscardRefusedLogOutbox: acts on the refused records matching
+// `entry_id` (all when empty), `retry` moving them back as one new batch.
+int ActOnRefused(const std::string& entry_id, bool retry, std::string* error) {
+  int count = 0;
+  const bool ok = WithOutbox(error, [&](const std::string& directory) {
+    std::vector<LogOutboxReport::Refusal> refused;
+    std::vector<StoredRecord> records;
+    std::vector<std::string> damage;
+    if (!ListRefused(directory, &refused, &records, &damage)) {
+      *error = "the refused folder of " + directory + " cannot be read";
+      return false;
+    }
+    std::vector<StoredRecord> chosen;
+    std::vector<std::string> files;
+    for (size_t i = 0; i < refused.size(); ++i) {
+      if (!entry_id.empty() && refused[i].entry_id != entry_id) continue;
+      records[i].code.clear();
+      records[i].message.clear();
+      chosen.push_back(records[i]);
+      files.push_back(refused[i].file);
+    }
+    if (chosen.empty() && !entry_id.empty()) {
+      *error = "no refused entry " + entry_id;
+      return false;
+    }
+    if (retry && !chosen.empty()) {
+      std::vector<std::string> names;
+      ListFiles(directory, &names);
+      if (!WriteFileDurably(directory, NextBatchName(names), outbox_internal::RenderRecords(chosen),
+                            error)) {
+        return false;
+      }
+    }
+    for (const std::string& file : files) RemoveFile(RefusedDirectory(directory), file);
+    count = static_cast<int>(chosen.size());
+    return true;
+  });
+  return ok ? count : -1;
 }
 
 }  // namespace
+
+int LogOutboxReport::WaitingFor(const std::string& server) const {
+  int count = 0;
+  for (const Group& group : waiting) count += group.server == server ? group.waiting : 0;
+  return count;
+}
 
 void SetLogOutboxDirectory(const char* directory) {
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -211,29 +373,70 @@ std::string GetLogOutboxDirectory() {
   return state.empty() ? state : state + kDefaultSubdirectory;
 }
 
+void SetLogOutboxLastResort(LogOutboxLastResort sink) {
+  std::lock_guard<std::mutex> lock(g_last_resort_mutex);
+  g_last_resort = std::move(sink);
+}
+
+bool FlushLogOutboxNow(bool unnamed_too, LogOutboxReport* report, std::string* error) {
+  *report = LogOutboxReport();
+  const std::string server = RequestDestination();
+  if (server.empty()) {
+    *error = "no server is configured";
+    return false;
+  }
+  return WithOutbox(error, [&](const std::string& directory) {
+    if (FlushOpen(directory, server, unnamed_too, report)) return true;
+    *error = "the outbox " + directory + " cannot be read";
+    return false;
+  });
+}
+
+bool InspectLogOutbox(LogOutboxReport* report, std::string* error) {
+  *report = LogOutboxReport();
+  return WithOutbox(error, [&](const std::string& directory) {
+    const bool read =
+        ForEachBatch(directory, &report->damage,
+                     [&](const std::string&, const outbox_internal::ReadBatch& batch) {
+                       for (const StoredRecord& record : batch.records) {
+                         CountWaiting(record, &report->waiting);
+                       }
+                     }) &&
+        ListRefused(directory, &report->refused, nullptr, &report->damage);
+    if (!read) *error = "the outbox " + directory + " cannot be read";
+    return read;
+  });
+}
+
 int FlushLogOutbox() {
-  const std::string directory = GetLogOutboxDirectory();
-  DirectoryLock lock;
+  LogOutboxReport report;
   std::string error;
-  if (!OpenOutbox(directory, &lock, &error)) {
+  const std::string server = RequestDestination();
+  const bool ok = WithOutbox(&error, [&](const std::string& directory) {
+    return FlushOpen(directory, server, false, &report);
+  });
+  if (!ok) {
     Trace("operation log: the outbox cannot be used: %s", error.c_str());
     return -1;
   }
-  return FlushOpen(directory);
+  return report.WaitingFor(server);
 }
 
 int CountLogOutbox() {
-  const std::string directory = GetLogOutboxDirectory();
-  DirectoryLock lock;
+  LogOutboxReport report;
   std::string error;
-  if (!OpenOutbox(directory, &lock, &error)) return -1;
+  if (!InspectLogOutbox(&report, &error)) return -1;
   int waiting = 0;
-  const bool listed =
-      ForEachBatch(directory, [&](const std::string&, const std::vector<XmlElement>& records) {
-        waiting += static_cast<int>(records.size());
-        return true;
-      });
-  return listed ? waiting : -1;
+  for (const LogOutboxReport::Group& group : report.waiting) waiting += group.waiting;
+  return waiting;
+}
+
+int RetryRefusedLogOutbox(const std::string& entry_id, std::string* error) {
+  return ActOnRefused(entry_id, true, error);
+}
+
+int DiscardRefusedLogOutbox(const std::string& entry_id, std::string* error) {
+  return ActOnRefused(entry_id, false, error);
 }
 
 LogOutboxBatch::LogOutboxBatch() = default;
@@ -247,7 +450,8 @@ bool LogOutboxBatch::Add(CDODrmLog* log, CDOComputer* computer) {
     if (!document_) {
       document_ = XmlDocument::Create();
       if (!document_) return false;
-      document_.CreateDocumentElement(kRootTag);
+      document_.CreateDocumentElement(kBatchTag);
+      server_ = RequestDestination();
     }
     XmlElement record = log->AssemblyXmlPreNode(document_.DocumentElement(), computer);
     XmlElement element = log->AssemblyXmlNode(record);
@@ -260,14 +464,26 @@ bool LogOutboxBatch::Add(CDODrmLog* log, CDOComputer* computer) {
   return true;
 }
 
-int LogOutboxBatch::Submit() {
+int LogOutboxBatch::Submit(LogOutboxReceipt* receipt) {
+  LogOutboxReceipt ignored;
+  if (receipt == nullptr) receipt = &ignored;
+  *receipt = LogOutboxReceipt();
+  receipt->recorded.assign(count_, true);
   if (count_ == 0) return 0;
   XmlDocument batch = document_;
   document_ = XmlDocument();
   count_ = 0;
-  std::vector<XmlElement> records;
-  XmlNodeList children = batch.DocumentElement().SelectChildren(kRecordTag);
-  for (size_t i = 0; i < children.Length(); ++i) records.push_back(children.Item(i));
+  std::vector<StoredRecord> records;
+  XmlNodeList children = batch.DocumentElement().SelectChildren(kComputerTag);
+  for (size_t i = 0; i < children.Length(); ++i) {
+    StoredRecord record;
+    record.server = server_;
+    record.computer = children.Item(i);
+    XmlElement log = record.computer.SelectChild(kLogTag);
+    const char* account = log ? log.GetAttribute("userId") : nullptr;
+    record.account = account != nullptr ? account : "";
+    records.push_back(std::move(record));
+  }
 
   const std::string directory = GetLogOutboxDirectory();
   DirectoryLock lock;
@@ -275,16 +491,24 @@ int LogOutboxBatch::Submit() {
   if (OpenOutbox(directory, &lock, &error)) {
     std::vector<std::string> names;
     ListFiles(directory, &names);
-    if (WriteFileDurably(directory, NextBatchName(names), RenderBatch(records, 0), &error)) {
-      return FlushOpen(directory);
+    if (WriteFileDurably(directory, NextBatchName(names), outbox_internal::RenderRecords(records),
+                         &error)) {
+      LogOutboxReport report;
+      if (!FlushOpen(directory, server_, false, &report)) return -1;
+      return report.WaitingFor(server_);
     }
   }
   Trace("operation log: the outbox cannot be used (%s); %zu entries are sent without a kept copy",
         error.c_str(), records.size());
-  for (const XmlElement& record : records) {
-    if (!SendRecord(record)) {
-      Trace("operation log: the server did not accept entry %s; it is lost", EntryIdOf(record));
-    }
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Delivery delivery = SendRecord(records[i].computer);
+    if (delivery.kind == Delivery::kAccepted) continue;
+    const std::string why = "the outbox cannot keep it (" + error + ") and " + delivery.why;
+    Trace("operation log: entry %s is not recorded: %s", EntryIdOf(records[i].computer).c_str(),
+          why.c_str());
+    KeepAsLastResort(records[i].computer, why);
+    receipt->recorded[i] = false;
+    receipt->reason = why;
   }
   return -1;
 }

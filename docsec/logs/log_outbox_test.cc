@@ -11,6 +11,7 @@
 #endif
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -57,13 +58,18 @@ class LogOutboxTest : public ::testing::Test {
     return batch.Submit();
   }
 
-  // The files of the outbox directory, sorted.
+  // The files of the outbox directory (not its folders), sorted.
   std::vector<std::string> Files() const {
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir_)) {
-      names.insert(entry.path().filename().string());
+      if (entry.is_regular_file()) names.insert(entry.path().filename().string());
     }
     return {names.begin(), names.end()};
+  }
+
+  static std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   std::string root_;
@@ -174,8 +180,8 @@ TEST_F(LogOutboxTest, DamagedFilesAreSetAsideWithATraceAndTheRestIsSent) {
                                                "00000000000000000001.xml.corrupt",
                                                "00000000000000000002.xml.corrupt"}));
   EXPECT_TRUE(traces.Traced("operation log: " + dir_ +
-                            "/00000000000000000000.xml cannot be read as log entries; set aside "
-                            "as 00000000000000000000.xml.corrupt"));
+                            "/00000000000000000000.xml: 1 damaged record(s) lost, 0 recovered; "
+                            "set aside as 00000000000000000000.xml.corrupt"));
 }
 
 TEST_F(LogOutboxTest, UnusableDirectoryIsTracedAndRecordsAreSentDirectly) {
@@ -185,13 +191,190 @@ TEST_F(LogOutboxTest, UnusableDirectoryIsTracedAndRecordsAreSentDirectly) {
   FakeServer server;
   server.SetDefaultAnswer(kRefused);
   testing::TraceRecorder traces;
+  std::vector<std::string> kept;
+  SetLogOutboxLastResort(
+      [&kept](const std::string& record, const std::string&) { kept.push_back(record); });
   EXPECT_EQ(Submit({"a"}), -1);
+  SetLogOutboxLastResort(nullptr);
   EXPECT_EQ(server.request_count(), 1u);
   ASSERT_EQ(traces.Traces().size(), 2u);
   EXPECT_EQ(traces.Traces()[0].rfind("operation log: the outbox cannot be used (", 0), 0u);
-  EXPECT_EQ(traces.Traces()[1], "operation log: the server did not accept entry " +
-                                    Uploads(server)[0].id + "; it is lost");
+  const std::string id = Uploads(server)[0].id;
+  EXPECT_EQ(traces.Traces()[1].rfind("operation log: entry " + id +
+                                         " is not recorded: the outbox "
+                                         "cannot keep it (",
+                                     0),
+            0u)
+      << traces.Traces()[1];
+  // Nothing is lost quietly: the record goes whole to the last resort.
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_NE(kept[0].find("srcFile=\"a\" entryId=\"" + id + "\""), std::string::npos) << kept[0];
   EXPECT_EQ(FlushLogOutbox(), -1);
+}
+
+// ---- servers, refusals and damage ----
+
+constexpr char kServerA[] = "https://a.example.test:8443";
+constexpr char kServerB[] = "https://b.example.test:8443";
+
+// Records written against one server never go to another: B, logged in to later, receives only
+// its own, and A's wait for A.
+TEST_F(LogOutboxTest, RecordsGoOnlyToTheServerTheyWereWrittenAgainst) {
+  std::vector<std::string> seen_by_b;
+  {
+    FakeServer a(kServerA);
+    a.SetDefaultAnswer("");  // A is down
+    EXPECT_EQ(Submit({"for-a-1", "for-a-2"}), 2);
+  }
+  {
+    FakeServer b(kServerB);
+    EXPECT_EQ(Submit({"for-b"}), 0);
+    EXPECT_EQ(FlushLogOutbox(), 0);
+    for (const Upload& upload : Uploads(b)) seen_by_b.push_back(upload.file);
+  }
+  EXPECT_EQ(seen_by_b, std::vector<std::string>{"for-b"});
+  LogOutboxReport report;
+  std::string error;
+  ASSERT_TRUE(InspectLogOutbox(&report, &error)) << error;
+  ASSERT_EQ(report.waiting.size(), 1u);
+  EXPECT_EQ(report.waiting[0].server, kServerA);
+  EXPECT_EQ(report.waiting[0].account, "admin");
+  EXPECT_EQ(report.waiting[0].waiting, 2);
+
+  FakeServer a(kServerA);
+  ASSERT_TRUE(FlushLogOutboxNow(false, &report, &error)) << error;
+  EXPECT_EQ(report.sent, 2);
+  EXPECT_TRUE(report.waiting.empty());
+  ASSERT_EQ(Uploads(a).size(), 2u);
+  EXPECT_EQ(Uploads(a)[1].file, "for-a-2");
+}
+
+// Only a missing answer and 501-503 mean "try again"; any other refusal moves the record aside
+// with the server's code and message, and the records behind it go on.
+TEST_F(LogOutboxTest, PermanentRefusalMovesAsideAndTheRecordsBehindGoOn) {
+  const struct {
+    const char* answer;
+    int waiting;  // after submitting "first", "second", "third" with this answer to "first"
+    const char* refused_code;
+  } kCases[] = {
+      {"", 3, nullptr},
+      {"<document><return code=\"501\"/></document>", 3, nullptr},
+      {"<document><return code=\"503\" message=\"busy\"/></document>", 3, nullptr},
+      {"<document/>", 3, nullptr},
+      {"<document><return code=\"206\" message=\"computer pc-1 is outside your scope\"/>"
+       "</document>",
+       0, "206"},
+      {"<document><return code=\"105\" message=\"bad value\"/></document>", 0, "105"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.answer);
+    std::string error;
+    ASSERT_GE(DiscardRefusedLogOutbox("", &error), 0) << error;
+    FakeServer server;
+    server.QueueAnswer(c.answer);
+    EXPECT_EQ(Submit({"first", "second", "third"}), c.waiting);
+    LogOutboxReport report;
+    ASSERT_TRUE(InspectLogOutbox(&report, &error)) << error;
+    if (c.refused_code == nullptr) {
+      EXPECT_TRUE(report.refused.empty());
+      EXPECT_EQ(FlushLogOutbox(), 0);  // the server takes them now
+      continue;
+    }
+    ASSERT_EQ(report.refused.size(), 1u);
+    EXPECT_EQ(report.refused[0].code, c.refused_code);
+    EXPECT_EQ(report.refused[0].entry_id, Uploads(server)[0].id);
+    EXPECT_NE(report.refused[0].message, "");
+    std::vector<std::string> files;
+    for (const Upload& upload : Uploads(server)) files.push_back(upload.file);
+    EXPECT_EQ(files, (std::vector<std::string>{"first", "second", "third"}));
+  }
+  // A refused record goes again only when asked to, and then it is delivered.
+  FakeServer server;
+  std::string error;
+  EXPECT_EQ(FlushLogOutbox(), 0);
+  EXPECT_EQ(server.request_count(), 0u);
+  EXPECT_EQ(RetryRefusedLogOutbox("", &error), 1) << error;
+  EXPECT_EQ(FlushLogOutbox(), 0);
+  ASSERT_EQ(Uploads(server).size(), 1u);
+  EXPECT_EQ(Uploads(server)[0].file, "first");
+  LogOutboxReport report;
+  ASSERT_TRUE(InspectLogOutbox(&report, &error));
+  EXPECT_TRUE(report.refused.empty());
+  EXPECT_EQ(RetryRefusedLogOutbox("no-such-entry", &error), -1);
+  EXPECT_EQ(error, "no refused entry no-such-entry");
+}
+
+// A batch damaged on disk keeps the records that can still be read; the loss is reported, the
+// damaged bytes are kept aside, and the report stays until a person removes them.
+TEST_F(LogOutboxTest, DamagedBatchIsReportedAndItsReadableRecordsRecovered) {
+  const struct {
+    const char* what;
+    std::function<void(std::string*)> damage;
+    std::vector<std::string> recovered;
+  } kCases[] = {
+      {"truncated in the last record",
+       [](std::string* text) { text->resize(text->size() - 40); },
+       {"r1", "r2"}},
+      {"a byte changed in the second record",
+       [](std::string* text) {
+         const size_t at = text->find("r2");
+         (*text)[at + 1] = '9';
+       },
+       {"r1", "r3"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir_);
+    {
+      FakeServer down;
+      down.SetDefaultAnswer("");
+      ASSERT_EQ(Submit({"r1", "r2", "r3"}), 3);
+    }
+    std::vector<std::string> files = Files();
+    ASSERT_EQ(files.size(), 2u);  // the lock and the batch
+    const std::string batch = dir_ + "/" + files[1];
+    std::string text = ReadText(batch);
+    c.damage(&text);
+    std::ofstream(batch, std::ios::binary | std::ios::trunc) << text;
+
+    LogOutboxReport report;
+    std::string error;
+    ASSERT_TRUE(InspectLogOutbox(&report, &error)) << error;
+    ASSERT_EQ(report.damage.size(), 1u);
+    EXPECT_NE(report.damage[0].find("1 damaged record(s) lost, 2 recovered"), std::string::npos)
+        << report.damage[0];
+    ASSERT_EQ(report.waiting.size(), 1u);
+    EXPECT_EQ(report.waiting[0].waiting, 2);
+    EXPECT_EQ(ReadText(batch + ".corrupt"), text);
+
+    FakeServer server;
+    ASSERT_TRUE(FlushLogOutboxNow(false, &report, &error)) << error;
+    std::vector<std::string> sent;
+    for (const Upload& upload : Uploads(server)) sent.push_back(upload.file);
+    EXPECT_EQ(sent, c.recovered);
+    ASSERT_EQ(report.damage.size(), 1u);  // still there, set aside earlier
+    EXPECT_NE(report.damage[0].find("set aside earlier"), std::string::npos);
+  }
+}
+
+// Batches written before records named their server are still read; they name none, so they
+// are sent only when asked to explicitly.
+TEST_F(LogOutboxTest, BatchOfAnEarlierVersionWaitsUntilSentExplicitly) {
+  fs::create_directories(dir_);
+  std::ofstream(dir_ + "/00000000000000000001.xml")
+      << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><logOutbox><computer name=\"pc-1\">"
+         "<log userId=\"admin\" srcFile=\"old\" entryId=\"1b4e28ba-2fa1-41d2-883f-0016d3cca427\"/>"
+         "</computer></logOutbox>";
+  FakeServer server;
+  EXPECT_EQ(FlushLogOutbox(), 0);
+  EXPECT_EQ(server.request_count(), 0u);
+  EXPECT_EQ(CountLogOutbox(), 1);
+  LogOutboxReport report;
+  std::string error;
+  ASSERT_TRUE(FlushLogOutboxNow(true, &report, &error)) << error;
+  ASSERT_EQ(Uploads(server).size(), 1u);
+  EXPECT_EQ(Uploads(server)[0].file, "old");
+  EXPECT_EQ(CountLogOutbox(), 0);
 }
 
 TEST(LogOutbox, DefaultDirectoryIsUnderTheUserStateDirectory) {

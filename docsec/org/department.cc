@@ -208,6 +208,23 @@ int CDODepartment::GetFullPath(char* buffer, unsigned long size) {
   return written;
 }
 
+std::string CDODepartment::GetFullPathText() {
+  // An owner cycle (which a loaded tree never has) would not end: the walk stops at the first
+  // department seen twice, as the buffer form stops at its size.
+  std::vector<CDODepartment*> chain;
+  for (CDODepartment* d = this; d != nullptr; d = d->owner_) {
+    if (std::find(chain.begin(), chain.end(), d) != chain.end()) break;
+    chain.push_back(d);
+  }
+  std::string path =
+      chain.back()->owner_ == nullptr ? chain.back()->GetSuperDepartmentPathText() : "";
+  for (size_t i = chain.size(); i-- > 0;) {
+    if (!path.empty()) path += '/';
+    path += chain[i]->GetNameText();
+  }
+  return path;
+}
+
 int CDODepartment::SetFullPath(char* path) {
   if (path == nullptr) return 0;
   const char* slash = std::strrchr(path, '/');

@@ -101,6 +101,8 @@ class DOCSEC_EXPORT CDODepartment : public CDataObject {
 
   // Full path: the owners' names (or the stored "superDeptPath"), "/", then the name.
   int GetFullPath(char* buffer, unsigned long size);
+  // The same path whole, however long.
+  std::string GetFullPathText();
   // Stores the text before the last "/" as "superDeptPath"; 0 for a null path.
   int SetFullPath(char* path);
 

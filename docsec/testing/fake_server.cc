@@ -3,12 +3,13 @@
 namespace docsec {
 namespace testing {
 
-FakeServer::FakeServer() {
+FakeServer::FakeServer(const std::string& name) {
   previous_ = SvcTransportSetHandler(
-      [this](int entry_point, const std::string& request) { return Handle(entry_point, request); });
+      [this](int entry_point, const std::string& request) { return Handle(entry_point, request); },
+      name, &previous_name_);
 }
 
-FakeServer::~FakeServer() { SvcTransportSetHandler(std::move(previous_)); }
+FakeServer::~FakeServer() { SvcTransportSetHandler(std::move(previous_), previous_name_, nullptr); }
 
 std::string FakeServer::Handle(int entry_point, const std::string& request) {
   Responder responder;

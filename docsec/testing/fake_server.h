@@ -38,8 +38,10 @@ class FakeServer {
     return "<document><return code=\"0\"/>" + body + "</document>";
   }
 
-  // Installs itself as the transport's handler; the destructor restores the previous handler.
-  FakeServer();
+  // Installs itself as the transport's handler, standing for the server `name` (see
+  // SvcTransportDestination; "in-process" when empty); the destructor restores the previous
+  // handler and its name.
+  explicit FakeServer(const std::string& name = "");
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
@@ -67,6 +69,7 @@ class FakeServer {
   Responder responder_;
   std::string default_answer_ = kOk;
   SvcTransportHandler previous_;
+  std::string previous_name_;
 };
 
 }  // namespace testing

@@ -182,6 +182,10 @@ int CDOUser::GetDepartmentPath(char* buffer, unsigned long size) {
   return GetText(kDepartmentPath, buffer, size);
 }
 
+std::string CDOUser::GetDepartmentPathText() {
+  return owner_ != nullptr ? owner_->GetFullPathText() : GetText(kDepartmentPath);
+}
+
 // ---- department sub-trees ----
 
 namespace {

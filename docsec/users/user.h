@@ -100,6 +100,8 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   // The full path of the user's department: built from the loaded tree when the user has an owner,
   // else the "departmentPath" the server sent. The characters written (see GetText).
   int GetDepartmentPath(char* buffer, unsigned long size);
+  // The same path whole, however long.
+  std::string GetDepartmentPathText();
   // Department sub-trees rooted where the user administers or belongs; owned by the caller.
   CDODepartment* GetAdminedRootDeptpartment();
   CDODepartment* GetAdminedRootDeptpartmentEx(int useView1, int deep);

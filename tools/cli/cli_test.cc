@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -65,9 +67,12 @@ class CliTest : public ::testing::Test {
       options.drives = {{"C:", share.string()}};
       options.uuid = "7a1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5" + std::to_string(i);
       options.state_dir = (*dir_ / ("state" + std::to_string(i))).string();
-      // A file named vanish.txt disappears as the agent reaches it, so that one item fails.
+      // A file named vanish.txt disappears as the agent reaches it, so that one item fails; a
+      // test may watch the items too.
       options.before_item = [share](const std::string& name) {
         if (name.find("vanish") != std::string::npos) fs::remove(share / "docs" / "vanish.txt");
+        std::lock_guard<std::mutex> lock(item_hook_mutex_);
+        if (item_hook_) item_hook_(name);
       };
       agents_[i] = new agent::ReferenceAgent(options);
       const uint32_t address = testing::StartOnFreeLoopback([i](uint32_t a) {
@@ -108,6 +113,37 @@ class CliTest : public ::testing::Test {
   }
 
   static std::string Db() { return (*dir_ / "demo.sqlite").string(); }
+  // The suite's database served over HTTP on loopback, with a session folder of its own.
+  struct NetworkServer {
+    std::unique_ptr<server::Server> server;
+    std::unique_ptr<server::HttpServer> http;
+    std::string url;
+    fs::path runtime;
+  };
+  static void ServeOverHttp(const std::string& runtime_name, NetworkServer* network) {
+    server::ServerOptions options;
+    options.database = Db();
+    std::string error;
+    network->server = server::Server::Open(options, &error);
+    ASSERT_TRUE(network->server) << error;
+    network->http = std::make_unique<server::HttpServer>(*network->server, server::HttpOptions());
+    ASSERT_TRUE(network->http->Start(&error)) << error;
+    network->url = "http://127.0.0.1:" + std::to_string(network->http->port());
+    network->runtime = *dir_ / runtime_name;
+    fs::create_directories(network->runtime);
+  }
+  // Runs `statements` on the database directly, as an older server or another tool would have.
+  static void Execute(const std::vector<std::string>& statements) {
+    server::ServerOptions options;
+    options.database = Db();
+    std::string error;
+    auto server = server::Server::Open(options, &error);
+    ASSERT_TRUE(server) << error;
+    server->storage().Run(server::Storage::Access::kWrite,
+                          server::Storage::Clock::time_point::max(), [&](server::Transaction& tx) {
+                            for (const std::string& statement : statements) tx.Execute(statement);
+                          });
+  }
   static fs::path Share(int i) { return *dir_ / ("share" + std::to_string(i)); }
 
   // Runs docsec with `args`, `input` on stdin and the session in `runtime` (the suite's by
@@ -139,11 +175,15 @@ class CliTest : public ::testing::Test {
   }
 
   static fs::path* dir_;
+  static std::mutex item_hook_mutex_;
+  static std::function<void(const std::string&)> item_hook_;
   static agent::ReferenceAgent* agents_[2];
   static std::vector<server::DemoComputer> computers_;
 };
 
 fs::path* CliTest::dir_ = nullptr;
+std::mutex CliTest::item_hook_mutex_;
+std::function<void(const std::string&)> CliTest::item_hook_;
 agent::ReferenceAgent* CliTest::agents_[2] = {nullptr, nullptr};
 std::vector<server::DemoComputer> CliTest::computers_;
 
@@ -348,6 +388,117 @@ TEST_F(CliTest, PartialFailureExitsFourAndNamesTheFailedFile) {
   EXPECT_NE(run.err.find("1 of 2 files failed"), std::string::npos) << run.err;
 }
 
+// The outbox unusable and the server gone by the time the entry is written: the file is
+// changed, so the console says "changed, not recorded", exits 4 with the reason, and writes the
+// entry whole to stderr so that an operator can keep it.
+TEST_F(CliTest, ChangeWithoutOutboxOrServerExitsFourAndPrintsTheEntry) {
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("unrecorded-run", &network));
+  ASSERT_EQ(Docsec({"--server", network.url, "login", "admin", "--password-stdin"}, "demo-admin\n",
+                   network.runtime.string())
+                .code,
+            0);
+  std::ofstream(Share(0) / "docs" / "unrecorded.txt") << "kept only on stderr\n";
+  // A file where the outbox's folder belongs: no folder can be made there, even by root.
+  const fs::path outbox = *dir_ / "state" / "docsec" / "log-outbox";
+  const fs::path aside = *dir_ / "state" / "outbox-aside";
+  fs::create_directories(outbox);
+  fs::rename(outbox, aside);
+  std::ofstream(outbox) << "not a folder";
+  {
+    std::lock_guard<std::mutex> lock(item_hook_mutex_);
+    item_hook_ = [&network](const std::string& name) {
+      if (name.find("unrecorded") != std::string::npos) network.http->Stop();
+    };
+  }
+  Outcome run = Docsec({"--json", "encrypt", "pc-0", "C:/docs/unrecorded.txt", "--password-stdin"},
+                       "demo-admin\n", network.runtime.string());
+  {
+    std::lock_guard<std::mutex> lock(item_hook_mutex_);
+    item_hook_ = nullptr;
+  }
+  fs::remove(outbox);
+  fs::rename(aside, outbox);
+  EXPECT_EQ(run.code, 4) << run.err;
+  const json report = json::parse(run.out, nullptr, false);
+  ASSERT_TRUE(report.is_object()) << run.out;
+  EXPECT_EQ(report["notRecorded"], 1);
+  EXPECT_EQ(report["items"][0]["result"], "changed, not recorded");
+  EXPECT_NE(ReadFile(Share(0) / "docs" / "unrecorded.txt"), "kept only on stderr\n");
+  for (const char* text :
+       {"1 of 1 files were changed but their log entries not recorded", "the outbox cannot keep it",
+        "the server did not answer", "it follows whole:", "srcFile=\"C:\\docs\\unrecorded.txt\""}) {
+    EXPECT_NE(run.err.find(text), std::string::npos) << text << " not in: " << run.err;
+  }
+}
+
+// A damaged outbox batch is reported by status and flush with exit 4, and stays reported until
+// a person removes what was set aside.
+TEST_F(CliTest, DamagedOutboxIsReportedByStatusAndFlush) {
+  const fs::path outbox = *dir_ / "state" / "docsec" / "log-outbox";
+  fs::create_directories(outbox);
+  std::ofstream(outbox / "00000000000000000001.xml") << "<logOutbox><computer name=\"pc\">";
+  for (const char* verb : {"status", "flush", "status"}) {
+    Outcome run = Docsec({"--json", "outbox", verb});
+    EXPECT_EQ(run.code, 4) << verb << ": " << run.err;
+    EXPECT_NE(run.err.find("damaged outbox file(s); records were lost"), std::string::npos)
+        << run.err;
+    const json report = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.out;
+    EXPECT_EQ(report["damaged"].size(), 1u) << verb;
+    EXPECT_TRUE(report["waiting"].is_number()) << verb;  // the total, as before
+  }
+  EXPECT_TRUE(fs::exists(outbox / "00000000000000000001.xml.corrupt"));
+  fs::remove(outbox / "00000000000000000001.xml.corrupt");
+  EXPECT_EQ(Docsec({"outbox", "status"}).code, 0);
+}
+
+// Text stored before the server refused invalid UTF-8 (one byte 0xFF here) does not break a
+// JSON listing: the byte becomes U+FFFD and stderr says so.
+TEST_F(CliTest, InvalidUtf8InStoredTextIsReplacedInEveryJsonListing) {
+  const char* const kTables[][2] = {
+      {"departments", "id = 1"}, {"users", "id = 'dave'"}, {"logs", "1 = 1"}};
+  auto mark = [&kTables](bool add) {
+    std::vector<std::string> statements;
+    for (const auto& table : kTables) {
+      const std::string column = std::string(table[0]) == "logs" ? "user_name" : "name";
+      statements.push_back("UPDATE " + std::string(table[0]) + " SET " + column + " = " +
+                           (add ? column + " || CAST(X'FF' AS TEXT)"
+                                : "replace(" + column + ", CAST(X'FF' AS TEXT), '')") +
+                           " WHERE " + table[1]);
+    }
+    Execute(statements);
+  };
+  mark(true);
+  const std::vector<std::vector<std::string>> kListings = {
+      {"--json", "tree"}, {"--json", "users"}, {"--json", "logs", "--per-page", "5"}};
+  for (const auto& args : kListings) {
+    Outcome run = Docsec(args);
+    EXPECT_EQ(run.code, 0) << args[1] << ": " << run.err;
+    const json listing = json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(listing.is_discarded()) << args[1] << ": " << run.out.substr(0, 200);
+    EXPECT_NE(run.out.find("\xEF\xBF\xBD"), std::string::npos) << args[1];
+    EXPECT_NE(run.err.find("not valid UTF-8"), std::string::npos) << args[1] << ": " << run.err;
+  }
+  mark(false);
+  EXPECT_EQ(Docsec({"--json", "users"}).err, "");
+}
+
+// The server caps a page at 1000 rows; --all with a larger page still lists every entry.
+TEST_F(CliTest, AllLogsFollowTheServersPageCap) {
+  Execute(
+      {"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1100) "
+       "INSERT INTO logs(db_index, user_id, user_name, operation_time, operation, src_file, "
+       "department_id) SELECT 0, 'admin', 'Admin', '2020-01-01 00:00:00', '1552', "
+       "'capped-' || i, 1 FROM n"});
+  Outcome run = Docsec({"--json", "logs", "--all", "--per-page", "5000"});
+  Execute({"DELETE FROM logs WHERE src_file LIKE 'capped-%'"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const json listing = json::parse(run.out);
+  EXPECT_GT(listing["total"].get<int>(), 1100);
+  EXPECT_EQ(listing["items"].size(), listing["total"].get<size_t>());
+}
+
 TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
   const fs::path runtime = *dir_ / "own-run";
   fs::create_directories(runtime);
@@ -395,24 +546,16 @@ TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
 }
 
 TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
-  server::ServerOptions options;
-  options.database = Db();
-  std::string error;
-  auto server = server::Server::Open(options, &error);
-  ASSERT_TRUE(server) << error;
-  server::HttpServer http(*server, server::HttpOptions());
-  ASSERT_TRUE(http.Start(&error)) << error;
-  const fs::path runtime = *dir_ / "net-run";
-  fs::create_directories(runtime);
-  const std::string url = "http://127.0.0.1:" + std::to_string(http.port());
-  Outcome login = Docsec({"--server", url, "login", "admin", "--password-stdin"}, "demo-admin\n",
-                         runtime.string());
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("net-run", &network));
+  Outcome login = Docsec({"--server", network.url, "login", "admin", "--password-stdin"},
+                         "demo-admin\n", network.runtime.string());
   ASSERT_EQ(login.code, 0) << login.err;
-  Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", runtime.string());
+  Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", network.runtime.string());
   ASSERT_EQ(tree.code, 0) << tree.err;
   EXPECT_EQ(json::parse(tree.out)[0]["path"], "/Demo Corp");
-  http.Stop();
-  Outcome gone = Docsec({"tree"}, "", runtime.string());
+  network.http->Stop();
+  Outcome gone = Docsec({"tree"}, "", network.runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;
 
   // logout ends the session on the server, not only in the file: a copied token is worthless.

@@ -134,13 +134,22 @@ class ReportObserver : public FileOperationObserver {
  public:
   ReportObserver(ProgressLine& progress, size_t total) : progress_(progress), total_(total) {}
   void OnItem(CDOAgentFile* item, bool done, const char* reason) override {
-    const std::string path = TextOf(item, &CDOAgentFile::GetFullPath);
-    items_.push_back({{"path", path}, {"result", done ? "done" : "failed"}, {"reason", reason}});
-    progress_.Bar(items_.size(), total_, path);
+    Add(item, done ? "done" : "failed", reason);
+  }
+  void OnItemNotRecorded(CDOAgentFile* item, const char* reason) override {
+    Add(item, kNotRecorded, reason);
   }
   Json& items() { return items_; }
 
+  static constexpr const char* kNotRecorded = "changed, not recorded";
+
  private:
+  void Add(CDOAgentFile* item, const char* result, const char* reason) {
+    const std::string path = item->GetFullPathText();
+    items_.push_back({{"path", path}, {"result", result}, {"reason", reason}});
+    progress_.Bar(items_.size(), total_, path);
+  }
+
   ProgressLine& progress_;
   size_t total_;
   Json items_ = Json::array();
@@ -192,28 +201,46 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
 
   Json items = observer.items();
   size_t done = 0;
-  for (const Json& item : items) done += item["result"] == "done" ? 1 : 0;
-  const size_t failed = items.size() - done;
+  size_t unrecorded = 0;
+  std::string unrecorded_reason;
+  for (const Json& item : items) {
+    done += item["result"] == "done" ? 1 : 0;
+    if (item["result"] == ReportObserver::kNotRecorded) {
+      ++unrecorded;
+      unrecorded_reason = item["reason"].get<std::string>();
+    }
+  }
+  const size_t failed = items.size() - done - unrecorded;
   for (Json& item : skipped) items.push_back(std::move(item));
   Output& output = context.output();
   if (output.json()) {
     output.PrintRecord({{"computer", a.computer},
                         {"done", done},
                         {"failed", failed},
+                        {"notRecorded", unrecorded},
                         {"skipped", skipped.size()},
                         {"items", items}});
   } else {
     Table table({{"result", "RESULT"}, {"path", "PATH"}, {"reason", "REASON"}});
     for (Json& item : items) {
       const std::string result = item["result"];
-      item["result"] = result == "done"     ? output.Good(result)
-                       : result == "failed" ? output.Bad(result)
-                                            : result;
+      item["result"] = result == "done" ? output.Good(result)
+                       : result == "failed" || result == ReportObserver::kNotRecorded
+                           ? output.Bad(result)
+                           : result;
       table.Add(item);
     }
     output.PrintTable(table);
     output.Say(std::to_string(done) + " done, " + std::to_string(failed) + " failed, " +
+               (unrecorded > 0 ? std::to_string(unrecorded) + " changed but not recorded, " : "") +
                std::to_string(skipped.size()) + " skipped");
+  }
+  // A change without its log entry is the worst outcome for an audit trail, whatever else
+  // happened: it leads the exit status and names its cause.
+  if (unrecorded > 0) {
+    Fail(kExitPartial,
+         std::to_string(unrecorded) + " of " + std::to_string(done + failed + unrecorded) +
+             " files were changed but their log entries not recorded: " + unrecorded_reason);
   }
   if (failed > 0 && done > 0)
     Fail(kExitPartial,

@@ -20,8 +20,10 @@ struct LogArgs {
   int page = 1;
   int per_page = 50;
   bool all = false;
-  std::string status, app;  // scan logs
-  std::string extension;    // scan settings
+  std::string status, app;           // scan logs
+  std::string extension;             // scan settings
+  std::string outbox_server, entry;  // outbox flush / retry / discard
+  bool every = false;
 };
 
 // A search date: "YYYY-MM-DD[ HH:MM:SS]", or an invalid date (which sends no bound) when empty.
@@ -60,7 +62,9 @@ void PagedListing(Context& context, const LogArgs& a, const std::vector<Column>&
     if (!found) context.Refused(std::string("searching ") + what);
     total = count;
     for (CDataObject* object : *found) table.Add(row(object));
-    const bool last = found->empty() || static_cast<long>(page) * a.per_page >= total;
+    // The server may give fewer rows a page than asked (it caps a page), so the pages end where
+    // the rows do, not where the page size says.
+    const bool last = found->empty() || static_cast<long>(table.size()) >= total;
     if (!a.all || last) break;
   }
   Output& output = context.output();
@@ -124,7 +128,8 @@ void Logs(Context& context, LogArgs a) {
                 {"file", TextOf(log, &CDODrmLog::GetDestFile)},
                 {"level", TextOf(log, &CDODrmLog::GetDestFileSecLvl)},
                 {"sourceFile", TextOf(log, &CDODrmLog::GetSrcFile)},
-                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)}};
+                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)},
+                {"uploadedBy", TextOf(log, &CDODrmLog::GetUploadedBy)}};
   };
   PagedListing(context, a,
                {{"time", "TIME"},
@@ -228,20 +233,111 @@ void Sysop(Context& context, const std::string& verb) {
   context.output().Report({{"operation", verb}, {"done", true}}, verb + ": done");
 }
 
-void Outbox(Context& context, bool flush) {
-  const std::string directory = GetLogOutboxDirectory();
-  int waiting = CountLogOutbox();
-  if (flush) {
-    context.User();
-    waiting = FlushLogOutbox();
+int Waiting(const LogOutboxReport& report) {
+  int total = 0;
+  for (const LogOutboxReport::Group& group : report.waiting) total += group.waiting;
+  return total;
+}
+
+// What the outbox holds, for status and after a flush: the waiting records by server, the
+// refused ones, and damage.
+void PrintOutbox(Context& context, const std::string& directory, const LogOutboxReport& report,
+                 const Json& extra) {
+  Json waiting = Json::array(), refused = Json::array();
+  for (const LogOutboxReport::Group& group : report.waiting) {
+    waiting.push_back(
+        {{"server", group.server}, {"account", group.account}, {"waiting", group.waiting}});
   }
-  if (waiting < 0) Fail(kExitRefused, "the outbox " + directory + " cannot be used");
+  for (const LogOutboxReport::Refusal& refusal : report.refused) {
+    refused.push_back({{"entryId", refusal.entry_id},
+                       {"server", refusal.server},
+                       {"account", refusal.account},
+                       {"code", refusal.code},
+                       {"message", refusal.message}});
+  }
+  Output& output = context.output();
+  if (output.json()) {
+    // "waiting" stays the total it always was; the servers' shares come beside it.
+    Json record = {{"directory", directory},
+                   {"waiting", Waiting(report)},
+                   {"servers", waiting},
+                   {"refused", refused},
+                   {"damaged", report.damage}};
+    for (const auto& [key, value] : extra.items()) record[key] = value;
+    return output.PrintRecord(record);
+  }
+  output.Say(std::to_string(Waiting(report)) + " operation log record(s) waiting in " + directory);
+  for (const LogOutboxReport::Group& group : report.waiting) {
+    output.Say("  " + std::to_string(group.waiting) + " for " +
+               (group.server.empty() ? std::string("a server not recorded (written by an earlier "
+                                                   "version; send with outbox flush --server URL)")
+                                     : group.server) +
+               (group.account.empty() ? "" : " as " + group.account));
+  }
+  if (!refused.empty()) {
+    output.Say(std::to_string(refused.size()) +
+               " refused for good (outbox retry or outbox discard acts on them):");
+    for (const LogOutboxReport::Refusal& refusal : report.refused) {
+      output.Say("  " + refusal.entry_id + " for " + refusal.server + ": code " + refusal.code +
+                 (refusal.message.empty() ? "" : " (" + refusal.message + ")"));
+    }
+  }
+  for (const std::string& damage : report.damage) output.Say("damaged: " + damage);
+}
+
+// Damage, reported after the listing: exit 4 with the first sentence.
+void FailOnDamage(const LogOutboxReport& report) {
+  if (report.damage.empty()) return;
+  Fail(kExitPartial, std::to_string(report.damage.size()) +
+                         " damaged outbox file(s); records were lost: " + report.damage[0]);
+}
+
+void OutboxStatus(Context& context) {
+  LogOutboxReport report;
+  std::string error;
+  if (!InspectLogOutbox(&report, &error)) Fail(kExitRefused, error);
+  PrintOutbox(context, GetLogOutboxDirectory(), report, Json::object());
+  FailOnDamage(report);
+}
+
+void OutboxFlush(Context& context, const std::string& server) {
+  // A server named here is the one the waiting records are for; it is the connection too, so
+  // that they can go nowhere else.
+  if (!server.empty()) {
+    if (server.rfind(kEmbeddedPrefix, 0) == 0) {
+      context.options().embedded = server.substr(std::string(kEmbeddedPrefix).size());
+    } else {
+      context.options().server = server;
+    }
+  }
+  context.User();
+  LogOutboxReport report;
+  std::string error;
+  if (!FlushLogOutboxNow(!server.empty(), &report, &error)) Fail(kExitRefused, error);
+  PrintOutbox(
+      context, GetLogOutboxDirectory(), report,
+      {{"server", context.target()}, {"sent", report.sent}, {"refusedNow", report.refused_now}});
+  FailOnDamage(report);
+  if (!report.stopped.empty()) {
+    Fail(report.stopped_code.empty() ? kExitUnreachable : kExitRefused,
+         "sending stopped: " + report.stopped + "; the records stay in the outbox");
+  }
+  if (report.refused_now > 0) {
+    Fail(kExitPartial, std::to_string(report.refused_now) +
+                           " record(s) refused for good and set aside (see outbox status)");
+  }
+}
+
+void OutboxRefused(Context& context, const std::string& entry, bool all, bool retry) {
+  if (entry.empty() == !all) Fail(kExitUsage, "name one ENTRY_ID or give --all");
+  std::string error;
+  const int count =
+      retry ? RetryRefusedLogOutbox(entry, &error) : DiscardRefusedLogOutbox(entry, &error);
+  if (count < 0) Fail(kExitRefused, error);
   context.output().Report(
-      {{"directory", directory}, {"waiting", waiting}},
-      std::to_string(waiting) + " operation log record(s) waiting in " + directory);
-  if (flush && waiting > 0) {
-    Fail(kExitUnreachable, "the server did not take every record; they stay in the outbox");
-  }
+      {{"directory", GetLogOutboxDirectory()}, {retry ? "retried" : "discarded", count}},
+      std::to_string(count) + " refused record(s) " +
+          (retry ? "moved back to the waiting ones; outbox flush sends them" : "deleted"));
 }
 
 }  // namespace
@@ -300,12 +396,22 @@ void RegisterLogCommands(CLI::App& app, Context& context) {
 
   auto* outbox = app.add_subcommand("outbox", "operation logs waiting to reach the server")
                      ->require_subcommand(1);
-  outbox->add_subcommand("status", "how many records wait")->callback([&context] {
-    Outbox(context, false);
-  });
-  outbox->add_subcommand("flush", "send the waiting records")->callback([&context] {
-    Outbox(context, true);
-  });
+  outbox->add_subcommand("status", "what waits, by server; what was refused or damaged")
+      ->callback([&context] { OutboxStatus(context); });
+  auto* flush = outbox->add_subcommand("flush", "send the records waiting for a server");
+  flush->add_option("--server", a.outbox_server,
+                    "the server whose records to send (and to connect to); also sends records "
+                    "that name no server");
+  flush->callback([&context, args] { OutboxFlush(context, args->outbox_server); });
+  for (const bool retry : {true, false}) {
+    auto* refused = outbox->add_subcommand(
+        retry ? "retry" : "discard",
+        retry ? "move refused records back to the waiting ones" : "delete refused records");
+    refused->add_option("ENTRY_ID", a.entry, "the refused record's entry id");
+    refused->add_flag("--all", a.every, "every refused record");
+    refused->callback(
+        [&context, args, retry] { OutboxRefused(context, args->entry, args->every, retry); });
+  }
 }
 
 }  // namespace docsec::cli

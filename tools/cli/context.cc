@@ -17,8 +17,6 @@ void Fail(ExitCode code, const std::string& message) { throw CliError(code, mess
 
 namespace {
 
-constexpr const char* kEmbeddedPrefix = "embedded:";
-
 // Short meanings of the codes people meet most, so a refusal reads without a manual.
 std::string CodeMeaning(unsigned long code) {
   static const std::map<unsigned long, const char*> kMeanings = {

@@ -36,6 +36,9 @@ class Embedded;
 
 namespace docsec::cli {
 
+// How a target names an embedded server: this prefix and the database's absolute path.
+inline constexpr char kEmbeddedPrefix[] = "embedded:";
+
 // A failure to report: one line of text and the exit status.
 class CliError : public std::runtime_error {
  public:

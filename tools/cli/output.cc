@@ -44,7 +44,7 @@ std::string CellText(const Json& value) {
   if (value.is_null()) return "";
   if (value.is_string()) return value.get<std::string>();
   if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
-  return value.dump();
+  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string Painted(const char* style, const std::string& text, bool colour) {
@@ -68,7 +68,7 @@ Output::Output(std::ostream& out, std::ostream& err, bool json, bool colour, boo
 
 void Output::PrintTable(const Table& table) {
   if (json_) {
-    out_ << table.rows().dump(2) << "\n";
+    out_ << JsonText(table.rows()) << "\n";
     return;
   }
   const std::vector<Column>& columns = table.columns();
@@ -100,9 +100,20 @@ void Output::PrintTable(const Table& table) {
   for (const auto& line : cells) print_line(line, false);
 }
 
+std::string Output::JsonText(const Json& value) {
+  try {
+    return value.dump(2);
+  } catch (const Json::type_error&) {
+    // Text the server stored before it refused invalid UTF-8 must not cost the whole listing:
+    // the bad bytes become U+FFFD, and the reader is told the output is not verbatim.
+    Error("the output holds text that is not valid UTF-8; each invalid byte is shown as U+FFFD");
+    return value.dump(2, ' ', false, Json::error_handler_t::replace);
+  }
+}
+
 void Output::PrintRecord(const Json& record) {
   if (json_) {
-    out_ << record.dump(2) << "\n";
+    out_ << JsonText(record) << "\n";
     return;
   }
   if (!record.is_object()) {
@@ -118,7 +129,7 @@ void Output::PrintRecord(const Json& record) {
 }
 
 void Output::PrintJsonOnly(const Json& value) {
-  if (json_) out_ << value.dump(2) << "\n";
+  if (json_) out_ << JsonText(value) << "\n";
 }
 
 void Output::Report(const Json& record, const std::string& line) {

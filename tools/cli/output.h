@@ -67,6 +67,9 @@ class Output {
   std::string Bad(const std::string& text) const;
 
  private:
+  // `value` as indented JSON; invalid UTF-8 in its texts is replaced (U+FFFD) and said on err.
+  std::string JsonText(const Json& value);
+
   std::ostream& out_;
   std::ostream& err_;
   bool json_;

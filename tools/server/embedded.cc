@@ -1,19 +1,28 @@
 #include "tools/server/embedded.h"
 
+#include <filesystem>
+
 namespace docsec::server {
 
 std::unique_ptr<Embedded> Embedded::Start(ServerOptions options, std::string* error) {
+  std::error_code ignored;
+  const std::string name =
+      "embedded:" + (options.database == ":memory:"
+                         ? options.database
+                         : std::filesystem::absolute(options.database, ignored).string());
   std::unique_ptr<Server> server = Server::Open(std::move(options), error);
   if (!server) return nullptr;
-  return std::unique_ptr<Embedded>(new Embedded(std::move(server)));
+  return std::unique_ptr<Embedded>(new Embedded(std::move(server), name));
 }
 
-Embedded::Embedded(std::unique_ptr<Server> server) : server_(std::move(server)) {
+Embedded::Embedded(std::unique_ptr<Server> server, const std::string& name)
+    : server_(std::move(server)) {
   previous_ = SvcTransportSetHandler(
-      [this](int entry_point, const std::string& request) { return Handle(entry_point, request); });
+      [this](int entry_point, const std::string& request) { return Handle(entry_point, request); },
+      name, &previous_name_);
 }
 
-Embedded::~Embedded() { SvcTransportSetHandler(std::move(previous_)); }
+Embedded::~Embedded() { SvcTransportSetHandler(std::move(previous_), previous_name_, nullptr); }
 
 std::string Embedded::session() const {
   std::lock_guard<std::mutex> lock(mutex_);

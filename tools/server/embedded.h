@@ -19,8 +19,9 @@ namespace docsec::server {
 
 class Embedded {
  public:
-  // Opens a server on `options.database` (":memory:" for a private one) and installs it. Null
-  // with a reason in *error when the database cannot be opened.
+  // Opens a server on `options.database` (":memory:" for a private one) and installs it, named
+  // "embedded:" and the database's absolute path (see SvcTransportDestination). Null with a
+  // reason in *error when the database cannot be opened.
   static std::unique_ptr<Embedded> Start(ServerOptions options, std::string* error);
   ~Embedded();
   Embedded(const Embedded&) = delete;
@@ -32,13 +33,14 @@ class Embedded {
   void set_session(std::string token);
 
  private:
-  explicit Embedded(std::unique_ptr<Server> server);
+  Embedded(std::unique_ptr<Server> server, const std::string& name);
   std::string Handle(int entry_point, const std::string& request);
 
   std::unique_ptr<Server> server_;
   mutable std::mutex mutex_;
   std::string session_;
   SvcTransportHandler previous_;
+  std::string previous_name_;
 };
 
 }  // namespace docsec::server

@@ -35,7 +35,10 @@ const Entity kLogEntity = {"Log",
                             {"srcFileSecLvl", "src_file_sec_lvl", kText, 0},
                             {"fileType", "file_type", kText, 0},
                             {"createTime", "create_time", kDate, 0},
-                            {"fileUUID", "file_uuid", kText, 0}},
+                            {"fileUUID", "file_uuid", kText, 0},
+                            // The account whose session uploaded the entry: an entry names
+                            // who acted, and this who vouched for it.
+                            {"uploadedBy", "uploaded_by", kText, kServerSet}},
                            "id",
                            "department_id",
                            nullptr,
@@ -160,13 +163,25 @@ void UploadLogs(Context& ctx) {
       ctx.tx.QueryInt("SELECT department_id FROM computers WHERE uuid = ?", {uuid}, 0);
   if (department != 0) ctx.RequireScope(department);
   std::vector<pugi::xml_node> logs;
-  for (pugi::xml_node log : computer.children("log")) logs.push_back(log);
+  for (pugi::xml_node log : computer.children("log")) {
+    // A console session uploads what its own user did: an entry naming anyone else would put
+    // an action in another person's name.
+    const std::string user(AttrText(log, "userId"));
+    if (AsciiLower(user) != AsciiLower(ctx.caller->account)) {
+      throw RequestError(kPermissionDenied, "an entry names user \"" + user + "\"; a session of " +
+                                                ctx.caller->account +
+                                                " uploads only its own entries");
+    }
+    logs.push_back(log);
+  }
   if (logs.empty()) throw RequestError(kMissingElement, "missing element log");
   // Columns the server adds to each entry: where it was filed, about which computer, by whom.
-  static const Field kExtra[] = {
-      {"", "db_index", FieldType::kInt, 0}, {"", "computer_uuid", kText, 0},
-      {"", "computer_name", kText, 0},      {"", "department_id", FieldType::kInt, 0},
-      {"", "uploaded_by", kText, 0},        {"", "entry_id", kText, 0}};
+  static const Field kExtra[] = {{"", "db_index", FieldType::kInt, 0},
+                                 {"", "computer_uuid", kText, 0},
+                                 {"", "computer_name", kText, 0},
+                                 {"", "department_id", FieldType::kInt, 0},
+                                 {"", "entry_id", kText, 0}};
+  const Field* uploaded_by = kLogEntity.FindField("uploadedBy");
   for (pugi::xml_node log : logs) {
     // An entry sent again after its acceptance was lost is already here: keep the first.
     const std::string entry_id(AttrText(log, "entryId"));
@@ -179,8 +194,8 @@ void UploadLogs(Context& ctx) {
     values.emplace_back(&kExtra[1], SqlValue(uuid));
     values.emplace_back(&kExtra[2], SqlValue(AttrText(computer, "name")));
     values.emplace_back(&kExtra[3], department == 0 ? SqlValue() : SqlValue(department));
-    values.emplace_back(&kExtra[4], SqlValue(ctx.caller->account));
-    values.emplace_back(&kExtra[5], entry_id.empty() ? SqlValue() : SqlValue(entry_id));
+    values.emplace_back(uploaded_by, SqlValue(ctx.caller->account));
+    values.emplace_back(&kExtra[4], entry_id.empty() ? SqlValue() : SqlValue(entry_id));
     InsertRow(ctx, kLogEntity, values);
   }
 }

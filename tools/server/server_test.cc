@@ -326,6 +326,42 @@ TEST_F(ServerTest, ScopedAdministratorsSeeOnlyTheirDepartments) {
   EXPECT_GT(logs.All("log").size(), 0u);
 }
 
+// A console session uploads entries only in its own account's name, and every stored entry
+// shows who uploaded it.
+TEST_F(ServerTest, UploadsInAnotherAccountsNameAreRefusedAndTheUploaderIsShown) {
+  ASSERT_EQ(LoginAs("eng.admin", "demo-eng"), 0);
+  const struct {
+    const char* user;
+    int code;
+  } kCases[] = {{"sales.admin", kPermissionDenied},
+                {"admin", kPermissionDenied},
+                {"", kPermissionDenied},
+                {"ENG.ADMIN", 0},
+                {"eng.admin", 0}};
+  for (const auto& c : kCases) {
+    Answer answer = Call("UploadLogs",
+                         "<computer name=\"pc-x\" uuid=\"00000000-0000-4000-8000-0000000000aa\">"
+                         "<log userId=\"" +
+                             std::string(c.user) +
+                             "\" operation=\"1553\" srcFile=\"C:\\forged.doc\"/></computer>");
+    EXPECT_EQ(answer.code, c.code) << c.user;
+    if (c.code != 0) {
+      EXPECT_NE(std::string(answer.root.child("return").attribute("message").value())
+                    .find("a session of eng.admin uploads only its own entries"),
+                std::string::npos)
+          << c.user;
+    }
+  }
+  ASSERT_EQ(LoginAs("admin", "demo-admin"), 0);
+  Answer logs = Call("QueryLog", "<databaseIndex value=\"0\"/><log srcFile=\"forged.doc\"/>", 2);
+  ASSERT_EQ(logs.code, 0);
+  ASSERT_EQ(logs.All("log").size(), 2u);
+  for (pugi::xml_node log : logs.All("log")) {
+    EXPECT_STREQ(log.attribute("uploadedBy").value(), "eng.admin");
+    EXPECT_STRCASEEQ(log.attribute("userId").value(), "eng.admin");
+  }
+}
+
 TEST_F(ServerTest, IpSegmentsRefuseAmbiguousRangesAndFollowChanges) {
   EXPECT_EQ(Call("SetIpSegment",
                  "<department id=\"6\" isDelSubDeptIpSegment=\"false\">"

@@ -37,11 +37,12 @@ std::string Entity::SelectSql() const {
 }
 
 SqlValue StoredValue(const Field& field, std::string_view text) {
-  if (field.type == FieldType::kText) {
+  if (field.type == FieldType::kText && !(field.flags & kDigits)) {
     return SqlValue(field.flags & kLowerCase ? std::string_view(AsciiLower(text)) : text);
   }
   if (text.empty()) return SqlValue();
   switch (field.type) {
+    case FieldType::kText:  // with kDigits
     case FieldType::kInt: {
       int64_t value;
       if (!ParseInt(text, &value)) {
@@ -99,7 +100,7 @@ void AppendConditions(const Entity& entity, pugi::xml_node condition, std::strin
     *where += where->empty() ? " WHERE " : " AND ";
     if (text.empty()) {
       *where += std::string(field->column) + " IS NOT NULL";
-    } else if (field->type != FieldType::kText || (field->flags & kKey)) {
+    } else if (field->type != FieldType::kText || (field->flags & (kKey | kDigits))) {
       *where += std::string(field->column) + " = ?";
       params->push_back(StoredValue(*field, text));
     } else {
@@ -119,7 +120,7 @@ void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const Sq
     if (omit != nullptr && std::find(omit->begin(), omit->end(), field.xml) != omit->end()) {
       continue;
     }
-    switch (field.type) {
+    switch (field.flags & kDigits ? FieldType::kInt : field.type) {
       case FieldType::kInt:
         if (std::optional<int64_t> value = row.IntIfSet(column)) out.Attr(field.xml, *value);
         break;
@@ -213,7 +214,7 @@ const Entity kDepartmentEntity = {"Department",
                                   "departments",
                                   {{"id", "id", kInt, kKey | kAssigned},
                                    {"name", "name", kText, 0},
-                                   {"superDeptId", "super_id", kInt, 0},
+                                   {"superDeptId", "super_id", kText, kDigits},
                                    {"description", "description", kText, 0},
                                    {"office", "office", kText, 0},
                                    {"telephone", "telephone", kText, 0},
@@ -241,7 +242,7 @@ const Entity kUserEntity = {"User",
                              {"description", "description", kText, 0},
                              {"departmentId", "department_id", kInt, 0},
                              {"consolePermission", "console_permission", kText, 0},
-                             {"encryptMode", "encrypt_mode", kInt, 0},
+                             {"encryptMode", "encrypt_mode", kText, kDigits},
                              {"adminDept", "admin_dept", kInt, 0},
                              {"enterpriseKey", nullptr, kText, kRequestOnly},
                              {"isLock", "is_lock", kBool, 0},

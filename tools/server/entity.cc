@@ -189,17 +189,29 @@ int64_t UpdateRows(Context& ctx, const Entity& entity, const FieldValues& values
   return ctx.tx.Execute(std::string("UPDATE ") + entity.table + " SET " + sets + where, params);
 }
 
+const std::vector<const Entity*>& AllEntities() {
+  static const std::vector<const Entity*> kAll = {
+      &kDepartmentEntity,  &kUserEntity,        &kComputerEntity,  &kPositionEntity,
+      &kSecretLevelEntity, &kApplicationEntity, &kIpSegmentEntity, &kDefaultLevelEntity,
+      &kLogEntity,         &kScanLogEntity};
+  return kAll;
+}
+
 namespace {
+
+// The derived attributes, declared in the fields (no column) and written by the derive functions.
+constexpr std::string_view kSuperDeptPath = "superDeptPath";
+constexpr std::string_view kDepartmentPath = "departmentPath";
 
 // Each path-bearing kind names the column whose department's path it answers.
 void DeriveSuperPath(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row) {
   int64_t parent = ctx.departments().Parent(row.Int(entity.ColumnIndex("id")));
-  out.EscapedAttr("superDeptPath", ctx.departments().EscapedPath(parent));  // "" for a root
+  out.EscapedAttr(kSuperDeptPath, ctx.departments().EscapedPath(parent));  // "" for a root
 }
 
 void DeriveDepartmentPath(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row) {
   int64_t department = row.Int(entity.ColumnIndex("department_id"));
-  out.EscapedAttr("departmentPath", ctx.departments().EscapedPath(department));
+  out.EscapedAttr(kDepartmentPath, ctx.departments().EscapedPath(department));
 }
 
 constexpr FieldType kText = FieldType::kText;
@@ -223,7 +235,8 @@ const Entity kDepartmentEntity = {"Department",
                                    {"authorPermission", "author_permission", kInt, 0},
                                    {"currentVersion", "current_version", kText, 0},
                                    {"isDelSubDeptIpSegment", nullptr, kBool, kRequestOnly},
-                                   {"isSystemDefault", "is_system_default", kBool, kServerSet}},
+                                   {"isSystemDefault", "is_system_default", kBool, kServerSet},
+                                   {kSuperDeptPath, nullptr, kText, kServerSet}},
                                   "id",
                                   "id",
                                   DeriveSuperPath};
@@ -246,7 +259,8 @@ const Entity kUserEntity = {"User",
                              {"adminDept", "admin_dept", kInt, 0},
                              {"enterpriseKey", nullptr, kText, kRequestOnly},
                              {"isLock", "is_lock", kBool, 0},
-                             {"isSystemDefault", "is_system_default", kBool, kServerSet}},
+                             {"isSystemDefault", "is_system_default", kBool, kServerSet},
+                             {kDepartmentPath, nullptr, kText, kServerSet}},
                             "id",
                             "department_id",
                             DeriveDepartmentPath};
@@ -267,7 +281,8 @@ const Entity kComputerEntity = {"Computer",
                                  {"allowUpdate", "allow_update", kBool, 0},
                                  {"extPermission", "ext_permission", kInt, 0},
                                  {"isEncrypt", "is_encrypt", kBool, 0},
-                                 {"lastLoginTiime", "last_login_time", kDate, kServerSet}},
+                                 {"lastLoginTiime", "last_login_time", kDate, kServerSet},
+                                 {kDepartmentPath, nullptr, kText, kServerSet}},
                                 "uuid",
                                 "department_id",
                                 DeriveDepartmentPath};
@@ -280,7 +295,8 @@ const Entity kPositionEntity = {"Position",
                                  {"departmentId", "department_id", kInt, kKey},
                                  {"positionName", "position_name", kText, kKey},
                                  {"description", "description", kText, 0},
-                                 {"isSysCreate", "is_sys_create", kBool, 0}},
+                                 {"isSysCreate", "is_sys_create", kBool, 0},
+                                 {kDepartmentPath, nullptr, kText, kServerSet}},
                                 "id",
                                 "department_id",
                                 DeriveDepartmentPath};
@@ -307,7 +323,12 @@ const Entity kIpSegmentEntity = {"IpSegment",
                                  "ip_segments",
                                  {{"ipFrom", "ip_from", kText, kKey},
                                   {"ipTo", "ip_to", kText, kKey},
-                                  {"departmentId", "department_id", kInt, kServerSet}},
+                                  {"departmentId", "department_id", kInt, kServerSet},
+                                  // UpdateIpSegment: the range as it was and as it becomes.
+                                  {"oldIpFrom", nullptr, kText, kRequestOnly},
+                                  {"oldIpTo", nullptr, kText, kRequestOnly},
+                                  {"newIpFrom", nullptr, kText, kRequestOnly},
+                                  {"newIpTo", nullptr, kText, kRequestOnly}},
                                  "from_num, to_num, department_id",
                                  "department_id",
                                  nullptr};

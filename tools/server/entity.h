@@ -21,7 +21,7 @@ enum class FieldType { kText, kInt, kBool, kDate };
 
 enum FieldFlag : unsigned {
   kKey = 1u,          // identifies the object
-  kServerSet = 2u,    // answered, never taken from a request
+  kServerSet = 2u,    // answered, never taken from a request; with no column, derived (paths)
   kRequestOnly = 4u,  // read by the operation itself; never stored or answered by this code
   kAssigned = 8u,     // an integer id the server assigns when the object is added
   kLowerCase = 16u,   // stored and compared in lower case (identifiers matched regardless of case)
@@ -112,6 +112,11 @@ extern const Entity kSecretLevelEntity;
 extern const Entity kApplicationEntity;
 extern const Entity kIpSegmentEntity;
 extern const Entity kDefaultLevelEntity;
+extern const Entity kLogEntity;
+extern const Entity kScanLogEntity;
+
+// Every entity above, for checks that walk them all.
+const std::vector<const Entity*>& AllEntities();
 
 }  // namespace docsec::server
 

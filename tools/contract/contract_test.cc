@@ -33,6 +33,14 @@ using server::Entity;
 using server::Field;
 using server::FieldType;
 
+struct Spelling {
+  std::string name;
+  std::string file;
+};
+std::vector<Spelling> Find(const std::vector<std::filesystem::path>& files,
+                           const std::regex& pattern);
+const std::vector<std::filesystem::path>& LibrarySources();
+
 // ---- data-object classes against entities ----
 
 struct ClassView {
@@ -56,40 +64,46 @@ ClassView View() {
 // none. A new class must be placed here.
 struct ClassRow {
   ClassView (*view)();
+  const char* class_name;
   const Entity* entity;
   const char* no_entity;  // why the server has no table of the class (null when it has one)
 };
 
 const std::vector<ClassRow>& Classes() {
   static const std::vector<ClassRow> kClasses = {
-      {&View<CDODepartment>, &server::kDepartmentEntity, nullptr},
-      {&View<CDOUser>, &server::kUserEntity, nullptr},
-      {&View<CDOComputer>, &server::kComputerEntity, nullptr},
-      {&View<CDOPosition>, &server::kPositionEntity, nullptr},
-      {&View<CDOSecretLevel>, &server::kSecretLevelEntity, nullptr},
-      {&View<CDOApplication>, &server::kApplicationEntity, nullptr},
-      {&View<CDOIpSegment>, &server::kIpSegmentEntity, nullptr},
-      {&View<CDODeptDefAppSecretLevel>, &server::kDefaultLevelEntity, nullptr},
-      {&View<CDODrmLog>, &server::kLogEntity, nullptr},
-      {&View<CDOScanDrmLog>, &server::kScanLogEntity, nullptr},
+      {&View<CDODepartment>, "CDODepartment", &server::kDepartmentEntity, nullptr},
+      {&View<CDOUser>, "CDOUser", &server::kUserEntity, nullptr},
+      {&View<CDOComputer>, "CDOComputer", &server::kComputerEntity, nullptr},
+      {&View<CDOPosition>, "CDOPosition", &server::kPositionEntity, nullptr},
+      {&View<CDOSecretLevel>, "CDOSecretLevel", &server::kSecretLevelEntity, nullptr},
+      {&View<CDOApplication>, "CDOApplication", &server::kApplicationEntity, nullptr},
+      {&View<CDOIpSegment>, "CDOIpSegment", &server::kIpSegmentEntity, nullptr},
+      {&View<CDODeptDefAppSecretLevel>, "CDODeptDefAppSecretLevel", &server::kDefaultLevelEntity,
+       nullptr},
+      {&View<CDODrmLog>, "CDODrmLog", &server::kLogEntity, nullptr},
+      {&View<CDOScanDrmLog>, "CDOScanDrmLog", &server::kScanLogEntity, nullptr},
       // Exchanged with the agent, never with the server.
-      {&View<CDOAgentFile>, nullptr, "an agent's file"},
-      {&View<CDOAgentFolder>, nullptr, "an agent's folder"},
-      {&View<CDOWaterMark>, nullptr, "declares no attributes"},
+      {&View<CDOAgentFile>, "CDOAgentFile", nullptr, "an agent's file"},
+      {&View<CDOAgentFolder>, "CDOAgentFolder", nullptr, "an agent's folder"},
+      {&View<CDOWaterMark>, "CDOWaterMark", nullptr, "declares no attributes"},
       // Answered by operations that write their elements themselves (joins of several tables).
-      {&View<CDOPolicy>, nullptr, "written by QueryPolicy"},
-      {&View<CDOAuthLevelByPosition>, nullptr, "written by QueryPolicy"},
-      {&View<CDOAuthLevelByUser>, nullptr, "written by QueryPolicy"},
-      {&View<CDOAuthFileByPosition>, nullptr, "written by QueryFileAuthorization"},
-      {&View<CDOAuthFileByUser>, nullptr, "written by QueryFileAuthorization"},
-      {&View<CDOFile>, nullptr, "written by QueryFileAuthorization"},
-      {&View<CDOUserAppointment>, nullptr, "written by the appointment operations"},
-      {&View<CDOScanLogApp>, nullptr, "written by QueryScanLogApp"},
-      {&View<CDOScanLogFile>, nullptr, "written by QueryScanLogFile"},
-      {&View<CDOAutoScanAppType>, nullptr, "written by GetScanFileTypeAtConsole"},
-      {&View<CDOScanFileExtend>, nullptr, "written by GetScanFileTypeAtConsole"},
-      {&View<CDOperation>, nullptr, "written by QueryOperations"},
-      {&View<CNameOfOper>, nullptr, "written by QueryOperations"},
+      {&View<CDOPolicy>, "CDOPolicy", nullptr, "written by QueryPolicy"},
+      {&View<CDOAuthLevelByPosition>, "CDOAuthLevelByPosition", nullptr, "written by QueryPolicy"},
+      {&View<CDOAuthLevelByUser>, "CDOAuthLevelByUser", nullptr, "written by QueryPolicy"},
+      {&View<CDOAuthFileByPosition>, "CDOAuthFileByPosition", nullptr,
+       "written by QueryFileAuthorization"},
+      {&View<CDOAuthFileByUser>, "CDOAuthFileByUser", nullptr, "written by QueryFileAuthorization"},
+      {&View<CDOFile>, "CDOFile", nullptr, "written by QueryFileAuthorization"},
+      {&View<CDOUserAppointment>, "CDOUserAppointment", nullptr,
+       "written by the appointment operations"},
+      {&View<CDOScanLogApp>, "CDOScanLogApp", nullptr, "written by QueryScanLogApp"},
+      {&View<CDOScanLogFile>, "CDOScanLogFile", nullptr, "written by QueryScanLogFile"},
+      {&View<CDOAutoScanAppType>, "CDOAutoScanAppType", nullptr,
+       "written by GetScanFileTypeAtConsole"},
+      {&View<CDOScanFileExtend>, "CDOScanFileExtend", nullptr,
+       "written by GetScanFileTypeAtConsole"},
+      {&View<CDOperation>, "CDOperation", nullptr, "written by QueryOperations"},
+      {&View<CNameOfOper>, "CNameOfOper", nullptr, "written by QueryOperations"},
   };
   return kClasses;
 }
@@ -182,6 +196,16 @@ TEST(Contract, EachClassMatchesItsServerEntity) {
   }
 }
 
+TEST(Contract, EveryClassTheLibraryDefinesIsCompared) {
+  std::set<std::string> listed;
+  for (const ClassRow& row : Classes()) listed.insert(row.class_name);
+  // A definition starts its line; the macros' own bodies indent theirs.
+  const std::regex definition("\\nDOCSEC_DEFINE_DATA_OBJECT(?:_NO_INSTANCE|_PARTS)?\\((\\w+),");
+  std::set<std::string> defined;
+  for (const Spelling& found : Find(LibrarySources(), definition)) defined.insert(found.name);
+  EXPECT_EQ(defined, listed) << "a data-object class is missing from this test's table";
+}
+
 TEST(Contract, EachServerEntityHasOneClassAndEachAllowanceIsUsed) {
   for (const Entity* entity : server::AllEntities()) {
     EXPECT_EQ(std::count_if(Classes().begin(), Classes().end(),
@@ -228,11 +252,6 @@ std::vector<std::filesystem::path> ClientSources(const std::string& folder) {
   }
   return files;
 }
-
-struct Spelling {
-  std::string name;
-  std::string file;
-};
 
 // Every match of `pattern`'s first group in `files`.
 std::vector<Spelling> Find(const std::vector<std::filesystem::path>& files,

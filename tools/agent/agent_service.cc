@@ -45,6 +45,12 @@ int Dispatch(const XmlDocument& request, AgentRequest& context) {
 
 }  // namespace
 
+std::vector<std::string> ServiceNames() {
+  std::vector<std::string> names;
+  for (const CommandEntry& command : kCommands) names.emplace_back(command.service);
+  return names;
+}
+
 bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::string* error) {
   size_t eq = option_text.find('=');
   if (eq == std::string::npos) {

@@ -74,6 +74,9 @@ struct AgentServiceOptions {
   ItemHook before_item;
 };
 
+// The services the agent answers, in dispatch order.
+std::vector<std::string> ServiceNames();
+
 // Reads a "NAME=DIR" drive argument. False with a reason when either side is empty or the name
 // holds a separator, NUL, or is "." or "..".
 bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::string* error);

@@ -199,7 +199,11 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
       {{"user", "move", "nobody", "Sales"}, "", 2, "no user \"nobody\""},
       {{"--embedded", Db(), "login", "admin", "--password-stdin"}, "wrong\n", 1, "code 202"},
       {{"--embedded", Db(), "login", "erin", "--password-stdin"}, "demo-erin\n", 1, "code 203"},
-      {{"sysop", "sync-directory"}, "", 1, "code 207"},
+      // The meaning beside the code comes from the server's own list.
+      {{"sysop", "sync-directory"},
+       "",
+       1,
+       std::string("code 207 (") + server::ResultMeaning(server::kDirectoryNotConfigured) + ")"},
       {{"ls", "pc-gone", "C:"}, "", 3, "pc-gone"},
       {{"--server", "http://127.0.0.1:9", "login", "admin", "--password-stdin"},
        "x\n",

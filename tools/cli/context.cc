@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <map>
 
 #include "docsec/docsec.h"
 #include "svctransport/svctransport.h"
 #include "tools/server/embedded.h"
+#include "tools/server/result_codes.h"
 
 namespace docsec::cli {
 
@@ -17,29 +17,12 @@ void Fail(ExitCode code, const std::string& message) { throw CliError(code, mess
 
 namespace {
 
-// Short meanings of the codes people meet most, so a refusal reads without a manual.
+constexpr const char* kEmbeddedPrefix = "embedded:";
+
+// The meaning of a server's result code, so a refusal reads without a manual.
 std::string CodeMeaning(unsigned long code) {
-  static const std::map<unsigned long, const char*> kMeanings = {
-      {101, "unknown operation"},
-      {103, "an element is missing"},
-      {104, "an attribute is missing"},
-      {105, "a value is not valid"},
-      {201, "no session or it expired; log in again"},
-      {202, "unknown account or wrong password"},
-      {203, "the account is locked"},
-      {204, "the account may not use the console"},
-      {205, "too many failed logins; try later"},
-      {206, "permission denied"},
-      {207, "no directory server configured"},
-      {301, "not found"},
-      {302, "already exists"},
-      {303, "still in use, overlapping or a cycle"},
-      {304, "made by the system, cannot be deleted"},
-      {501, "the server's database failed"},
-      {502, "the server timed out"},
-      {503, "the server failed"}};
-  auto found = kMeanings.find(code);
-  return found == kMeanings.end() ? "" : std::string(" (") + found->second + ")";
+  const char* meaning = server::ResultMeaning(static_cast<long>(code));
+  return meaning == nullptr ? "" : std::string(" (") + meaning + ")";
 }
 
 std::string AbsolutePath(const std::string& path) {

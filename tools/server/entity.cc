@@ -37,11 +37,12 @@ std::string Entity::SelectSql() const {
 }
 
 SqlValue StoredValue(const Field& field, std::string_view text) {
-  if (field.type == FieldType::kText) {
+  if (field.type == FieldType::kText && !(field.flags & kDigits)) {
     return SqlValue(field.flags & kLowerCase ? std::string_view(AsciiLower(text)) : text);
   }
   if (text.empty()) return SqlValue();
   switch (field.type) {
+    case FieldType::kText:  // with kDigits
     case FieldType::kInt: {
       int64_t value;
       if (!ParseInt(text, &value)) {
@@ -99,7 +100,7 @@ void AppendConditions(const Entity& entity, pugi::xml_node condition, std::strin
     *where += where->empty() ? " WHERE " : " AND ";
     if (text.empty()) {
       *where += std::string(field->column) + " IS NOT NULL";
-    } else if (field->type != FieldType::kText || (field->flags & kKey)) {
+    } else if (field->type != FieldType::kText || (field->flags & (kKey | kDigits))) {
       *where += std::string(field->column) + " = ?";
       params->push_back(StoredValue(*field, text));
     } else {
@@ -119,7 +120,7 @@ void OpenRowElement(Context& ctx, XmlWriter& out, const Entity& entity, const Sq
     if (omit != nullptr && std::find(omit->begin(), omit->end(), field.xml) != omit->end()) {
       continue;
     }
-    switch (field.type) {
+    switch (field.flags & kDigits ? FieldType::kInt : field.type) {
       case FieldType::kInt:
         if (std::optional<int64_t> value = row.IntIfSet(column)) out.Attr(field.xml, *value);
         break;
@@ -188,17 +189,29 @@ int64_t UpdateRows(Context& ctx, const Entity& entity, const FieldValues& values
   return ctx.tx.Execute(std::string("UPDATE ") + entity.table + " SET " + sets + where, params);
 }
 
+const std::vector<const Entity*>& AllEntities() {
+  static const std::vector<const Entity*> kAll = {
+      &kDepartmentEntity,  &kUserEntity,        &kComputerEntity,  &kPositionEntity,
+      &kSecretLevelEntity, &kApplicationEntity, &kIpSegmentEntity, &kDefaultLevelEntity,
+      &kLogEntity,         &kScanLogEntity};
+  return kAll;
+}
+
 namespace {
+
+// The derived attributes, declared in the fields (no column) and written by the derive functions.
+constexpr std::string_view kSuperDeptPath = "superDeptPath";
+constexpr std::string_view kDepartmentPath = "departmentPath";
 
 // Each path-bearing kind names the column whose department's path it answers.
 void DeriveSuperPath(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row) {
   int64_t parent = ctx.departments().Parent(row.Int(entity.ColumnIndex("id")));
-  out.EscapedAttr("superDeptPath", ctx.departments().EscapedPath(parent));  // "" for a root
+  out.EscapedAttr(kSuperDeptPath, ctx.departments().EscapedPath(parent));  // "" for a root
 }
 
 void DeriveDepartmentPath(Context& ctx, XmlWriter& out, const Entity& entity, const SqlRow& row) {
   int64_t department = row.Int(entity.ColumnIndex("department_id"));
-  out.EscapedAttr("departmentPath", ctx.departments().EscapedPath(department));
+  out.EscapedAttr(kDepartmentPath, ctx.departments().EscapedPath(department));
 }
 
 constexpr FieldType kText = FieldType::kText;
@@ -213,7 +226,7 @@ const Entity kDepartmentEntity = {"Department",
                                   "departments",
                                   {{"id", "id", kInt, kKey | kAssigned},
                                    {"name", "name", kText, 0},
-                                   {"superDeptId", "super_id", kInt, 0},
+                                   {"superDeptId", "super_id", kText, kDigits},
                                    {"description", "description", kText, 0},
                                    {"office", "office", kText, 0},
                                    {"telephone", "telephone", kText, 0},
@@ -222,7 +235,8 @@ const Entity kDepartmentEntity = {"Department",
                                    {"authorPermission", "author_permission", kInt, 0},
                                    {"currentVersion", "current_version", kText, 0},
                                    {"isDelSubDeptIpSegment", nullptr, kBool, kRequestOnly},
-                                   {"isSystemDefault", "is_system_default", kBool, kServerSet}},
+                                   {"isSystemDefault", "is_system_default", kBool, kServerSet},
+                                   {kSuperDeptPath, nullptr, kText, kServerSet}},
                                   "id",
                                   "id",
                                   DeriveSuperPath};
@@ -241,11 +255,12 @@ const Entity kUserEntity = {"User",
                              {"description", "description", kText, 0},
                              {"departmentId", "department_id", kInt, 0},
                              {"consolePermission", "console_permission", kText, 0},
-                             {"encryptMode", "encrypt_mode", kInt, 0},
+                             {"encryptMode", "encrypt_mode", kText, kDigits},
                              {"adminDept", "admin_dept", kInt, 0},
                              {"enterpriseKey", nullptr, kText, kRequestOnly},
                              {"isLock", "is_lock", kBool, 0},
-                             {"isSystemDefault", "is_system_default", kBool, kServerSet}},
+                             {"isSystemDefault", "is_system_default", kBool, kServerSet},
+                             {kDepartmentPath, nullptr, kText, kServerSet}},
                             "id",
                             "department_id",
                             DeriveDepartmentPath};
@@ -266,7 +281,8 @@ const Entity kComputerEntity = {"Computer",
                                  {"allowUpdate", "allow_update", kBool, 0},
                                  {"extPermission", "ext_permission", kInt, 0},
                                  {"isEncrypt", "is_encrypt", kBool, 0},
-                                 {"lastLoginTiime", "last_login_time", kDate, kServerSet}},
+                                 {"lastLoginTiime", "last_login_time", kDate, kServerSet},
+                                 {kDepartmentPath, nullptr, kText, kServerSet}},
                                 "uuid",
                                 "department_id",
                                 DeriveDepartmentPath};
@@ -279,7 +295,8 @@ const Entity kPositionEntity = {"Position",
                                  {"departmentId", "department_id", kInt, kKey},
                                  {"positionName", "position_name", kText, kKey},
                                  {"description", "description", kText, 0},
-                                 {"isSysCreate", "is_sys_create", kBool, 0}},
+                                 {"isSysCreate", "is_sys_create", kBool, 0},
+                                 {kDepartmentPath, nullptr, kText, kServerSet}},
                                 "id",
                                 "department_id",
                                 DeriveDepartmentPath};
@@ -306,7 +323,12 @@ const Entity kIpSegmentEntity = {"IpSegment",
                                  "ip_segments",
                                  {{"ipFrom", "ip_from", kText, kKey},
                                   {"ipTo", "ip_to", kText, kKey},
-                                  {"departmentId", "department_id", kInt, kServerSet}},
+                                  {"departmentId", "department_id", kInt, kServerSet},
+                                  // UpdateIpSegment: the range as it was and as it becomes.
+                                  {"oldIpFrom", nullptr, kText, kRequestOnly},
+                                  {"oldIpTo", nullptr, kText, kRequestOnly},
+                                  {"newIpFrom", nullptr, kText, kRequestOnly},
+                                  {"newIpTo", nullptr, kText, kRequestOnly}},
                                  "from_num, to_num, department_id",
                                  "department_id",
                                  nullptr};

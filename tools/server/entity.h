@@ -21,16 +21,21 @@ enum class FieldType { kText, kInt, kBool, kDate };
 
 enum FieldFlag : unsigned {
   kKey = 1u,          // identifies the object
-  kServerSet = 2u,    // answered, never taken from a request
+  kServerSet = 2u,    // answered, never taken from a request; with no column, derived (paths)
   kRequestOnly = 4u,  // read by the operation itself; never stored or answered by this code
   kAssigned = 8u,     // an integer id the server assigns when the object is added
   kLowerCase = 16u,   // stored and compared in lower case (identifiers matched regardless of case)
+  // Text on the wire that holds a whole number (a department's parent, an account's encryption
+  // mode): the library declares it text and converts on access, so the wire type stays text,
+  // while the server checks it, stores it, matches it and answers it as the integer it is, so
+  // stored rows and joins on the column keep their integer form.
+  kDigits = 32u,
 };
 
 struct Field {
   std::string_view xml;  // attribute name on the wire (a literal, so its data ends with a NUL)
-  const char* column;    // column, or null for attributes that have none
-  FieldType type;
+  const char* column;    // column, or null for attributes that have none (request-only, derived)
+  FieldType type;        // the type the wire declares, as the library's class declares it
   unsigned flags;
 };
 
@@ -107,6 +112,11 @@ extern const Entity kSecretLevelEntity;
 extern const Entity kApplicationEntity;
 extern const Entity kIpSegmentEntity;
 extern const Entity kDefaultLevelEntity;
+extern const Entity kLogEntity;
+extern const Entity kScanLogEntity;
+
+// Every entity above, for checks that walk them all.
+const std::vector<const Entity*>& AllEntities();
 
 }  // namespace docsec::server
 

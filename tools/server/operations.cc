@@ -1,10 +1,13 @@
 #include "tools/server/operations.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 namespace docsec::server {
 
-const Operation* FindOperation(std::string_view name) {
+namespace {
+
+const std::unordered_map<std::string_view, const Operation*>& OperationsByName() {
   static const auto* const kByName = [] {
     static std::vector<Operation> all;
     AddOrgOperations(&all);
@@ -16,8 +19,22 @@ const Operation* FindOperation(std::string_view name) {
     for (const Operation& operation : all) by_name->emplace(operation.name, &operation);
     return by_name;
   }();
-  auto it = kByName->find(name);
-  return it == kByName->end() ? nullptr : it->second;
+  return *kByName;
+}
+
+}  // namespace
+
+const Operation* FindOperation(std::string_view name) {
+  const auto& by_name = OperationsByName();
+  auto it = by_name.find(name);
+  return it == by_name.end() ? nullptr : it->second;
+}
+
+std::vector<std::string_view> OperationNames() {
+  std::vector<std::string_view> names;
+  for (const auto& [name, operation] : OperationsByName()) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<pugi::xml_node> RequireChildren(Context& ctx, const char* tag) {

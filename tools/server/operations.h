@@ -28,6 +28,8 @@ struct Operation {
 
 // The operation named `name`, or null.
 const Operation* FindOperation(std::string_view name);
+// The names of every operation of the catalogue, sorted.
+std::vector<std::string_view> OperationNames();
 
 void AddOrgOperations(std::vector<Operation>* operations);
 void AddComputerOperations(std::vector<Operation>* operations);

@@ -14,6 +14,8 @@ constexpr FieldType kDate = FieldType::kDate;
 // Records per page when a search names none, and the most it may ask for.
 constexpr int64_t kMaxPageSize = 1000;
 
+}  // namespace
+
 const Entity kLogEntity = {"Log",
                            "log",
                            "logs",
@@ -60,6 +62,8 @@ const Entity kScanLogEntity = {"ScanLog",
                                "department_id",
                                nullptr,
                                true};
+
+namespace {
 
 // How a search attribute filters: equal to a column, containing text, or bounding a time.
 enum class Match { kEqual, kContains, kFrom, kTo };

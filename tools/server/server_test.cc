@@ -131,6 +131,22 @@ TEST_F(ServerTest, DepartmentsAreAddedMovedAndDeleted) {
   EXPECT_TRUE(Call("QueryDepartment", "<department id=\"" + id + "\"/>").All("department").empty());
 }
 
+// A parent and an encryption mode are text on the wire but whole numbers in the store: anything
+// else is refused, they are answered as numbers, and a search matches the number, not a part.
+TEST_F(ServerTest, NumbersCarriedAsTextAreCheckedAndMatchedWhole) {
+  Answer lab = Call("AddDepartment", "<department name=\"Lab\" superDeptId=\"10\"/>");
+  ASSERT_EQ(lab.code, 0);
+  EXPECT_STREQ(lab.root.child("department").attribute("superDeptId").value(), "10");
+  EXPECT_EQ(Call("QueryDepartment", "<department superDeptId=\"1\"/>").All("department").size(),
+            3u);  // Headquarters, Engineering and Sales; not Lab under 10
+
+  EXPECT_EQ(Call("AddDepartment", "<department name=\"X\" superDeptId=\"one\"/>").code, kBadValue);
+  EXPECT_EQ(Call("UpdateUser", "<user id=\"admin\" encryptMode=\"two\"/>").code, kBadValue);
+  ASSERT_EQ(Call("UpdateUser", "<user id=\"admin\" encryptMode=\"2\"/>").code, 0);
+  Answer login = Call("Login", "<user id=\"admin\" password=\"demo-admin\"/>");
+  EXPECT_STREQ(login.root.child("config").attribute("encryptMode").value(), "2");
+}
+
 TEST_F(ServerTest, ABatchThatFailsHalfwayStoresNothing) {
   Answer answer = Call("AddUser",
                        "<user id=\"new1\" departmentId=\"5\" password=\"pw-1\"/>"

@@ -19,8 +19,8 @@ constexpr unsigned long kComputerTextSize = 768;
 using internal::AddressCondition;
 using internal::DateCondition;
 using internal::DottedAddress;
-using internal::kDefaultDataSource;
-using internal::kLogDataSource;
+using internal::LogDataSourceScope;
+using internal::TextCondition;
 
 }  // namespace
 
@@ -50,6 +50,43 @@ int CDODrmLog::SetLogCreateTime() {
   return SetLogCreateTime(now);
 }
 
+namespace {
+
+// The filters SerachDB and SearchDBAfter share, in the order a search request carries them.
+void SetFilterConditions(ValueMap& conditions, std::string* userId, std::string* userName,
+                         OleDateTime operationTimeFrom, OleDateTime operationTimeTo,
+                         std::string* operation, std::string* operationType,
+                         std::string* userDepartment, std::string* dstCompName,
+                         unsigned long dstCompIp, std::string* dstCompDeptPath,
+                         std::string* usedCompName, unsigned long usedCompIp,
+                         std::string* usedCompDeptPath, std::string* dstFile,
+                         std::string* dstFileSecLvl, std::string* srcFile,
+                         std::string* srcFileSecLvl, std::string* fileType,
+                         OleDateTime createTimeFrom, OleDateTime createTimeTo) {
+  conditions.Set("userId", TextCondition(userId));
+  conditions.Set("userName", TextCondition(userName));
+  conditions.Set("operationTimeFrom", DateCondition(operationTimeFrom));
+  conditions.Set("operationTimeTo", DateCondition(operationTimeTo));
+  conditions.Set("operation", TextCondition(operation));
+  conditions.Set("operationType", TextCondition(operationType));
+  conditions.Set("userDepartment", TextCondition(userDepartment));
+  conditions.Set("dstCompName", TextCondition(dstCompName));
+  conditions.Set("dstCompIp", AddressCondition(dstCompIp));
+  conditions.Set("dstCompDeptPath", TextCondition(dstCompDeptPath));
+  conditions.Set("usedCompName", TextCondition(usedCompName));
+  conditions.Set("usedCompIp", AddressCondition(usedCompIp));
+  conditions.Set("usedCompDeptPath", TextCondition(usedCompDeptPath));
+  conditions.Set("dstFile", TextCondition(dstFile));
+  conditions.Set("dstFileSecLvl", TextCondition(dstFileSecLvl));
+  conditions.Set("srcFile", TextCondition(srcFile));
+  conditions.Set("srcFileSecLvl", TextCondition(srcFileSecLvl));
+  conditions.Set("fileType", TextCondition(fileType));
+  conditions.Set("createTimeFrom", DateCondition(createTimeFrom));
+  conditions.Set("createTimeTo", DateCondition(createTimeTo));
+}
+
+}  // namespace
+
 DataObjectList* CDODrmLog::SerachDB(
     std::string* order, std::string* orderBy, std::string* userId, std::string* userName,
     OleDateTime operationTimeFrom, OleDateTime operationTimeTo, std::string* operation,
@@ -59,44 +96,67 @@ DataObjectList* CDODrmLog::SerachDB(
     std::string* dstFileSecLvl, std::string* srcFile, std::string* srcFileSecLvl,
     std::string* fileType, OleDateTime createTimeFrom, OleDateTime createTimeTo,
     std::string* pageNum, std::string* pageSum, int& count, int databaseIndex) {
-  // A null text would be a caller's bug; it searches as an empty condition rather than crash.
-  auto text = [](const std::string* value) { return Variant(value ? *value : std::string()); };
   ValueMap conditions;
-  conditions.Set("order", text(order));
-  conditions.Set("orderBy", text(orderBy));
-  conditions.Set("userId", text(userId));
-  conditions.Set("userName", text(userName));
-  conditions.Set("operationTimeFrom", DateCondition(operationTimeFrom));
-  conditions.Set("operationTimeTo", DateCondition(operationTimeTo));
-  conditions.Set("operation", text(operation));
-  conditions.Set("operationType", text(operationType));
-  conditions.Set("userDepartment", text(userDepartment));
-  conditions.Set("dstCompName", text(dstCompName));
-  conditions.Set("dstCompIp", AddressCondition(dstCompIp));
-  conditions.Set("dstCompDeptPath", text(dstCompDeptPath));
-  conditions.Set("usedCompName", text(usedCompName));
-  conditions.Set("usedCompIp", AddressCondition(usedCompIp));
-  conditions.Set("usedCompDeptPath", text(usedCompDeptPath));
-  conditions.Set("dstFile", text(dstFile));
-  conditions.Set("dstFileSecLvl", text(dstFileSecLvl));
-  conditions.Set("srcFile", text(srcFile));
-  conditions.Set("srcFileSecLvl", text(srcFileSecLvl));
-  conditions.Set("fileType", text(fileType));
-  conditions.Set("createTimeFrom", DateCondition(createTimeFrom));
-  conditions.Set("createTimeTo", DateCondition(createTimeTo));
-  conditions.Set("pageNum", text(pageNum));
-  conditions.Set("pageSum", text(pageSum));
-
-  // The receiver goes back to the ordinary data source however the search ends.
-  struct RestoreSource {
-    CDODrmLog* log;
-    ~RestoreSource() { log->SetDataSource(kDefaultDataSource); }
-  } restore{this};
-  SetDataSource(kLogDataSource);
+  conditions.Set("order", TextCondition(order));
+  conditions.Set("orderBy", TextCondition(orderBy));
+  SetFilterConditions(conditions, userId, userName, operationTimeFrom, operationTimeTo, operation,
+                      operationType, userDepartment, dstCompName, dstCompIp, dstCompDeptPath,
+                      usedCompName, usedCompIp, usedCompDeptPath, dstFile, dstFileSecLvl, srcFile,
+                      srcFileSecLvl, fileType, createTimeFrom, createTimeTo);
+  conditions.Set("pageNum", TextCondition(pageNum));
+  conditions.Set("pageSum", TextCondition(pageSum));
+  LogDataSourceScope log_source(this);
   return Lookup(&conditions, count, databaseIndex);
 }
 
+DataObjectList* CDODrmLog::SearchDBAfter(
+    std::string* order, std::string* userId, std::string* userName, OleDateTime operationTimeFrom,
+    OleDateTime operationTimeTo, std::string* operation, std::string* operationType,
+    std::string* userDepartment, std::string* dstCompName, unsigned long dstCompIp,
+    std::string* dstCompDeptPath, std::string* usedCompName, unsigned long usedCompIp,
+    std::string* usedCompDeptPath, std::string* dstFile, std::string* dstFileSecLvl,
+    std::string* srcFile, std::string* srcFileSecLvl, std::string* fileType,
+    OleDateTime createTimeFrom, OleDateTime createTimeTo, std::string* pageSum,
+    DrmLogCursor& cursor, int& count, int databaseIndex) {
+  ValueMap conditions;
+  conditions.Set("order", TextCondition(order));
+  conditions.Set("orderBy", Variant("operationTime"));
+  SetFilterConditions(conditions, userId, userName, operationTimeFrom, operationTimeTo, operation,
+                      operationType, userDepartment, dstCompName, dstCompIp, dstCompDeptPath,
+                      usedCompName, usedCompIp, usedCompDeptPath, dstFile, dstFileSecLvl, srcFile,
+                      srcFileSecLvl, fileType, createTimeFrom, createTimeTo);
+  conditions.Set("pageSum", TextCondition(pageSum));
+  if (!cursor.id.empty()) {
+    conditions.Set("afterOperationTime", Variant(cursor.operationTime));
+    conditions.Set("afterId", Variant(cursor.id));
+  }
+  if (!cursor.maxId.empty()) conditions.Set("maxId", Variant(cursor.maxId));
+  LogDataSourceScope log_source(this);
+  XmlDocument answer;
+  DataObjectList* found = LookupAnswer(&conditions, count, databaseIndex, &answer);
+  if (found == nullptr) return nullptr;
+  // A server that answers no cursor cannot go on from here: the walk ends, and the caller sees
+  // fewer entries than the total.
+  XmlElement next = answer.DocumentElement().SelectSingleNode("cursor");
+  const char* more = next ? next.GetAttribute("more") : nullptr;
+  cursor.more = more != nullptr && std::string(more) == "true";
+  if (next) {
+    const char* time = next.GetAttribute("operationTime");
+    const char* id = next.GetAttribute("id");
+    const char* max_id = next.GetAttribute("maxId");
+    cursor.operationTime = time != nullptr ? time : "";
+    if (id != nullptr) cursor.id = id;
+    if (cursor.maxId.empty() && max_id != nullptr) cursor.maxId = max_id;
+  }
+  return found;
+}
+
 DataObjectList* CDODrmLog::Lookup(ValueMap* conditions, int& count, int databaseIndex) {
+  return LookupAnswer(conditions, count, databaseIndex, nullptr);
+}
+
+DataObjectList* CDODrmLog::LookupAnswer(ValueMap* conditions, int& count, int databaseIndex,
+                                        XmlDocument* received) {
   XmlDocument answer =
       Exchange("Query" + GetObjectName(), [this, conditions, databaseIndex](XmlElement& root) {
         root.AppendElement("databaseIndex")
@@ -116,6 +176,7 @@ DataObjectList* CDODrmLog::Lookup(ValueMap* conditions, int& count, int database
     } catch (const ComError&) {
     }
   }
+  if (received != nullptr) *received = answer;
   return list.release();
 }
 

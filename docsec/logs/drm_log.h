@@ -17,6 +17,17 @@ namespace docsec {
 
 class CDOComputer;
 
+// Where a walk through the operation log stands (CDODrmLog::SearchDBAfter). Start with it empty;
+// each page sets it from the server's answer: the last entry's operationTime and id (the order
+// the walk follows), the highest entry id the walk covers (fixed by the first page, so that entries
+// stored later are left out and none is listed twice) and whether entries follow.
+struct DrmLogCursor {
+  std::string operationTime;
+  std::string id;
+  std::string maxId;
+  bool more = true;
+};
+
 class DOCSEC_EXPORT CDODrmLog : public CDataObject {
   DOCSEC_DATA_OBJECT(CDODrmLog)
 
@@ -93,6 +104,21 @@ class DOCSEC_EXPORT CDODrmLog : public CDataObject {
       std::string* dstFileSecLvl, std::string* srcFile, std::string* srcFileSecLvl,
       std::string* fileType, OleDateTime createTimeFrom, OleDateTime createTimeTo,
       std::string* pageNum, std::string* pageSum, int& count, int databaseIndex);
+  // The page after `cursor` (the first page when it is empty) in operation-time order (`order`
+  // "asc" or "desc"; ties by entry), filtered as SerachDB filters, at most `pageSum` entries.
+  // Unlike SerachDB's numbered pages, a walk from page to page lists each entry that existed when
+  // it began exactly once while others arrive. On success `cursor` moves to the page's end
+  // (`more` false when the walk is over, also when the server answers no cursor) and `count`
+  // receives the walk's total; null on failure, with `cursor` and `count` untouched.
+  DataObjectList* SearchDBAfter(
+      std::string* order, std::string* userId, std::string* userName, OleDateTime operationTimeFrom,
+      OleDateTime operationTimeTo, std::string* operation, std::string* operationType,
+      std::string* userDepartment, std::string* dstCompName, unsigned long dstCompIp,
+      std::string* dstCompDeptPath, std::string* usedCompName, unsigned long usedCompIp,
+      std::string* usedCompDeptPath, std::string* dstFile, std::string* dstFileSecLvl,
+      std::string* srcFile, std::string* srcFileSecLvl, std::string* fileType,
+      OleDateTime createTimeFrom, OleDateTime createTimeTo, std::string* pageSum,
+      DrmLogCursor& cursor, int& count, int databaseIndex);
   // The generic look-up stays reachable beside the paged one.
   using CDataObject::Lookup;
   // "QueryLog" in database `databaseIndex` with `conditions`, sent with the receiver's data
@@ -108,6 +134,11 @@ class DOCSEC_EXPORT CDODrmLog : public CDataObject {
   XmlDocument CreateRequestLogXml(const std::string& operationName);
   // Sets every attribute: its text on `element`, or " " when absent; 1.
   int LoadFromXmlNode(const XmlElement& element) override;
+
+ private:
+  // Lookup, handing the whole answer to `answer` for what else it carries.
+  DataObjectList* LookupAnswer(ValueMap* conditions, int& count, int databaseIndex,
+                               XmlDocument* answer);
 };
 
 }  // namespace docsec

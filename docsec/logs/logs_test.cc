@@ -153,6 +153,45 @@ TEST(DrmLog, PagedLookupKeepsTheCountWithoutACountElementAndOnFailure) {
                 "<log pageNum=\"2\"/></document>");
 }
 
+// A walk by cursor: each request carries where the last answer ended and the bound the first
+// answer fixed; each answer moves the cursor. An answer without a cursor ends the walk, and a
+// refusal leaves the cursor where it was.
+TEST(DrmLog, SearchAfterSendsTheCursorAndFollowsTheAnswers) {
+  testing::FakeServer server;
+  const char* steps[][3] = {
+      // the answer (empty: a refusal), the request's end, the cursor after: time|id|maxId|more
+      {"<log/><count value=\"12\"/><cursor operationTime=\"T\" id=\"17\" maxId=\"40\" "
+       "more=\"true\"/>",
+       "createTimeTo=\"\" pageSum=\"5\"", "T|17|40|1"},
+      {"<count value=\"12\"/><cursor id=\"3\" maxId=\"99\" more=\"true\"/>",
+       "pageSum=\"5\" afterOperationTime=\"T\" afterId=\"17\" maxId=\"40\"", "|3|40|1"},
+      {"", "afterOperationTime=\"\" afterId=\"3\" maxId=\"40\"", "|3|40|1"},
+      {"<count value=\"12\"/><log/>", "afterId=\"3\" maxId=\"40\"", "|3|40|0"},
+  };
+  std::string t[17] = {"asc"};
+  t[16] = "5";
+  const OleDateTime none(0, 0, 0, 0, 0, 0);
+  DrmLogCursor cursor;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step[1]);
+    server.QueueAnswer(*step[0]
+                           ? "<document><return code=\"0\"/>" + std::string(step[0]) + "</document>"
+                           : "<document><return code=\"9\"/></document>");
+    int count = -1;
+    std::unique_ptr<DataObjectList> found(CDODrmLog::GetClassInstance()->SearchDBAfter(
+        &t[0], &t[1], &t[2], none, none, &t[3], &t[4], &t[5], &t[6], 0, &t[7], &t[8], 0, &t[9],
+        &t[10], &t[11], &t[12], &t[13], &t[14], none, none, &t[16], cursor, count, 0));
+    if (found) DestructElements(found.get());
+    EXPECT_EQ(count, found ? 12 : -1);
+    EXPECT_NE(server.last_request().find(std::string(step[1]) + "/></document>"),
+              std::string::npos);
+    EXPECT_EQ(cursor.operationTime + "|" + cursor.id + "|" + cursor.maxId + "|" +
+                  (cursor.more ? "1" : "0"),
+              step[2]);
+  }
+  EXPECT_EQ(server.last_entry_point(), 2);
+}
+
 TEST(DrmLog, UploadSendsTheRecordInsideItsComputer) {
   testing::FakeServer server;
   CDOComputer computer;

@@ -4,15 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
 #include "docsec/platform/host.h"
 #include "tools/cli/cli.h"
@@ -501,6 +505,65 @@ TEST_F(CliTest, AllLogsFollowTheServersPageCap) {
   const json listing = json::parse(run.out);
   EXPECT_GT(listing["total"].get<int>(), 1100);
   EXPECT_EQ(listing["items"].size(), listing["total"].get<size_t>());
+}
+
+// Entries keep arriving while --all pages through the log: some newer than every other, some
+// tied in time with the entries already there, which are listed newest first (some of those have
+// no time, or an empty one as an older writer stored). Each entry that
+// existed when the listing began is listed exactly once, and the total is theirs.
+TEST_F(CliTest, AllLogsListEachEntryOnceWhileEntriesArrive) {
+  constexpr int kExisting = 120;
+  Execute({"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+           std::to_string(kExisting) +
+           ") INSERT INTO logs(db_index, user_id, operation_time, operation, dst_file, "
+           "department_id) SELECT 0, 'admin', CASE i % 10 WHEN 0 THEN NULL WHEN 5 THEN '' ELSE "
+           "'2020-02-02 00:00:00' END, '1552', 'walk-old-' || i, 1 FROM n"});
+  std::atomic<bool> stop{false};
+  std::atomic<int> arrived{0};
+  server::ServerOptions options;
+  options.database = Db();
+  std::string error;
+  auto server = server::Server::Open(options, &error);
+  ASSERT_TRUE(server) << error;
+  std::thread uploads([&] {
+    while (!stop) {
+      const int n = arrived + 1;
+      const char* time = n % 2 ? "2031-01-01 00:00:00" : "2020-02-02 00:00:00";
+      server->storage().Run(server::Storage::Access::kWrite,
+                            server::Storage::Clock::time_point::max(),
+                            [&](server::Transaction& tx) {
+                              tx.Execute(
+                                  "INSERT INTO logs(db_index, user_id, operation_time, operation,"
+                                  " dst_file, department_id) VALUES(0, 'admin', ?, '1552', ?, 1)",
+                                  {time, "walk-new-" + std::to_string(n)});
+                            });
+      arrived = n;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  while (arrived == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const int before = arrived;
+  Outcome run = Docsec({"--json", "logs", "--all", "--per-page", "4", "--file", "walk-"});
+  const int during = arrived - before;
+  stop = true;
+  uploads.join();
+  Execute({"DELETE FROM logs WHERE dst_file LIKE 'walk-%'"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  ASSERT_GT(during, 1) << "no entry arrived while the listing ran";
+  const json listing = json::parse(run.out);
+  std::map<std::string, int> listed;
+  for (const json& item : listing["items"]) ++listed[item["file"].get<std::string>()];
+  int old_entries = 0, new_entries = 0;
+  for (const auto& [file, times] : listed) {
+    EXPECT_EQ(times, 1) << file;
+    ++(file.rfind("walk-old-", 0) == 0 ? old_entries : new_entries);
+  }
+  EXPECT_EQ(old_entries, kExisting);
+  // Of the arrivals, those stored before the listing's first page are listed and none stored
+  // later: the first ones, whose count is the rest of the total.
+  for (int n = 1; n <= new_entries; ++n)
+    EXPECT_EQ(listed.count("walk-new-" + std::to_string(n)), 1u);
+  EXPECT_EQ(listing["total"].get<size_t>(), listing["items"].size());
 }
 
 TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {

@@ -47,38 +47,55 @@ unsigned long SearchAddress(const std::string& text) {
   return ntohl(address.s_addr);
 }
 
-// Runs `page_search(page, &count)` for the page asked, or for every page with --all, and prints
-// the rows with the total.
-template <class Search, class Row>
+// Lists what `next_page(&count, &more)` gives: one page, or with --all every page until the
+// server says none follows; then prints the rows with the total.
+template <class NextPage, class Row>
 void PagedListing(Context& context, const LogArgs& a, const std::vector<Column>& columns,
-                  const char* what, Search page_search, Row row) {
+                  const char* what, NextPage next_page, Row row) {
   if (a.page < 1 || a.per_page < 1) Fail(kExitUsage, "--page and --per-page start at 1");
   Table table(columns);
   int total = 0;
-  int page = a.page;
-  for (;; ++page) {
+  for (;;) {
     int count = 0;
-    ResultList found(ServerResults(page_search(page, &count)));
+    bool more = false;
+    ResultList found(ServerResults(next_page(&count, &more)));
     if (!found) context.Refused(std::string("searching ") + what);
     total = count;
     for (CDataObject* object : *found) table.Add(row(object));
-    // The server may give fewer rows a page than asked (it caps a page), so the pages end where
-    // the rows do, not where the page size says.
-    const bool last = found->empty() || static_cast<long>(table.size()) >= total;
-    if (!a.all || last) break;
+    if (!a.all || !more) break;
   }
   Output& output = context.output();
   if (output.json()) {
-    return output.PrintRecord({{"total", total},
-                               {"page", a.all ? 1 : a.page},
-                               {"perPage", a.per_page},
-                               {"items", table.rows()}});
+    output.PrintRecord({{"total", total},
+                        {"page", a.all ? 1 : a.page},
+                        {"perPage", a.per_page},
+                        {"items", table.rows()}});
+  } else {
+    output.PrintTable(table);
+    const int pages = (total + a.per_page - 1) / a.per_page;
+    output.Say(a.all ? std::to_string(table.size()) + " of " + std::to_string(total) + " " + what
+                     : "page " + std::to_string(a.page) + " of " + std::to_string(pages) + " (" +
+                           std::to_string(total) + " " + what + ")");
   }
-  output.PrintTable(table);
-  const int pages = (total + a.per_page - 1) / a.per_page;
-  output.Say(a.all ? std::to_string(table.size()) + " of " + std::to_string(total) + " " + what
-                   : "page " + std::to_string(a.page) + " of " + std::to_string(pages) + " (" +
-                         std::to_string(total) + " " + what + ")");
+  // "Every record" that is not every record must not look like success.
+  if (a.all && static_cast<long>(table.size()) < total) {
+    Fail(kExitPartial, "listed " + std::to_string(table.size()) + " of " + std::to_string(total) +
+                           " " + what + "; the server ended the listing early");
+  }
+}
+
+// Pages by number from --page, for searches without a cursor: `search(page, &count)`. The pages
+// end where the rows do, not where the page size says, since the server may cap a page.
+template <class Search>
+auto NumberedPages(const LogArgs& a, Search search) {
+  return [page = a.page, listed = 0L, search](int* count, bool* more) mutable {
+    DataObjectList* found = search(page++, count);
+    if (found != nullptr) {
+      listed += static_cast<long>(found->size());
+      *more = !found->empty() && listed < *count;
+    }
+    return found;
+  };
 }
 
 // Operation codes to their names ("1552" to "Encrypt file") from the server's catalogue; empty
@@ -105,6 +122,21 @@ void Logs(Context& context, LogArgs a) {
   std::string per_page = std::to_string(a.per_page);
   std::string empty;
   const OleDateTime no_date(0, 0, 0, 0, 0, 0);
+  // --all walks by cursor: numbered pages shift while entries arrive, so some would be listed
+  // twice and as many missed.
+  if (a.all && !a.order_by.empty() && a.order_by != "operationTime") {
+    Fail(kExitUsage, "--all lists in operation time order; leave out --order-by " + a.order_by);
+  }
+  DrmLogCursor cursor;
+  auto walk = [&](int* count, bool* more) {
+    std::string empty_a, empty_b, empty_c, empty_d, empty_e;
+    DataObjectList* found = CDODrmLog::GetClassInstance()->SearchDBAfter(
+        &a.order, &a.account, &a.user_name, from, to, &a.operation, &a.type, &a.department,
+        &a.computer, ip, &empty_a, &empty_b, 0, &empty_c, &a.file, &a.level, &empty_d, &empty_e,
+        &empty, no_date, no_date, &per_page, cursor, *count, a.database);
+    *more = cursor.more;
+    return found;
+  };
   auto search = [&](int page, int* count) {
     std::string page_text = std::to_string(page);
     std::string empty_a, empty_b, empty_c, empty_d, empty_e;
@@ -131,14 +163,11 @@ void Logs(Context& context, LogArgs a) {
                 {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)},
                 {"uploadedBy", TextOf(log, &CDODrmLog::GetUploadedBy)}};
   };
-  PagedListing(context, a,
-               {{"time", "TIME"},
-                {"user", "USER"},
-                {"operationName", "OPERATION"},
-                {"computer", "COMPUTER"},
-                {"file", "FILE"},
-                {"level", "LEVEL"}},
-               "records", search, row);
+  const std::vector<Column> columns = {
+      {"time", "TIME"},         {"user", "USER"}, {"operationName", "OPERATION"},
+      {"computer", "COMPUTER"}, {"file", "FILE"}, {"level", "LEVEL"}};
+  if (a.all) return PagedListing(context, a, columns, "records", walk, row);
+  PagedListing(context, a, columns, "records", NumberedPages(a, search), row);
 }
 
 void ScanLogs(Context& context, LogArgs a) {
@@ -172,7 +201,7 @@ void ScanLogs(Context& context, LogArgs a) {
                 {"start", "START"},
                 {"end", "END"},
                 {"status", "STATUS"}},
-               "scan runs", search, row);
+               "scan runs", NumberedPages(a, search), row);
 }
 
 void ScanSettings(Context& context, const LogArgs& a, bool set) {

@@ -160,6 +160,107 @@ void WritePage(Context& ctx, const Entity& entity, const PagedSearch& search) {
   ctx.out.Open("count").Attr("value", count).Close();
 }
 
+// Keyset paging of the operation log, stable while entries arrive. "afterId" (with
+// "afterOperationTime", the cursor's text as answered, absent or empty for an entry without a
+// time) asks for the entries after that one in the order (operationTime, id) asked; "maxId" leaves
+// out entries stored after a walk began (ids only grow). Every answer ends with <cursor>: its
+// last entry's operationTime and id (the request's cursor when the page is empty), the maxId it
+// covered and whether entries follow, so that the next request can copy it.
+struct LogCursor {
+  std::optional<int64_t> after_id;
+  std::optional<std::string> after_time;  // none: the entry has no time
+  int64_t max_id = 0;
+  // The condition that starts the page after the cursor; the count leaves it out, so that it
+  // stays the total of the whole walk.
+  std::string clause;
+  SqlParams params;
+};
+
+LogCursor AddLogCursor(Context& ctx, pugi::xml_node condition, PagedSearch* search) {
+  LogCursor cursor;
+  std::optional<int64_t> max_id = OptionalInt(condition, "maxId");
+  if (max_id) {
+    search->where += " AND id <= ?";
+    search->params.push_back(*max_id);
+  }
+  // Read in the page's own transaction, so that the bound and the page agree.
+  cursor.max_id =
+      max_id ? *max_id : ctx.tx.QueryInt("SELECT COALESCE(MAX(id), 0) FROM logs", {}, 0);
+  cursor.after_id = OptionalInt(condition, "afterId");
+  if (!cursor.after_id) return cursor;
+  std::string_view order_by = AttrText(condition, "orderBy");
+  if (!order_by.empty() && order_by != "operationTime") {
+    throw RequestError(kBadValue,
+                       "a cursor pages in operationTime order, not by " + std::string(order_by));
+  }
+  if (std::string_view time = AttrText(condition, "afterOperationTime"); !time.empty()) {
+    cursor.after_time = std::string(time);
+  } else {
+    // An empty time is either none or an empty text that an older writer stored; they sort
+    // apart, and the entry itself tells which (gone: taken as none).
+    ctx.tx.Query("SELECT operation_time FROM logs WHERE id = ?", {*cursor.after_id},
+                 [&](const SqlRow& row) {
+                   if (std::optional<std::string_view> stored = row.TextIfSet(0)) {
+                     cursor.after_time = std::string(*stored);
+                   }
+                 });
+  }
+  const bool ascending = AsciiLower(AttrText(condition, "order")) == "asc";
+  // SQLite sorts entries without a time before every time; the row-value comparison never
+  // matches them, so they are placed by hand.
+  if (!cursor.after_time) {
+    cursor.clause = ascending ? " AND ((operation_time IS NULL AND id > ?) OR"
+                                " operation_time IS NOT NULL)"
+                              : " AND operation_time IS NULL AND id < ?";
+    cursor.params.push_back(*cursor.after_id);
+  } else {
+    cursor.clause = ascending ? " AND (operation_time, id) > (?, ?)"
+                              : " AND ((operation_time, id) < (?, ?) OR operation_time IS NULL)";
+    cursor.params.push_back(*cursor.after_time);
+    cursor.params.push_back(*cursor.after_id);
+  }
+  search->offset = 0;  // the cursor says where the page starts
+  return cursor;
+}
+
+// WritePage for the operation log, with the <cursor> after the entries.
+void WriteLogPage(Context& ctx, const PagedSearch& search, const LogCursor& cursor) {
+  int64_t count = ctx.tx.QueryInt("SELECT COUNT(*) FROM logs" + search.where, search.params, 0);
+  SqlParams params = search.params;
+  params.insert(params.end(), cursor.params.begin(), cursor.params.end());
+  params.push_back(search.limit + 1);  // one more tells whether entries follow
+  params.push_back(search.offset);
+  std::string select = kLogEntity.SelectSql();
+  select.insert(select.find(" FROM "), ", id, operation_time");
+  const int id_column =
+      static_cast<int>(std::count_if(kLogEntity.fields.begin(), kLogEntity.fields.end(),
+                                     [](const Field& field) { return field.column != nullptr; }));
+  int64_t written = 0;
+  bool more = false;
+  std::optional<int64_t> last_id = cursor.after_id;
+  std::optional<std::string> last_time = cursor.after_time;
+  ctx.tx.Query(select + search.where + cursor.clause + search.order + " LIMIT ? OFFSET ?", params,
+               [&](const SqlRow& row) {
+                 if (written == search.limit) {
+                   more = true;
+                   return;
+                 }
+                 ++written;
+                 OpenRowElement(ctx, ctx.out, kLogEntity, row);
+                 ctx.out.Close();
+                 last_id = row.Int(id_column);
+                 last_time.reset();
+                 if (std::optional<std::string_view> time = row.TextIfSet(id_column + 1)) {
+                   last_time = std::string(*time);
+                 }
+               });
+  ctx.out.Open("count").Attr("value", count).Close();
+  ctx.out.Open("cursor");
+  if (last_time) ctx.out.Attr("operationTime", *last_time);
+  if (last_id) ctx.out.Attr("id", *last_id);
+  ctx.out.Attr("maxId", cursor.max_id).BoolAttr("more", more).Close();
+}
+
 void UploadLogs(Context& ctx) {
   pugi::xml_node computer = RequireChild(ctx.document, "computer");
   std::string uuid = AsciiLower(AttrText(computer, "uuid"));
@@ -237,7 +338,8 @@ void QueryLog(Context& ctx) {
   AddTerms(condition, kTerms, &search);
   AddScope(ctx, &search);
   AddOrderAndPage(condition, kLogEntity, "operation_time", &search);
-  WritePage(ctx, kLogEntity, search);
+  const LogCursor cursor = AddLogCursor(ctx, condition, &search);
+  WriteLogPage(ctx, search, cursor);
 }
 
 // QueryScanLog. "appName" and "fileName" find runs with an application or a file containing the

@@ -322,6 +322,60 @@ TEST_F(ServerTest, LogPagesAreDisjointCompleteAndCounted) {
             kBadValue);
 }
 
+// A walk by cursor over entries sharing one time (and some with none) gives each entry that
+// existed when it began exactly once, in either order, while more entries with that same time
+// arrive between its pages; an offset page and a cursor page over the same rows agree.
+TEST_F(ServerTest, LogCursorWalksTiedTimesOnceWhileEntriesArrive) {
+  int uploaded = 0;
+  auto upload = [&](bool timed) {
+    const std::string time = timed ? " operationTime=\"2024-05-01 08:00:00\"" : "";
+    return Call("UploadLogs",
+                "<computer name=\"demo-pc-1\" uuid=\"6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E51\">"
+                "<log userId=\"admin\" operation=\"1552\"" +
+                    time + " srcFile=\"tie-" + std::to_string(++uploaded) + "\"/></computer>")
+        .code;
+  };
+  auto files = [](const Answer& answer) {
+    std::vector<std::string> names;
+    for (pugi::xml_node log : answer.All("log")) names.push_back(log.attribute("srcFile").value());
+    return names;
+  };
+  auto after = [](pugi::xml_node cursor) {
+    return std::string(" afterId=\"") + cursor.attribute("id").value() +
+           "\" afterOperationTime=\"" + cursor.attribute("operationTime").value() + "\"";
+  };
+  for (int i = 0; i < 24; ++i) ASSERT_EQ(upload(i % 8 != 0), 0);
+
+  for (const char* order : {"asc", "desc"}) {
+    SCOPED_TRACE(order);
+    std::multiset<std::string> existing, seen;
+    for (int i = 1; i <= uploaded; ++i) existing.insert("tie-" + std::to_string(i));
+    const std::string search = std::string("<databaseIndex value=\"0\"/><log srcFile=\"tie-\"") +
+                               " order=\"" + order + "\" pageSum=\"5\"";
+    std::string cursor;
+    for (int page = 0; page < 20; ++page) {
+      Answer answer = Call("QueryLog", search + cursor + "/>", 2);
+      ASSERT_EQ(answer.code, 0);
+      EXPECT_EQ(answer.root.child("count").attribute("value").as_uint(), existing.size());
+      for (const std::string& file : files(answer)) seen.insert(file);
+      pugi::xml_node next = answer.root.child("cursor");
+      if (!next.attribute("more").as_bool()) break;
+      cursor = after(next) + " maxId=\"" + next.attribute("maxId").value() + "\"";
+      ASSERT_EQ(upload(page % 2 == 0), 0);  // arrives amid the walk, ties included
+    }
+    EXPECT_EQ(seen, existing);
+  }
+
+  // Page 2 by number and the page after page 1's cursor are the same entries.
+  const std::string search = "<databaseIndex value=\"0\"/><log srcFile=\"tie-\" pageSum=\"6\"";
+  Answer first = Call("QueryLog", search + "/>", 2);
+  EXPECT_EQ(files(Call("QueryLog", search + " pageNum=\"2\"/>", 2)),
+            files(Call("QueryLog", search + after(first.root.child("cursor")) + "/>", 2)));
+  for (const char* bad : {"afterId=\"x\"", "afterId=\"3\" orderBy=\"userName\"", "maxId=\"-\""}) {
+    EXPECT_EQ(Call("QueryLog", search + " " + bad + "/>", 2).code, kBadValue) << bad;
+  }
+}
+
 TEST_F(ServerTest, ScopedAdministratorsSeeOnlyTheirDepartments) {
   ASSERT_EQ(LoginAs("eng.admin", "demo-eng"), 0);
   EXPECT_EQ(Call("GetDepartmentTreeView", "<department id=\"4\"/>").code, kPermissionDenied);

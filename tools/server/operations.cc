@@ -23,7 +23,10 @@ const Operation* FindOperation(std::string_view name) {
 std::vector<pugi::xml_node> RequireChildren(Context& ctx, const char* tag) {
   std::vector<pugi::xml_node> children;
   for (pugi::xml_node child : ctx.document.children(tag)) children.push_back(child);
-  if (children.empty()) throw RequestError(kMissingElement, std::string("missing element ") + tag);
+  if (children.empty()) {
+    throw RequestError(kMissingElement, std::string("missing element <") + tag + "> in <" +
+                                            ctx.document.name() + ">");
+  }
   return children;
 }
 

@@ -559,8 +559,10 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   EXPECT_EQ(gone.code, 3) << gone.err;
 
   // logout ends the session on the server, not only in the file: a copied token is worthless.
-  ASSERT_TRUE(http.Start(&error)) << error;
-  const std::string again = "http://127.0.0.1:" + std::to_string(http.port());
+  std::string error;
+  ASSERT_TRUE(network.http->Start(&error)) << error;
+  const std::string again = "http://127.0.0.1:" + std::to_string(network.http->port());
+  const fs::path& runtime = network.runtime;
   ASSERT_EQ(Docsec({"--server", again, "login", "admin", "--password-stdin"}, "demo-admin\n",
                    runtime.string())
                 .code,
@@ -569,10 +571,10 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
       json::parse(ReadFile(runtime / "docsec" / "session.json"))["token"].get<std::string>();
   const std::string query =
       "<document><service value=\"QueryUser\"/><user id=\"admin\"/></document>";
-  ASSERT_EQ(server->Handle({1, query, token}).code, 0);
+  ASSERT_EQ(network.server->Handle({1, query, token}).code, 0);
   Outcome logout = Docsec({"logout"}, "", runtime.string());
   EXPECT_EQ(logout.code, 0) << logout.err;
-  EXPECT_EQ(server->Handle({1, query, token}).code, server::kNoSession);
+  EXPECT_EQ(network.server->Handle({1, query, token}).code, server::kNoSession);
 }
 
 TEST(Output, ColourOnlyOnATerminalWithoutNoColor) {

@@ -205,6 +205,13 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
        "x\n",
        3,
        "connection refused"},
+      // The server's own words reach the console: which value, which department.
+      {{"ipseg", "add", "South", "127.0.0.40", "127.0.0.30"},
+       "",
+       1,
+       "code 105 (a value is not valid): the range 127.0.0.40 - 127.0.0.30 is reversed: ipFrom "
+       "127.0.0.40 is above ipTo 127.0.0.30"},
+      {{"dept", "remove", "Engineering"}, "", 1, "(/Demo Corp/Engineering) is not empty"},
   };
   for (const auto& c : kCases) {
     Outcome run = Docsec(c.args, c.input);

@@ -25,6 +25,7 @@ std::string g_handler_name = kUnnamedHandler;
 std::string g_server;  // the configured network server
 std::shared_ptr<Recorder> g_recorder;
 std::shared_ptr<Replayer> g_replayer;
+std::shared_ptr<SvcTransportObserver> g_observer;
 bool g_configured = false;  // by the host or from the environment
 
 // The failure of the last send on each thread. Plain data only: on Windows a thread_local with
@@ -83,11 +84,13 @@ std::optional<std::string> Deliver(int entry_point, const std::string& request) 
   std::shared_ptr<SvcTransportHandler> handler;
   std::shared_ptr<Recorder> recorder;
   std::shared_ptr<Replayer> replayer;
+  std::shared_ptr<SvcTransportObserver> observer;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     handler = g_handler;
     recorder = g_recorder;
     replayer = g_replayer;
+    observer = g_observer;
   }
   auto start = std::chrono::steady_clock::now();
   std::optional<std::string> answer;
@@ -111,15 +114,21 @@ std::optional<std::string> Deliver(int entry_point, const std::string& request) 
   } else {
     answer = Network().Send(entry_point, request);
   }
+  if (!recorder && !observer) return answer;
+  const long milliseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - start)
+                                                  .count());
   if (recorder) {
     Exchange exchange;
     exchange.entry_point = entry_point;
-    exchange.milliseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::steady_clock::now() - start)
-                                                  .count());
+    exchange.milliseconds = milliseconds;
     exchange.request = request;
     exchange.answer = answer;
     recorder->Append(exchange);
+  }
+  if (observer) {
+    (*observer)(SvcTransportExchange{entry_point, milliseconds, request, answer,
+                                     SvcTransportLastFailure()});
   }
   return answer;
 }
@@ -232,6 +241,13 @@ SvcTransportHandler SvcTransportSetHandler(SvcTransportHandler handler, const st
   if (handler) g_handler = std::make_shared<SvcTransportHandler>(std::move(handler));
   g_handler_name = name.empty() ? kUnnamedHandler : name;
   return previous ? *previous : SvcTransportHandler();
+}
+
+SvcTransportObserver SvcTransportSetObserver(SvcTransportObserver observer) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::shared_ptr<SvcTransportObserver> previous = std::move(g_observer);
+  if (observer) g_observer = std::make_shared<SvcTransportObserver>(std::move(observer));
+  return previous ? *previous : SvcTransportObserver();
 }
 
 std::string SvcTransportDestination() {

@@ -23,7 +23,8 @@
 //    session token a login's answer carries (header X-Docsec-Session) is kept for the process and
 //    sent with every later request.
 // With none of them configured, every send gives no answer. Whatever delivers, a recording (when
-// configured) gets every exchange: entry point, request, answer and time taken.
+// configured) gets every exchange: entry point, request, answer and time taken; so does an
+// observer (SvcTransportSetObserver), with the failure too.
 //
 // Configuration comes from SvcTransportConfigure, or, when the host never calls it, from the
 // environment on the first send: DOCSEC_SERVER (http://host:port or https://host:port),
@@ -140,6 +141,23 @@ struct SvcTransportFailure {
 SVCTRANSPORT_EXPORT SvcTransportFailure SvcTransportLastFailure();
 // A short name of `kind` ("connection refused", "certificate not trusted", ...).
 SVCTRANSPORT_EXPORT const char* SvcTransportFailureKindName(SvcTransportFailureKind kind);
+
+// One exchange as a recording keeps it, handed to an observer right after it ended. The texts
+// are the exchange's own, valid during the call only; they hold whatever the request and the
+// answer hold, passwords included, so an observer that shows them masks those itself.
+struct SvcTransportExchange {
+  int entry_point;
+  long milliseconds;
+  const std::string& request;
+  const std::optional<std::string>& answer;  // no value: no answer (failure says why)
+  SvcTransportFailure failure;
+};
+using SvcTransportObserver = std::function<void(const SvcTransportExchange& exchange)>;
+// Installs `observer` (an empty function removes it) and returns the previous one. It is called
+// on the sending thread after every exchange, whatever delivered it (replay, in-process handler,
+// network), so it must be thread-safe when several threads send. A console's verbose and trace
+// output uses it.
+SVCTRANSPORT_EXPORT SvcTransportObserver SvcTransportSetObserver(SvcTransportObserver observer);
 
 }  // namespace docsec
 

@@ -36,6 +36,12 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                                   "read the password from the environment variable VAR");
   from_stdin->excludes(from_env);
   app.add_flag("--json", options.json, "print results as JSON for scripts");
+  app.add_flag(
+      "-v,--verbose", options.verbose,
+      "print one line per server exchange on stderr: operation, entry point, time, outcome");
+  app.add_flag("--trace", options.trace,
+               "also print each request and answer on stderr, passwords, keys and random values "
+               "masked");
   app.add_option("--color", options.colour, "colour: auto (terminal, no NO_COLOR), always, never")
       ->check(CLI::IsMember({"auto", "always", "never"}));
 }

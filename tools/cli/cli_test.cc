@@ -20,6 +20,7 @@
 
 #include "docsec/platform/host.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/exchange_log.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/output.h"
 #include "docsec/testing/free_loopback.h"
@@ -213,6 +214,13 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
        "x\n",
        3,
        "connection refused"},
+      // The server's own words reach the console: which value, which department.
+      {{"ipseg", "add", "South", "127.0.0.40", "127.0.0.30"},
+       "",
+       1,
+       "code 105 (a value is not valid): the range 127.0.0.40 - 127.0.0.30 is reversed: ipFrom "
+       "127.0.0.40 is above ipTo 127.0.0.30"},
+      {{"dept", "remove", "Engineering"}, "", 1, "(/Demo Corp/Engineering) is not empty"},
   };
   for (const auto& c : kCases) {
     Outcome run = Docsec(c.args, c.input);
@@ -220,6 +228,54 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
     EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
+}
+
+// -v lists a command's exchanges on stderr and --trace adds their texts, the password masked; the
+// exit status stays the command's own.
+TEST_F(CliTest, VerboseListsExchangesAndTraceHidesThePassword) {
+  Outcome tree = Docsec({"-v", "tree"});
+  EXPECT_EQ(tree.code, 0) << tree.err;
+  std::istringstream lines(tree.err);
+  int exchanges = 0;
+  for (std::string line; std::getline(lines, line); ++exchanges) {
+    EXPECT_EQ(line.rfind("exchange ", 0), 0u) << line;
+    EXPECT_NE(line.find(" ms, code 0"), std::string::npos) << line;
+  }
+  EXPECT_GE(exchanges, 2);  // the session's user, then its tree
+  EXPECT_NE(tree.err.find("exchange GetDepartmentTreeView (entry point 1): "), std::string::npos)
+      << tree.err;
+
+  Outcome refused = Docsec({"--verbose", "dept", "remove", "Engineering"});
+  EXPECT_EQ(refused.code, 1) << refused.err;
+  EXPECT_NE(refused.err.find("exchange DelDepartment (entry point 1): "), std::string::npos);
+  EXPECT_NE(refused.err.find(" ms, code 303\n"), std::string::npos) << refused.err;
+
+  Outcome traced =
+      Docsec({"--trace", "--embedded", Db(), "login", "admin", "--password-stdin"}, "demo-admin\n");
+  EXPECT_EQ(traced.code, 0) << traced.err;
+  EXPECT_NE(traced.err.find("exchange Login (entry point 1)"), std::string::npos) << traced.err;
+  EXPECT_NE(traced.err.find("password=\"***\""), std::string::npos) << traced.err;
+  EXPECT_NE(traced.err.find("answer: "), std::string::npos) << traced.err;
+  EXPECT_EQ(traced.err.find("demo-admin"), std::string::npos) << traced.err;
+}
+
+TEST(MaskSecrets, HidesPasswordsKeysAndRandomValuesOnly) {
+  const struct {
+    const char* text;
+    const char* masked;
+  } kCases[] = {
+      {"<user id=\"bob\" password=\"s3\" newPassword='n>w'/>",
+       "<user id=\"bob\" password=\"***\" newPassword='***'/>"},
+      {"<parameter pwd = \"u\"/><config enterpriseKey=\"00AB\" departmentId=\"3\"/>",
+       "<parameter pwd = \"***\"/><config enterpriseKey=\"***\" departmentId=\"3\"/>"},
+      {"<random data=\"0123456789abcdef0123456789abcdef\"/>text password=\"kept\"",
+       "<random data=\"***\"/>text password=\"kept\""},
+      {"<?xml version=\"1.0\"?><policy secretLevelId=\"2\" password=\"\"/>",
+       "<?xml version=\"1.0\"?><policy secretLevelId=\"2\" password=\"\"/>"},
+      {"<user signedData=\"abc\" encodingCert=\"def\" signResult=\"1\" name=\"a=b\"/>",
+       "<user signedData=\"***\" encodingCert=\"***\" signResult=\"***\" name=\"a=b\"/>"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(MaskSecrets(c.text), c.masked) << c.text;
 }
 
 TEST_F(CliTest, JsonListingsCarryTheirDocumentedFields) {

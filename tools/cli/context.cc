@@ -8,6 +8,7 @@
 
 #include "docsec/docsec.h"
 #include "svctransport/svctransport.h"
+#include "tools/cli/exchange_log.h"
 #include "tools/server/embedded.h"
 #include "tools/server/result_codes.h"
 
@@ -74,6 +75,7 @@ Context::~Context() {
   CDOSecretLevel::ReleaseAllInstance();
   CDOApplication::ReleaseAllInstance();
   embedded_.reset();
+  exchange_log_.reset();
 }
 
 Output& Context::output() {
@@ -86,6 +88,9 @@ Output& Context::output() {
 
 void Context::Connect() {
   if (!target_.empty()) return;
+  if ((options_.verbose || options_.trace) && !exchange_log_) {
+    exchange_log_ = std::make_unique<ExchangeLog>(err_, options_.trace);
+  }
   if (!options_.server.empty() && !options_.embedded.empty()) {
     Fail(kExitUsage, "--server and --embedded exclude each other");
   }

@@ -29,6 +29,9 @@ class CDOPosition;
 class CDOSecretLevel;
 class CDOUser;
 class DataObjectList;
+namespace cli {
+class ExchangeLog;
+}
 namespace server {
 class Embedded;
 }
@@ -59,6 +62,8 @@ struct GlobalOptions {
   bool password_stdin = false;
   std::string password_env;     // --password-env VAR
   bool json = false;            // --json
+  bool verbose = false;         // -v: one line per server exchange on stderr
+  bool trace = false;           // --trace: and the exchanges' texts, secrets masked
   std::string colour = "auto";  // --color auto|always|never
 };
 
@@ -77,7 +82,8 @@ class Context {
 
   // Sets up the connection (once): --embedded opens the database file in this process, --server
   // configures the network transport, and without either the saved session's server is used, then
-  // DOCSEC_SERVER. Usage error when none is named or the database cannot be opened.
+  // DOCSEC_SERVER. Usage error when none is named or the database cannot be opened. Under -v or
+  // --trace the exchanges show on stderr from here on.
   void Connect();
   // "embedded:" and the absolute database path, or the server URL; "" before Connect.
   const std::string& target() const { return target_; }
@@ -138,6 +144,7 @@ class Context {
   std::unique_ptr<CDOUser> user_;
   bool fresh_login_ = false;
   std::unique_ptr<CDODepartment> tree_;
+  std::unique_ptr<ExchangeLog> exchange_log_;
 };
 
 // Text helpers over the library's buffer getters, so commands read attributes as std::string.

@@ -46,21 +46,24 @@ SqlValue StoredValue(const Field& field, std::string_view text) {
     case FieldType::kInt: {
       int64_t value;
       if (!ParseInt(text, &value)) {
-        throw RequestError(kBadValue, "attribute " + std::string(field.xml) + " is not a number");
+        throw RequestError(kBadValue, "attribute \"" + std::string(field.xml) +
+                                          "\" is not a number: " + Quoted(text));
       }
       return SqlValue(value);
     }
     case FieldType::kBool: {
       bool value;
       if (!ParseBool(text, &value)) {
-        throw RequestError(kBadValue, "attribute " + std::string(field.xml) + " is not a flag");
+        throw RequestError(kBadValue, "attribute \"" + std::string(field.xml) +
+                                          "\" is not a flag: " + Quoted(text));
       }
       return SqlValue(value);
     }
     default: {
       std::optional<std::string> date = CanonicalDate(text);
       if (!date) {
-        throw RequestError(kBadValue, "attribute " + std::string(field.xml) + " is not a date");
+        throw RequestError(kBadValue, "attribute \"" + std::string(field.xml) +
+                                          "\" is not a date: " + Quoted(text));
       }
       return SqlValue(*date);
     }
@@ -76,8 +79,9 @@ FieldValues WritableValues(const Entity& entity, pugi::xml_node element, bool wi
     if (!attribute) continue;
     std::string_view text = attribute.value();
     if (!entity.keeps_long_texts && text.size() > kMaxTextBytes) {
-      throw RequestError(kBadValue, "attribute " + std::string(field.xml) + " is longer than " +
-                                        std::to_string(kMaxTextBytes) + " bytes");
+      throw RequestError(kBadValue, AttributeOf(element, field.xml.data()) + " is " +
+                                        std::to_string(text.size()) + " bytes long; at most " +
+                                        std::to_string(kMaxTextBytes) + " are kept");
     }
     values.emplace_back(&field, StoredValue(field, text));
   }

@@ -40,7 +40,10 @@ std::vector<std::string_view> OperationNames() {
 std::vector<pugi::xml_node> RequireChildren(Context& ctx, const char* tag) {
   std::vector<pugi::xml_node> children;
   for (pugi::xml_node child : ctx.document.children(tag)) children.push_back(child);
-  if (children.empty()) throw RequestError(kMissingElement, std::string("missing element ") + tag);
+  if (children.empty()) {
+    throw RequestError(kMissingElement, std::string("missing element <") + tag + "> in <" +
+                                            ctx.document.name() + ">");
+  }
   return children;
 }
 

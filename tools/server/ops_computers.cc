@@ -26,7 +26,8 @@ std::string RequireUuid(pugi::xml_node element, const char* name) {
 void CheckAddress(pugi::xml_node element) {
   std::string_view ip = AttrText(element, "ip");
   if (!ip.empty() && !ParseIpv4(ip)) {
-    throw RequestError(kBadValue, "not an IPv4 address: " + std::string(ip));
+    throw RequestError(kBadValue,
+                       AttributeOf(element, "ip") + " is not an IPv4 address: " + Quoted(ip));
   }
 }
 
@@ -36,7 +37,7 @@ void AddComputer(Context& ctx) {
     ctx.RequireScope(RequireInt(element, "departmentId"));
     CheckAddress(element);
     if (ctx.tx.Exists("SELECT 1 FROM computers WHERE uuid = ?", {uuid})) {
-      throw RequestError(kAlreadyExists, "computer " + uuid + " exists");
+      throw RequestError(kAlreadyExists, "computer " + uuid + " already exists");
     }
     InsertRow(ctx, kComputer, WritableValues(kComputer, element, true));
     WriteRows(ctx, kComputer, " WHERE uuid = ?", {uuid});
@@ -79,7 +80,7 @@ void ForListedComputers(Context& ctx, const char* tag, const char* uuid_attribut
   for (pugi::xml_node element : ctx.document.children(tag)) {
     std::string uuid = AsciiLower(AttrText(element, uuid_attribute));
     if (uuid.empty())
-      throw RequestError(kMissingAttribute, "missing attribute " + std::string(uuid_attribute));
+      throw RequestError(kMissingAttribute, "missing " + AttributeOf(element, uuid_attribute));
     ctx.tx.Query("SELECT department_id, " + columns + " FROM computers WHERE uuid = ?", {uuid},
                  [&](const SqlRow& row) {
                    if (ctx.InScope(row.Int(0))) each(uuid, row);
@@ -154,7 +155,10 @@ void SetComputerColumns(Context& ctx, pugi::xml_node parent, const char* const* 
                         size_t count, const char* extra_set) {
   std::vector<pugi::xml_node> computers;
   for (pugi::xml_node element : parent.children("computer")) computers.push_back(element);
-  if (computers.empty()) throw RequestError(kMissingElement, "missing element computer");
+  if (computers.empty()) {
+    throw RequestError(kMissingElement,
+                       std::string("missing element <computer> in <") + parent.name() + ">");
+  }
   for (pugi::xml_node element : computers) {
     std::string uuid = RequireUuid(element, "uuid");
     RequireComputerInScope(ctx, uuid);

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -14,6 +15,11 @@ namespace docsec::server {
 namespace {
 
 const Entity& kDept = kDepartmentEntity;
+
+// "1 user", "3 users": counts in refusals.
+std::string Counted(int64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 int64_t RequireDepartmentInScope(Context& ctx, pugi::xml_node element) {
   int64_t id = RequireInt(element, "id");
@@ -30,11 +36,15 @@ void RequireDistinctName(Context& ctx, int64_t id) {
     name = std::string(row.Text(0));
     parent = row.IsNull(1) ? 0 : row.Int(1);
   });
-  if (ctx.tx.Exists("SELECT 1 FROM departments WHERE super_id IS ? AND lower(name) = lower(?)"
-                    " AND id <> ?",
-                    {parent == 0 ? SqlValue() : SqlValue(parent), name, id})) {
-    throw RequestError(kAlreadyExists, "department " + std::to_string(parent) +
-                                           " already has a sub-department named " + name);
+  int64_t sibling = ctx.tx.QueryInt(
+      "SELECT id FROM departments WHERE super_id IS ? AND lower(name) = lower(?) AND id <> ?",
+      {parent == 0 ? SqlValue() : SqlValue(parent), name, id}, 0);
+  if (sibling != 0) {
+    std::string where = parent == 0 ? "the top level" : ctx.DepartmentName(parent);
+    // The sibling's id too: its name may differ from this one in case only.
+    throw RequestError(kAlreadyExists, where + " already has a sub-department named " +
+                                           Quoted(name) + ": department " +
+                                           std::to_string(sibling));
   }
 }
 
@@ -46,7 +56,8 @@ constexpr int kMaxDepartmentDepth = 64;
 void RequireDepthBelow(Context& ctx, int64_t parent, int height) {
   int depth = ctx.departments().Depth(parent) + height;
   if (depth > kMaxDepartmentDepth) {
-    throw RequestError(kConflict, "the department tree would be " + std::to_string(depth) +
+    throw RequestError(kConflict, "below " + ctx.DepartmentName(parent) +
+                                      " the department tree would be " + std::to_string(depth) +
                                       " levels deep; at most " +
                                       std::to_string(kMaxDepartmentDepth) + " are kept");
   }
@@ -73,22 +84,29 @@ void UpdateDepartment(Context& ctx) {
     for (const auto& [field, value] : values) {
       std::string_view name = field->xml;
       if (name == "name" && (value.is_null() || value.as_text().empty())) {
-        throw RequestError(kBadValue, "a department needs a name");
+        throw RequestError(kBadValue, ctx.DepartmentName(id) + ": " + AttributeOf(element, "name") +
+                                          " is empty; a department needs a name");
       }
       if (name != "superDeptId") continue;
       int64_t current = ctx.departments().Parent(id);
       if (value.is_null()) {
-        if (current != 0) throw RequestError(kBadValue, "superDeptId is empty");
+        if (current != 0) {
+          throw RequestError(kBadValue, ctx.DepartmentName(id) + ": " +
+                                            AttributeOf(element, "superDeptId") +
+                                            " is empty; only the top department has no superior");
+        }
         continue;
       }
       if (current == 0) {
-        throw RequestError(kConflict, "the top department cannot be moved");
+        throw RequestError(kConflict,
+                           ctx.DepartmentName(id) + " is the top department and cannot be moved");
       }
       int64_t target = value.as_int();
       ctx.RequireScope(target);
       // Below itself the department would leave the tree as a detached cycle.
       if (ctx.departments().IsWithin(target, id)) {
-        throw RequestError(kConflict, "a department cannot move below itself");
+        throw RequestError(kConflict, ctx.DepartmentName(id) + " cannot move below " +
+                                          ctx.DepartmentName(target) + ", which lies within it");
       }
       RequireDepthBelow(ctx, target, ctx.departments().Height(id));
     }
@@ -103,13 +121,19 @@ void DelDepartment(Context& ctx) {
     int64_t id = RequireDepartmentInScope(ctx, element);
     SqlParams key = {id};
     if (ctx.tx.Exists("SELECT 1 FROM departments WHERE id = ? AND is_system_default <> 0", key)) {
-      throw RequestError(kSystemDefault, "the top department cannot be deleted");
+      throw RequestError(kSystemDefault,
+                         ctx.DepartmentName(id) + " is the top department and cannot be deleted");
     }
-    if (ctx.tx.Exists("SELECT 1 FROM departments WHERE super_id = ?", key) ||
-        ctx.tx.Exists("SELECT 1 FROM users WHERE department_id = ? OR admin_dept = ?", {id, id}) ||
-        ctx.tx.Exists("SELECT 1 FROM computers WHERE department_id = ?", key)) {
-      throw RequestError(kConflict, "department " + std::to_string(id) +
-                                        " still has sub-departments, users or computers");
+    int64_t below = ctx.tx.QueryInt("SELECT COUNT(*) FROM departments WHERE super_id = ?", key, 0);
+    int64_t users = ctx.tx.QueryInt(
+        "SELECT COUNT(*) FROM users WHERE department_id = ? OR admin_dept = ?", {id, id}, 0);
+    int64_t computers =
+        ctx.tx.QueryInt("SELECT COUNT(*) FROM computers WHERE department_id = ?", key, 0);
+    if (below + users + computers != 0) {
+      throw RequestError(kConflict,
+                         ctx.DepartmentName(id) + " is not empty: it still has " +
+                             Counted(below, "sub-department") + ", " + Counted(users, "user") +
+                             " (members or administrators) and " + Counted(computers, "computer"));
     }
     ctx.tx.Execute("DELETE FROM departments WHERE id = ?", key);
     ctx.DepartmentsChanged();
@@ -325,7 +349,8 @@ void SearchObject(Context& ctx) {
       if (tag == candidate->tag) entity = candidate;
     }
     if (entity == nullptr) {
-      throw RequestError(kBadValue, "cannot search for " + std::string(tag));
+      throw RequestError(kBadValue, "cannot search for <" + std::string(tag) +
+                                        ">; searches find <user>, <position>, <computer> and <ip>");
     }
     SqlParams params;
     std::string where = SearchClause(*entity, scope, &params);
@@ -344,12 +369,21 @@ struct Range {
   uint32_t to_num;
 };
 
-Range ReadRange(std::string_view from, std::string_view to) {
+// The ends come from the attributes `from_name` and `to_name`, which a refusal names.
+Range ReadRange(std::string_view from, std::string_view to, const char* from_name,
+                const char* to_name) {
   std::optional<uint32_t> from_num = ParseIpv4(from);
   std::optional<uint32_t> to_num = ParseIpv4(to);
-  if (!from_num || !to_num || *from_num > *to_num) {
-    throw RequestError(kBadValue,
-                       "not an IPv4 range: " + std::string(from) + " - " + std::string(to));
+  for (auto [text, number, name] :
+       {std::make_tuple(from, from_num, from_name), std::make_tuple(to, to_num, to_name)}) {
+    if (!number) {
+      throw RequestError(kBadValue, std::string(name) + " is not an IPv4 address: " + Quoted(text));
+    }
+  }
+  if (*from_num > *to_num) {
+    throw RequestError(kBadValue, "the range " + std::string(from) + " - " + std::string(to) +
+                                      " is reversed: " + from_name + " " + std::string(from) +
+                                      " is above " + to_name + " " + std::string(to));
   }
   return {std::string(from), std::string(to), *from_num, *to_num};
 }
@@ -358,6 +392,9 @@ Range ReadRange(std::string_view from, std::string_view to) {
 // specific place for a computer), but partly overlapping ranges, or the same range in two
 // departments, would make the place of a computer ambiguous.
 void RequireNoOverlap(Context& ctx, int64_t department, const Range& range, const Range* replaced) {
+  // Refused after the query: naming a department reads the tree, a query of its own.
+  std::optional<std::pair<int64_t, std::string>> clash;  // the other owner and its range
+  bool bound_here = false;
   ctx.tx.Query(
       "SELECT department_id, ip_from, ip_to, from_num, to_num FROM ip_segments"
       " WHERE from_num <= ? AND to_num >= ?",
@@ -370,17 +407,26 @@ void RequireNoOverlap(Context& ctx, int64_t department, const Range& range, cons
           bool is_replaced =
               replaced != nullptr && row.Text(1) == replaced->from && row.Text(2) == replaced->to;
           if (same_range && !is_replaced && row.Text(1) != range.from) {
-            throw RequestError(kConflict, "the range is already bound to this department");
+            bound_here = true;
+            clash = {owner, std::string(row.Text(1)) + " - " + std::string(row.Text(2))};
           }
           return;
         }
         bool nested = (from <= range.from_num && to >= range.to_num) ||
                       (range.from_num <= from && range.to_num >= to);
-        if (same_range || !nested) {
-          throw RequestError(kConflict, "the range " + range.from + " - " + range.to +
-                                            " overlaps one of department " + std::to_string(owner));
+        if ((same_range || !nested) && !clash) {
+          clash = {owner, std::string(row.Text(1)) + " - " + std::string(row.Text(2))};
         }
       });
+  if (!clash) return;
+  const std::string text = "the range " + range.from + " - " + range.to;
+  if (bound_here) {
+    throw RequestError(kConflict, text + " is already bound to " + ctx.DepartmentName(department) +
+                                      " as " + clash->second);
+  }
+  throw RequestError(kConflict, text + " overlaps " + clash->second + " of " +
+                                    ctx.DepartmentName(clash->first) +
+                                    "; ranges of different departments may nest but not overlap");
 }
 
 // With "isDelSubDeptIpSegment" true, the ranges of every department below go, so the
@@ -398,7 +444,7 @@ void SetIpSegment(Context& ctx) {
   int64_t id = RequireDepartmentInScope(ctx, department);
   ClearBelowWhenAsked(ctx, department, id);
   for (pugi::xml_node ip : department.children("ip")) {
-    Range range = ReadRange(RequireText(ip, "ipFrom"), RequireText(ip, "ipTo"));
+    Range range = ReadRange(RequireText(ip, "ipFrom"), RequireText(ip, "ipTo"), "ipFrom", "ipTo");
     RequireNoOverlap(ctx, id, range, nullptr);
     ctx.tx.Execute(
         "INSERT INTO ip_segments(department_id, ip_from, ip_to, from_num, to_num)"
@@ -442,20 +488,24 @@ void UpdateIpSegment(Context& ctx) {
   };
   std::string old_from = either("oldIpFrom", "ipFrom");
   std::string old_to = either("oldIpTo", "ipTo");
-  if (old_from.empty() || old_to.empty()) {
-    throw RequestError(kMissingAttribute, "missing attribute oldIpFrom or oldIpTo");
+  for (auto [text, name, alternative] : {std::make_tuple(&old_from, "oldIpFrom", "ipFrom"),
+                                         std::make_tuple(&old_to, "oldIpTo", "ipTo")}) {
+    if (text->empty()) {
+      throw RequestError(kMissingAttribute, "missing " + AttributeOf(ip, name) + " (or \"" +
+                                                alternative + "\"): the range to change");
+    }
   }
-  Range old_range = ReadRange(old_from, old_to);
+  Range old_range = ReadRange(old_from, old_to, "oldIpFrom", "oldIpTo");
   std::string new_from =
       AttrText(ip, "newIpFrom").empty() ? old_from : std::string(AttrText(ip, "newIpFrom"));
   std::string new_to =
       AttrText(ip, "newIpTo").empty() ? old_to : std::string(AttrText(ip, "newIpTo"));
-  Range range = ReadRange(new_from, new_to);
+  Range range = ReadRange(new_from, new_to, "newIpFrom", "newIpTo");
   if (!ctx.tx.Exists(
           "SELECT 1 FROM ip_segments WHERE department_id = ? AND ip_from = ? AND ip_to = ?",
           {id, old_from, old_to})) {
-    throw RequestError(kNotFound, "department " + std::to_string(id) + " has no range " + old_from +
-                                      " - " + old_to);
+    throw RequestError(kNotFound,
+                       ctx.DepartmentName(id) + " has no range " + old_from + " - " + old_to);
   }
   RequireNoOverlap(ctx, id, range, &old_range);
   ctx.tx.Execute("DELETE FROM ip_segments WHERE department_id = ? AND ip_from = ? AND ip_to = ?",

@@ -30,9 +30,12 @@ void AddSecretLevel(Context& ctx) {
     RequireText(element, "name");
     std::optional<int64_t> id = OptionalInt(element, "id");
     if (!id) id = ctx.tx.QueryInt("SELECT COALESCE(MAX(id), 0) + 1 FROM secret_levels", {}, 1);
-    if (*id <= 0) throw RequestError(kBadValue, "a secret level id must be positive");
+    if (*id <= 0) {
+      throw RequestError(kBadValue, AttributeOf(element, "id") + " is " + std::to_string(*id) +
+                                        "; a secret level id must be positive");
+    }
     if (ctx.tx.Exists("SELECT 1 FROM secret_levels WHERE id = ?", {*id})) {
-      throw RequestError(kAlreadyExists, "secret level " + std::to_string(*id) + " exists");
+      throw RequestError(kAlreadyExists, "secret level " + std::to_string(*id) + " already exists");
     }
     FieldValues values = WritableValues(kLevel, element, false);
     values.emplace_back(kLevel.FindField("id"), SqlValue(*id));
@@ -59,10 +62,19 @@ void DelSecretLevel(Context& ctx) {
                       {id})) {
       throw RequestError(kSystemDefault, "secret level " + std::to_string(id) + " is built in");
     }
-    if (ctx.tx.Exists("SELECT 1 FROM policies WHERE secret_level_id = ?", {id}) ||
-        ctx.tx.Exists("SELECT 1 FROM default_levels WHERE secret_level_id = ?", {id}) ||
-        ctx.tx.Exists("SELECT 1 FROM scan_extensions WHERE secret_level_id = ?", {id})) {
-      throw RequestError(kConflict, "secret level " + std::to_string(id) + " is in use");
+    static const char* const kUses[][2] = {{"policies", "department policies"},
+                                           {"default_levels", "default application levels"},
+                                           {"scan_extensions", "scan settings"}};
+    std::string uses;
+    for (const auto& [table, what] : kUses) {
+      if (ctx.tx.Exists(std::string("SELECT 1 FROM ") + table + " WHERE secret_level_id = ?",
+                        {id})) {
+        uses += (uses.empty() ? "" : ", ") + std::string(what);
+      }
+    }
+    if (!uses.empty()) {
+      throw RequestError(kConflict,
+                         "secret level " + std::to_string(id) + " is still used by " + uses);
     }
     ctx.tx.Execute("DELETE FROM secret_levels WHERE id = ?", {id});
   }
@@ -75,7 +87,7 @@ void AddApplication(Context& ctx) {
   for (pugi::xml_node element : RequireChildren(ctx, "application")) {
     std::string name = RequireText(element, "name");
     if (ctx.tx.Exists("SELECT 1 FROM applications WHERE name = ?", {name})) {
-      throw RequestError(kAlreadyExists, "application " + name + " exists");
+      throw RequestError(kAlreadyExists, "application " + Quoted(name) + " already exists");
     }
     InsertRow(ctx, kApp, WritableValues(kApp, element, true));
     WriteRows(ctx, kApp, " WHERE name = ?", {name});
@@ -89,7 +101,7 @@ void UpdateApplication(Context& ctx) {
     if (UpdateRows(ctx, kApp, WritableValues(kApp, element, false), " WHERE name = ?", {name}) ==
             0 &&
         !ctx.tx.Exists("SELECT 1 FROM applications WHERE name = ?", {name})) {
-      throw RequestError(kNotFound, "no application " + name);
+      throw RequestError(kNotFound, "no application " + Quoted(name));
     }
   }
 }
@@ -99,7 +111,7 @@ void DelApplication(Context& ctx) {
   for (pugi::xml_node element : RequireChildren(ctx, "application")) {
     std::string name = RequireText(element, "name");
     if (ctx.tx.Execute("DELETE FROM applications WHERE name = ?", {name}) == 0) {
-      throw RequestError(kNotFound, "no application " + name);
+      throw RequestError(kNotFound, "no application " + Quoted(name));
     }
   }
 }
@@ -165,7 +177,11 @@ int64_t AuthorizedPosition(Context& ctx, pugi::xml_node element, const char* dep
   int64_t found = ctx.tx.QueryInt(
       "SELECT id FROM positions WHERE department_id = ? AND position_name = ?",
       {RequireInt(element, department_attribute), RequireText(element, "positionName")}, 0);
-  if (found == 0) throw RequestError(kNotFound, "no such position");
+  if (found == 0) {
+    throw RequestError(kNotFound,
+                       "no position named " + Quoted(AttrText(element, "positionName")) + " in " +
+                           ctx.DepartmentName(RequireInt(element, department_attribute)));
+  }
   return found;
 }
 
@@ -188,7 +204,10 @@ void SetPolicy(Context& ctx) {
     int64_t level = RequireInt(policy, "secretLevelId");
     RequireLevel(ctx, level);
     if (OptionalInt(policy, "ownerDeptId").value_or(department) != department) {
-      throw RequestError(kBadValue, "a policy of another department");
+      throw RequestError(kBadValue, AttributeOf(policy, "ownerDeptId") + " names department " +
+                                        std::string(AttrText(policy, "ownerDeptId")) +
+                                        ", but the policies are set for " +
+                                        ctx.DepartmentName(department));
     }
     ctx.tx.Execute("INSERT INTO policies VALUES(?, ?) ON CONFLICT DO NOTHING", {department, level});
     for (pugi::xml_node entry : policy.children("positionAuthorization")) {
@@ -221,12 +240,15 @@ void SetDefAppSecretLevel(Context& ctx) {
   for (pugi::xml_node entry : department_element.children("defAppSecretLevel")) {
     std::string application = RequireText(entry, "applicationName");
     if (!ctx.tx.Exists("SELECT 1 FROM applications WHERE name = ?", {application})) {
-      throw RequestError(kNotFound, "no application " + application);
+      throw RequestError(kNotFound, "no application " + Quoted(application));
     }
     int64_t level = RequireInt(entry, "secretLevelId");
     RequireLevel(ctx, level);
     if (OptionalInt(entry, "departmentId").value_or(department) != department) {
-      throw RequestError(kBadValue, "a default level of another department");
+      throw RequestError(kBadValue, AttributeOf(entry, "departmentId") + " names department " +
+                                        std::string(AttrText(entry, "departmentId")) +
+                                        ", but the default levels are set for " +
+                                        ctx.DepartmentName(department));
     }
     std::optional<bool> only_decrypt = OptionalBool(entry, "isOnlyDecrypt");
     ctx.tx.Execute(
@@ -259,7 +281,8 @@ int64_t FileDepartment(Context& ctx, pugi::xml_node file, const std::string& gui
   int64_t department = stored > 0 ? stored : computer;
   if (department <= 0) department = OptionalInt(file, "departmentId").value_or(0);
   if (department <= 0) {
-    ctx.RequireSupervisor();
+    ctx.RequireSupervisor("act on the authorizations of file " + guid +
+                          ", which no department governs");
     return 0;
   }
   ctx.RequireScope(department);

@@ -18,6 +18,7 @@ const Entity& kPosition = kPositionEntity;
 constexpr size_t kMaxAccountLength = 128;
 
 struct StoredUser {
+  std::string id;
   bool found = false;
   int64_t department_id = 0;
   bool supervisor = false;
@@ -31,6 +32,7 @@ struct StoredUser {
 
 StoredUser LoadUser(Context& ctx, const std::string& id) {
   StoredUser user;
+  user.id = id;
   ctx.tx.Query(
       "SELECT department_id, is_supervisor, is_lock, is_console_manager, is_system_default,"
       " password_hash, name, admin_dept FROM users WHERE id = ?",
@@ -64,13 +66,13 @@ StoredUser RequireUser(Context& ctx, const std::string& id) {
 // that user: otherwise a new password would hand over rights the manager does not hold.
 void RequireManage(Context& ctx, const StoredUser& user) {
   ctx.RequireScope(user.department_id);
-  if (user.supervisor) ctx.RequireSupervisor();
+  if (user.supervisor) ctx.RequireSupervisor("manage the supervisor " + user.id);
   // An administered department that vanished leaves the user its own, as the login reads it.
   if (user.admin_dept != 0 && ctx.departments().Exists(user.admin_dept) &&
       !ctx.InScope(user.admin_dept)) {
-    throw RequestError(kPermissionDenied, "the user administers department " +
-                                              std::to_string(user.admin_dept) +
-                                              ", which is not administered");
+    throw RequestError(kPermissionDenied, "user " + user.id + " administers " +
+                                              ctx.DepartmentName(user.admin_dept) +
+                                              ", which is outside your scope");
   }
 }
 
@@ -96,7 +98,7 @@ void RenewSessionStamp(Context& ctx, const std::string& id) {
 }
 
 std::string NewPasswordHash(Context& ctx, std::string_view password) {
-  if (password.empty()) throw RequestError(kBadValue, "a password cannot be empty");
+  if (password.empty()) throw RequestError(kBadValue, "a new password cannot be empty");
   auto prepared = ctx.passwords.new_hashes.find(std::string(password));
   if (prepared != ctx.passwords.new_hashes.end()) return prepared->second;
   std::string hash = HashPassword(password, ctx.options.password_iterations);
@@ -110,10 +112,13 @@ FieldValues CheckedUserValues(Context& ctx, pugi::xml_node element) {
   for (auto& [field, value] : values) {
     std::string_view name = field->xml;
     if (name == "departmentId") {
-      if (value.is_null()) throw RequestError(kBadValue, "departmentId is empty");
+      if (value.is_null()) {
+        throw RequestError(kBadValue, AttributeOf(element, "departmentId") +
+                                          " is empty; every user belongs to a department");
+      }
       ctx.RequireScope(value.as_int());
     } else if (name == "isSupervisor" && !value.is_null() && value.as_int() != 0) {
-      ctx.RequireSupervisor();
+      ctx.RequireSupervisor("make user " + std::string(AttrText(element, "id")) + " a supervisor");
     } else if (name == "adminDept" && !value.is_null()) {
       // -1 stands for "the user's own department".
       if (value.as_int() == -1) {
@@ -124,7 +129,8 @@ FieldValues CheckedUserValues(Context& ctx, pugi::xml_node element) {
     } else if (name == "consolePermission" && !value.as_text().empty()) {
       int64_t word;
       if (!ParseInt(value.as_text(), &word)) {
-        throw RequestError(kBadValue, "consolePermission is not a number");
+        throw RequestError(kBadValue, AttributeOf(element, "consolePermission") +
+                                          " is not a number: " + Quoted(value.as_text()));
       }
     }
   }
@@ -139,10 +145,15 @@ FieldValues CheckedUserValues(Context& ctx, pugi::xml_node element) {
 void AddUser(Context& ctx) {
   for (pugi::xml_node element : RequireChildren(ctx, "user")) {
     std::string id = RequireText(element, "id");
-    if (id.size() > kMaxAccountLength)
-      throw RequestError(kBadValue, "the account name is too long");
+    if (id.size() > kMaxAccountLength) {
+      throw RequestError(kBadValue, AttributeOf(element, "id") + " is " +
+                                        std::to_string(id.size()) + " bytes long; at most " +
+                                        std::to_string(kMaxAccountLength) + " are allowed");
+    }
     RequireInt(element, "departmentId");
-    if (LoadUser(ctx, id).found) throw RequestError(kAlreadyExists, "user " + id + " exists");
+    if (LoadUser(ctx, id).found) {
+      throw RequestError(kAlreadyExists, "user " + id + " already exists");
+    }
     FieldValues values = CheckedUserValues(ctx, element);
     values.emplace_back(kUser.FindField("id"), SqlValue(id));
     InsertRow(ctx, kUser, values);
@@ -165,8 +176,12 @@ void DelUser(Context& ctx) {
     std::string id = RequireText(element, "id");
     StoredUser user = RequireUser(ctx, id);
     RequireManage(ctx, user);
-    if (user.system_default) throw RequestError(kSystemDefault, "user " + id + " is built in");
-    if (id == ctx.caller->account) throw RequestError(kConflict, "a user cannot delete itself");
+    if (user.system_default) {
+      throw RequestError(kSystemDefault, "user " + id + " was made by the system");
+    }
+    if (id == ctx.caller->account) {
+      throw RequestError(kConflict, "user " + id + " cannot delete its own account");
+    }
     ctx.tx.Execute("DELETE FROM users WHERE id = ?", {id});
   }
 }
@@ -194,7 +209,7 @@ StoredUser CheckPassword(Context& ctx, const std::string& id, std::string_view p
     ctx.limiter.RecordFailure(id, ctx.source);
     throw RequestError(kBadCredentials, "wrong account or password");
   }
-  if (user.locked) throw RequestError(kAccountLocked, "the account is locked");
+  if (user.locked) throw RequestError(kAccountLocked, "the account " + id + " is locked");
   ctx.limiter.RecordSuccess(id, ctx.source);
   auto stronger = ctx.passwords.new_hashes.find(std::string(password));
   if (stronger != ctx.passwords.new_hashes.end() &&
@@ -220,7 +235,7 @@ void Login(Context& ctx) {
     if (id.empty()) throw RequestError(kCertificateRejected, "the certificate was refused");
     user = LoadUser(ctx, id);
     if (!user.found) throw RequestError(kCertificateRejected, "the certificate names no user");
-    if (user.locked) throw RequestError(kAccountLocked, "the account is locked");
+    if (user.locked) throw RequestError(kAccountLocked, "the account " + id + " is locked");
   } else {
     if (FlagSet(element, "mustValidateOnLDAPServer")) {
       throw RequestError(kDirectoryNotConfigured, "no directory server is configured");
@@ -229,7 +244,7 @@ void Login(Context& ctx) {
     user = CheckPassword(ctx, id, AttrText(element, "password"));
   }
   if (!user.console_manager) {
-    throw RequestError(kNotConsoleManager, "the account may not use the console");
+    throw RequestError(kNotConsoleManager, "the account " + id + " may not use the console");
   }
   WriteRows(ctx, kUser, " WHERE id = ?", {id});
   ctx.tx.Query(
@@ -265,8 +280,13 @@ void AgentOfflineLogin(Context& ctx) {
   pugi::xml_node element = RequireChild(ctx.document, "user");
   std::string id = RequireText(element, "id");
   uint8_t random[16];
-  if (!HexToBytes(RequireText(RequireChild(ctx.document, "random"), "data"), random, 16)) {
-    throw RequestError(kBadValue, "the random value is not 32 hexadecimal digits");
+  pugi::xml_node random_element = RequireChild(ctx.document, "random");
+  std::string random_text = RequireText(random_element, "data");
+  if (!HexToBytes(random_text, random, 16)) {
+    // Not quoted: it is key material.
+    throw RequestError(kBadValue, AttributeOf(random_element, "data") + " holds " +
+                                      std::to_string(random_text.size()) +
+                                      " characters; it must be 32 hexadecimal digits");
   }
   StoredUser user = CheckPassword(ctx, id, AttrText(element, "password"));
   std::string key_text;
@@ -362,7 +382,12 @@ int64_t FindPosition(Context& ctx, pugi::xml_node element) {
         "SELECT id FROM positions WHERE department_id = ? AND position_name = ?",
         {RequireInt(element, "departmentId"), RequireText(element, "positionName")}, 0);
   }
-  if (found == 0) throw RequestError(kNotFound, "no such position");
+  if (found == 0) {
+    if (id) throw RequestError(kNotFound, "no position " + std::to_string(*id));
+    throw RequestError(kNotFound, "no position named " + Quoted(AttrText(element, "positionName")) +
+                                      " in " +
+                                      ctx.DepartmentName(RequireInt(element, "departmentId")));
+  }
   return found;
 }
 
@@ -375,8 +400,8 @@ void RequireUniquePosition(Context& ctx, int64_t department, const std::string& 
   if (ctx.tx.Exists(
           "SELECT 1 FROM positions WHERE department_id = ? AND position_name = ? AND id <> ?",
           {department, name, except})) {
-    throw RequestError(kAlreadyExists, "department " + std::to_string(department) +
-                                           " already has a position " + name);
+    throw RequestError(kAlreadyExists,
+                       ctx.DepartmentName(department) + " already has a position " + Quoted(name));
   }
 }
 
@@ -409,7 +434,11 @@ void UpdatePosition(Context& ctx) {
     std::string name;
     ctx.tx.Query("SELECT position_name FROM positions WHERE id = ?", {id},
                  [&](const SqlRow& row) { name = std::string(row.Text(0)); });
-    if (name.empty()) throw RequestError(kBadValue, "a position needs a name");
+    if (name.empty()) {
+      throw RequestError(kBadValue, "position " + std::to_string(id) + ": " +
+                                        AttributeOf(element, "positionName") +
+                                        " is empty; a position needs a name");
+    }
     RequireUniquePosition(ctx, department, name, id);
   }
 }

@@ -25,20 +25,49 @@ void Context::RequireScope(int64_t department_id) {
     throw RequestError(kNotFound, "no department " + std::to_string(department_id));
   }
   if (!InScope(department_id)) {
+    // The caller's own scope too, so the administrator sees at once where it may act.
+    std::string scope = caller ? "; " + caller->account + " administers " +
+                                     DepartmentName(caller->admin_root) + " and below"
+                               : std::string();
     throw RequestError(kPermissionDenied,
-                       "department " + std::to_string(department_id) + " is not administered");
+                       DepartmentName(department_id) + " is outside your scope" + scope);
   }
 }
 
-void Context::RequireSupervisor() {
-  if (!caller || !caller->supervisor) {
-    throw RequestError(kPermissionDenied, "only a supervisor may do this");
-  }
+void Context::RequireSupervisor(const std::string& what) {
+  if (caller && caller->supervisor) return;
+  std::string action = what.empty() ? "use " + std::string(operation()) : what;
+  std::string who = caller ? caller->account + " is not one" : "nobody is logged in";
+  throw RequestError(kPermissionDenied, "only a supervisor may " + action + "; " + who);
+}
+
+std::string Context::DepartmentName(int64_t department_id) {
+  std::string name = "department " + std::to_string(department_id);
+  const std::string& path = departments().Path(department_id);
+  return path.empty() ? name : name + " (/" + path + ")";
+}
+
+std::string_view Context::operation() const { return AttrText(document.child("service"), "value"); }
+
+std::string Quoted(std::string_view text) {
+  constexpr size_t kMost = 64;
+  if (text.size() <= kMost) return "\"" + std::string(text) + "\"";
+  size_t length = kMost;
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  return "\"" + std::string(text.substr(0, length)) + "...\"";
+}
+
+std::string AttributeOf(pugi::xml_node node, const char* name) {
+  std::string attribute = std::string("attribute \"") + name + "\"";
+  return node ? attribute + " of <" + node.name() + ">" : attribute;
 }
 
 pugi::xml_node RequireChild(pugi::xml_node parent, const char* name) {
   pugi::xml_node child = parent.child(name);
-  if (!child) throw RequestError(kMissingElement, std::string("missing element ") + name);
+  if (!child) {
+    throw RequestError(kMissingElement,
+                       std::string("missing element <") + name + "> in <" + parent.name() + ">");
+  }
   return child;
 }
 
@@ -49,7 +78,7 @@ std::string_view AttrText(pugi::xml_node node, const char* name) {
 
 std::string RequireText(pugi::xml_node node, const char* name) {
   std::string_view text = AttrText(node, name);
-  if (text.empty()) throw RequestError(kMissingAttribute, std::string("missing attribute ") + name);
+  if (text.empty()) throw RequestError(kMissingAttribute, "missing " + AttributeOf(node, name));
   return std::string(text);
 }
 
@@ -92,14 +121,14 @@ std::optional<int64_t> OptionalInt(pugi::xml_node node, const char* name) {
   if (text.empty()) return std::nullopt;
   int64_t value;
   if (!ParseInt(text, &value)) {
-    throw RequestError(kBadValue, std::string("attribute ") + name + " is not a number");
+    throw RequestError(kBadValue, AttributeOf(node, name) + " is not a number: " + Quoted(text));
   }
   return value;
 }
 
 int64_t RequireInt(pugi::xml_node node, const char* name) {
   std::optional<int64_t> value = OptionalInt(node, name);
-  if (!value) throw RequestError(kMissingAttribute, std::string("missing attribute ") + name);
+  if (!value) throw RequestError(kMissingAttribute, "missing " + AttributeOf(node, name));
   return *value;
 }
 
@@ -108,7 +137,8 @@ std::optional<bool> OptionalBool(pugi::xml_node node, const char* name) {
   if (text.empty()) return std::nullopt;
   bool value;
   if (!ParseBool(text, &value)) {
-    throw RequestError(kBadValue, std::string("attribute ") + name + " is not a flag");
+    throw RequestError(kBadValue, AttributeOf(node, name) +
+                                      " is not a flag (true, false, 1, 0 or -1): " + Quoted(text));
   }
   return value;
 }

@@ -71,9 +71,18 @@ class Context {
   void DepartmentsChanged() { departments_loaded_ = false; }
 
   bool InScope(int64_t department_id);
-  // Throws kNotFound for an unknown department and kPermissionDenied outside the scope.
+  // Throws kNotFound for an unknown department and kPermissionDenied outside the scope; both
+  // messages name the department, the second with its path and the caller's scope.
   void RequireScope(int64_t department_id);
-  void RequireSupervisor();
+  // Throws kPermissionDenied for a caller who is no supervisor; `what` completes "only a
+  // supervisor may ..." (by default: use the request's operation).
+  void RequireSupervisor(const std::string& what = "");
+
+  // How refusals name a department: "department 4 (/Demo Corp/Sales)", or "department 99" for
+  // one that does not exist.
+  std::string DepartmentName(int64_t department_id);
+  // The request's operation, as its "service" names it.
+  std::string_view operation() const;
 
  private:
   DepartmentIndex departments_;
@@ -81,6 +90,8 @@ class Context {
 };
 
 // Request readers. An attribute that is present but empty counts as absent for the Require forms.
+// Their refusals name the attribute, its element and, for a bad value, the value itself (so the
+// readers are for attributes that never hold a password or a key).
 pugi::xml_node RequireChild(pugi::xml_node parent, const char* name);
 std::string_view AttrText(pugi::xml_node node, const char* name);
 std::string RequireText(pugi::xml_node node, const char* name);
@@ -99,6 +110,12 @@ bool ParseBool(std::string_view text, bool* value);
 std::optional<std::string> CanonicalDate(std::string_view text);
 // A dotted IPv4 address as a number; nullopt for anything else.
 std::optional<uint32_t> ParseIpv4(std::string_view text);
+// A value from the request as a refusal quotes it: in double quotes, cut after 64 bytes (at a
+// character boundary) so that a huge value does not make a huge answer.
+std::string Quoted(std::string_view text);
+// `attribute "name" of <element>`, the way refusals name an attribute of the request.
+std::string AttributeOf(pugi::xml_node node, const char* name);
+
 // Lower-cases ASCII letters.
 std::string AsciiLower(std::string_view text);
 // The text with SQL LIKE's wildcards escaped by "\", for "LIKE ? ESCAPE '\'".

@@ -28,22 +28,31 @@ std::string RandomPassword() {
 // or changed its password since the session opened is no session.
 Caller LoadCaller(Transaction& tx, const std::string& account, int64_t stamp) {
   Caller caller;
-  bool found = false;
-  bool usable = false;
+  // Why the session no longer serves; empty while it does.
+  std::string ended = "account " + account + " no longer exists";
   tx.Query(
       "SELECT u.is_supervisor, u.department_id, u.admin_dept, u.is_lock, u.is_console_manager,"
       " d.id, u.session_stamp FROM users u LEFT JOIN departments d ON d.id = u.admin_dept"
       " WHERE u.id = ?",
       {account}, [&](const SqlRow& row) {
-        // Another stamp: the password changed, or this is a new account under the same id.
-        found = row.Int(6) == stamp;
         caller.account = account;
         caller.supervisor = row.Int(0) != 0;
         caller.department_id = row.Int(1);
         caller.admin_root = row.IsNull(5) ? caller.department_id : row.Int(5);
-        usable = row.Int(3) == 0 && row.Int(4) != 0;
+        // Another stamp: the password changed, or this is a new account under the same id.
+        if (row.Int(6) != stamp) {
+          ended = "the password of " + account + " changed or the account was made anew";
+        } else if (row.Int(3) != 0) {
+          ended = "account " + account + " was locked";
+        } else if (row.Int(4) == 0) {
+          ended = "account " + account + " may no longer use the console";
+        } else {
+          ended.clear();
+        }
       });
-  if (!found || !usable) throw RequestError(kNoSession, "the session's account cannot be used");
+  if (!ended.empty()) {
+    throw RequestError(kNoSession, "the session ended: " + ended + "; log in again");
+  }
   return caller;
 }
 
@@ -180,19 +189,38 @@ Response Server::Handle(const Request& request) {
   pugi::xml_document document;
   pugi::xml_parse_result parsed = document.load_buffer(request.body.data(), request.body.size(),
                                                        pugi::parse_default, pugi::encoding_utf8);
-  if (!parsed) return Refusal(kMalformedDocument, "the request is not XML");
+  if (!parsed) {
+    return Refusal(kMalformedDocument, std::string("the request is not XML: ") +
+                                           parsed.description() + " at byte " +
+                                           std::to_string(parsed.offset));
+  }
   pugi::xml_node root = document.document_element();
   if (std::string_view(root.name()) != "document") {
-    return Refusal(kMalformedDocument, "the request's root is not \"document\"");
+    return Refusal(kMalformedDocument,
+                   "the request's root is <" + std::string(root.name()) + ">, not <document>");
   }
   pugi::xml_node service = ServiceElement(root);
-  if (!service) return Refusal(kMalformedDocument, "the request must open with one \"service\"");
+  if (!service) {
+    pugi::xml_node first;
+    for (pugi::xml_node child : root.children()) {
+      if (child.type() == pugi::node_element) {
+        first = child;
+        break;
+      }
+    }
+    std::string why = !first ? std::string("the request has no elements")
+                      : std::string_view(first.name()) != "service"
+                          ? "the request opens with <" + std::string(first.name()) + ">"
+                          : std::string("the request has more than one <service>");
+    return Refusal(kMalformedDocument,
+                   why + "; it must open with exactly one <service value=\"OPERATION\"/>");
+  }
   std::string not_utf8 = NonUtf8Attribute(root);
   if (!not_utf8.empty()) return Refusal(kBadValue, "the value of " + not_utf8 + " is not UTF-8");
   const Operation* operation = FindOperation(service.attribute("value").value());
   if (operation == nullptr) {
     return Refusal(kUnknownOperation,
-                   std::string("unknown operation ") + service.attribute("value").value());
+                   "unknown operation " + Quoted(service.attribute("value").value()));
   }
   std::string source(request.source);
   if (!operation->needs_session && !limiter_->TakeAttempt(source)) {
@@ -202,7 +230,11 @@ Response Server::Handle(const Request& request) {
   std::string account;
   int64_t stamp = 0;
   if (operation->needs_session && !sessions_->Touch(token, &account, &stamp)) {
-    return Refusal(kNoSession, "no valid session");
+    return Refusal(kNoSession, std::string(operation->name) +
+                                   (token.empty() ? " needs a session and the request carries none"
+                                                  : " needs a session; this one is unknown, "
+                                                    "expired or ended") +
+                                   "; log in first");
   }
 
   XmlWriter out;
@@ -232,15 +264,20 @@ Response Server::Handle(const Request& request) {
     return Refusal(e.code(), e.what());
   } catch (const StorageError& e) {
     switch (e.kind()) {
-      case StorageError::kTimedOut: return Refusal(kTimedOut, "the request took too long");
+      case StorageError::kTimedOut:
+        return Refusal(kTimedOut, "the request ran past the server's limit of " +
+                                      std::to_string(options_.request_timeout.count()) +
+                                      " ms; nothing was written");
       case StorageError::kConstraint:
-        return Refusal(kConflict, "the change conflicts with stored data");
-      default: return Refusal(kStorageError, "the database failed");
+        // The database names the constraint (tables and columns, never values).
+        return Refusal(kConflict,
+                       std::string("the change conflicts with stored data: ") + e.what());
+      default: return Refusal(kStorageError, std::string("the database failed: ") + e.what());
     }
   } catch (const std::bad_alloc&) {
     return Refusal(kInternalError, "out of memory");
-  } catch (const std::exception&) {
-    return Refusal(kInternalError, "internal error");
+  } catch (const std::exception& e) {
+    return Refusal(kInternalError, std::string("internal error: ") + e.what());
   }
 
   Response response;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "tools/server/result_codes.h"
 #include "tools/server/server_test_util.h"
@@ -71,6 +73,111 @@ TEST_F(ServerTest, RefusedRequestsCarryTheDocumentedCodes) {
     Answer answer = testing::ParseAnswer(testing::Exchange(c.request));
     EXPECT_EQ(answer.code, c.code) << c.request;
     EXPECT_FALSE(std::string(answer.root.child("return").attribute("message").value()).empty());
+  }
+}
+
+// A refusal's message names its cause: the attribute and element, the bad value, the department
+// with its path, the object's kind and key. Passwords never appear in one.
+TEST_F(ServerTest, RefusalsNameTheirCause) {
+  struct Case {
+    const char* account;  // logged in for the case
+    const char* service;
+    std::string content;
+    int code;
+    std::vector<std::string> words;  // each in the message
+  };
+  const std::string computer = "<computer uuid=\"00000000-0000-4000-8000-0000000000bb\"";
+  const Case cases[] = {
+      {"admin", "AddUser", "<user departmentId=\"5\"/>", kMissingAttribute, {"\"id\" of <user>"}},
+      {"admin",
+       "UpdateIpSegment",
+       "<department id=\"8\"><ip oldIpTo=\"127.0.0.9\"/></department>",
+       kMissingAttribute,
+       {"\"oldIpFrom\" of <ip>"}},
+      {"admin",
+       "SetIpSegment",
+       "<department id=\"8\"><ip ipFrom=\"127.0.0.40\" ipTo=\"127.0.0.30\"/></department>",
+       kBadValue,
+       {"reversed", "ipFrom 127.0.0.40 is above ipTo 127.0.0.30"}},
+      {"admin",
+       "GetDepartmentTreeView",
+       "<department id=\"x7\"/>",
+       kBadValue,
+       {"\"id\" of <department>", "\"x7\""}},
+      {"admin",
+       "AddComputer",
+       computer + " departmentId=\"5\" ip=\"127.0.0.300\"/>",
+       kBadValue,
+       {"\"ip\" of <computer>", "\"127.0.0.300\""}},
+      {"admin",
+       "DelComputer",
+       computer + "/>",
+       kNotFound,
+       {"computer 00000000-0000-4000-8000-0000000000bb"}},
+      {"admin", "DelUser", "<user id=\"nobody\"/>", kNotFound, {"user nobody"}},
+      {"admin",
+       "UpdateIpSegment",
+       "<department id=\"8\"><ip oldIpFrom=\"127.0.0.50\" oldIpTo=\"127.0.0.59\"/></department>",
+       kNotFound,
+       {"department 8 (/Demo Corp/Sales/South) has no range 127.0.0.50 - 127.0.0.59"}},
+      {"admin", "AddUser", "<user id=\"bob\" departmentId=\"5\"/>", kAlreadyExists, {"user bob"}},
+      {"admin",
+       "AddDepartment",
+       "<department superDeptId=\"3\" name=\"platform\"/>",
+       kAlreadyExists,
+       {"department 3 (/Demo Corp/Engineering)", "\"platform\"", "department 5"}},
+      {"admin",
+       "DelDepartment",
+       "<department id=\"3\"/>",
+       kConflict,
+       {"/Demo Corp/Engineering", "2 sub-departments", "1 user ", "0 computers"}},
+      {"admin",
+       "SetIpSegment",
+       "<department id=\"6\"><ip ipFrom=\"127.0.0.25\" ipTo=\"127.0.0.35\"/></department>",
+       kConflict,
+       {"overlaps 127.0.0.20 - 127.0.0.29 of department 4 (/Demo Corp/Sales)"}},
+      {"admin",
+       "UpdateDepartment",
+       "<department id=\"3\" superDeptId=\"9\"/>",
+       kConflict,
+       {"department 3 (/Demo Corp/Engineering) cannot move below department 9"}},
+      {"eng.admin",
+       "GetDepartmentTreeView",
+       "<department id=\"4\"/>",
+       kPermissionDenied,
+       {"department 4 (/Demo Corp/Sales) is outside your scope",
+        "eng.admin administers department 3 (/Demo Corp/Engineering)"}},
+      {"eng.admin",
+       "AddSecretLevel",
+       "<secretLevel name=\"x\"/>",
+       kPermissionDenied,
+       {"only a supervisor may use AddSecretLevel", "eng.admin"}},
+      {"eng.admin",
+       "UpdateUser",
+       "<user id=\"bob\" isSupervisor=\"true\"/>",
+       kPermissionDenied,
+       {"make user bob a supervisor"}},
+  };
+  std::string account = "admin";  // as SetUp logged in
+  for (const Case& c : cases) {
+    if (account != c.account) {
+      account = c.account;
+      ASSERT_EQ(LoginAs(account, account == "admin" ? "demo-admin" : "demo-eng"), 0);
+    }
+    Answer answer = Call(c.service, c.content);
+    const std::string message = answer.root.child("return").attribute("message").value();
+    EXPECT_EQ(answer.code, c.code) << c.service << ": " << message;
+    for (const std::string& word : c.words) {
+      EXPECT_NE(message.find(word), std::string::npos) << c.service << ": " << message;
+    }
+  }
+  // A wrong old password and an empty new one: the refusal says what, never the password.
+  Answer wrong = Call("UpdateUserPassword",
+                      "<user id=\"eng.admin\" password=\"guess-Xy12\" newPassword=\"new-Qz34\"/>");
+  EXPECT_EQ(wrong.code, kBadCredentials);
+  for (const char* secret : {"guess-Xy12", "new-Qz34"}) {
+    EXPECT_EQ(std::string(wrong.root.child("return").attribute("message").value()).find(secret),
+              std::string::npos);
   }
 }
 

@@ -18,8 +18,6 @@ void Fail(ExitCode code, const std::string& message) { throw CliError(code, mess
 
 namespace {
 
-constexpr const char* kEmbeddedPrefix = "embedded:";
-
 // The meaning of a server's result code, so a refusal reads without a manual.
 std::string CodeMeaning(unsigned long code) {
   const char* meaning = server::ResultMeaning(static_cast<long>(code));

@@ -350,7 +350,8 @@ TEST_F(AgentCommandTextTest, EncryptFolderSendsTheFolderAloneInItsParent) {
   docs.SetName("docs");
   docs.RefreshFullPath();
   EXPECT_EQ(drive.EncryptFolder(&docs, 1), 1);
-  EXPECT_EQ(drive.GetLastOperationResult(), FileOperationResult::kAllDone);
+  // No user is logged in here, so the change the agent made has no one to sign its log entry.
+  EXPECT_EQ(drive.GetLastOperationResult(), FileOperationResult::kNotRecorded);
   EXPECT_EQ(agent_.seen().request_xml, Command("<service value=\"EncryptFile\"/><dir path=\"C:\">"
                                                "<dir name=\"docs\" subfolder=\"true\"/></dir>"));
 }

@@ -30,7 +30,7 @@ declare -A groups=(
 update_tries=${DOCSEC_APT_UPDATE_TRIES:-3}
 update_pause=${DOCSEC_APT_UPDATE_PAUSE_S:-20}
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]; }
 
 [ $# -gt 0 ] || set -- build
 missing=()

@@ -78,8 +78,10 @@ consumer() {
   # The installed programs run from their prefix, with no help from the environment.
   local program
   for program in docsec docsec-server docsec-agent; do
-    env LD_LIBRARY_PATH= "$usr/bin/$program" --version | grep -qx "$program [0-9.]*" ||
-      { echo "the installed $program does not run from its prefix"; return 1; }
+    local said
+    said=$(env LD_LIBRARY_PATH= "$usr/bin/$program" --version) || said=""
+    [[ "$said" =~ ^$program\ [0-9.]+$ ]] ||
+      { echo "the installed $program does not run from its prefix: $said"; return 1; }
   done
   echo "the installed programs run from their prefix"
 }

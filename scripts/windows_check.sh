@@ -160,15 +160,18 @@ build() {
      "$bin/"
 
   # svctransport keeps its entry points at ordinals 1 and 2.
-  local exports pair ordinal name rva sym base
+  # awk reads here-strings, not pipes: it stops at its first match, and a writer still writing
+  # into a closed pipe would fail the check (pipefail).
+  local exports symbols pair ordinal name rva sym base
   exports=$("$arch-w64-mingw32-objdump" -p "$bin/svctransport.dll")
-  base=$(echo "$exports" | awk '/^ImageBase/ {print $2; exit}')
+  symbols=$("$arch-w64-mingw32-nm" "$bin/svctransport.dll")
+  base=$(awk '/^ImageBase/ {print $2; exit}' <<<"$exports")
   for pair in "1 16SvcTransportSendERK" "2 18SvcTransportSendExERK"; do
     ordinal=${pair%% *}
     name=${pair#* }
-    rva=$(echo "$exports" | awk -v o="$ordinal" '/Export Address Table/ {t=1; next}
-      t && $0 ~ "\\+base\\[ *" o "\\]" {print $5; exit}')
-    sym=$("$arch-w64-mingw32-nm" "$bin/svctransport.dll" | awk -v n="$name" '$0 ~ n {print $1; exit}')
+    rva=$(awk -v o="$ordinal" '/Export Address Table/ {t=1; next}
+      t && $0 ~ "\\+base\\[ *" o "\\]" {print $5; exit}' <<<"$exports")
+    sym=$(awk -v n="$name" '$0 ~ n {print $1; exit}' <<<"$symbols")
     if [ -z "$rva" ] || [ -z "$sym" ] || [ $((0x$sym - 0x$base)) -ne $((0x$rva)) ]; then
       echo "   svctransport.dll: ordinal $ordinal is not $name" >&2
       return 1

@@ -9,7 +9,7 @@
 
 #include "docsec/agent/agent_keys.h"
 #include "docsec/channel/outcome.h"
-#include "docsec/platform/com_error.h"
+#include "docsec/channel/request_channel.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/text.h"
 #include "docsec/platform/thread_slot.h"
@@ -225,22 +225,6 @@ bool AgentChannel::DecodeDocument(AgentPacket&& packet, XmlDocument& document) {
   return true;
 }
 
-namespace {
-
-// The command a request document names, for the outcome of its exchange.
-std::string CommandName(const XmlDocument& request) {
-  try {
-    XmlElement root = request ? request.DocumentElement() : XmlElement();
-    XmlElement service = root ? root.SelectChild("service") : XmlElement();
-    const char* name = service ? service.GetAttribute("value") : nullptr;
-    return name != nullptr ? name : "";
-  } catch (const ComError&) {
-    return "";
-  }
-}
-
-}  // namespace
-
 bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply) {
   // One bound for the whole exchange: per-call time-outs alone would let a peer that sends a byte
   // now and then hold the caller for as long as it likes.
@@ -249,7 +233,7 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   auto fail = [&](const std::string& why) {
     SetOutcome(OutcomeSource::kAgent, -1,
                "the agent at " + FormatIpv4(address_) + ":" + std::to_string(AgentPort) + " " + why,
-               CommandName(request));
+               RequestOperationName(request));
     return false;
   };
   if (!Connect(AgentPort)) {
@@ -272,7 +256,7 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
     return fail("sent no reply (connection closed, timed out, or a damaged packet)");
   }
   if (!DecodeDocument(std::move(in), reply)) return fail("sent a reply that cannot be read");
-  SetOutcomeOk(CommandName(request));
+  SetOutcomeOk(RequestOperationName(request));
   return true;
 }
 

@@ -48,14 +48,7 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
     SetOutcome(OutcomeSource::kLibrary, 0, "no request document to send", std::string());
     return XmlDocument();
   }
-  try {
-    XmlElement root = request.DocumentElement();
-    XmlElement service = root ? root.SelectChild("service") : XmlElement();
-    const char* name = service ? service.GetAttribute("value") : nullptr;
-    Operation() = name != nullptr ? name : "";
-  } catch (const ComError&) {
-    Operation().clear();
-  }
+  Operation() = RequestOperationName(request);
   std::optional<std::string> answer_text;
   {
     // Logins carry passwords and random values in clear: the rendered text is wiped once sent,
@@ -78,6 +71,17 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
 }
 
 std::string RequestDestination() { return SvcTransportDestination(); }
+
+std::string RequestOperationName(const XmlDocument& request) {
+  try {
+    XmlElement root = request ? request.DocumentElement() : XmlElement();
+    XmlElement service = root ? root.SelectChild("service") : XmlElement();
+    const char* name = service ? service.GetAttribute("value") : nullptr;
+    return name != nullptr ? name : "";
+  } catch (const ComError&) {
+    return "";  // only names the outcome; the request itself goes on
+  }
+}
 
 int CheckAnswerDocument(const XmlDocument& answer) {
   // A null answer: SendRequestDocument has recorded why there was none.

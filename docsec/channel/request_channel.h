@@ -27,6 +27,8 @@ DOCSEC_EXPORT XmlDocument SendRequestDocument(const XmlDocument& request, int da
 // The server requests go to now, as a name that stays the same for the same server ("" when
 // nothing delivers); see SvcTransportDestination.
 DOCSEC_EXPORT std::string RequestDestination();
+// The operation `request` names (its "service" value), "" when it names none. Never throws.
+DOCSEC_EXPORT std::string RequestOperationName(const XmlDocument& request);
 // 1 when the answer reports success. Stores the answer's code in the last-error word unless the
 // answer has no usable code or the code is 9999 (the no-value mark). Never throws.
 DOCSEC_EXPORT int CheckAnswerDocument(const XmlDocument& answer);

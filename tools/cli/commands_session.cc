@@ -19,6 +19,8 @@ void Login(Context& context, std::string account) {
   session.target = context.target();
   session.account = account;
   session.token = context.SessionToken();
+  session.ca_file = context.ca_file();
+  session.insecure = context.insecure();
   session.opened = session.last_used = SessionFile::Now();
   std::string error;
   if (!context.session_file().Save(session, &error)) Fail(kExitRefused, error);
@@ -64,8 +66,9 @@ void ChangePassword(Context& context) {
     Fail(kExitUsage, "passwd reads two passwords: use --password-stdin (one a line) or a terminal");
   }
   CDOUser& user = context.User();
-  const std::string old_password = context.ReadPassword("current password: ");
-  const std::string new_password = context.ReadPassword("new password: ");
+  const std::string old_password =
+      context.ReadPassword("current password: ", "the current password");
+  const std::string new_password = context.ReadPassword("new password: ", "the new password");
   if (new_password.empty()) Fail(kExitUsage, "passwd: the new password is empty");
   if (!user.ChangePassword(old_password.c_str(), new_password.c_str(), 0)) {
     context.Refused("changing the password");

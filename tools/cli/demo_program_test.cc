@@ -148,9 +148,9 @@ TEST_F(DemoProgramTest, ProbeAndExplainSpeakJson) {
   Result probe = Docsec(with({"probe", "--parallel", "3"}), scratch_);
   ASSERT_EQ(probe.status, 4) << probe.output;  // demo-pc-4 has no agent, demo-pc-5 no approval
   // The report, then the one line on stderr that says how many did not answer.
-  const size_t error = probe.output.rfind("docsec: 2 of 5 computer(s) did not answer");
-  ASSERT_NE(error, std::string::npos) << probe.output;
-  nlohmann::json report = nlohmann::json::parse(probe.output.substr(0, error));
+  const size_t summary = probe.output.rfind("docsec: 2 of 5 computer(s) did not answer");
+  ASSERT_NE(summary, std::string::npos) << probe.output;
+  nlohmann::json report = nlohmann::json::parse(probe.output.substr(0, summary));
   ASSERT_EQ(report["computers"].size(), 5u);
   EXPECT_EQ(report["computers"][3]["status"], "agent not running");
   EXPECT_EQ(report["computers"][3]["statusCode"], 2);

@@ -962,6 +962,7 @@ TEST_F(CliTest, ProbeExitStatusAndCauses) {
     }
     EXPECT_EQ(status, c.status);
   }
+  EXPECT_NE(Docsec({"probe", "pc-1"}).out.find("approve it first"), std::string::npos);
   Outcome unapproved = Docsec({"ls", "pc-1", "C:/docs"});
   EXPECT_EQ(unapproved.code, 3);
   EXPECT_NE(unapproved.err.find("pc-1 is not approved"), std::string::npos) << unapproved.err;

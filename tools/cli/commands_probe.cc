@@ -82,11 +82,14 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
   for (const ProbeRow& row : report.rows) {
     ++counts[row.status];
     running += row.status_code == ConnectionRunning && row.status != "not approved" ? 1 : 0;
-    Json record = {{"name", row.name},
-                   {"address", row.address},
-                   {"department", "/" + row.department_path},
-                   {"status", row.status},
-                   {"cause", row.cause}};
+    Json record = {
+        {"name", row.name},
+        {"address", row.address},
+        {"department", "/" + row.department_path},
+        {"status", row.status},
+        {"cause", row.status == "not approved"
+                      ? "not probed: approve it first (docsec computer approve " + row.name + ")"
+                      : row.cause}};
     if (output.json()) {
       record["statusCode"] = row.status_code;
       record["seconds"] = row.seconds;

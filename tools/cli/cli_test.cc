@@ -769,6 +769,16 @@ TEST_F(CliTest, SettingsAreLayeredFlagsEnvironmentProfileSession) {
   EXPECT_NE(elsewhere.err.find("not logged in to " + dead), std::string::npos) << elsewhere.err;
   fs::remove(config);
   EXPECT_EQ(Docsec({"tree"}, "", runtime).code, 0);
+  // logout still ends the session on its own server, not on the one the profile names.
+  std::ofstream(config) << "[default]\nserver = " << dead << "\n";
+  const std::string token =
+      json::parse(ReadFile(network.runtime / "docsec" / "session.json"))["token"];
+  const std::string query =
+      "<document><service value=\"QueryUser\"/><user id=\"admin\"/></document>";
+  ASSERT_EQ(network.server->Handle({1, query, token}).code, 0);
+  EXPECT_EQ(Docsec({"logout"}, "", runtime).code, 0);
+  EXPECT_EQ(network.server->Handle({1, query, token}).code, server::kNoSession);
+  fs::remove(config);
 }
 
 TEST(Settings, MalformedConfigurationIsRefusedWithItsLine) {

@@ -44,6 +44,16 @@ void Logout(Context& context) {
     return;
   }
   bool ended_before = false;
+  // The session's own server, whatever the environment or a profile names now: a token left
+  // alive there would outlast the file.
+  GlobalOptions& options = context.options();
+  if (options.server.empty() && options.embedded.empty()) {
+    if (saved.target.rfind(kEmbeddedPrefix, 0) == 0) {
+      options.embedded = saved.target.substr(std::string(kEmbeddedPrefix).size());
+    } else {
+      options.server = saved.target;
+    }
+  }
   context.Connect();
   if (context.network() && context.target() == saved.target) {
     SvcTransportResumeSession(saved.token);

@@ -692,6 +692,12 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", network.runtime.string());
   ASSERT_EQ(tree.code, 0) << tree.err;
   EXPECT_EQ(json::parse(tree.out)[0]["path"], "/Demo Corp");
+  // A password change ends the session it came with; the new one the server gives is kept.
+  for (const char* lines : {"demo-admin\nchanged-admin\n", "changed-admin\ndemo-admin\n"}) {
+    ASSERT_EQ(Docsec({"passwd", "--password-stdin"}, lines, network.runtime.string()).code, 0);
+    Outcome after = Docsec({"tree", "--depth", "0"}, "", network.runtime.string());
+    EXPECT_EQ(after.code, 0) << after.err;
+  }
   network.http->Stop();
   Outcome gone = Docsec({"tree"}, "", network.runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;

@@ -83,6 +83,18 @@ void ChangePassword(Context& context) {
   if (!user.ChangePassword(old_password.c_str(), new_password.c_str(), 0)) {
     context.Refused("changing the password");
   }
+  // The server ends the session a password change came with and answers with a new one: the
+  // saved session must carry it, or the next command would find itself logged out.
+  SavedSession saved;
+  std::string error;
+  if (context.options().user.empty() && context.session_file().Load(&saved, &error) &&
+      saved.target == context.target() && !context.SessionToken().empty()) {
+    saved.token = context.SessionToken();
+    saved.last_used = SessionFile::Now();
+    if (!context.session_file().Save(saved, &error)) {
+      Fail(kExitPartial, "password changed, but the session could not be kept: " + error);
+    }
+  }
   context.output().Report({{"account", TextOf(&user, &CDOUser::GetId)}, {"changed", true}},
                           "password changed");
 }

@@ -296,9 +296,15 @@ bool SvcTransportConfigure(const SvcTransportConfig& config, std::string* error)
 }
 
 bool SvcTransportConfigureFromEnvironment(std::string* error) {
+  SvcTransportConfig config;
+  return SvcTransportApplyEnvironment(&config, error) && SvcTransportConfigure(config, error);
+}
+
+bool SvcTransportApplyEnvironment(SvcTransportConfig* out, std::string* error) {
   std::string ignored;
   if (error == nullptr) error = &ignored;
-  SvcTransportConfig config;
+  // Filled on a copy, so a malformed value leaves the caller's configuration as it was.
+  SvcTransportConfig config = *out;
   if (const char* path = std::getenv("DOCSEC_TRANSPORT_CONFIG"); path != nullptr && *path) {
     std::ifstream file(path);
     if (!file) {
@@ -331,7 +337,8 @@ bool SvcTransportConfigureFromEnvironment(std::string* error) {
       return false;
     }
   }
-  return SvcTransportConfigure(config, error);
+  *out = std::move(config);
+  return true;
 }
 
 std::string SvcTransportSessionToken() { return Network().session(); }

@@ -93,6 +93,13 @@ SVCTRANSPORT_EXPORT bool SvcTransportConfigure(const SvcTransportConfig& config,
 // Reads the configuration from the environment (or the file it names) as described above and
 // applies it. False with a reason when a value is malformed; no variable set is no error.
 SVCTRANSPORT_EXPORT bool SvcTransportConfigureFromEnvironment(std::string* error);
+// Overrides the fields of *config that the environment (or the file DOCSEC_TRANSPORT_CONFIG
+// names) sets, the file's first and then the variables', and leaves every other field as it was;
+// nothing is applied to the transport. False with a reason, and *config untouched, when a value is
+// malformed or the file cannot be read. A host that layers settings of its own (a console's
+// profiles and flags) starts from this so that no variable set by the user is lost.
+SVCTRANSPORT_EXPORT bool SvcTransportApplyEnvironment(SvcTransportConfig* config,
+                                                      std::string* error);
 // The session token the network delivery sends ("" when none); forgetting it ends the session
 // on this side.
 SVCTRANSPORT_EXPORT std::string SvcTransportSessionToken();

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/core/copied_text.h"
 #include "docsec/org/department.h"
 #include "docsec/policy/auth_level_by_user.h"
@@ -122,6 +123,23 @@ CDOUser* CDOUser::Login(const char* account, const char* password) {
 
 CDOUser* CDOUser::LogLogin(const char* account, const char* password) {
   return LoginWith(PasswordLogin(account, password, false), false);
+}
+
+CDOUser* CDOUser::ResumeLogin(const char* account) {
+  if (account == nullptr || *account == '\0') return nullptr;
+  std::unique_ptr<CDOUser> user(new CDOUser);
+  user->SetId(account);
+  if (!user->QueryUserDepartment()) return nullptr;
+  // Logs signed as an account the session does not belong to would misattribute every change.
+  if (user->GetText(kId) != account) {
+    SetOutcome(
+        OutcomeSource::kLibrary, 0,
+        "the server answered for \"" + user->GetText(kId) + "\", not for \"" + account + "\"",
+        "QueryUser");
+    return nullptr;
+  }
+  g_last_login_user.store(user.get());
+  return user.release();
 }
 
 CDOUser* CDOUser::GetLastLoginUser() { return g_last_login_user.load(); }

@@ -83,6 +83,13 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   CDOUser* Login(const char* account, const char* password);  // LoginEx(..., 0)
   // As Login, without reading the answer's "config".
   CDOUser* LogLogin(const char* account, const char* password);
+  // Goes on with a login another process made: the transport already carries that login's
+  // session (SvcTransportResumeSession), and `account` is the account it was opened for.
+  // "QueryUser" with that id; a new user owned by the caller, loaded from the answer, which
+  // becomes the last login user (operation logs are signed with it), or null when the session is
+  // no longer valid, the answer holds no user, or it holds another account than `account` (the
+  // last login user then stays). No password is sent.
+  CDOUser* ResumeLogin(const char* account);
   // The user the last successful login returned; null before any, or once it was destroyed.
   static CDOUser* GetLastLoginUser();
   // Re-reads this user ("QueryUser"); non-zero on success.

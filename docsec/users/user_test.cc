@@ -139,6 +139,43 @@ TEST_F(Login, LastLoginUserIsClearedWhenThatUserDies) {
   EXPECT_EQ(CDOUser::GetLastLoginUser(), nullptr);
 }
 
+// A resumed login is the last login user only when the server answers for that very account.
+TEST_F(Login, ResumedLoginBecomesTheLastLoginUserOnlyForItsOwnAccount) {
+  server_.QueueAnswer(Answer("<user id=\"ann\"/>"));
+  std::unique_ptr<CDOUser> first(console_.Login("ann", "pw"));
+  ASSERT_NE(first, nullptr);
+  const struct {
+    const char* account;
+    std::string answer;
+    bool resumed;
+  } cases[] = {
+      {"ann", Answer("<user id=\"ann\" name=\"Ann\" departmentId=\"4\"/>"), true},
+      {"ann", "<document><return code=\"12\"/></document>", false},  // the session is over
+      {"ann", Answer(""), false},                                    // no such account
+      {"ann", Answer("<user id=\"bob\"/>"), false},                  // another account
+      {"ann", "", false},                                            // no answer
+      {"", Answer("<user id=\"\"/>"), false},                        // nobody to resume
+  };
+  for (const auto& c : cases) {
+    server_.ClearRequests();
+    server_.QueueAnswer(c.answer);
+    CDOUser* last = CDOUser::GetLastLoginUser();
+    std::unique_ptr<CDOUser> user(console_.ResumeLogin(c.account));
+    EXPECT_EQ(user != nullptr, c.resumed) << c.answer;
+    if (c.resumed) {
+      EXPECT_EQ(server_.last_request(),
+                Request("<service value=\"QueryUser\"/><user id=\"ann\"/>"));
+      EXPECT_EQ(CDOUser::GetLastLoginUser(), user.get());
+      EXPECT_EQ(user->GetDepartmentId(), 4);
+      first = std::move(user);
+    } else {
+      EXPECT_EQ(CDOUser::GetLastLoginUser(), last) << c.answer;
+      EXPECT_EQ(server_.request_count(), *c.account != '\0' ? 1u : 0u) << c.answer;
+    }
+  }
+  GetLastDrmError();
+}
+
 TEST(User, ConsolePermissionKeepsAll64Bits) {
   const struct {
     uint64_t word;

@@ -9,6 +9,7 @@
 #include "docsec/docsec.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/context.h"
+#include "tools/cli/settings.h"
 
 namespace docsec::cli {
 
@@ -29,6 +30,16 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   auto* embedded = app.add_option("--embedded", options.embedded,
                                   "run a server in this process on the database file DB");
   server->excludes(embedded);
+  app.add_option("--ca-file", options.ca_file,
+                 "trust the server's certificate when this PEM file's authority signed it; kept "
+                 "with the session");
+  app.add_flag("--insecure", options.insecure,
+               "do not check the server's certificate (warned on every command); kept with the "
+               "session");
+  app.add_option("--profile", options.profile, "use this profile of the configuration file");
+  app.add_option("--output", options.output, "table or json (--json is --output json)")
+      ->check(CLI::IsMember({"table", "json"}));
+  app.footer(kSettingsHelp);
   app.add_option("--user", options.user, "log in as this account for this command only");
   auto* from_stdin =
       app.add_flag("--password-stdin", options.password_stdin, "read the password from stdin");

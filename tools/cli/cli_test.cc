@@ -23,7 +23,9 @@
 #include "tools/cli/exchange_log.h"
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/output.h"
+#include "tools/cli/settings.h"
 #include "docsec/testing/free_loopback.h"
+#include "docsec/testing/test_certificates.h"
 #include "tools/agent/reference_agent.h"
 #include "tools/server/demo_data.h"
 #include "tools/server/http_server.h"
@@ -125,15 +127,17 @@ class CliTest : public ::testing::Test {
     std::string url;
     fs::path runtime;
   };
-  static void ServeOverHttp(const std::string& runtime_name, NetworkServer* network) {
+  static void ServeOverHttp(const std::string& runtime_name, NetworkServer* network,
+                            const server::HttpOptions& http = server::HttpOptions()) {
     server::ServerOptions options;
     options.database = Db();
     std::string error;
     network->server = server::Server::Open(options, &error);
     ASSERT_TRUE(network->server) << error;
-    network->http = std::make_unique<server::HttpServer>(*network->server, server::HttpOptions());
+    network->http = std::make_unique<server::HttpServer>(*network->server, http);
     ASSERT_TRUE(network->http->Start(&error)) << error;
-    network->url = "http://127.0.0.1:" + std::to_string(network->http->port());
+    network->url = std::string(http.tls_cert.empty() ? "http" : "https") +
+                   "://127.0.0.1:" + std::to_string(network->http->port());
     network->runtime = *dir_ / runtime_name;
     fs::create_directories(network->runtime);
   }
@@ -151,16 +155,18 @@ class CliTest : public ::testing::Test {
   }
   static fs::path Share(int i) { return *dir_ / ("share" + std::to_string(i)); }
 
-  // Runs docsec with `args`, `input` on stdin and the session in `runtime` (the suite's by
-  // default).
+  // Runs docsec with `args`, `input` on stdin, the session in `runtime` (the suite's by default)
+  // and `environment` ("NAME=value ...", quoted) before the program. The configuration file is
+  // the suite's own, absent unless a test writes it.
   static Outcome Docsec(const std::vector<std::string>& args, const std::string& input = "",
-                        const std::string& runtime = "") {
+                        const std::string& runtime = "", const std::string& environment = "") {
     const fs::path in = *dir_ / "stdin", out = *dir_ / "stdout", err = *dir_ / "stderr";
     std::ofstream(in) << input;
     std::string command =
         "XDG_RUNTIME_DIR=" + Quote(runtime.empty() ? (*dir_ / "run").string() : runtime) +
-        " XDG_STATE_HOME=" + Quote((*dir_ / "state").string()) + " NO_COLOR=1 " +
-        Quote(DOCSEC_CLI_PATH);
+        " XDG_STATE_HOME=" + Quote((*dir_ / "state").string()) +
+        " XDG_CONFIG_HOME=" + Quote((*dir_ / "config").string()) + " NO_COLOR=1 " + environment +
+        " " + Quote(DOCSEC_CLI_PATH);
     for (const std::string& arg : args) command += " " + Quote(arg);
     command += " <" + Quote(in.string()) + " >" + Quote(out.string()) + " 2>" + Quote(err.string());
     const int status = std::system(command.c_str());
@@ -221,6 +227,15 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
        "code 105 (a value is not valid): the range 127.0.0.40 - 127.0.0.30 is reversed: ipFrom "
        "127.0.0.40 is above ipTo 127.0.0.30"},
       {{"dept", "remove", "Engineering"}, "", 1, "(/Demo Corp/Engineering) is not empty"},
+      // passwd says which of its two lines stdin lacked.
+      {{"passwd", "--password-stdin"},
+       "demo-admin\n",
+       2,
+       "no line 2 on stdin for the new password"},
+      {{"--server", "http://127.0.0.1:9", "--ca-file", "/nonexistent/ca.pem", "tree"},
+       "",
+       2,
+       "cannot read the CA file /nonexistent/ca.pem"},
   };
   for (const auto& c : kCases) {
     Outcome run = Docsec(c.args, c.input);
@@ -677,6 +692,12 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   Outcome tree = Docsec({"--json", "tree", "--depth", "0"}, "", network.runtime.string());
   ASSERT_EQ(tree.code, 0) << tree.err;
   EXPECT_EQ(json::parse(tree.out)[0]["path"], "/Demo Corp");
+  // A password change ends the session it came with; the new one the server gives is kept.
+  for (const char* lines : {"demo-admin\nchanged-admin\n", "changed-admin\ndemo-admin\n"}) {
+    ASSERT_EQ(Docsec({"passwd", "--password-stdin"}, lines, network.runtime.string()).code, 0);
+    Outcome after = Docsec({"tree", "--depth", "0"}, "", network.runtime.string());
+    EXPECT_EQ(after.code, 0) << after.err;
+  }
   network.http->Stop();
   Outcome gone = Docsec({"tree"}, "", network.runtime.string());
   EXPECT_EQ(gone.code, 3) << gone.err;
@@ -698,6 +719,263 @@ TEST_F(CliTest, NetworkSessionCarriesOverToLaterCommands) {
   Outcome logout = Docsec({"logout"}, "", network.runtime.string());
   EXPECT_EQ(logout.code, 0) << logout.err;
   EXPECT_EQ(network.server->Handle({1, query, token}).code, server::kNoSession);
+}
+
+// Each setting comes from the first of: flags, environment, the configuration file's profile,
+// the session. A dead address at one layer and a live one at another tell which layer won.
+TEST_F(CliTest, SettingsAreLayeredFlagsEnvironmentProfileSession) {
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("layered-run", &network));
+  const std::string live = network.url;
+  const std::string dead = "http://127.0.0.1:9";
+  fs::create_directories(*dir_ / "config" / "docsec");
+  const fs::path config = *dir_ / "config" / "docsec" / "config";
+  std::ofstream(config) << "# the suite's profiles\n[default]\nserver = " << live
+                        << "\noutput = json\n\n[profile dead]\nserver = " << dead
+                        << "\n[profile live]\nserver=" << live << "\ntimeout-ms = 20000\n";
+  const std::string runtime = network.runtime.string();
+  const struct {
+    std::vector<std::string> args;
+    std::string environment;
+    int code;
+    std::string server;  // where the login went
+  } kCases[] = {
+      {{}, "", 0, live},                                          // [default]
+      {{"--profile", "dead"}, "", 3, dead},                       // --profile
+      {{}, "DOCSEC_PROFILE=dead", 3, dead},                       // DOCSEC_PROFILE
+      {{"--profile", "live"}, "DOCSEC_PROFILE=dead", 0, live},    // the flag before the variable
+      {{"--profile", "dead"}, "DOCSEC_SERVER=" + live, 0, live},  // environment before profile
+      {{"--server", live}, "DOCSEC_SERVER=" + dead, 0, live},     // flag before environment
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = c.args;
+    for (const char* arg : {"login", "admin", "--password-stdin"}) args.push_back(arg);
+    Outcome run = Docsec(args, "demo-admin\n", runtime, c.environment);
+    EXPECT_EQ(run.code, c.code) << c.environment << " " << run.err;
+    EXPECT_NE((run.out + run.err).find(c.server), std::string::npos) << run.out << run.err;
+  }
+  // The profile's "output = json" holds until a higher layer says otherwise.
+  const struct {
+    std::vector<std::string> args;
+    std::string environment;
+    bool json;
+  } kOutputs[] = {{{"tree"}, "", true},
+                  {{"--output", "table", "tree"}, "", false},
+                  {{"tree"}, "DOCSEC_OUTPUT=table", false},
+                  {{"--json", "tree"}, "DOCSEC_OUTPUT=table", true}};
+  for (const auto& c : kOutputs) {
+    Outcome run = Docsec(c.args, "", runtime, c.environment);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(!run.out.empty() && run.out[0] == '[', c.json) << run.out;
+  }
+  // The profile names a server, so it wins over the session's; without it the session serves.
+  std::ofstream(config) << "[default]\nserver = " << dead << "\n";
+  Outcome elsewhere = Docsec({"tree"}, "", runtime);
+  EXPECT_EQ(elsewhere.code, 1);
+  EXPECT_NE(elsewhere.err.find("not logged in to " + dead), std::string::npos) << elsewhere.err;
+  fs::remove(config);
+  EXPECT_EQ(Docsec({"tree"}, "", runtime).code, 0);
+  // logout still ends the session on its own server, not on the one the profile names.
+  std::ofstream(config) << "[default]\nserver = " << dead << "\n";
+  const std::string token =
+      json::parse(ReadFile(network.runtime / "docsec" / "session.json"))["token"];
+  const std::string query =
+      "<document><service value=\"QueryUser\"/><user id=\"admin\"/></document>";
+  ASSERT_EQ(network.server->Handle({1, query, token}).code, 0);
+  EXPECT_EQ(Docsec({"logout"}, "", runtime).code, 0);
+  EXPECT_EQ(network.server->Handle({1, query, token}).code, server::kNoSession);
+  fs::remove(config);
+}
+
+TEST(Settings, MalformedConfigurationIsRefusedWithItsLine) {
+  const struct {
+    std::string text;
+    std::string error;  // "" when the profile reads
+  } kCases[] = {
+      {"[default]\nserver = http://h:1\n", ""},
+      {"; comment\n\n[profile a]\nca-file = ca.pem\n[default]\ninsecure = yes\n", ""},
+      {"[default]\nsever = http://h:1\n", "cfg:2: unknown key \"sever\""},
+      {"server = http://h:1\n", "cfg:1: \"server = http://h:1\" comes before any"},
+      {"[default]\n[profile]\n", "cfg:2: a section is [default] or [profile NAME]"},
+      {"[default]\nserver = h:1\n", "cfg:2: server must be http://host:port"},
+      {"[default]\n\ntimeout-ms = 0\n", "cfg:3: timeout-ms must be a number"},
+      {"[default]\noutput = xml\n", "cfg:2: output must be table or json"},
+      // Another profile's typo is reported too: it would surface the day that one is used.
+      {"[default]\n[profile b]\nbogus = 1\n", "cfg:3: unknown key \"bogus\""},
+  };
+  for (const auto& c : kCases) {
+    Profile profile;
+    bool found = false;
+    std::string error;
+    EXPECT_EQ(ParseProfile(c.text, "/etc/cfg", "default", &profile, &found, &error),
+              c.error.empty())
+        << c.text;
+    EXPECT_EQ(error.rfind("/etc/" + c.error, 0) == 0, !c.error.empty()) << error;
+  }
+  Profile profile;
+  bool found = false;
+  std::string error;
+  ASSERT_TRUE(ParseProfile("[profile  a ]\nca-file = ca.pem\ninsecure = no\n", "/etc/d/cfg", "a",
+                           &profile, &found, &error));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(profile.ca_file, "/etc/d/ca.pem");  // beside the file, not the working folder
+  EXPECT_EQ(profile.insecure, false);
+  EXPECT_FALSE(profile.server.has_value());
+}
+
+// --server names the server and nothing else: the environment's other transport settings (a
+// recording here, directly or through DOCSEC_TRANSPORT_CONFIG) still apply.
+TEST_F(CliTest, ServerFlagKeepsTheEnvironmentsTransportSettings) {
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("env-run", &network));
+  const fs::path direct = *dir_ / "direct.rec", through = *dir_ / "through.rec";
+  std::ofstream(*dir_ / "transport.conf") << "record_file = " << through.string() << "\n";
+  const struct {
+    std::string environment;
+    fs::path recording;
+  } kCases[] = {{"DOCSEC_RECORD=" + Quote(direct.string()), direct},
+                {"DOCSEC_TRANSPORT_CONFIG=" + Quote((*dir_ / "transport.conf").string()), through}};
+  for (const auto& c : kCases) {
+    Outcome run = Docsec({"--server", network.url, "login", "admin", "--password-stdin"},
+                         "demo-admin\n", network.runtime.string(), c.environment);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(ReadFile(c.recording).find("<service value=\"Login\"/>"), std::string::npos)
+        << c.environment;
+  }
+}
+
+// HTTPS trust is given once, at login, and kept with the session; an unchecked certificate is
+// warned about on every command that relies on it.
+TEST_F(CliTest, HttpsTrustIsKeptWithTheSession) {
+  const fs::path certificates = *dir_ / "certificates";
+  fs::create_directories(certificates);
+  ASSERT_TRUE(docsec::testing::MakeTestCertificates(certificates.string()));
+  server::HttpOptions tls;
+  tls.tls_cert = (certificates / "server.pem").string();
+  tls.tls_key = (certificates / "server.key").string();
+  NetworkServer network;
+  ASSERT_NO_FATAL_FAILURE(ServeOverHttp("tls-run", &network, tls));
+  const std::string runtime = network.runtime.string();
+  const std::string ca = (certificates / "ca.pem").string();
+  const std::string plain = "http" + network.url.substr(5);
+  const std::string warning = "is not checked (--insecure)";
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string err;  // in stderr; "" for none at all
+  } kSteps[] = {
+      {{"--server", network.url, "login", "admin", "--password-stdin"},
+       3,
+       "certificate not trusted"},
+      {{"--server", plain, "login", "admin", "--password-stdin"}, 3, "use " + network.url},
+      {{"--server", network.url, "--ca-file", ca, "login", "admin", "--password-stdin"}, 0, ""},
+      {{"tree"}, 0, ""},  // the session's CA file
+      {{"--server", network.url, "--insecure", "login", "admin", "--password-stdin"}, 0, warning},
+      {{"tree"}, 0, warning},  // the session's --insecure, warned again
+      {{"--server", network.url, "--ca-file", ca, "login", "admin", "--password-stdin"}, 0, ""},
+      {{"tree"}, 0, ""},
+  };
+  for (const auto& step : kSteps) {
+    Outcome run = Docsec(step.args, "demo-admin\n", runtime);
+    EXPECT_EQ(run.code, step.code) << step.args[0] << " " << run.err;
+    if (step.err.empty()) {
+      EXPECT_EQ(run.err, "") << step.args[0];
+    } else {
+      EXPECT_NE(run.err.find(step.err), std::string::npos) << run.err;
+    }
+  }
+  const json session = json::parse(ReadFile(network.runtime / "docsec" / "session.json"));
+  EXPECT_EQ(session["caFile"], ca);
+  EXPECT_EQ(session["insecure"], false);
+}
+
+// A saved session signs file changes itself: no password is asked again, and the files get the
+// level asked for, named or numbered.
+TEST_F(CliTest, EncryptWithALevelOnTheSavedSessionAlone) {
+  const struct {
+    std::string file;
+    std::string level;
+    std::string listed;
+  } kCases[] = {{"levelled-name.txt", "Confidential", "Confidential"},
+                {"levelled-id.txt", "2", "Secret"}};
+  for (const auto& c : kCases) {
+    std::ofstream(Share(0) / "docs" / c.file) << "to be labelled\n";
+    Outcome run = Docsec({"encrypt", "pc-0", "C:/docs/" + c.file, "--level", c.level});
+    ASSERT_EQ(run.code, 0) << run.err;
+    bool seen = false;
+    for (const json& row : Json({"ls", "pc-0", "C:/docs"})) {
+      if (row["name"] != c.file) continue;
+      seen = true;
+      EXPECT_EQ(row["level"], c.listed) << c.file;
+      EXPECT_TRUE(row["encrypted"].get<bool>());
+    }
+    EXPECT_TRUE(seen) << c.file;
+    ASSERT_EQ(Docsec({"decrypt", "pc-0", "C:/docs/" + c.file}).code, 0);
+  }
+  EXPECT_EQ(Docsec({"encrypt", "pc-0", "C:/docs/a.txt", "--level", "Nonesuch"}).code, 2);
+}
+
+// A path that names nothing fails on its own; the rest of the batch is done.
+TEST_F(CliTest, MissingPathsInABatchFailAlone) {
+  std::ofstream(Share(1) / "docs" / "batch.txt") << "batch\n";
+  const struct {
+    std::vector<std::string> paths;
+    int code;
+    int done, failed;
+  } kCases[] = {
+      {{"C:/docs/nope.txt", "C:/docs/batch.txt", "C:/nowhere/x.txt"}, 4, 1, 2},
+      {{"C:/docs/nope.txt"}, 1, 0, 1},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {"--json", "encrypt", "pc-1"};
+    args.insert(args.end(), c.paths.begin(), c.paths.end());
+    Outcome run = Docsec(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const json report = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.out << run.err;
+    EXPECT_EQ(report["done"], c.done);
+    EXPECT_EQ(report["failed"], c.failed);
+    EXPECT_NE(report["items"].dump().find("no file or folder C:/docs/nope.txt"), std::string::npos)
+        << report.dump();
+  }
+  EXPECT_EQ(Docsec({"decrypt", "pc-1", "C:/docs/batch.txt"}).code, 0);
+}
+
+// probe exits 0 only when every computer asked for answered, and says why one did not.
+TEST_F(CliTest, ProbeExitStatusAndCauses) {
+  ASSERT_EQ(Docsec({"computer", "disapprove", "pc-1"}).code, 0);
+  const struct {
+    std::vector<std::string> targets;
+    int code;
+    std::map<std::string, std::string> status;  // name -> status
+  } kCases[] = {
+      {{"pc-0"}, 0, {{"pc-0", "running"}}},
+      {{computers_[0].ip, "pc-gone"}, 4, {{"pc-0", "running"}, {"pc-gone", "agent not running"}}},
+      {{"pc-1"}, 3, {{"pc-1", "not approved"}}},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = {"--json", "probe"};
+    args.insert(args.end(), c.targets.begin(), c.targets.end());
+    Outcome run = Docsec(args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    const json report = json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.out << run.err;
+    std::map<std::string, std::string> status;
+    for (const json& row : report["computers"]) {
+      status[row["name"]] = row["status"];
+      if (row["name"] == "pc-gone") {
+        EXPECT_NE(row["cause"].get<std::string>().find(computers_[2].ip), std::string::npos)
+            << row.dump();
+      }
+    }
+    EXPECT_EQ(status, c.status);
+  }
+  EXPECT_NE(Docsec({"probe", "pc-1"}).out.find("approve it first"), std::string::npos);
+  Outcome unapproved = Docsec({"ls", "pc-1", "C:/docs"});
+  EXPECT_EQ(unapproved.code, 3);
+  EXPECT_NE(unapproved.err.find("pc-1 is not approved"), std::string::npos) << unapproved.err;
+  EXPECT_EQ(Docsec({"probe", "Nowhere"}).code, 2);
+  ASSERT_EQ(Docsec({"computer", "approve", "pc-1"}).code, 0);
 }
 
 TEST(Output, ColourOnlyOnATerminalWithoutNoColor) {

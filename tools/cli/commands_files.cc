@@ -169,12 +169,20 @@ void Expand(CDOAgentFile* item, bool recursive, bool top, std::vector<CDOAgentFi
 }
 
 void ChangeFiles(Context& context, const FileArgs& a, Change change) {
-  context.FreshUser();
-  CDOSecretLevel* level = change == Change::kRelabel ? &context.FindLevel(a.level) : nullptr;
+  context.User();
+  CDOSecretLevel* level = a.level.empty() ? nullptr : &context.FindLevel(a.level);
   CDOComputer& computer = context.ReachComputer(a.computer);
   std::vector<CDOAgentFile*> files;
+  // A path that names nothing fails alone: the others are still done, and it is reported with
+  // them.
+  Json missing = Json::array();
   for (const std::string& path : a.paths) {
-    Expand(&FindItem(computer, path), a.recursive, true, &files);
+    try {
+      Expand(&FindItem(computer, path), a.recursive, true, &files);
+    } catch (const CliError& error) {
+      if (error.code() != kExitUsage) throw;
+      missing.push_back({{"path", path}, {"result", "failed"}, {"reason", error.what()}});
+    }
   }
   ProgressLine progress(context.output().err(), context.err_terminal());
   ReportObserver observer(progress, files.size());
@@ -191,7 +199,11 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
     folder->SetOperationObserver(&observer);
     DataObjectList one{file};
     switch (change) {
-      case Change::kEncrypt: folder->EncryptFiles(&one, 0); break;
+      case Change::kEncrypt:
+        // The agent labels what it encrypts with the file's destination level.
+        if (level != nullptr) file->SetDestSecretLevelId(level->GetId());
+        folder->EncryptFiles(&one, 0);
+        break;
       case Change::kDecrypt: folder->DecryptFiles(&one, 0); break;
       case Change::kRelabel: folder->ChangeSerLevelFiles(&one, level); break;
     }
@@ -210,7 +222,8 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
       unrecorded_reason = item["reason"].get<std::string>();
     }
   }
-  const size_t failed = items.size() - done - unrecorded;
+  const size_t failed = items.size() - done - unrecorded + missing.size();
+  for (Json& item : missing) items.push_back(std::move(item));
   for (Json& item : skipped) items.push_back(std::move(item));
   Output& output = context.output();
   if (output.json()) {
@@ -242,9 +255,11 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
          std::to_string(unrecorded) + " of " + std::to_string(done + failed + unrecorded) +
              " files were changed but their log entries not recorded: " + unrecorded_reason);
   }
-  if (failed > 0 && done > 0)
-    Fail(kExitPartial,
-         std::to_string(failed) + " of " + std::to_string(done + failed) + " files failed");
+  // Files skipped had nothing to do: with them the batch is partly right, not all wrong.
+  if (failed > 0 && (done > 0 || !skipped.empty())) {
+    Fail(kExitPartial, std::to_string(failed) + " of " +
+                           std::to_string(done + failed + skipped.size()) + " files failed");
+  }
   if (failed > 0) Fail(kExitRefused, "no file was changed");
 }
 
@@ -287,6 +302,9 @@ void RegisterFileCommands(CLI::App& app, Context& context) {
     command->add_flag("--recursive,-r", a.recursive, "include the files of sub-folders");
     if (entry.change == Change::kRelabel) {
       command->add_option("--level", a.level, "the secret level, id or name")->required();
+    } else if (entry.change == Change::kEncrypt) {
+      command->add_option("--level", a.level,
+                          "label the files with this secret level, id or name (default: none)");
     }
     const Change change = entry.change;
     command->callback([&context, args, change] { ChangeFiles(context, *args, change); });

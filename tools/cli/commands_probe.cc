@@ -1,12 +1,19 @@
-// probe [DEPT] [--parallel N]: the agent connection status of every computer of a sub-tree.
+// probe [DEPT | COMPUTER...] [--parallel N]: the agent connection status of every computer of a
+// sub-tree, or of the computers named.
 //
 // JSON (--json): {"computers": [{"name", "address", "department", "status", "statusCode",
-// "seconds"}], "parallel", "wallSeconds", "serialSeconds"}; "serialSeconds" is the sum of the
-// probes' own times, what probing one after another would have taken.
+// "cause", "seconds"}], "parallel", "wallSeconds", "serialSeconds"}; "serialSeconds" is the sum
+// of the probes' own times, what probing one after another would have taken.
+//
+// The exit status says whether every agent answered: 0 when all did (or there was none to
+// probe), 3 when none did, 4 when some did not; a computer not approved is not probed, so it
+// counts as not answering.
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
 
+#include "docsec/computers/computer.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/probe.h"
 
@@ -21,9 +28,39 @@ std::string Seconds(double seconds, int digits) {
   return text;
 }
 
-void RunProbe(Context& context, const std::string& department, int parallel) {
-  CDODepartment& top = department.empty() ? context.Tree() : context.FindDepartment(department);
-  const std::vector<CDOComputer*> computers = ComputersOfSubTree(&top);
+// The computers `names` stand for: each a department (its whole sub-tree) or a computer by name,
+// IP address or UUID; none: the administered tree. Each computer once, in the order named.
+std::vector<CDOComputer*> Targets(Context& context, const std::vector<std::string>& names) {
+  if (names.empty()) return ComputersOfSubTree(&context.Tree());
+  std::vector<CDOComputer*> computers;
+  auto add = [&computers](CDOComputer* computer) {
+    if (std::find(computers.begin(), computers.end(), computer) == computers.end()) {
+      computers.push_back(computer);
+    }
+  };
+  for (const std::string& name : names) {
+    try {
+      for (CDOComputer* computer : ComputersOfSubTree(&context.FindDepartment(name))) {
+        add(computer);
+      }
+      continue;
+    } catch (const CliError& error) {
+      // Only "no such department" lets the name stand for a computer; an ambiguous one is the
+      // person's to settle.
+      if (std::string(error.what()).rfind("no department", 0) != 0) throw;
+    }
+    try {
+      add(&context.FindComputer(name));
+    } catch (const CliError& error) {
+      if (std::string(error.what()).rfind("no computer", 0) != 0) throw;
+      Fail(kExitUsage, "no department or computer \"" + name + "\" in the tree");
+    }
+  }
+  return computers;
+}
+
+void RunProbe(Context& context, const std::vector<std::string>& names, int parallel) {
+  const std::vector<CDOComputer*> computers = Targets(context, names);
   Output& output = context.output();
   ProgressLine progress(output.err(), context.err_terminal());
   ProbeOptions options;
@@ -38,14 +75,21 @@ void RunProbe(Context& context, const std::string& department, int parallel) {
                {"address", "ADDRESS"},
                {"department", "DEPARTMENT"},
                {"status", "STATUS"},
-               {"seconds", "TIME"}});
+               {"seconds", "TIME"},
+               {"cause", "CAUSE"}});
   std::map<std::string, int> counts;
+  size_t running = 0;
   for (const ProbeRow& row : report.rows) {
     ++counts[row.status];
-    Json record = {{"name", row.name},
-                   {"address", row.address},
-                   {"department", "/" + row.department_path},
-                   {"status", row.status}};
+    running += row.status_code == ConnectionRunning && row.status != "not approved" ? 1 : 0;
+    Json record = {
+        {"name", row.name},
+        {"address", row.address},
+        {"department", "/" + row.department_path},
+        {"status", row.status},
+        {"cause", row.status == "not approved"
+                      ? "not probed: approve it first (docsec computer approve " + row.name + ")"
+                      : row.cause}};
     if (output.json()) {
       record["statusCode"] = row.status_code;
       record["seconds"] = row.seconds;
@@ -59,30 +103,37 @@ void RunProbe(Context& context, const std::string& department, int parallel) {
                           {"parallel", parallel},
                           {"wallSeconds", report.wall_seconds},
                           {"serialSeconds", report.serial_seconds}});
-    return;
+  } else {
+    output.PrintTable(table);
+    std::string summary;
+    for (const auto& [status, count] : counts) {
+      summary += (summary.empty() ? "" : ", ") + std::to_string(count) + " " + status;
+    }
+    output.Say(std::to_string(report.rows.size()) + " computer(s) probed in " +
+               Seconds(report.wall_seconds, 2) + " with " + std::to_string(parallel) +
+               " at once (one after another: " + Seconds(report.serial_seconds, 2) + ")" +
+               (summary.empty() ? "" : ": " + summary));
   }
-  output.PrintTable(table);
-  std::string summary;
-  for (const auto& [status, count] : counts) {
-    summary += (summary.empty() ? "" : ", ") + std::to_string(count) + " " + status;
-  }
-  output.Say(std::to_string(report.rows.size()) + " computer(s) probed in " +
-             Seconds(report.wall_seconds, 2) + " with " + std::to_string(parallel) +
-             " at once (one after another: " + Seconds(report.serial_seconds, 2) + ")" +
-             (summary.empty() ? "" : ": " + summary));
+  const size_t silent = report.rows.size() - running;
+  if (silent == 0) return;
+  Fail(running == 0 ? kExitUnreachable : kExitPartial,
+       std::to_string(silent) + " of " + std::to_string(report.rows.size()) +
+           " computer(s) did not answer as running");
 }
 
 }  // namespace
 
 void RegisterProbeCommand(CLI::App& app, Context& context) {
   auto* probe =
-      app.add_subcommand("probe", "probe the agent of every computer in a department sub-tree");
-  auto department = std::make_shared<std::string>();
+      app.add_subcommand("probe", "probe the agents of a department sub-tree or of computers");
+  auto names = std::make_shared<std::vector<std::string>>();
   auto parallel = std::make_shared<int>(kDefaultParallel);
-  probe->add_option("DEPT", *department, "id, path or name (default: the administered tree)");
+  probe->add_option("TARGET", *names,
+                    "departments (id, path or name: their sub-trees) or computers (name, IP "
+                    "address or UUID); default: the administered tree");
   probe->add_option("--parallel", *parallel, "probes run at once (default 16)")
       ->check(CLI::Range(1, 256));
-  probe->callback([&context, department, parallel] { RunProbe(context, *department, *parallel); });
+  probe->callback([&context, names, parallel] { RunProbe(context, *names, *parallel); });
 }
 
 }  // namespace docsec::cli

@@ -19,6 +19,8 @@ void Login(Context& context, std::string account) {
   session.target = context.target();
   session.account = account;
   session.token = context.SessionToken();
+  session.ca_file = context.ca_file();
+  session.insecure = context.insecure();
   session.opened = session.last_used = SessionFile::Now();
   std::string error;
   if (!context.session_file().Save(session, &error)) Fail(kExitRefused, error);
@@ -42,6 +44,16 @@ void Logout(Context& context) {
     return;
   }
   bool ended_before = false;
+  // The session's own server, whatever the environment or a profile names now: a token left
+  // alive there would outlast the file.
+  GlobalOptions& options = context.options();
+  if (options.server.empty() && options.embedded.empty()) {
+    if (saved.target.rfind(kEmbeddedPrefix, 0) == 0) {
+      options.embedded = saved.target.substr(std::string(kEmbeddedPrefix).size());
+    } else {
+      options.server = saved.target;
+    }
+  }
   context.Connect();
   if (context.network() && context.target() == saved.target) {
     SvcTransportResumeSession(saved.token);
@@ -64,11 +76,24 @@ void ChangePassword(Context& context) {
     Fail(kExitUsage, "passwd reads two passwords: use --password-stdin (one a line) or a terminal");
   }
   CDOUser& user = context.User();
-  const std::string old_password = context.ReadPassword("current password: ");
-  const std::string new_password = context.ReadPassword("new password: ");
+  const std::string old_password =
+      context.ReadPassword("current password: ", "the current password");
+  const std::string new_password = context.ReadPassword("new password: ", "the new password");
   if (new_password.empty()) Fail(kExitUsage, "passwd: the new password is empty");
   if (!user.ChangePassword(old_password.c_str(), new_password.c_str(), 0)) {
     context.Refused("changing the password");
+  }
+  // The server ends the session a password change came with and answers with a new one: the
+  // saved session must carry it, or the next command would find itself logged out.
+  SavedSession saved;
+  std::string error;
+  if (context.options().user.empty() && context.session_file().Load(&saved, &error) &&
+      saved.target == context.target() && !context.SessionToken().empty()) {
+    saved.token = context.SessionToken();
+    saved.last_used = SessionFile::Now();
+    if (!context.session_file().Save(saved, &error)) {
+      Fail(kExitPartial, "password changed, but the session could not be kept: " + error);
+    }
   }
   context.output().Report({{"account", TextOf(&user, &CDOUser::GetId)}, {"changed", true}},
                           "password changed");

@@ -3,7 +3,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "docsec/docsec.h"
@@ -22,6 +24,38 @@ namespace {
 std::string CodeMeaning(unsigned long code) {
   const char* meaning = server::ResultMeaning(static_cast<long>(code));
   return meaning == nullptr ? "" : std::string(" (") + meaning + ")";
+}
+
+// What a person can do about a transport failure towards `target`, as "; ..." or "".
+std::string TransportHint(SvcTransportFailureKind kind, const std::string& target) {
+  using Kind = SvcTransportFailureKind;
+  const bool https = target.rfind("https://", 0) == 0;
+  const std::string rest = target.substr(target.find("://") + 3);
+  switch (kind) {
+    case Kind::kCertificateUntrusted:
+      return "; give --ca-file FILE or set DOCSEC_CA_FILE (the authority that signed the "
+             "server's certificate)";
+    case Kind::kCertificateWrongName:
+      return "; name the server in --server as its certificate does, or give it a certificate "
+             "for this name";
+    case Kind::kCertificateExpired:
+      return "; renew the server's certificate, or check this computer's clock";
+    case Kind::kConnectionRefused: return "; is the server running, and on that port?";
+    case Kind::kNameNotResolved: return "; check the host name in the server's address";
+    case Kind::kConnectTimeout:
+      return "; is the address right, and does a firewall let it through? "
+             "(DOCSEC_CONNECT_TIMEOUT_MS sets the wait)";
+    case Kind::kAnswerTimeout:
+      return "; the server is busy or stuck (DOCSEC_TIMEOUT_MS sets the wait)";
+    // An HTTPS client at a plain port fails its handshake; a plain client at an HTTPS port gets
+    // the connection closed without an answer.
+    case Kind::kTlsFailure:
+      return https ? "; if the server speaks plain HTTP there, use http://" + rest : "";
+    case Kind::kConnectionClosed:
+      return https ? "" : "; if the server speaks HTTPS there, use https://" + rest;
+    case Kind::kHttpStatus: return "; is that the docsec server's address?";
+    default: return "";
+  }
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -78,10 +112,31 @@ Context::~Context() {
 
 Output& Context::output() {
   if (!output_) {
-    output_ = std::make_unique<Output>(out_, err_, options_.json,
+    // The format's own layers: --json or --output, DOCSEC_OUTPUT, the profile. A malformed
+    // profile is reported by Connect; the error itself must still be printable.
+    std::string format = options_.json ? "json" : options_.output;
+    const char* variable = std::getenv("DOCSEC_OUTPUT");
+    if (format.empty() && variable != nullptr) format = variable;
+    if (format.empty()) {
+      try {
+        format = LoadedProfile().output.value_or("");
+      } catch (const CliError&) {
+      }
+    }
+    output_ = std::make_unique<Output>(out_, err_, OutputFormat(format).value_or("") == "json",
                                        DecideColour(options_.colour, out_terminal_), err_terminal_);
   }
   return *output_;
+}
+
+const Profile& Context::LoadedProfile() {
+  if (!profile_) {
+    Profile profile;
+    if (!LoadProfile(options_.profile, &profile, &profile_error_)) profile = Profile();
+    profile_ = profile;
+  }
+  if (!profile_error_.empty()) Fail(kExitUsage, profile_error_);
+  return *profile_;
 }
 
 void Context::Connect() {
@@ -92,19 +147,33 @@ void Context::Connect() {
   if (!options_.server.empty() && !options_.embedded.empty()) {
     Fail(kExitUsage, "--server and --embedded exclude each other");
   }
+  const char* output = std::getenv("DOCSEC_OUTPUT");
+  if (output != nullptr && *output && !OutputFormat(output)) {
+    Fail(kExitUsage, std::string("DOCSEC_OUTPUT must be table or json, not ") + output);
+  }
   if (!options_.embedded.empty()) return OpenEmbedded(AbsolutePath(options_.embedded));
-  if (!options_.server.empty()) return ConfigureNetwork(options_.server);
+  const Profile& profile = LoadedProfile();
+  SvcTransportConfig environment;
+  std::string error;
+  if (!SvcTransportApplyEnvironment(&environment, &error)) {
+    Fail(kExitUsage, "the transport settings of the environment: " + error);
+  }
   SavedSession saved;
   std::string ignored;
-  if (session_file_.Load(&saved, &ignored)) {
-    if (saved.target.rfind(kEmbeddedPrefix, 0) == 0) {
-      return OpenEmbedded(saved.target.substr(std::string(kEmbeddedPrefix).size()));
-    }
-    return ConfigureNetwork(saved.target);
+  const bool have_session = session_file_.Load(&saved, &ignored);
+  // The server of the first layer that names one.
+  std::string server = options_.server;
+  if (server.empty()) server = environment.server;
+  if (server.empty()) server = profile.server.value_or("");
+  if (server.empty() && have_session) server = saved.target;
+  if (server.empty()) {
+    Fail(kExitUsage, "no server: give --server URL or --embedded DB (or log in first)");
   }
-  const char* server = std::getenv("DOCSEC_SERVER");
-  if (server != nullptr && *server) return ConfigureNetwork(server);
-  Fail(kExitUsage, "no server: give --server URL or --embedded DB (or log in first)");
+  if (server.rfind(kEmbeddedPrefix, 0) == 0) {
+    return OpenEmbedded(server.substr(std::string(kEmbeddedPrefix).size()));
+  }
+  // The trust a session was opened with belongs to its server, not to whatever is asked now.
+  ConfigureNetwork(server, profile, have_session && saved.target == server ? &saved : nullptr);
 }
 
 void Context::OpenEmbedded(const std::string& database) {
@@ -121,20 +190,58 @@ void Context::OpenEmbedded(const std::string& database) {
   }
 }
 
-void Context::ConfigureNetwork(const std::string& url) {
+void Context::ConfigureNetwork(const std::string& url, const Profile& profile,
+                               const SavedSession* saved) {
+  // Lowest layer first; a layer that names a CA file and says nothing of --insecure asks for the
+  // certificate to be checked against it.
   SvcTransportConfig config;
+  if (saved != nullptr) {
+    config.ca_file = saved->ca_file;
+    config.verify_peer = !saved->insecure;
+  }
+  if (profile.ca_file) {
+    config.ca_file = *profile.ca_file;
+    config.verify_peer = true;
+  }
+  if (profile.insecure) config.verify_peer = !*profile.insecure;
+  if (profile.connect_timeout_ms) config.connect_timeout_ms = *profile.connect_timeout_ms;
+  if (profile.timeout_ms) config.timeout_ms = *profile.timeout_ms;
+  const std::string ca_before = config.ca_file;
   std::string error;
-  if (!SvcTransportConfigureFromEnvironment(&error)) Fail(kExitUsage, error);
+  if (!SvcTransportApplyEnvironment(&config, &error)) {
+    Fail(kExitUsage, "the transport settings of the environment: " + error);
+  }
+  if (config.ca_file != ca_before && std::getenv("DOCSEC_VERIFY_PEER") == nullptr) {
+    config.verify_peer = true;
+  }
+  if (!options_.ca_file.empty()) {
+    config.ca_file = AbsolutePath(options_.ca_file);
+    config.verify_peer = true;
+  }
+  if (options_.insecure) config.verify_peer = false;
   config.server = url;
-  if (const char* ca = std::getenv("DOCSEC_CA_FILE")) config.ca_file = ca;
-  if (!SvcTransportConfigure(config, &error)) Fail(kExitUsage, "--server: " + error);
+  if (!config.ca_file.empty() && access(config.ca_file.c_str(), R_OK) != 0) {
+    Fail(kExitUsage, "cannot read the CA file " + config.ca_file + ": " + std::strerror(errno));
+  }
+  if (!SvcTransportConfigure(config, &error)) Fail(kExitUsage, "the server " + url + ": " + error);
   target_ = url;
+  ca_file_ = config.ca_file;
+  insecure_ = !config.verify_peer;
+  if (insecure_ && url.rfind("https://", 0) == 0) {
+    err_ << "docsec: warning: the certificate of " << url
+         << " is not checked (--insecure): whoever sits between here and there can read and "
+            "change this session\n";
+  }
 }
 
-std::string Context::ReadPassword(const std::string& prompt) {
+std::string Context::ReadPassword(const std::string& prompt, const std::string& what) {
   if (options_.password_stdin) {
     std::string line;
-    if (!std::getline(std::cin, line)) Fail(kExitUsage, "--password-stdin: nothing on stdin");
+    ++stdin_lines_;
+    if (!std::getline(std::cin, line)) {
+      Fail(kExitUsage,
+           "--password-stdin: no line " + std::to_string(stdin_lines_) + " on stdin for " + what);
+    }
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
   }
@@ -155,7 +262,6 @@ CDOUser& Context::Login(const std::string& account, const std::string& password)
   if (!user) Refused("login as " + account);
   // A tree loaded for the previous user object stays valid: it is owned here, not by the user.
   user_ = std::move(user);
-  fresh_login_ = true;
   return *user_;
 }
 
@@ -187,20 +293,12 @@ void Context::ResumeSession() {
   } else {
     SvcTransportResumeSession(saved.token);
   }
-  auto user = std::make_unique<CDOUser>();
-  user->SetId(saved.account.c_str());
-  if (!user->QueryUserDepartment()) Refused("resuming the session of " + saved.account);
+  CDOUser prototype;
+  std::unique_ptr<CDOUser> user(prototype.ResumeLogin(saved.account.c_str()));
+  if (!user) Refused("resuming the session of " + saved.account);
   user_ = std::move(user);
   saved.last_used = SessionFile::Now();
   session_file_.Save(saved, &error);  // a session that cannot be renewed still serves this command
-}
-
-CDOUser& Context::FreshUser() {
-  CDOUser& user = User();
-  if (fresh_login_) return user;
-  const std::string account = TextOf(&user, &CDOUser::GetId);
-  return Login(account, ReadPassword("password for " + account +
-                                     " (file changes are logged under a fresh login): "));
 }
 
 CDODepartment& Context::Tree() {
@@ -310,6 +408,11 @@ CDOSecretLevel& Context::FindLevel(const std::string& name) {
 
 CDOComputer& Context::ReachComputer(const std::string& name) {
   CDOComputer& computer = FindComputer(name);
+  // An agent of a computer not approved is never asked, so "not running" would be a guess.
+  if (!computer.GetIsApproved()) {
+    Fail(kExitUnreachable,
+         "computer " + name + " is not approved (run: docsec computer approve " + name + ")");
+  }
   computer.RefreshConnectionStatus();
   switch (computer.GetConnectionStatus()) {
     case ConnectionRunning: return computer;
@@ -344,16 +447,9 @@ void Context::Refused(const std::string& what) {
   if (outcome.source == OutcomeSource::kTransport) {
     using Kind = SvcTransportFailureKind;
     const auto kind = static_cast<Kind>(outcome.code);
-    std::string hint;
-    if (kind == Kind::kCertificateUntrusted || kind == Kind::kCertificateWrongName ||
-        kind == Kind::kCertificateExpired) {
-      hint = "; give the authority that signed the server's certificate with DOCSEC_CA_FILE";
-    } else if (kind == Kind::kConnectionRefused || kind == Kind::kConnectTimeout) {
-      hint = "; is the server running at that address?";
-    }
     Fail(kExitUnreachable, what + ": cannot reach " + target_ + ": " +
                                SvcTransportFailureKindName(kind) + " (" + outcome.message + ")" +
-                               hint);
+                               TransportHint(kind, target_));
   }
   if (outcome.source == OutcomeSource::kLibrary) {
     Fail(kExitRefused, what + ": " + outcome.message);

@@ -13,6 +13,7 @@
 #define DOCSEC_TOOLS_CLI_CONTEXT_H_
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,7 @@
 #include "tools/cli/exit_codes.h"
 #include "tools/cli/output.h"
 #include "tools/cli/session_file.h"
+#include "tools/cli/settings.h"
 
 namespace docsec {
 class CDOComputer;
@@ -56,9 +58,13 @@ class CliError : public std::runtime_error {
 [[noreturn]] void Fail(ExitCode code, const std::string& message);
 
 struct GlobalOptions {
-  std::string server;    // --server URL
-  std::string embedded;  // --embedded DB
-  std::string user;      // --user ID
+  std::string server;     // --server URL
+  std::string embedded;   // --embedded DB
+  std::string ca_file;    // --ca-file FILE: the authorities that sign the server's certificate
+  bool insecure = false;  // --insecure: the server's certificate is not checked
+  std::string profile;    // --profile NAME of the configuration file
+  std::string output;     // --output table|json
+  std::string user;       // --user ID
   bool password_stdin = false;
   std::string password_env;     // --password-env VAR
   bool json = false;            // --json
@@ -80,30 +86,33 @@ class Context {
   Output& output();
   bool err_terminal() const { return err_terminal_; }
 
-  // Sets up the connection (once): --embedded opens the database file in this process, --server
-  // configures the network transport, and without either the saved session's server is used, then
-  // DOCSEC_SERVER. Usage error when none is named or the database cannot be opened. Under -v or
-  // --trace the exchanges show on stderr from here on.
+  // Sets up the connection (once): --embedded opens the database file in this process; otherwise
+  // the server and its transport settings are layered as settings.h says (flags, environment,
+  // profile, session; the session's CA file and --insecure only for the session's own server).
+  // Usage error when no server is named, a setting is malformed or the database cannot be opened.
+  // A certificate left unchecked is warned about on stderr. Under -v or --trace the exchanges
+  // show on stderr from here on.
   void Connect();
+  // How the network server is trusted, as Connect settled it; saved with a login's session.
+  const std::string& ca_file() const { return ca_file_; }
+  bool insecure() const { return insecure_; }
   // "embedded:" and the absolute database path, or the server URL; "" before Connect.
   const std::string& target() const { return target_; }
   bool network() const { return !target_.empty() && embedded_ == nullptr; }
   server::Embedded* embedded() { return embedded_.get(); }
 
-  // The password from --password-stdin (one line), --password-env VAR, or a prompt without echo
-  // on a terminal; usage error when none of them can give one.
-  std::string ReadPassword(const std::string& prompt);
+  // The password from --password-stdin (the next line), --password-env VAR, or a prompt without
+  // echo on a terminal; usage error when none of them can give one. `what` names the password in
+  // that error ("the new password"), with the stdin line it was expected on.
+  std::string ReadPassword(const std::string& prompt, const std::string& what = "the password");
   // Logs in (Connect first); the user stays the context's. Refused when the server says no.
   CDOUser& Login(const std::string& account, const std::string& password);
   // The session token the last login opened ("" when none).
   std::string SessionToken() const;
   // The logged-in user: with --user a login now, otherwise the saved session resumed (and its
-  // idle time renewed). Refused when not logged in.
+  // idle time renewed) as the library's last login user, so operation logs are signed with it.
+  // Refused when not logged in.
   CDOUser& User();
-  // The logged-in user, through a login in this process: the library signs operation logs with
-  // the user of the last login, which a resumed session is not, so a resumed session asks for
-  // the account's password again (ReadPassword) and logs in.
-  CDOUser& FreshUser();
   // The department tree the user administers, with users, positions and computers; loaded once.
   CDODepartment& Tree();
 
@@ -129,8 +138,10 @@ class Context {
 
  private:
   void OpenEmbedded(const std::string& database);
-  void ConfigureNetwork(const std::string& url);
+  void ConfigureNetwork(const std::string& url, const Profile& profile, const SavedSession* saved);
   void ResumeSession();
+  // The configuration file's profile, read once; usage error when it is malformed.
+  const Profile& LoadedProfile();
 
   std::ostream& out_;
   std::ostream& err_;
@@ -142,7 +153,11 @@ class Context {
   std::string target_;
   std::unique_ptr<server::Embedded> embedded_;
   std::unique_ptr<CDOUser> user_;
-  bool fresh_login_ = false;
+  std::string ca_file_;
+  bool insecure_ = false;
+  std::optional<Profile> profile_;
+  std::string profile_error_;
+  int stdin_lines_ = 0;  // lines --password-stdin has read
   std::unique_ptr<CDODepartment> tree_;
   std::unique_ptr<ExchangeLog> exchange_log_;
 };

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/computers/computer.h"
 #include "docsec/org/department.h"
 
@@ -47,6 +48,7 @@ void ProbeOne(CDOComputer* computer, bool approved, ProbeRow* row) {
   row->seconds = Seconds(Clock::now() - start);
   row->status_code = computer->GetConnectionStatus();
   row->status = ConnectionStatusText(row->status_code);
+  if (row->status_code != ConnectionRunning) row->cause = LastOutcome().message;
 }
 
 }  // namespace

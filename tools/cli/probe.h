@@ -26,7 +26,10 @@ struct ProbeRow {
   std::string department_path;
   // "running", "agent not running", "no ping answer", "not approved", "not probed".
   std::string status;
-  int status_code = 0;   // the connection status (0 to 3)
+  int status_code = 0;  // the connection status (0 to 3)
+  // Why a probed computer is not running, in the probe's words (nothing listens, no reply, the
+  // agent answers as another computer); "" when running or not probed.
+  std::string cause;
   double seconds = 0.0;  // how long the probe took
 };
 

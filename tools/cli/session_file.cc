@@ -65,6 +65,9 @@ bool SessionFile::Load(SavedSession* session, std::string* error) const {
     session->token = json.at("token").get<std::string>();
     session->opened = json.at("opened").get<int64_t>();
     session->last_used = json.at("lastUsed").get<int64_t>();
+    // Sessions saved before trust was kept with them have neither: the system's authorities.
+    session->ca_file = json.value("caFile", std::string());
+    session->insecure = json.value("insecure", false);
   } catch (const nlohmann::json::exception&) {
     *error = "the session file " + path_ + " is damaged; log in again";
     return false;
@@ -85,11 +88,10 @@ bool SessionFile::Save(const SavedSession& session, std::string* error) const {
     *error = "cannot make " + directory + ": " + std::strerror(errno);
     return false;
   }
-  const nlohmann::json json = {{"target", session.target},
-                               {"account", session.account},
-                               {"token", session.token},
-                               {"opened", session.opened},
-                               {"lastUsed", session.last_used}};
+  const nlohmann::json json = {{"target", session.target},      {"account", session.account},
+                               {"token", session.token},        {"opened", session.opened},
+                               {"lastUsed", session.last_used}, {"caFile", session.ca_file},
+                               {"insecure", session.insecure}};
   const std::string text = json.dump() + "\n";
   const std::string temporary = path_ + ".tmp";
   unlink(temporary.c_str());

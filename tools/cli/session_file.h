@@ -1,5 +1,6 @@
 // SessionFile: the console session a `docsec login` leaves for later commands. It names the server
-// (its URL, or the embedded database's absolute path), the account and the session token, and ends
+// (its URL, or the embedded database's absolute path), how that server is trusted (the CA file,
+// or that its certificate is not checked), the account and the session token, and ends
 // after kIdle without use or kLifetime after the login, whichever comes first.
 //
 // The file lives in $XDG_RUNTIME_DIR/docsec (a per-user directory that the system empties at
@@ -21,6 +22,8 @@ struct SavedSession {
   std::string target;     // "embedded:" and an absolute path, or the server URL
   std::string account;    // the account logged in
   std::string token;      // the server's session token
+  std::string ca_file;    // absolute path of the authorities trusted for the server; "": system's
+  bool insecure = false;  // the server's certificate is not checked
   int64_t opened = 0;     // seconds since the epoch
   int64_t last_used = 0;  // seconds since the epoch
 };

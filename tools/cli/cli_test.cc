@@ -951,7 +951,7 @@ TEST_F(CliTest, ProbeExitStatusAndCauses) {
   } kCases[] = {
       {{"pc-0"}, 0, {{"pc-0", "running"}}},
       {{computers_[0].ip, "pc-gone"}, 4, {{"pc-0", "running"}, {"pc-gone", "agent not running"}}},
-      {{"pc-1"}, 3, {{"pc-1", "not approved"}}},
+      {{"pc-1"}, 4, {{"pc-1", "not approved"}}},
   };
   for (const auto& c : kCases) {
     std::vector<std::string> args = {"--json", "probe"};

@@ -6,8 +6,8 @@
 // of the probes' own times, what probing one after another would have taken.
 //
 // The exit status says whether every agent answered: 0 when all did (or there was none to
-// probe), 3 when none did, 4 when some did not; a computer not approved is not probed, so it
-// counts as not answering.
+// probe), 4 when any did not, however many; a computer not approved is not probed, so it counts
+// as not answering. (3 stays for a command that could not reach the one agent it needed.)
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -116,7 +116,7 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
   }
   const size_t silent = report.rows.size() - running;
   if (silent == 0) return;
-  Fail(running == 0 ? kExitUnreachable : kExitPartial,
+  Fail(kExitPartial,
        std::to_string(silent) + " of " + std::to_string(report.rows.size()) +
            " computer(s) did not answer as running");
 }

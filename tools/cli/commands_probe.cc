@@ -1,6 +1,6 @@
 // probe [DEPT] [--parallel N]: the agent connection status of every computer of a sub-tree.
 //
-// JSON (--json): {"computers": [{"name", "address", "department", "status", "statusCode",
+// JSON (--json): {"computers": [{"name", "ip", "department", "status", "statusCode",
 // "seconds"}], "parallel", "wallSeconds", "serialSeconds"}; "serialSeconds" is the sum of the
 // probes' own times, what probing one after another would have taken.
 #include <cstdio>
@@ -35,7 +35,7 @@ void RunProbe(Context& context, const std::string& department, int parallel) {
   progress.Clear();
 
   Table table({{"name", "NAME"},
-               {"address", "ADDRESS"},
+               {"ip", "ADDRESS"},
                {"department", "DEPARTMENT"},
                {"status", "STATUS"},
                {"seconds", "TIME"}});
@@ -43,7 +43,7 @@ void RunProbe(Context& context, const std::string& department, int parallel) {
   for (const ProbeRow& row : report.rows) {
     ++counts[row.status];
     Json record = {{"name", row.name},
-                   {"address", row.address},
+                   {"ip", row.address},
                    {"department", "/" + row.department_path},
                    {"status", row.status}};
     if (output.json()) {

@@ -179,6 +179,24 @@ class CliTest : public ::testing::Test {
     return json::parse(run.out, nullptr, false);
   }
 
+  // Runs docsec on a terminal that script(1) gives it, `typed` typed at it; out holds what the
+  // terminal showed (stdout and stderr).
+  static Outcome OnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+    std::string inner = "XDG_RUNTIME_DIR=" + Quote((*dir_ / "run").string()) +
+                        " XDG_STATE_HOME=" + Quote((*dir_ / "state").string()) + " NO_COLOR=1 " +
+                        Quote(DOCSEC_CLI_PATH);
+    for (const std::string& arg : args) inner += " " + Quote(arg);
+    const fs::path in = *dir_ / "typed", out = *dir_ / "terminal";
+    std::ofstream(in) << typed;
+    const std::string command = "script -qec " + Quote(inner) + " /dev/null <" +
+                                Quote(in.string()) + " >" + Quote(out.string()) + " 2>&1";
+    const int status = std::system(command.c_str());
+    Outcome run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out);
+    return run;
+  }
+
   static fs::path* dir_;
   static std::mutex item_hook_mutex_;
   static std::function<void(const std::string&)> item_hook_;
@@ -761,6 +779,7 @@ TEST_F(CliTest, LogFiltersTakeNamesOrCodes) {
       {"--operation", "Encrypt file", "1552"},
       {"--operation", "decrypt FILE", "1553"},
       {"--type", "File operation", "1536"},
+      {"--level", "Secret", "2"},
   };
   for (const auto& c : kCases) {
     const json by_name = Json({"logs", "--per-page", "100", c.option, c.name});
@@ -779,8 +798,9 @@ TEST_F(CliTest, PermissionsByNameOrDefinedBits) {
     int code;
     long stored;  // when accepted
   } kCases[] = {
-      {"read,print", 0, 3}, {"Print, READ", 0, 3}, {"5", 0, 5},     {"0x21", 0, 0x21},
-      {"99", 2, 0},         {"delete", 2, 0},      {"read,", 2, 0}, {"0", 2, 0},
+      {"read,print", 0, 3}, {"Print, READ", 0, 3}, {"5", 0, 5},
+      {"0x21", 0, 0x21},    {"010", 0, 10},        {"99", 2, 0},
+      {"delete", 2, 0},     {"read,", 2, 0},       {"0", 2, 0},
   };
   for (const auto& c : kCases) {
     Outcome run = Docsec({"policy", "grant", "Sales", "--level", "3", "--account", "carol",
@@ -846,6 +866,29 @@ TEST_F(CliTest, DestructiveCommandsConfirmOrDryRun) {
                       Json({"policy", "show", "Engineering"}),
                       Json({"ipseg", "list", "Engineering"})};
   EXPECT_EQ(after, before);
+}
+
+// On a terminal the question is asked, and only a yes acts.
+TEST_F(CliTest, DestructiveCommandsAskOnATerminal) {
+  ASSERT_EQ(Docsec({"user", "add", "South", "temp.asked"}).code, 0);
+  const struct {
+    const char* typed;
+    int code;
+    const char* shown;
+  } kAnswers[] = {
+      {"\n", 2, "not confirmed; nothing was sent"},
+      {"no\n", 2, "not confirmed; nothing was sent"},
+      {"Y\n", 0, "removed user temp.asked"},
+  };
+  for (const auto& answer : kAnswers) {
+    Outcome run = OnTerminal({"user", "remove", "temp.asked"}, answer.typed);
+    EXPECT_EQ(run.code, answer.code) << run.out;
+    EXPECT_NE(run.out.find("remove user temp.asked from /Demo Corp/Sales/South? [y/N]"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(answer.shown), std::string::npos) << run.out;
+  }
+  EXPECT_TRUE(Json({"users", "--id", "temp.asked"}).empty());
 }
 
 TEST_F(CliTest, ObjectComesBeforeTargetAndPositionsAreAddedAndRemoved) {

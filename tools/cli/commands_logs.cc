@@ -197,6 +197,9 @@ void Logs(Context& context, LogArgs a) {
   const Operations catalogue = LoadOperations();
   a.operation = SearchCode(context, catalogue, catalogue.operations, a.operation, "--operation");
   a.type = SearchCode(context, catalogue, catalogue.types, a.type, "--type");
+  // Records carry the level's id; a name would match none of them.
+  if (!a.level.empty() && !IsNumber(a.level))
+    a.level = std::to_string(context.FindLevel(a.level).GetId());
   const OleDateTime from = SearchDate(a.from, "--from");
   const OleDateTime to = SearchDate(a.to, "--to");
   const unsigned long ip = SearchAddress(a.computer_ip);
@@ -478,7 +481,7 @@ void RegisterLogCommands(CLI::App& app, Context& context) {
   logs->add_option("--type", a.type,
                    "the operation type, by name (\"File operation\") or code (1536)");
   logs->add_option("--department", a.department, "the acting user's department contains this");
-  logs->add_option("--level", a.level, "the resulting file's secret level");
+  logs->add_option("--level", a.level, "the resulting file's secret level, by name or id");
   logs->add_option("--database", a.database, "the log database (0: current)");
   auto* operations =
       logs->add_subcommand("operations", "the server's catalogue of operations and their types");

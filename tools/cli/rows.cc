@@ -147,7 +147,9 @@ long ParsePermission(const std::string& text) {
   if (std::isdigit(static_cast<unsigned char>(text[0]))) {
     char* end = nullptr;
     errno = 0;
-    const long word = std::strtol(text.c_str(), &end, 0);
+    // Decimal, or hexadecimal with 0x; never octal, where "010" would silently mean 8.
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const long word = std::strtol(text.c_str(), &end, hex ? 16 : 10);
     if (errno != 0 || *end != '\0' || word <= 0 || (word & ~AllPermissionBits()) != 0) {
       BadPermission(text);
     }

@@ -50,8 +50,8 @@ struct PermissionBit {
 const std::vector<PermissionBit>& PermissionBits();
 // Every defined bit together.
 long AllPermissionBits();
-// "read,print" (names, any order, case-insensitive) or a number using only defined bits ("3",
-// "0x3"); usage error naming the bits otherwise (e.g. 99, "delete", "" ).
+// "read,print" (names, any order, case-insensitive) or a number using only defined bits, decimal
+// or 0x-hexadecimal ("3", "0x3"); usage error naming the bits otherwise (99, "delete", "").
 long ParsePermission(const std::string& text);
 // The word with its bits' names, "3 (read,print)"; a word with undefined bits, or none, prints its
 // number alone.

@@ -939,6 +939,8 @@ TEST_F(CliTest, HelpSuggestionsCompletionAndManual) {
                                  "COMP_WORDS=(docsec user re) COMP_CWORD=2 && _docsec && "
                                  "echo \"[${COMPREPLY[*]}]\" && "
                                  "COMP_WORDS=(docsec --json logs --op) COMP_CWORD=3 && _docsec && "
+                                 "echo \"[${COMPREPLY[*]}]\" && "
+                                 "COMP_WORDS=(docsec help tr) COMP_CWORD=2 && _docsec && "
                                  "echo \"[${COMPREPLY[*]}]\"") +
                            " 2>&1";
   FILE* pipe = popen(bash.c_str(), "r");
@@ -950,6 +952,7 @@ TEST_F(CliTest, HelpSuggestionsCompletionAndManual) {
   EXPECT_NE(completed.find("complete -F _docsec docsec"), std::string::npos) << completed;
   EXPECT_NE(completed.find("[remove]"), std::string::npos) << completed;
   EXPECT_NE(completed.find("[--operation]"), std::string::npos) << completed;
+  EXPECT_NE(completed.find("[tree]"), std::string::npos) << completed;
   for (const char* shell : {"zsh", "fish"}) {
     Outcome script = Docsec({"completion", shell});
     EXPECT_EQ(script.code, 0);

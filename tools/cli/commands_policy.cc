@@ -86,7 +86,7 @@ Table PolicyTable(CDODepartment& department) {
                {"kind", "KIND"},
                {"who", "WHO"},
                {"name", "NAME"},
-               {"permission", "PERMISSION"}});
+               {"permission", "PERMISSION", PermissionCell}});
   for (CDOSecretLevel* level : Members<CDOSecretLevel>(CDOSecretLevel::GetAllInstance())) {
     CDOPolicy* policy = department.GetPolicy(level);
     if (policy == nullptr) continue;
@@ -274,7 +274,10 @@ void FileAuthCommand(Context& context, const PolicyArgs& a, const std::string& v
   CDOAgentFile& file = FindItem(context.ReachComputer(a.computer), a.path);
   if (!file.QueryAuthorization()) context.Refused("loading the authorizations of " + a.path);
   if (verb == "show") {
-    Table table({{"kind", "KIND"}, {"who", "WHO"}, {"name", "NAME"}, {"permission", "PERMISSION"}});
+    Table table({{"kind", "KIND"},
+                 {"who", "WHO"},
+                 {"name", "NAME"},
+                 {"permission", "PERMISSION", PermissionCell}});
     for (auto* entry : Members<CDOAuthFileByUser>(file.GetAuthByUser())) {
       table.Add({{"kind", "user"},
                  {"who", TextOf(entry, &CDOAuthFileByUser::GetUserId)},

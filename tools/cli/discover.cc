@@ -50,6 +50,10 @@ std::string Joined(const std::vector<std::string>& words, const char* separator 
 std::vector<std::string> Words(const CLI::App& app, const CLI::App& root) {
   std::vector<std::string> words;
   for (const CLI::App* sub : Commands(app)) words.push_back(sub->get_name());
+  // "help" takes a command's name.
+  if (app.get_parent() == &root && app.get_name() == "help") {
+    for (const CLI::App* sub : Commands(root)) words.push_back(sub->get_name());
+  }
   for (const CLI::Option* option : Flags(app)) {
     for (const std::string& name : Spellings(*option)) words.push_back(name);
   }

@@ -84,7 +84,9 @@ void Output::PrintTable(const Table& table) {
     std::vector<std::string> line;
     for (size_t c = 0; c < columns.size(); ++c) {
       auto found = row.find(columns[c].field);
-      line.push_back(found == row.end() ? "" : CellText(*found));
+      line.push_back(found == row.end() ? ""
+                     : columns[c].text  ? columns[c].text(*found)
+                                        : CellText(*found));
       widths[c] = std::max(widths[c], DisplayWidth(line.back()));
     }
     cells.push_back(std::move(line));

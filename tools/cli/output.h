@@ -25,6 +25,9 @@ bool DecideColour(const std::string& mode, bool terminal);
 struct Column {
   std::string field;    // the JSON field name
   std::string heading;  // the text heading
+  // The cell's text for people, when it is not the value's own (a permission word's bit names);
+  // JSON keeps the value.
+  std::string (*text)(const Json& value) = nullptr;
 };
 
 class Table {

@@ -184,6 +184,10 @@ std::string PermissionText(long word) {
   return std::to_string(word) + " (" + names + ")";
 }
 
+std::string PermissionCell(const Json& word) {
+  return word.is_number_integer() ? PermissionText(word.get<long>()) : word.dump();
+}
+
 std::string PermissionHelp() {
   std::string help;
   for (const PermissionBit& bit : PermissionBits()) {

@@ -56,6 +56,8 @@ long ParsePermission(const std::string& text);
 // The word with its bits' names, "3 (read,print)"; a word with undefined bits, or none, prints its
 // number alone.
 std::string PermissionText(long word);
+// PermissionText of a listing's permission number, for Column::text.
+std::string PermissionCell(const Json& word);
 // One line per bit, "  read (1): open and read the document", for help texts.
 std::string PermissionHelp();
 

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <strings.h>
 
-#include <map>
 #include <memory>
 
 #include "docsec/docsec.h"

@@ -742,6 +742,7 @@ TEST_F(CliTest, JsonListingsSpeakOneVocabulary) {
        "items",
        {{"operation", kNamed}, {"type", kNamed}, {"level", kNamedOrNull}}},
       {{"logs", "operations"}, "", {{"id", kNumber}, {"name", kText}, {"type", kNamed}}},
+      {{"scanlogs"}, "items", {{"id", kNumber}, {"status", kNumber}, {"computerIp", kText}}},
   };
   auto is = [](const json& value, Kind kind) {
     switch (kind) {

@@ -268,12 +268,12 @@ void ScanLogs(Context& context, LogArgs a) {
   };
   auto row = [](CDataObject* object) {
     auto* log = static_cast<CDOScanDrmLog*>(object);
-    return Json{{"id", TextOf(log, &CDOScanDrmLog::GetScanLogId)},
+    return Json{{"id", CodeJson(TextOf(log, &CDOScanDrmLog::GetScanLogId))},
                 {"computer", TextOf(log, &CDOScanDrmLog::GetComputerNameA)},
                 {"computerIp", TextOf(log, &CDOScanDrmLog::GetComputerIp)},
                 {"start", TextOf(log, &CDOScanDrmLog::GetScanStartTime)},
                 {"end", TextOf(log, &CDOScanDrmLog::GetScanEndTime)},
-                {"status", TextOf(log, &CDOScanDrmLog::GetScanStatus)},
+                {"status", CodeJson(TextOf(log, &CDOScanDrmLog::GetScanStatus))},
                 {"exception", TextOf(log, &CDOScanDrmLog::GetExceptionInfor)}};
   };
   PagedListing(context, a,

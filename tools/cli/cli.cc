@@ -4,11 +4,13 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 #include "docsec/docsec.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/context.h"
+#include "tools/cli/discover.h"
 #include "tools/cli/settings.h"
 
 namespace docsec::cli {
@@ -57,6 +59,46 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
       ->check(CLI::IsMember({"auto", "always", "never"}));
 }
 
+// help [COMMAND...], completion SHELL and --man: the command tree describing itself.
+void AddDiscoveryCommands(CLI::App& app, Context& context) {
+  auto path = std::make_shared<std::vector<std::string>>();
+  auto* help =
+      app.add_subcommand("help", "print the help of docsec or of COMMAND (\"help user move\")");
+  help->add_option("COMMAND", *path, "a command, with its sub-commands");
+  help->callback([&app, &context, path] {
+    const CLI::App* command = FindCommand(app, *path);
+    if (command == nullptr) {
+      std::string typed;
+      for (const std::string& word : *path) typed += (typed.empty() ? "" : " ") + word;
+      std::vector<std::string> args = *path;
+      const std::string hint = UnknownCommandHint(app, args);
+      Fail(kExitUsage, hint.empty() ? "no command \"" + typed + "\"" : hint);
+    }
+    // The formatter, not App::help, which shows the help of the command parsed (this one).
+    std::string name = "docsec";
+    for (const std::string& word : *path) name += " " + word;
+    context.output().out() << command->get_formatter()->make_help(command, name,
+                                                                  CLI::AppFormatMode::Normal);
+  });
+
+  auto shell = std::make_shared<std::string>();
+  auto* completion = app.add_subcommand(
+      "completion", "print a completion script: source <(docsec completion bash)");
+  completion->add_option("SHELL", *shell, "bash, zsh or fish")
+      ->required()
+      ->check(CLI::IsMember({"bash", "zsh", "fish"}));
+  completion->callback(
+      [&app, &context, shell] { context.output().out() << CompletionScript(app, *shell); });
+
+  app.add_flag_callback(
+      "--man",
+      [&app, &context] {
+        context.output().out() << ManPage(app, Version());
+        throw CLI::Success();
+      },
+      "print the manual page (roff) and exit");
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -70,6 +112,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   app.set_version_flag("--version", std::string("docsec ") + Version(), "print the version");
   AddGlobalOptions(app, context.options());
   for (Registration registration : kRegistrations) registration(app, context);
+  AddDiscoveryCommands(app, context);
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "print the summary only, not a line per item");
+  // Runs when the whole line parsed, before any command's callback prints.
+  app.parse_complete_callback([&context, &quiet] { context.output().set_quiet(quiet); });
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -80,7 +127,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   } catch (const CLI::ParseError& error) {
     std::ostringstream ignored;
     app.exit(error, ignored, ignored);
-    context.output().Error(error.what());
+    const std::string hint = UnknownCommandHint(app, args);
+    context.output().Error(hint.empty() ? error.what() : hint);
     return kExitUsage;
   } catch (const CliError& error) {
     context.output().Error(error.what());

@@ -185,6 +185,24 @@ class CliTest : public ::testing::Test {
     return json::parse(run.out, nullptr, false);
   }
 
+  // Runs docsec on a terminal that script(1) gives it, `typed` typed at it; out holds what the
+  // terminal showed (stdout and stderr).
+  static Outcome OnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+    std::string inner = "XDG_RUNTIME_DIR=" + Quote((*dir_ / "run").string()) +
+                        " XDG_STATE_HOME=" + Quote((*dir_ / "state").string()) + " NO_COLOR=1 " +
+                        Quote(DOCSEC_CLI_PATH);
+    for (const std::string& arg : args) inner += " " + Quote(arg);
+    const fs::path in = *dir_ / "typed", out = *dir_ / "terminal";
+    std::ofstream(in) << typed;
+    const std::string command = "script -qec " + Quote(inner) + " /dev/null <" +
+                                Quote(in.string()) + " >" + Quote(out.string()) + " 2>&1";
+    const int status = std::system(command.c_str());
+    Outcome run;
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFile(out);
+    return run;
+  }
+
   static fs::path* dir_;
   static std::mutex item_hook_mutex_;
   static std::function<void(const std::string&)> item_hook_;
@@ -226,7 +244,6 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
        1,
        "code 105 (a value is not valid): the range 127.0.0.40 - 127.0.0.30 is reversed: ipFrom "
        "127.0.0.40 is above ipTo 127.0.0.30"},
-      {{"dept", "remove", "Engineering"}, "", 1, "(/Demo Corp/Engineering) is not empty"},
       // passwd says which of its two lines stdin lacked.
       {{"passwd", "--password-stdin"},
        "demo-admin\n",
@@ -236,6 +253,7 @@ TEST_F(CliTest, ExitStatusesAndOneLineErrors) {
        "",
        2,
        "cannot read the CA file /nonexistent/ca.pem"},
+      {{"dept", "remove", "Engineering", "--yes"}, "", 1, "(/Demo Corp/Engineering) is not empty"},
   };
   for (const auto& c : kCases) {
     Outcome run = Docsec(c.args, c.input);
@@ -260,7 +278,7 @@ TEST_F(CliTest, VerboseListsExchangesAndTraceHidesThePassword) {
   EXPECT_NE(tree.err.find("exchange GetDepartmentTreeView (entry point 1): "), std::string::npos)
       << tree.err;
 
-  Outcome refused = Docsec({"--verbose", "dept", "remove", "Engineering"});
+  Outcome refused = Docsec({"--verbose", "dept", "remove", "Engineering", "--yes"});
   EXPECT_EQ(refused.code, 1) << refused.err;
   EXPECT_NE(refused.err.find("exchange DelDepartment (entry point 1): "), std::string::npos);
   EXPECT_NE(refused.err.find(" ms, code 303\n"), std::string::npos) << refused.err;
@@ -322,7 +340,7 @@ TEST_F(CliTest, JsonListingsCarryTheirDocumentedFields) {
   const json logs = Json({"logs", "--per-page", "5", "--page", "2"});
   EXPECT_EQ(logs["page"], 2);
   EXPECT_EQ(logs["items"].size(), 5u);
-  EXPECT_TRUE(logs["items"][0].contains("operationName"));
+  EXPECT_TRUE(logs["items"][0]["operation"]["name"].is_string());
   EXPECT_GE(logs["total"].get<int>(), 40);
   const json all = Json({"logs", "--all", "--per-page", "7"});
   EXPECT_EQ(all["items"].size(), all["total"].get<size_t>());
@@ -358,16 +376,16 @@ TEST_F(CliTest, OrganisationChangesReachTheServer) {
       {{"revoke", "zed", "Sales:Sales Director", "--via", "position"}, "revoked zed"},
       {{"appoint", "zed", "Sales:Sales Director", "--via", "position"}, "appointed zed"},
       {{"revoke", "zed", "Sales:Sales Director"}, "revoked zed"},
-      {{"user", "remove", "zed"}, "removed user zed"},
-      {{"dept", "remove", "Legal"}, "removed /Demo Corp/Engineering/Legal"},
-      {{"computer", "disapprove", "pc-1"}, "disapproved 1"},
+      {{"user", "remove", "zed", "--yes"}, "removed user zed"},
+      {{"dept", "remove", "Legal", "--yes"}, "removed /Demo Corp/Engineering/Legal"},
+      {{"computer", "disapprove", "pc-1", "--yes"}, "disapproved 1"},
       {{"computer", "approve", "pc-1"}, "approved 1"},
-      {{"computer", "move", "North", "pc-1"}, "/Demo Corp/Sales/North"},
+      {{"computer", "move", "pc-1", "North"}, "/Demo Corp/Sales/North"},
       {{"ipseg", "add", "South", "10.1.0.1", "10.1.0.9"}, "add done"},
       {{"ipseg", "update", "South", "10.1.0.1", "10.1.0.9", "10.1.0.1", "10.1.0.20"}, "update"},
       {{"ipseg", "list", "South"}, "10.1.0.20"},
       {{"ipseg", "remove", "South", "10.1.0.1", "10.1.0.20"}, "remove done"},
-      {{"ipseg", "clear", "South"}, "clear done"},
+      {{"ipseg", "clear", "South", "-y"}, "clear done"},
       {{"scan-settings", "set", "pdf=2"}, "Secret"},
       {{"sysop", "auto-update"}, "auto-update: done"},
       {{"sysop", "uninstall-password", "--password-stdin"}, "done"},
@@ -396,9 +414,11 @@ TEST_F(CliTest, AuthorizationsRoundTripThroughJson) {
   ASSERT_EQ(Docsec({"policy", "refuse", "Engineering", "--level", "2", "--account", "bob"}).code,
             0);
   for (const json& row : Json({"policy", "show", "Engineering"})) {
-    EXPECT_FALSE(row["level"] == 2 && row["who"] == "bob") << row;
+    EXPECT_FALSE(row["level"]["id"] == 2 && row["who"] == "bob") << row;
   }
-  ASSERT_EQ(Docsec({"policy", "apply", "Engineering", (*dir_ / "policy.json").string()}).code, 0);
+  ASSERT_EQ(
+      Docsec({"policy", "apply", "Engineering", (*dir_ / "policy.json").string(), "--yes"}).code,
+      0);
   EXPECT_EQ(Json({"policy", "show", "Engineering"}), json::parse(shown.out));
 
   ASSERT_EQ(Docsec({"default-levels", "grant", "Sales", "--app", "excel.exe", "--level", "2"}).code,
@@ -427,9 +447,8 @@ TEST_F(CliTest, FilesAreChangedOnDiskWithAReportPerFile) {
       login);
   ASSERT_EQ(relabel.code, 0) << relabel.err;
   EXPECT_EQ(json::parse(relabel.out)["done"], 1);
-  EXPECT_EQ(
-      Json({"ls", "pc-0", "C:/docs"}).dump().find("\"level\":\"Secret\"") != std::string::npos,
-      true);
+  EXPECT_NE(Json({"ls", "pc-0", "C:/docs"}).dump().find("\"level\":{\"id\":2,\"name\":\"Secret\"}"),
+            std::string::npos);
 
   ASSERT_EQ(Docsec({"file-auth", "grant", "pc-0", "C:/docs/a.txt", "--account", "carol",
                     "--permission", "1"})
@@ -906,7 +925,7 @@ TEST_F(CliTest, EncryptWithALevelOnTheSavedSessionAlone) {
     for (const json& row : Json({"ls", "pc-0", "C:/docs"})) {
       if (row["name"] != c.file) continue;
       seen = true;
-      EXPECT_EQ(row["level"], c.listed) << c.file;
+      EXPECT_EQ(row["level"]["name"], c.listed) << c.file;
       EXPECT_TRUE(row["encrypted"].get<bool>());
     }
     EXPECT_TRUE(seen) << c.file;
@@ -943,7 +962,7 @@ TEST_F(CliTest, MissingPathsInABatchFailAlone) {
 
 // probe exits 0 only when every computer asked for answered, and says why one did not.
 TEST_F(CliTest, ProbeExitStatusAndCauses) {
-  ASSERT_EQ(Docsec({"computer", "disapprove", "pc-1"}).code, 0);
+  ASSERT_EQ(Docsec({"computer", "disapprove", "pc-1", "--yes"}).code, 0);
   const struct {
     std::vector<std::string> targets;
     int code;
@@ -976,6 +995,286 @@ TEST_F(CliTest, ProbeExitStatusAndCauses) {
   EXPECT_NE(unapproved.err.find("pc-1 is not approved"), std::string::npos) << unapproved.err;
   EXPECT_EQ(Docsec({"probe", "Nowhere"}).code, 2);
   ASSERT_EQ(Docsec({"computer", "approve", "pc-1"}).code, 0);
+// Every listing speaks one vocabulary: a level is {"id": number, "name": text}, counts and ids
+// are numbers, a computer's address is "ip".
+TEST_F(CliTest, JsonListingsSpeakOneVocabulary) {
+  ASSERT_EQ(Docsec({"scan-settings", "set", "txt=Confidential"}).code, 0);
+  enum Kind { kText, kNumber, kBool, kNamed, kNamedOrNull };
+  const struct {
+    std::vector<std::string> args;
+    std::string rows;  // the key holding the rows; "" when the output is the rows
+    std::vector<std::pair<std::string, Kind>> keys;
+  } kCases[] = {
+      {{"tree"}, "", {{"id", kNumber}, {"depth", kNumber}, {"users", kNumber}, {"path", kText}}},
+      {{"users"}, "", {{"id", kText}, {"locked", kBool}}},
+      {{"positions", "Sales"}, "", {{"id", kNumber}, {"name", kText}}},
+      {{"computers"}, "", {{"ip", kText}, {"approved", kBool}}},
+      {{"levels"}, "", {{"id", kNumber}, {"name", kText}}},
+      {{"ls", "pc-0", "C:/docs"}, "", {{"level", kNamedOrNull}}},
+      {{"policy", "show", "Engineering"}, "", {{"level", kNamed}, {"permission", kNumber}}},
+      {{"default-levels", "show", "Engineering"}, "", {{"level", kNamed}}},
+      {{"scan-settings", "show"}, "extensions", {{"level", kNamed}}},
+      {{"logs", "--per-page", "5"},
+       "items",
+       {{"operation", kNamed}, {"type", kNamed}, {"level", kNamedOrNull}}},
+      {{"logs", "operations"}, "", {{"id", kNumber}, {"name", kText}, {"type", kNamed}}},
+      {{"scanlogs"}, "items", {{"id", kNumber}, {"status", kNumber}, {"computerIp", kText}}},
+  };
+  auto is = [](const json& value, Kind kind) {
+    switch (kind) {
+      case kText: return value.is_string();
+      case kNumber: return value.is_number_integer();
+      case kBool: return value.is_boolean();
+      case kNamedOrNull:
+        if (value.is_null()) return true;
+        [[fallthrough]];
+      case kNamed:
+        return value.is_object() && value.size() == 2 && value["id"].is_number_integer() &&
+               value["name"].is_string();
+    }
+    return false;
+  };
+  for (const auto& c : kCases) {
+    const json output = Json(c.args);
+    const json rows = c.rows.empty() ? output : output[c.rows];
+    ASSERT_TRUE(rows.is_array()) << c.args[0];
+    ASSERT_FALSE(rows.empty()) << c.args[0];
+    for (const json& row : rows) {
+      for (const auto& [key, kind] : c.keys) {
+        EXPECT_TRUE(is(row[key], kind)) << c.args[0] << " " << key << ": " << row;
+      }
+    }
+  }
+}
+
+TEST_F(CliTest, LogFiltersTakeNamesOrCodes) {
+  const struct {
+    const char* option;
+    const char* name;
+    const char* code;
+  } kCases[] = {
+      {"--operation", "Encrypt file", "1552"},
+      {"--operation", "decrypt FILE", "1553"},
+      {"--type", "File operation", "1536"},
+      {"--level", "Secret", "2"},
+  };
+  for (const auto& c : kCases) {
+    const json by_name = Json({"logs", "--per-page", "100", c.option, c.name});
+    const json by_code = Json({"logs", "--per-page", "100", c.option, c.code});
+    EXPECT_GT(by_name["total"].get<int>(), 0) << c.name;
+    EXPECT_EQ(by_name, by_code) << c.name;
+  }
+  Outcome unknown = Docsec({"logs", "--operation", "Encrypt everything"});
+  EXPECT_EQ(unknown.code, 2);
+  EXPECT_NE(unknown.err.find("Encrypt file (1552)"), std::string::npos) << unknown.err;
+}
+
+TEST_F(CliTest, PermissionsByNameOrDefinedBits) {
+  const struct {
+    const char* permission;
+    int code;
+    long stored;  // when accepted
+  } kCases[] = {
+      {"read,print", 0, 3}, {"Print, READ", 0, 3}, {"5", 0, 5},
+      {"0x21", 0, 0x21},    {"010", 0, 10},        {"99", 2, 0},
+      {"delete", 2, 0},     {"read,", 2, 0},       {"0", 2, 0},
+  };
+  for (const auto& c : kCases) {
+    Outcome run = Docsec({"policy", "grant", "Sales", "--level", "3", "--account", "carol",
+                          "--permission", c.permission});
+    EXPECT_EQ(run.code, c.code) << c.permission << ": " << run.err;
+    if (c.code != 0) {
+      EXPECT_NE(run.err.find("read (1), print (2)"), std::string::npos) << run.err;
+      continue;
+    }
+    long stored = -1;
+    for (const json& row : Json({"policy", "show", "Sales"})) {
+      if (row["who"] == "carol" && row["level"]["id"] == 3) stored = row["permission"];
+    }
+    EXPECT_EQ(stored, c.stored) << c.permission;
+  }
+  EXPECT_EQ(Docsec({"policy", "refuse", "Sales", "--level", "3", "--account", "carol"}).code, 0);
+  Outcome help = Docsec({"policy", "--help"});
+  EXPECT_NE(help.out.find("decrypt (16)"), std::string::npos) << help.out;
+}
+
+// A destructive command without a terminal needs --yes, and --dry-run sends no change: the
+// exchange log (-v) shows the look-ups only.
+TEST_F(CliTest, DestructiveCommandsConfirmOrDryRun) {
+  const std::string policy = (*dir_ / "dry-policy.json").string();
+  std::ofstream(policy) << "[]";
+  const struct {
+    std::vector<std::string> args;
+    const char* request;
+  } kCases[] = {
+      {{"user", "remove", "bob"}, "DelUser"},
+      {{"dept", "remove", "South"}, "DelDepartment"},
+      {{"position", "remove", "Sales:Sales Director"}, "DelPosition"},
+      {{"ipseg", "clear", "Engineering"}, "DelIpSegment"},
+      {{"computer", "disapprove", "pc-0"}, "UpdateComputer"},
+      {{"policy", "apply", "Engineering", policy}, "SetPolicy"},
+  };
+  const json before = {Json({"users", "--id", "bob"}),
+                       Json({"tree"}),
+                       Json({"computers"}),
+                       Json({"positions"}),
+                       Json({"policy", "show", "Engineering"}),
+                       Json({"ipseg", "list", "Engineering"})};
+  for (const auto& c : kCases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "-v");
+    Outcome unasked = Docsec(args);
+    EXPECT_EQ(unasked.code, 2) << c.request;
+    EXPECT_NE(unasked.err.find("add --yes"), std::string::npos) << unasked.err;
+    args.push_back("--dry-run");
+    Outcome dry = Docsec(args);
+    EXPECT_EQ(dry.code, 0) << dry.err;
+    EXPECT_NE(dry.out.find(std::string("(request ") + c.request + ")"), std::string::npos)
+        << dry.out;
+    for (const Outcome& run : {unasked, dry}) {
+      EXPECT_EQ(run.err.find(std::string("exchange ") + c.request + " "), std::string::npos)
+          << run.err;
+    }
+  }
+  const json after = {Json({"users", "--id", "bob"}),
+                      Json({"tree"}),
+                      Json({"computers"}),
+                      Json({"positions"}),
+                      Json({"policy", "show", "Engineering"}),
+                      Json({"ipseg", "list", "Engineering"})};
+  EXPECT_EQ(after, before);
+}
+
+// On a terminal the question is asked, and only a yes acts.
+TEST_F(CliTest, DestructiveCommandsAskOnATerminal) {
+  ASSERT_EQ(Docsec({"user", "add", "South", "temp.asked"}).code, 0);
+  const struct {
+    const char* typed;
+    int code;
+    const char* shown;
+  } kAnswers[] = {
+      {"\n", 2, "not confirmed; nothing was sent"},
+      {"no\n", 2, "not confirmed; nothing was sent"},
+      {"Y\n", 0, "removed user temp.asked"},
+  };
+  for (const auto& answer : kAnswers) {
+    Outcome run = OnTerminal({"user", "remove", "temp.asked"}, answer.typed);
+    EXPECT_EQ(run.code, answer.code) << run.out;
+    EXPECT_NE(run.out.find("remove user temp.asked from /Demo Corp/Sales/South? [y/N]"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(answer.shown), std::string::npos) << run.out;
+  }
+  EXPECT_TRUE(Json({"users", "--id", "temp.asked"}).empty());
+}
+
+TEST_F(CliTest, ObjectComesBeforeTargetAndPositionsAreAddedAndRemoved) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string text;  // in stdout, or stderr on failure
+  } kSteps[] = {
+      {{"computer", "move", "South", "pc-1"}, 2, "docsec computer move pc-1 South"},
+      {{"computer", "move", "pc-1"}, 2, "DEPT is required"},
+      {{"position", "add", "South", "Clerk"}, 0, "added position Clerk to /Demo Corp/Sales/South"},
+      {{"position", "remove", "South:Clerk", "--yes"}, 0, "removed position Clerk"},
+  };
+  for (const auto& step : kSteps) {
+    Outcome run = Docsec(step.args);
+    EXPECT_EQ(run.code, step.code) << step.args[1] << ": " << run.err;
+    EXPECT_NE((step.code == 0 ? run.out : run.err).find(step.text), std::string::npos)
+        << run.out << run.err;
+  }
+  EXPECT_TRUE(Json({"positions", "South", "--name", "Clerk"}).empty());
+}
+
+TEST_F(CliTest, HelpSuggestionsCompletionAndManual) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string text;  // in stdout, or stderr on failure
+  } kCases[] = {
+      {{"tre"}, 2, "unknown command \"tre\"; did you mean tree?"},
+      {{"--json", "usres"}, 2, "did you mean users"},
+      {{"user", "remvoe", "zed"}, 2, "unknown command \"remvoe\" of user; did you mean remove?"},
+      {{"help", "tre"}, 2, "did you mean tree?"},
+      {{"help"}, 0, "completion"},
+      {{"help", "computer", "move"}, 0, "docsec computer move"},
+      {{"completion", "ksh"}, 2, "ksh"},
+  };
+  for (const auto& c : kCases) {
+    Outcome run = Docsec(c.args);
+    EXPECT_EQ(run.code, c.code) << c.args[0] << ": " << run.err;
+    EXPECT_NE((c.code == 0 ? run.out : run.err).find(c.text), std::string::npos)
+        << run.out << run.err;
+  }
+
+  // The bash script loads, registers itself and completes sub-commands and options.
+  const std::string bash = "bash -c " +
+                           Quote(std::string("source <(") + DOCSEC_CLI_PATH +
+                                 " completion bash) && complete -p docsec && "
+                                 "COMP_WORDS=(docsec user re) COMP_CWORD=2 && _docsec && "
+                                 "echo \"[${COMPREPLY[*]}]\" && "
+                                 "COMP_WORDS=(docsec --json logs --op) COMP_CWORD=3 && _docsec && "
+                                 "echo \"[${COMPREPLY[*]}]\" && "
+                                 "COMP_WORDS=(docsec help tr) COMP_CWORD=2 && _docsec && "
+                                 "echo \"[${COMPREPLY[*]}]\"") +
+                           " 2>&1";
+  FILE* pipe = popen(bash.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string completed;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) completed += buffer;
+  EXPECT_EQ(pclose(pipe), 0) << completed;
+  EXPECT_NE(completed.find("complete -F _docsec docsec"), std::string::npos) << completed;
+  EXPECT_NE(completed.find("[remove]"), std::string::npos) << completed;
+  EXPECT_NE(completed.find("[--operation]"), std::string::npos) << completed;
+  EXPECT_NE(completed.find("[tree]"), std::string::npos) << completed;
+  for (const char* shell : {"zsh", "fish"}) {
+    Outcome script = Docsec({"completion", shell});
+    EXPECT_EQ(script.code, 0);
+    EXPECT_NE(script.out.find("remove"), std::string::npos) << shell;
+  }
+
+  // The manual page renders without warnings and names every command.
+  Outcome man = Docsec({"--man"});
+  ASSERT_EQ(man.code, 0) << man.err;
+  for (const char* section : {".SH NAME", ".SH SYNOPSIS", ".SH COMMANDS", ".SH EXIT STATUS"}) {
+    EXPECT_NE(man.out.find(section), std::string::npos) << section;
+  }
+  const fs::path page = *dir_ / "docsec.1";
+  std::ofstream(page) << man.out;
+  const std::string render = "groff -man -Tutf8 -ww " + Quote(page.string()) + " 2>&1 >/dev/null";
+  pipe = popen(render.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string warnings;
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) warnings += buffer;
+  EXPECT_EQ(pclose(pipe), 0) << warnings;
+  EXPECT_EQ(warnings, "");
+  const std::string read = "MANWIDTH=200 man -l " + Quote(page.string()) + " 2>&1 | cat";
+  pipe = popen(read.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+  pclose(pipe);
+  EXPECT_NE(text.find("docsec position remove POSITION"), std::string::npos) << text;
+  EXPECT_NE(text.find("--dry-run"), std::string::npos);
+}
+
+TEST_F(CliTest, QuietEncryptPrintsTheSummaryOnly) {
+  fs::create_directories(Share(1) / "many" / "deeper");
+  for (int i = 0; i < 24; ++i) {
+    std::ofstream(Share(1) / "many" / (i % 2 ? "deeper" : "") / ("f" + std::to_string(i) + ".txt"))
+        << "plain " << i << "\n";
+  }
+  Outcome quiet = Docsec({"-q", "encrypt", "pc-1", "C:/many", "--recursive", "--password-stdin"},
+                         "demo-admin\n");
+  ASSERT_EQ(quiet.code, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, "24 done, 0 failed, 0 skipped\n");
+  Outcome loud =
+      Docsec({"decrypt", "pc-1", "C:/many", "--recursive", "--password-stdin"}, "demo-admin\n");
+  ASSERT_EQ(loud.code, 0) << loud.err;
+  EXPECT_EQ(std::count(loud.out.begin(), loud.out.end(), '\n'), 1 + 24 + 1) << loud.out;
 }
 
 TEST(Output, ColourOnlyOnATerminalWithoutNoColor) {

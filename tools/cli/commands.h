@@ -24,7 +24,7 @@ namespace docsec::cli {
 void RegisterSessionCommands(CLI::App& app, Context& context);
 // tree, users, positions, computers.
 void RegisterListingCommands(CLI::App& app, Context& context);
-// dept, user, computer, appoint, revoke, ipseg.
+// dept, user, computer, position, appoint, revoke, ipseg.
 void RegisterChangeCommands(CLI::App& app, Context& context);
 // ls, find, encrypt, decrypt, relabel.
 void RegisterFileCommands(CLI::App& app, Context& context);

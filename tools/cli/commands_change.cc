@@ -1,9 +1,12 @@
-// dept, user, computer, appoint, revoke, ipseg: changes to the organisation. Each sends its
-// request through the library's object in the loaded tree, so the tree stays in step.
+// dept, user, computer, position, appoint, revoke, ipseg: changes to the organisation. Each sends
+// its request through the library's object in the loaded tree, so the tree stays in step. Every
+// command names the object first and the target after it ("user move ID DEPT", "computer move
+// PC... DEPT"); the destructive ones ask first (confirm.h).
 #include <memory>
 
 #include "docsec/docsec.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/confirm.h"
 #include "tools/cli/rows.h"
 
 namespace docsec::cli {
@@ -18,6 +21,7 @@ struct ChangeArgs {
   bool console_manager = false, supervisor = false, with_password = false, unlock = false,
        with_sub = false;
   std::string from, to, new_from, new_to;
+  Safety safety;
 };
 
 CDODepartment& OwnerOf(CDODepartment* department, const std::string& what) {
@@ -53,7 +57,9 @@ void DeptRemove(Context& context, const ChangeArgs& a) {
   CDODepartment& department = context.FindDepartment(a.department);
   const std::string path = PathOf(&department);
   const long id = department.GetId();
-  if (!OwnerOf(&department, path).RemoveSubDepartment(&department)) {
+  CDODepartment& owner = OwnerOf(&department, path);
+  if (!Confirm(context, a.safety, "remove department " + path, "DelDepartment")) return;
+  if (!owner.RemoveSubDepartment(&department)) {
     context.Refused("removing " + path);
   }
   context.output().Report({{"id", id}, {"path", path}, {"removed", true}}, "removed " + path);
@@ -86,6 +92,8 @@ void UserMove(Context& context, const ChangeArgs& a) {
 void UserRemove(Context& context, const ChangeArgs& a) {
   CDOUser& user = context.FindUser(a.id);
   CDODepartment* owner = user.GetOwnerDepartment();
+  const std::string from = owner != nullptr ? " from " + PathOf(owner) : "";
+  if (!Confirm(context, a.safety, "remove user " + a.id + from, "DelUser")) return;
   if (owner == nullptr || !owner->RemoveUser(&user)) context.Refused("removing user " + a.id);
   context.output().Report({{"id", a.id}, {"removed", true}}, "removed user " + a.id);
 }
@@ -99,8 +107,16 @@ void UserLock(Context& context, const ChangeArgs& a) {
 
 void ComputerApprove(Context& context, const ChangeArgs& a, bool approve) {
   DataObjectList list;
-  for (const std::string& name : a.computers) list.Add(&context.FindComputer(name));
+  std::string names;
+  for (const std::string& name : a.computers) {
+    list.Add(&context.FindComputer(name));
+    names += " " + name;
+  }
   CDOComputer* first = static_cast<CDOComputer*>(list[0]);
+  if (!approve &&
+      !Confirm(context, a.safety, "withdraw the approval of" + names, "UpdateComputer")) {
+    return;
+  }
   if (!first->ApplyApprovedStatus(&list, approve)) {
     context.Refused(approve ? "approving" : "disapproving");
   }
@@ -112,7 +128,25 @@ void ComputerApprove(Context& context, const ChangeArgs& a, bool approve) {
                        " computer(s)");
 }
 
+// Whether `name` names exactly one department (FindDepartment without its usage error).
+bool NamesDepartment(Context& context, const std::string& name) {
+  try {
+    context.FindDepartment(name);
+    return true;
+  } catch (const CliError&) {
+    return false;
+  }
+}
+
+// computer move PC... DEPT. The department came first in earlier versions; that order is refused
+// with the new one spelt out rather than guessed, since a computer may share a department's name.
 void ComputerMove(Context& context, const ChangeArgs& a) {
+  if (!NamesDepartment(context, a.target) && NamesDepartment(context, a.computers.front())) {
+    std::string order;
+    for (size_t i = 1; i < a.computers.size(); ++i) order += " " + a.computers[i];
+    Fail(kExitUsage, "the department comes last: docsec computer move" + order + " " + a.target +
+                         " " + a.computers.front());
+  }
   CDODepartment& department = context.FindDepartment(a.target);
   DataObjectList list;
   for (const std::string& name : a.computers) list.Add(&context.FindComputer(name));
@@ -121,6 +155,31 @@ void ComputerMove(Context& context, const ChangeArgs& a) {
   context.output().Report(
       {{"moved", list.size()}, {"department", PathOf(&department)}},
       "moved " + std::to_string(list.size()) + " computer(s) to " + PathOf(&department));
+}
+
+void PositionAdd(Context& context, const ChangeArgs& a) {
+  CDODepartment& department = context.FindDepartment(a.department);
+  auto position = std::make_unique<CDOPosition>();
+  position->SetPositionName(a.name.c_str());
+  if (!a.description.empty()) position->SetDescription(a.description.c_str());
+  if (!department.AddPosition(position.get())) context.Refused("adding position " + a.name);
+  CDOPosition* added = position.release();  // the department's list owns it now
+  context.output().Report(PositionRow(context, added),
+                          "added position " + a.name + " to " + PathOf(&department) + " (id " +
+                              std::to_string(added->GetPositionId()) + ")");
+}
+
+void PositionRemove(Context& context, const ChangeArgs& a) {
+  CDOPosition& position = context.FindPosition(a.position);
+  const Json row = PositionRow(context, &position);
+  const std::string what = "position " + TextOf(&position, &CDOPosition::GetPositionName) + " of " +
+                           row["department"].get<std::string>();
+  CDODepartment* owner = position.GetOwnerDepartment();
+  if (!Confirm(context, a.safety, "remove " + what, "DelPosition")) return;
+  if (owner == nullptr || !owner->RemovePosition(&position)) context.Refused("removing " + what);
+  Json removed = row;
+  removed["removed"] = true;
+  context.output().Report(removed, "removed " + what);
 }
 
 // Appointments change one side's list, then that side applies it; both sides reach the same
@@ -191,6 +250,12 @@ void IpSegmentChange(Context& context, const ChangeArgs& a, const std::string& v
     DataObjectList list{FindSegment(department, a.from, a.to)};
     ok = department.RemoveIpSegment(&list, a.with_sub);
   } else if (verb == "clear") {
+    if (!Confirm(context, a.safety,
+                 "remove every IP segment of " + PathOf(&department) +
+                     (a.with_sub ? " and its sub-departments" : ""),
+                 "DelIpSegment")) {
+      return;
+    }
     ok = department.ClearComputerIpSegment(a.with_sub);
   } else {
     CDOIpSegment replacement;
@@ -224,6 +289,7 @@ void RegisterChangeCommands(CLI::App& app, Context& context) {
   on(dept_move, DeptMove);
   auto* dept_remove = dept->add_subcommand("remove", "remove DEPT");
   dept_remove->add_option("DEPT", a.department)->required();
+  AddSafetyOptions(dept_remove, a.safety);
   on(dept_remove, DeptRemove);
 
   auto* user = app.add_subcommand("user", "add, move, remove or lock users")->require_subcommand(1);
@@ -242,6 +308,7 @@ void RegisterChangeCommands(CLI::App& app, Context& context) {
   on(user_move, UserMove);
   auto* user_remove = user->add_subcommand("remove", "remove user ID");
   user_remove->add_option("ID", a.id)->required();
+  AddSafetyOptions(user_remove, a.safety);
   on(user_remove, UserRemove);
   auto* user_lock = user->add_subcommand("lock", "lock (or --unlock) user ID");
   user_lock->add_option("ID", a.id)->required();
@@ -255,11 +322,25 @@ void RegisterChangeCommands(CLI::App& app, Context& context) {
   approve->callback([&context, args] { ComputerApprove(context, *args, true); });
   auto* disapprove = computer->add_subcommand("disapprove", "withdraw the approval of computers");
   disapprove->add_option("COMPUTER", a.computers)->required();
+  AddSafetyOptions(disapprove, a.safety);
   disapprove->callback([&context, args] { ComputerApprove(context, *args, false); });
   auto* computer_move = computer->add_subcommand("move", "move computers to DEPT");
-  computer_move->add_option("DEPT", a.target)->required();
-  computer_move->add_option("COMPUTER", a.computers)->required();
+  // DEPT takes the last word, the computers the ones before it.
+  computer_move->positionals_at_end();
+  computer_move->add_option("COMPUTER", a.computers, "name, IP address or UUID")->required();
+  computer_move->add_option("DEPT", a.target, "the department they move to")->required();
   on(computer_move, ComputerMove);
+
+  auto* position = app.add_subcommand("position", "add or remove positions")->require_subcommand(1);
+  auto* position_add = position->add_subcommand("add", "add position NAME to DEPT");
+  position_add->add_option("DEPT", a.department, "the department")->required();
+  position_add->add_option("NAME", a.name, "the position's name")->required();
+  position_add->add_option("--description", a.description, "a description");
+  on(position_add, PositionAdd);
+  auto* position_remove = position->add_subcommand("remove", "remove POSITION");
+  position_remove->add_option("POSITION", a.position, "position id, NAME or DEPT:NAME")->required();
+  AddSafetyOptions(position_remove, a.safety);
+  on(position_remove, PositionRemove);
 
   for (bool appoint : {true, false}) {
     auto* command =
@@ -289,6 +370,7 @@ void RegisterChangeCommands(CLI::App& app, Context& context) {
     } else {
       command->add_flag("--with-sub", a.with_sub, "also in the sub-departments");
     }
+    if (std::string(verb) == "clear") AddSafetyOptions(command, a.safety);
     const std::string name = verb;
     command->callback([&context, args, name] { IpSegmentChange(context, *args, name); });
   }

@@ -2,17 +2,19 @@
 // every authorization that gives them (see explain.h for the rules).
 //
 // JSON (--json): {"user": {"id", "name", "department"}, "positions": [{"name", "department"}],
-// "department": {"id", "path"}, "levels": [{"levelId", "level", "rights", "grants": [GRANT]}],
-// "notInherited": [GRANT], and with a file "file": {"computer", "path", "encrypted", "levelId",
-// "level", "department", "rights", "grants": [GRANT]}}. GRANT is {"from": "policy"|"file",
-// "through": "user"|"position", "position", "positionDepartment", "department", "levelId", "level",
-// "rights"}. Rights are the permission words, combined with OR.
+// "department": {"id", "path"}, "levels": [{"level", "rights", "grants": [GRANT]}],
+// "notInherited": [GRANT], and with a file "file": {"computer", "path", "encrypted", "level",
+// "department", "rights", "grants": [GRANT]}}. GRANT is {"from": "policy"|"file",
+// "through": "user"|"position", "position", "positionDepartment", "department", "level",
+// "rights"}. A level is {"id", "name"} (null for none); rights are the permission words (numbers),
+// combined with OR.
 #include <memory>
 
 #include "docsec/computers/computer.h"
 #include "docsec/files/agent_file.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/explain.h"
+#include "tools/cli/rows.h"
 
 namespace docsec::cli {
 namespace {
@@ -24,6 +26,11 @@ std::string Slashed(const std::string& path) {
 std::string LevelText(long id, const std::string& name) {
   if (id == -1) return "none";
   return std::to_string(id) + (name.empty() ? "" : " " + name);
+}
+
+Json LevelOf(long id, const std::string& name) {
+  if (id == -1) return nullptr;
+  return {{"id", id}, {"name", name}};
 }
 
 std::string Through(const Grant& grant, const std::string& user_id) {
@@ -39,8 +46,7 @@ Json GrantJson(const Grant& grant) {
     json["positionDepartment"] = Slashed(grant.position_department_path);
   }
   json["department"] = Slashed(grant.department_path);
-  json["levelId"] = grant.level_id;
-  json["level"] = grant.level_name;
+  json["level"] = LevelOf(grant.level_id, grant.level_name);
   json["rights"] = grant.permission;
   return json;
 }
@@ -59,8 +65,7 @@ Json ExplanationJson(const Explanation& e) {
   for (const LevelRights& level : e.levels) {
     Json grants = Json::array();
     for (const Grant& grant : level.grants) grants.push_back(GrantJson(grant));
-    json["levels"].push_back({{"levelId", level.level_id},
-                              {"level", level.level_name},
+    json["levels"].push_back({{"level", LevelOf(level.level_id, level.level_name)},
                               {"rights", level.permission},
                               {"grants", grants}});
   }
@@ -69,11 +74,13 @@ Json ExplanationJson(const Explanation& e) {
   if (e.has_file) {
     Json grants = Json::array();
     for (const Grant& grant : e.file.file_grants) grants.push_back(GrantJson(grant));
-    json["file"] = {
-        {"computer", e.file.computer},   {"path", e.file.path},
-        {"encrypted", e.file.encrypted}, {"levelId", e.file.level_id},
-        {"level", e.file.level_name},    {"department", Slashed(e.file.department_path)},
-        {"rights", e.file.permission},   {"grants", grants}};
+    json["file"] = {{"computer", e.file.computer},
+                    {"path", e.file.path},
+                    {"encrypted", e.file.encrypted},
+                    {"level", LevelOf(e.file.level_id, e.file.level_name)},
+                    {"department", Slashed(e.file.department_path)},
+                    {"rights", e.file.permission},
+                    {"grants", grants}};
   }
   return json;
 }
@@ -103,7 +110,7 @@ void PrintExplanation(Output& output, const Explanation& e) {
   for (const LevelRights& level : e.levels) {
     for (const Grant& grant : level.grants) {
       table.Add({{"level", LevelText(level.level_id, level.level_name)},
-                 {"rights", grant.permission},
+                 {"rights", PermissionText(grant.permission)},
                  {"through", Through(grant, e.user_id)},
                  {"source", "policy of " + where}});
     }
@@ -111,7 +118,7 @@ void PrintExplanation(Output& output, const Explanation& e) {
   if (e.has_file) {
     for (const Grant& grant : e.file.file_grants) {
       table.Add({{"level", LevelText(e.file.level_id, e.file.level_name)},
-                 {"rights", grant.permission},
+                 {"rights", PermissionText(grant.permission)},
                  {"through", Through(grant, e.user_id)},
                  {"source", "the file's own authorizations"}});
     }
@@ -124,14 +131,15 @@ void PrintExplanation(Output& output, const Explanation& e) {
   }
   out << "\n";
   if (e.has_file) {
-    out << "rights on the file: " << e.file.permission;
+    out << "rights on the file: " << PermissionText(e.file.permission);
     if (!e.file.encrypted) out << " (a plain file carries no level for a policy to govern)";
     out << "\n";
   } else {
     out << "rights by level:";
     if (e.levels.empty()) out << " none";
     for (const LevelRights& level : e.levels) {
-      out << " " << LevelText(level.level_id, level.level_name) << " = " << level.permission << ";";
+      out << " " << LevelText(level.level_id, level.level_name) << " = "
+          << PermissionText(level.permission) << ";";
     }
     out << "\n";
   }
@@ -140,7 +148,7 @@ void PrintExplanation(Output& output, const Explanation& e) {
     for (const Grant& grant : e.not_inherited) {
       out << "  " << Slashed(grant.department_path) << ", level "
           << LevelText(grant.level_id, grant.level_name) << ": " << Through(grant, e.user_id)
-          << ", rights " << grant.permission << "\n";
+          << ", rights " << PermissionText(grant.permission) << "\n";
     }
   }
 }

@@ -31,9 +31,8 @@ bool IsFolder(CDOAgentFile* item) {
   return item->GetObjectType() == kObjectTypeDrive || item->GetObjectType() == kObjectTypeFolder;
 }
 
-std::string LevelName(CDOAgentFile* file) {
-  if (!file->IsAuthorizedBySecretLevel()) return "";
-  return TextOf(file->GetSecretLevel(), &CDOSecretLevel::GetName);
+Json LevelOf(CDOAgentFile* file) {
+  return file->IsAuthorizedBySecretLevel() ? LevelJson(file->GetSecretLevel()) : Json();
 }
 
 Json FileRow(CDOAgentFile* item) {
@@ -44,7 +43,7 @@ Json FileRow(CDOAgentFile* item) {
           {"type", folder ? "folder" : "file"},
           {"size", folder ? Json() : Json(item->GetSize())},
           {"encrypted", !folder && item->GetIsEncrypted()},
-          {"level", folder ? "" : LevelName(item)},
+          {"level", folder ? Json() : LevelOf(item)},
           {"modified", modified > 0 ? OleDateTime(modified).Format() : ""}};
 }
 
@@ -243,7 +242,7 @@ void ChangeFiles(Context& context, const FileArgs& a, Change change) {
                            : result;
       table.Add(item);
     }
-    output.PrintTable(table);
+    output.PrintDetails(table);
     output.Say(std::to_string(done) + " done, " + std::to_string(failed) + " failed, " +
                (unrecorded > 0 ? std::to_string(unrecorded) + " changed but not recorded, " : "") +
                std::to_string(skipped.size()) + " skipped");

@@ -1,8 +1,8 @@
 // logs, scanlogs, scan-settings, sysop, outbox: the operation log, the scan runs, the automatic
 // scan's file types, server-wide maintenance and the local outbox of operation logs not yet sent.
 #include <arpa/inet.h>
+#include <strings.h>
 
-#include <map>
 #include <memory>
 
 #include "docsec/docsec.h"
@@ -98,24 +98,107 @@ auto NumberedPages(const LogArgs& a, Search search) {
   };
 }
 
-// Operation codes to their names ("1552" to "Encrypt file") from the server's catalogue; empty
-// when the catalogue cannot be read (the codes are printed then).
-std::map<std::string, std::string> OperationNames() {
-  std::map<std::string, std::string> names;
+// The server's operation catalogue: operation types ("1536" File operation), each with its
+// operations ("1552" Encrypt file). Log records carry both codes.
+struct Operations {
+  struct Entry {
+    std::string code, name;
+    const Entry* type = nullptr;  // an operation's type; null for a type
+  };
+  bool loaded = false;
+  std::vector<std::unique_ptr<Entry>> types, operations;
+
+  const Entry* Find(const std::vector<std::unique_ptr<Entry>>& list,
+                    const std::string& code) const {
+    for (const auto& entry : list) {
+      if (entry->code == code) return entry.get();
+    }
+    return nullptr;
+  }
+};
+
+// The catalogue; `loaded` false when the server would not give it (codes print bare then).
+Operations LoadOperations() {
+  Operations catalogue;
   CDOperation receiver;
   ResultList operations(ServerResults(receiver.GetAllInstance()));
+  if (!operations) return catalogue;
+  catalogue.loaded = true;
   for (CDOperation* operation : Members<CDOperation>(operations.get())) {
+    auto type = std::make_unique<Operations::Entry>();
+    type->code = TextOf(operation, &CDOperation::GetOperationId);
+    type->name = TextOf(operation, &CDOperation::GetOperationValue);
     for (CNameOfOper* name : Members<CNameOfOper>(operation->GetNameList())) {
-      names[TextOf(name, &CNameOfOper::GetOperationNameID)] =
-          TextOf(name, &CNameOfOper::GetOperationNameVALUE);
+      auto entry = std::make_unique<Operations::Entry>();
+      entry->code = TextOf(name, &CNameOfOper::GetOperationNameID);
+      entry->name = TextOf(name, &CNameOfOper::GetOperationNameVALUE);
+      entry->type = type.get();
+      catalogue.operations.push_back(std::move(entry));
     }
+    catalogue.types.push_back(std::move(type));
   }
-  return names;
+  return catalogue;
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() <= 18 &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// A code as JSON: a number when it is one (as every catalogue code is), else its text.
+Json CodeJson(const std::string& code) {
+  return IsNumber(code) ? Json(std::stoll(code)) : Json(code);
+}
+
+// {"id": 1552, "name": "Encrypt file"}, the name "" when the catalogue does not list the code;
+// null for no code.
+Json NamedCode(const Operations& catalogue,
+               const std::vector<std::unique_ptr<Operations::Entry>>& list,
+               const std::string& code) {
+  if (code.empty()) return nullptr;
+  const Operations::Entry* entry = catalogue.Find(list, code);
+  return {{"id", CodeJson(code)}, {"name", entry != nullptr ? entry->name : ""}};
+}
+
+// What --operation or --type names: a code as given, or a catalogue name (any case) as its code;
+// usage error with the catalogue's names otherwise.
+std::string SearchCode(Context& context, const Operations& catalogue,
+                       const std::vector<std::unique_ptr<Operations::Entry>>& list,
+                       const std::string& text, const char* option) {
+  if (text.empty() || IsNumber(text)) return text;
+  if (!catalogue.loaded)
+    context.Refused(std::string("reading the operation catalogue for ") + option);
+  std::string names;
+  for (const auto& entry : list) {
+    if (strcasecmp(entry->name.c_str(), text.c_str()) == 0) return entry->code;
+    names += (names.empty() ? "" : ", ") + entry->name + " (" + entry->code + ")";
+  }
+  Fail(kExitUsage, std::string(option) + ": no \"" + text +
+                       "\" in the server's catalogue; it has " + names +
+                       " (docsec logs operations lists them)");
+}
+
+void ListOperations(Context& context) {
+  context.User();
+  const Operations catalogue = LoadOperations();
+  if (!catalogue.loaded) context.Refused("reading the operation catalogue");
+  Table table({{"id", "ID"}, {"name", "OPERATION"}, {"type", "TYPE"}});
+  for (const auto& entry : catalogue.operations) {
+    table.Add({{"id", CodeJson(entry->code)},
+               {"name", entry->name},
+               {"type", {{"id", CodeJson(entry->type->code)}, {"name", entry->type->name}}}});
+  }
+  context.output().PrintTable(table);
 }
 
 void Logs(Context& context, LogArgs a) {
   context.User();
-  const std::map<std::string, std::string> names = OperationNames();
+  const Operations catalogue = LoadOperations();
+  a.operation = SearchCode(context, catalogue, catalogue.operations, a.operation, "--operation");
+  a.type = SearchCode(context, catalogue, catalogue.types, a.type, "--type");
+  // Records carry the level's id; a name would match none of them.
+  if (!a.level.empty() && !IsNumber(a.level))
+    a.level = std::to_string(context.FindLevel(a.level).GetId());
   const OleDateTime from = SearchDate(a.from, "--from");
   const OleDateTime to = SearchDate(a.to, "--to");
   const unsigned long ip = SearchAddress(a.computer_ip);
@@ -145,27 +228,26 @@ void Logs(Context& context, LogArgs a) {
         &a.department, &a.computer, ip, &empty_a, &empty_b, 0, &empty_c, &a.file, &a.level,
         &empty_d, &empty_e, &empty, no_date, no_date, &page_text, &per_page, *count, a.database);
   };
-  auto row = [&names](CDataObject* object) {
+  auto row = [&catalogue](CDataObject* object) {
     auto* log = static_cast<CDODrmLog*>(object);
-    const std::string code = TextOf(log, &CDODrmLog::GetOperation);
-    auto name = names.find(code);
-    return Json{{"time", TextOf(log, &CDODrmLog::GetOperationTime)},
-                {"user", TextOf(log, &CDODrmLog::GetUid)},
-                {"userName", TextOf(log, &CDODrmLog::GetUserNameA)},
-                {"operation", code},
-                {"operationName", name != names.end() ? name->second : code},
-                {"type", TextOf(log, &CDODrmLog::GetOperationType)},
-                {"computer", TextOf(log, &CDODrmLog::GetDestCompName)},
-                {"computerIp", TextOf(log, &CDODrmLog::GetDestCompIP)},
-                {"file", TextOf(log, &CDODrmLog::GetDestFile)},
-                {"level", TextOf(log, &CDODrmLog::GetDestFileSecLvl)},
-                {"sourceFile", TextOf(log, &CDODrmLog::GetSrcFile)},
-                {"sourceLevel", TextOf(log, &CDODrmLog::GetSrcFileSecLvl)},
-                {"uploadedBy", TextOf(log, &CDODrmLog::GetUploadedBy)}};
+    return Json{
+        {"time", TextOf(log, &CDODrmLog::GetOperationTime)},
+        {"user", TextOf(log, &CDODrmLog::GetUid)},
+        {"userName", TextOf(log, &CDODrmLog::GetUserNameA)},
+        {"operation",
+         NamedCode(catalogue, catalogue.operations, TextOf(log, &CDODrmLog::GetOperation))},
+        {"type", NamedCode(catalogue, catalogue.types, TextOf(log, &CDODrmLog::GetOperationType))},
+        {"computer", TextOf(log, &CDODrmLog::GetDestCompName)},
+        {"computerIp", TextOf(log, &CDODrmLog::GetDestCompIP)},
+        {"file", TextOf(log, &CDODrmLog::GetDestFile)},
+        {"level", LevelJson(TextOf(log, &CDODrmLog::GetDestFileSecLvl))},
+        {"sourceFile", TextOf(log, &CDODrmLog::GetSrcFile)},
+        {"sourceLevel", LevelJson(TextOf(log, &CDODrmLog::GetSrcFileSecLvl))},
+        {"uploadedBy", TextOf(log, &CDODrmLog::GetUploadedBy)}};
   };
-  const std::vector<Column> columns = {
-      {"time", "TIME"},         {"user", "USER"}, {"operationName", "OPERATION"},
-      {"computer", "COMPUTER"}, {"file", "FILE"}, {"level", "LEVEL"}};
+  const std::vector<Column> columns = {{"time", "TIME"},           {"user", "USER"},
+                                       {"operation", "OPERATION"}, {"computer", "COMPUTER"},
+                                       {"file", "FILE"},           {"level", "LEVEL"}};
   if (a.all) return PagedListing(context, a, columns, "records", walk, row);
   PagedListing(context, a, columns, "records", NumberedPages(a, search), row);
 }
@@ -186,12 +268,12 @@ void ScanLogs(Context& context, LogArgs a) {
   };
   auto row = [](CDataObject* object) {
     auto* log = static_cast<CDOScanDrmLog*>(object);
-    return Json{{"id", TextOf(log, &CDOScanDrmLog::GetScanLogId)},
+    return Json{{"id", CodeJson(TextOf(log, &CDOScanDrmLog::GetScanLogId))},
                 {"computer", TextOf(log, &CDOScanDrmLog::GetComputerNameA)},
                 {"computerIp", TextOf(log, &CDOScanDrmLog::GetComputerIp)},
                 {"start", TextOf(log, &CDOScanDrmLog::GetScanStartTime)},
                 {"end", TextOf(log, &CDOScanDrmLog::GetScanEndTime)},
-                {"status", TextOf(log, &CDOScanDrmLog::GetScanStatus)},
+                {"status", CodeJson(TextOf(log, &CDOScanDrmLog::GetScanStatus))},
                 {"exception", TextOf(log, &CDOScanDrmLog::GetExceptionInfor)}};
   };
   PagedListing(context, a,
@@ -230,11 +312,13 @@ void ScanSettings(Context& context, const LogArgs& a, bool set) {
               {"scanType", TextOf(app, &CDOAutoScanAppType::GetScanType)},
               {"exe", TextOf(app, &CDOAutoScanAppType::GetExeType)}});
   }
-  Table extensions({{"extension", "EXTENSION"}, {"level", "LEVEL"}, {"levelName", "LEVEL NAME"}});
+  Table extensions({{"extension", "EXTENSION"}, {"level", "LEVEL"}});
   for (auto* extension : Members<CDOScanFileExtend>(settings.GetScanFileExtends())) {
+    // The setting keeps the level's name as it was when set; a renamed level shows its old name.
     extensions.Add({{"extension", TextOf(extension, &CDOScanFileExtend::GetAppName)},
-                    {"level", extension->GetSecretLevelId()},
-                    {"levelName", TextOf(extension, &CDOScanFileExtend::GetSecretLevelName)}});
+                    {"level",
+                     {{"id", extension->GetSecretLevelId()},
+                      {"name", TextOf(extension, &CDOScanFileExtend::GetSecretLevelName)}}}});
   }
   Output& output = context.output();
   if (output.json()) {
@@ -391,12 +475,20 @@ void RegisterLogCommands(CLI::App& app, Context& context) {
   add_paging(logs);
   logs->add_option("--account", a.account, "the acting user's account id");
   logs->add_option("--user-name", a.user_name, "the acting user's name contains this");
-  logs->add_option("--operation", a.operation, "the operation");
-  logs->add_option("--type", a.type, "the operation type");
+  logs->add_option("--operation", a.operation,
+                   "the operation, by name (\"Encrypt file\") or code (1552); see logs operations");
+  logs->add_option("--type", a.type,
+                   "the operation type, by name (\"File operation\") or code (1536)");
   logs->add_option("--department", a.department, "the acting user's department contains this");
-  logs->add_option("--level", a.level, "the resulting file's secret level");
+  logs->add_option("--level", a.level, "the resulting file's secret level, by name or id");
   logs->add_option("--database", a.database, "the log database (0: current)");
-  logs->callback([&context, args] { Logs(context, *args); });
+  auto* operations =
+      logs->add_subcommand("operations", "the server's catalogue of operations and their types");
+  operations->callback([&context] { ListOperations(context); });
+  // The search runs after the catalogue listing's callback when both parse; it is one or the other.
+  logs->callback([&context, args, operations] {
+    if (operations->parsed() == 0) Logs(context, *args);
+  });
 
   auto* scanlogs = app.add_subcommand("scanlogs", "search the automatic scan runs");
   add_paging(scanlogs);

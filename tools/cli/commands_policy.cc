@@ -8,6 +8,7 @@
 
 #include "docsec/docsec.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/confirm.h"
 #include "tools/cli/rows.h"
 
 namespace docsec::cli {
@@ -15,14 +16,10 @@ namespace docsec::cli {
 namespace {
 
 struct PolicyArgs {
-  std::string department, level, user, position, app, computer, path, file;
-  long permission = 0;
+  std::string department, level, user, position, app, computer, path, file, permission;
   bool only_decrypt = false;
+  Safety safety;  // policy apply
 };
-
-std::string LevelName(long id) {
-  return TextOf(CDOSecretLevel::GetInstanceById(id), &CDOSecretLevel::GetName);
-}
 
 void Levels(Context& context) {
   context.User();
@@ -86,18 +83,16 @@ std::string PositionKey(long department_id, const std::string& name) {
 
 Table PolicyTable(CDODepartment& department) {
   Table table({{"level", "LEVEL"},
-               {"levelName", "LEVEL NAME"},
                {"kind", "KIND"},
                {"who", "WHO"},
                {"name", "NAME"},
-               {"permission", "PERMISSION"}});
+               {"permission", "PERMISSION", PermissionCell}});
   for (CDOSecretLevel* level : Members<CDOSecretLevel>(CDOSecretLevel::GetAllInstance())) {
     CDOPolicy* policy = department.GetPolicy(level);
     if (policy == nullptr) continue;
     const long id = level->GetId();
     for (auto* entry : Members<CDOAuthLevelByUser>(policy->GetAuthByUser())) {
-      table.Add({{"level", id},
-                 {"levelName", LevelName(id)},
+      table.Add({{"level", LevelJson(id)},
                  {"kind", "user"},
                  {"who", TextOf(entry, &CDOAuthLevelByUser::GetUserId)},
                  {"name", TextOf(entry, &CDOAuthLevelByUser::GetUserNameA)},
@@ -105,8 +100,7 @@ Table PolicyTable(CDODepartment& department) {
     }
     for (auto* entry : Members<CDOAuthLevelByPosition>(policy->GetAuthByPosition())) {
       const std::string name = TextOf(entry, &CDOAuthLevelByPosition::GetPositionName);
-      table.Add({{"level", id},
-                 {"levelName", LevelName(id)},
+      table.Add({{"level", LevelJson(id)},
                  {"kind", "position"},
                  {"who", PositionKey(entry->GetPositionDeptId(), name)},
                  {"name", name},
@@ -168,12 +162,18 @@ void PolicyCommand(Context& context, const PolicyArgs& a, const std::string& ver
   if (verb == "show") return context.output().PrintTable(PolicyTable(department));
   if (verb == "apply") {
     const Json entries = ReadJsonFile(a.file);
+    if (!Confirm(context, a.safety,
+                 "replace every authorization of the policies of " + PathOf(&department) +
+                     " with the " + std::to_string(entries.size()) + " of " + a.file,
+                 "SetPolicy")) {
+      return;
+    }
     for (CDOSecretLevel* level : Members<CDOSecretLevel>(CDOSecretLevel::GetAllInstance())) {
       RefuseFromPolicy(department.GetPolicy(level), nullptr, nullptr);
     }
     for (const Json& entry : entries) {
-      CDOPolicy* policy =
-          department.GetPolicy(&context.FindLevel(std::to_string(Field<long>(entry, "level"))));
+      CDOPolicy* policy = department.GetPolicy(
+          &context.FindLevel(std::to_string(LevelIdOf(Field<Json>(entry, "level")))));
       GrantListed(context, *policy, entry);
     }
   } else {
@@ -182,10 +182,11 @@ void PolicyCommand(Context& context, const PolicyArgs& a, const std::string& ver
     Grantee(context, a, &user, &position);
     CDOPolicy* policy = department.GetPolicy(&context.FindLevel(a.level));
     if (verb == "grant") {
+      const long permission = ParsePermission(a.permission);
       // A new grant replaces the one the user or position had on this level.
       RefuseFromPolicy(policy, user, position);
-      user != nullptr ? (void)policy->GrantUser(user, a.permission)
-                      : (void)policy->GrantPosition(position, a.permission);
+      user != nullptr ? (void)policy->GrantUser(user, permission)
+                      : (void)policy->GrantPosition(position, permission);
     } else {
       RefuseFromPolicy(policy, user, position);
     }
@@ -231,14 +232,11 @@ void DefaultsCommand(Context& context, const PolicyArgs& a, const std::string& v
     if (entry != nullptr) entry->SetIsManualEncryptByApplication(only_decrypt);
   };
   if (verb == "show") {
-    Table table({{"application", "APPLICATION"},
-                 {"level", "LEVEL"},
-                 {"levelName", "LEVEL NAME"},
-                 {"onlyDecrypt", "ONLY DECRYPT"}});
+    Table table(
+        {{"application", "APPLICATION"}, {"level", "LEVEL"}, {"onlyDecrypt", "ONLY DECRYPT"}});
     for (auto* entry : Members<CDODeptDefAppSecretLevel>(defaults)) {
       table.Add({{"application", TextOf(entry, &CDODeptDefAppSecretLevel::GetApplicationName)},
-                 {"level", entry->GetSecretLevelId()},
-                 {"levelName", LevelName(entry->GetSecretLevelId())},
+                 {"level", LevelJson(entry->GetSecretLevelId())},
                  {"onlyDecrypt", entry->GetIsManualEncryptByApplication()}});
     }
     return context.output().PrintTable(table);
@@ -249,7 +247,8 @@ void DefaultsCommand(Context& context, const PolicyArgs& a, const std::string& v
     const Json entries = ReadJsonFile(a.file);
     refuse("");
     for (const Json& entry : entries) {
-      grant(Field<std::string>(entry, "application"), std::to_string(Field<long>(entry, "level")),
+      grant(Field<std::string>(entry, "application"),
+            std::to_string(LevelIdOf(Field<Json>(entry, "level"))),
             entry.value("onlyDecrypt", false));
     }
   }
@@ -275,7 +274,10 @@ void FileAuthCommand(Context& context, const PolicyArgs& a, const std::string& v
   CDOAgentFile& file = FindItem(context.ReachComputer(a.computer), a.path);
   if (!file.QueryAuthorization()) context.Refused("loading the authorizations of " + a.path);
   if (verb == "show") {
-    Table table({{"kind", "KIND"}, {"who", "WHO"}, {"name", "NAME"}, {"permission", "PERMISSION"}});
+    Table table({{"kind", "KIND"},
+                 {"who", "WHO"},
+                 {"name", "NAME"},
+                 {"permission", "PERMISSION", PermissionCell}});
     for (auto* entry : Members<CDOAuthFileByUser>(file.GetAuthByUser())) {
       table.Add({{"kind", "user"},
                  {"who", TextOf(entry, &CDOAuthFileByUser::GetUserId)},
@@ -301,8 +303,9 @@ void FileAuthCommand(Context& context, const PolicyArgs& a, const std::string& v
     Grantee(context, a, &user, &position);
     RefuseFromFile(file, user, position);
     if (verb == "grant") {
-      user != nullptr ? (void)file.GrantUser(user, a.permission)
-                      : (void)file.GrantPosition(position, a.permission);
+      const long permission = ParsePermission(a.permission);
+      user != nullptr ? (void)file.GrantUser(user, permission)
+                      : (void)file.GrantPosition(position, permission);
     }
   }
   if (!file.ApplyAuthorization()) context.Refused("applying the authorizations of " + a.path);
@@ -331,6 +334,12 @@ void RegisterPolicyCommands(CLI::App& app, Context& context) {
       {"file-auth", "the authorizations of one encrypted file", FileAuthCommand}};
   for (const auto& family : kFamilies) {
     auto* command = app.add_subcommand(family.name, family.help)->require_subcommand(1);
+    if (family.run != DefaultsCommand) {
+      command->footer(
+          "Permission bits (grant --permission takes names joined by commas, or the "
+          "number of their sum):\n" +
+          PermissionHelp());
+    }
     const bool on_file = family.run == FileAuthCommand;
     for (const char* verb : {"show", "grant", "refuse", "apply"}) {
       auto* sub = command->add_subcommand(verb, verb);
@@ -343,6 +352,7 @@ void RegisterPolicyCommands(CLI::App& app, Context& context) {
       const std::string v = verb;
       if (v == "apply") {
         sub->add_option("FILE", a.file, "JSON as show --json prints it; - for stdin")->required();
+        if (family.run == PolicyCommand) AddSafetyOptions(sub, a.safety);
       } else if (v != "show" && family.run == DefaultsCommand) {
         sub->add_option("--app", a.app, "the application")->required();
         if (v == "grant") {
@@ -353,8 +363,12 @@ void RegisterPolicyCommands(CLI::App& app, Context& context) {
         sub->add_option("--account", a.user, "the user's account id");
         sub->add_option("--position", a.position, "position id, NAME or DEPT:NAME");
         if (!on_file) sub->add_option("--level", a.level, "the secret level")->required();
-        if (v == "grant")
-          sub->add_option("--permission", a.permission, "the permission word")->required();
+        if (v == "grant") {
+          sub->add_option("--permission", a.permission,
+                          "rights by name (read,print) or as a number; see the list below")
+              ->required();
+          sub->footer("Permission bits:\n" + PermissionHelp());
+        }
       }
       const Runner run = family.run;
       sub->callback([&context, args, run, v] { run(context, *args, v); });

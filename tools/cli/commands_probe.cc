@@ -1,7 +1,7 @@
 // probe [DEPT | COMPUTER...] [--parallel N]: the agent connection status of every computer of a
 // sub-tree, or of the computers named.
 //
-// JSON (--json): {"computers": [{"name", "address", "department", "status", "statusCode",
+// JSON (--json): {"computers": [{"name", "ip", "department", "status", "statusCode",
 // "cause", "seconds"}], "parallel", "wallSeconds", "serialSeconds"}; "serialSeconds" is the sum
 // of the probes' own times, what probing one after another would have taken.
 //
@@ -72,7 +72,7 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
   progress.Clear();
 
   Table table({{"name", "NAME"},
-               {"address", "ADDRESS"},
+               {"ip", "ADDRESS"},
                {"department", "DEPARTMENT"},
                {"status", "STATUS"},
                {"seconds", "TIME"},
@@ -84,7 +84,7 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
     running += row.status_code == ConnectionRunning && row.status != "not approved" ? 1 : 0;
     Json record = {
         {"name", row.name},
-        {"address", row.address},
+        {"ip", row.address},
         {"department", "/" + row.department_path},
         {"status", row.status},
         {"cause", row.status == "not approved"

@@ -44,6 +44,11 @@ std::string CellText(const Json& value) {
   if (value.is_null()) return "";
   if (value.is_string()) return value.get<std::string>();
   if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
+  // A named thing ({"id": 3, "name": "Confidential"}) reads as its name, or its id when unnamed.
+  if (value.is_object() && value.contains("id") && value.contains("name")) {
+    const std::string name = CellText(value["name"]);
+    return name.empty() ? CellText(value["id"]) : name;
+  }
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -79,7 +84,9 @@ void Output::PrintTable(const Table& table) {
     std::vector<std::string> line;
     for (size_t c = 0; c < columns.size(); ++c) {
       auto found = row.find(columns[c].field);
-      line.push_back(found == row.end() ? "" : CellText(*found));
+      line.push_back(found == row.end() ? ""
+                     : columns[c].text  ? columns[c].text(*found)
+                                        : CellText(*found));
       widths[c] = std::max(widths[c], DisplayWidth(line.back()));
     }
     cells.push_back(std::move(line));
@@ -98,6 +105,11 @@ void Output::PrintTable(const Table& table) {
   for (const Column& column : columns) headings.push_back(column.heading);
   print_line(headings, true);
   for (const auto& line : cells) print_line(line, false);
+}
+
+void Output::PrintDetails(const Table& table) {
+  if (quiet_ && !json_) return;
+  PrintTable(table);
 }
 
 std::string Output::JsonText(const Json& value) {

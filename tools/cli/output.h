@@ -25,6 +25,9 @@ bool DecideColour(const std::string& mode, bool terminal);
 struct Column {
   std::string field;    // the JSON field name
   std::string heading;  // the text heading
+  // The cell's text for people, when it is not the value's own (a permission word's bit names);
+  // JSON keeps the value.
+  std::string (*text)(const Json& value) = nullptr;
 };
 
 class Table {
@@ -46,12 +49,18 @@ class Output {
   Output(std::ostream& out, std::ostream& err, bool json, bool colour, bool err_terminal);
 
   bool json() const { return json_; }
+  // -q: per-item details (PrintDetails) are left out; summaries and records still print.
+  void set_quiet(bool quiet) { quiet_ = quiet; }
+  bool quiet() const { return quiet_; }
   bool colour() const { return colour_; }
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }
 
   // The table as aligned columns under a bold heading, or as a JSON array of its rows.
   void PrintTable(const Table& table);
+  // A table of per-item details behind a summary (each file of an encrypt): PrintTable, or
+  // nothing under -q without --json (the JSON document keeps its items).
+  void PrintDetails(const Table& table);
   // A JSON value as indented JSON (under --json), or each field of an object as "name: value".
   void PrintRecord(const Json& record);
   // A JSON document under --json; nothing otherwise (for results people read from Say).
@@ -75,6 +84,7 @@ class Output {
   bool json_;
   bool colour_;
   bool err_colour_;
+  bool quiet_ = false;
 };
 
 // A line on a terminal that each Update redraws in place ("\r", the text, erase to the end), for

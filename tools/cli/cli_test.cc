@@ -995,6 +995,8 @@ TEST_F(CliTest, ProbeExitStatusAndCauses) {
   EXPECT_NE(unapproved.err.find("pc-1 is not approved"), std::string::npos) << unapproved.err;
   EXPECT_EQ(Docsec({"probe", "Nowhere"}).code, 2);
   ASSERT_EQ(Docsec({"computer", "approve", "pc-1"}).code, 0);
+}
+
 // Every listing speaks one vocabulary: a level is {"id": number, "name": text}, counts and ids
 // are numbers, a computer's address is "ip".
 TEST_F(CliTest, JsonListingsSpeakOneVocabulary) {

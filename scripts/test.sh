@@ -2,7 +2,8 @@
 # Builds docsec and runs every test: a plain optimised build, then a build under AddressSanitizer
 # + UndefinedBehaviorSanitizer (LeakSanitizer included), the thread races under ThreadSanitizer,
 # bounded fuzzing, and the Windows builds with their tests under Wine. Between the first two it
-# checks that the build works without the tools and that a program builds against an install.
+# checks that the build works without the tools, that a program builds against an install and
+# that the shared libraries export exactly the symbols listed in abi/.
 #
 # Every part ends passed, failed or not run with the reason, and the command ends with one line
 # a part and the wall time of each. It fails only when a build or a test fails: a part whose
@@ -128,6 +129,7 @@ if packages build; then
   else
     not_run "consumer build against an install" "the plain build or its tests failed"
   fi
+  part "exported symbols" scripts/check_symbols.sh build-test
   part "tests (address + undefined behaviour sanitizers)" sanitized
   part "races (thread sanitizer)" races
   if packages fuzz; then
@@ -139,7 +141,7 @@ if packages build; then
   fi
 else
   for name in "format" "build without the tools" "tests (RelWithDebInfo)" \
-              "consumer build against an install" \
+              "consumer build against an install" "exported symbols" \
               "tests (address + undefined behaviour sanitizers)" "races (thread sanitizer)" \
               "fuzzing (bounded)"; do
     not_run "$name" "the build's packages could not be installed: $packages_reason"

@@ -10,10 +10,11 @@
 // and decide nothing.
 //
 // Time: the library's exchange has one deadline for the whole of it, connecting, sending and
-// receiving (AgentExchangeDeadlineMs in agent_command.h, 300 seconds unless the host sets another), checked before
-// every socket call; within it, connecting gives up after 2 seconds. A peer that trickles its
-// reply is therefore cut off at the deadline however steadily it sends, and a peer that closes
-// early ends a receive at once. SetSocketTimeoutCapForTesting shortens the deadline too.
+// receiving (AgentExchangeDeadlineMs in agent_command.h, 300 seconds unless the host sets
+// another), checked before every socket call; within it, connecting gives up after 2 seconds. A
+// peer that trickles its reply is therefore cut off at the deadline however steadily it sends,
+// and a peer that closes early ends a receive at once. SetSocketTimeoutCapForTesting shortens
+// the deadline too.
 #ifndef DOCSEC_AGENT_AGENT_CHANNEL_H_
 #define DOCSEC_AGENT_AGENT_CHANNEL_H_
 

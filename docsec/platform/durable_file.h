@@ -29,7 +29,7 @@ bool MakeDirectories(const std::string& path, std::string* error);
 // holds either its old content or all of the new. False with the reason in *error when any step
 // fails (the temporary file is removed then).
 bool WriteFileDurably(const std::string& directory, const std::string& name,
-                                    const std::string& content, std::string* error);
+                      const std::string& content, std::string* error);
 
 // Removes `directory`/`name` without waiting for the device: after a crash the file may be back.
 // False when the file could not be removed (a file already gone counts as removed).
@@ -37,7 +37,7 @@ bool RemoveFile(const std::string& directory, const std::string& name);
 
 // Renames `directory`/`from` to `directory`/`to` (replacing `to`), then flushes the directory.
 bool RenameFileDurably(const std::string& directory, const std::string& from,
-                                     const std::string& to);
+                       const std::string& to);
 
 // Reads the whole file at `path` into *content. False when it cannot be opened or read, or holds
 // more than `max_size` bytes (*content is then unspecified).

@@ -161,9 +161,8 @@ class TcpListener {
 // or an error) or `listener` (may be null) has a connection to accept, for servers that watch
 // many connections from one thread. Sets (*readable)[i] for each socket that has, and
 // *accept_ready. False when the wait itself failed.
-bool WaitForReadable(const std::vector<TcpSocket*>& sockets,
-                                   const TcpListener* listener, int timeout_ms,
-                                   std::vector<char>* readable, bool* accept_ready);
+bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
+                     int timeout_ms, std::vector<char>* readable, bool* accept_ready);
 
 }  // namespace docsec
 

@@ -32,8 +32,8 @@ std::string Utf16ToUtf8(const char16_t* text, size_t size);
 inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool EqualsIgnoreCase(const char* a, const char* b);
 // True when `needle` occurs in `haystack` ignoring ASCII letter case; an empty needle always does.
-bool ContainsIgnoreCase(const char* haystack, size_t haystack_size,
-                                      const char* needle, size_t needle_size);
+bool ContainsIgnoreCase(const char* haystack, size_t haystack_size, const char* needle,
+                        size_t needle_size);
 
 // The decimal number at the start of `text`: leading blanks, an optional sign, then digits up to
 // the first non-digit. 0 for null text or text without such digits; values beyond the 32-bit range

@@ -50,7 +50,8 @@ without_tools() {
 }
 
 # Installs the plain build into a temporary /usr-like prefix, then builds and runs the consumer
-# program against it twice: through the CMake package and through pkg-config on the command line.
+# program against it twice: through the CMake package and through pkg-config on the command line;
+# and the consumer of the server component when the build has the reference server.
 consumer() {
   local tmp
   tmp=$(mktemp -d)
@@ -62,6 +63,14 @@ consumer() {
     { echo "the consumer did not find the installed CMake package"; return 1; }
   cmake --build "$tmp/cmake" >/dev/null
   "$tmp/cmake/consumer"
+  # With the reference server built, the install carries the server component: a console's test
+  # starts the embedded server and logs in through the library.
+  if [ -d build-test/tools/server ]; then
+    [ -x "$tmp/cmake/consumer_server" ] ||
+      { echo "the consumer did not find the installed server component"; return 1; }
+    "$tmp/cmake/consumer_server"
+    echo "consumer_server logged in to the embedded server and loaded the trees"
+  fi
   local pc=(env PKG_CONFIG_PATH="$usr/$libdir/pkgconfig" pkg-config)
   local found_include found_lib
   found_include=$(realpath -m "$("${pc[@]}" --variable=includedir docsec)")

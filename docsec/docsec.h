@@ -2,9 +2,7 @@
 #ifndef DOCSEC_DOCSEC_H_
 #define DOCSEC_DOCSEC_H_
 
-#include "docsec/agent/agent_channel.h"
 #include "docsec/agent/agent_command.h"
-#include "docsec/agent/agent_packet.h"
 #include "docsec/channel/last_error.h"
 #include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"

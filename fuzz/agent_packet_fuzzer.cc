@@ -22,6 +22,12 @@ namespace {
 
 using namespace docsec;
 
+// The library's receiving side over one end of a connected pair.
+class ReaderChannel : public AgentChannel {
+ public:
+  explicit ReaderChannel(TcpSocket connected) : AgentChannel(std::move(connected)) {}
+};
+
 // Well within the buffer of a local stream socket.
 constexpr size_t kWrittenAtOnce = 96 * 1024;
 
@@ -79,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     feed = std::thread(write);
   }
   {
-    AgentChannel channel(std::move(reader));
+    ReaderChannel channel(std::move(reader));
     AgentPacket packet;
     XmlDocument reply = XmlDocument::Create();
     if (channel.ReceivePacket(&packet) && channel.DecodeDocument(std::move(packet), reply)) {

@@ -2,7 +2,8 @@
 # Builds docsec and runs every test: a plain optimised build, then a build under AddressSanitizer
 # + UndefinedBehaviorSanitizer (LeakSanitizer included), the thread races under ThreadSanitizer,
 # bounded fuzzing, and the Windows builds with their tests under Wine. Between the first two it
-# checks that the build works without the tools and that a program builds against an install.
+# checks that the build works without the tools, that a program builds against an install and
+# that the shared libraries export exactly the symbols listed in abi/.
 #
 # Every part ends passed, failed or not run with the reason, and the command ends with one line
 # a part and the wall time of each. It fails only when a build or a test fails: a part whose
@@ -49,7 +50,8 @@ without_tools() {
 }
 
 # Installs the plain build into a temporary /usr-like prefix, then builds and runs the consumer
-# program against it twice: through the CMake package and through pkg-config on the command line.
+# program against it twice: through the CMake package and through pkg-config on the command line;
+# and the consumer of the server component when the build has the reference server.
 consumer() {
   local tmp
   tmp=$(mktemp -d)
@@ -61,6 +63,14 @@ consumer() {
     { echo "the consumer did not find the installed CMake package"; return 1; }
   cmake --build "$tmp/cmake" >/dev/null
   "$tmp/cmake/consumer"
+  # With the reference server built, the install carries the server component: a console's test
+  # starts the embedded server and logs in through the library.
+  if [ -d build-test/tools/server ]; then
+    [ -x "$tmp/cmake/consumer_server" ] ||
+      { echo "the consumer did not find the installed server component"; return 1; }
+    "$tmp/cmake/consumer_server"
+    echo "consumer_server logged in to the embedded server and loaded the trees"
+  fi
   local pc=(env PKG_CONFIG_PATH="$usr/$libdir/pkgconfig" pkg-config)
   local found_include found_lib
   found_include=$(realpath -m "$("${pc[@]}" --variable=includedir docsec)")
@@ -128,6 +138,7 @@ if packages build; then
   else
     not_run "consumer build against an install" "the plain build or its tests failed"
   fi
+  part "exported symbols" scripts/check_symbols.sh build-test
   part "tests (address + undefined behaviour sanitizers)" sanitized
   part "races (thread sanitizer)" races
   if packages fuzz; then
@@ -139,7 +150,7 @@ if packages build; then
   fi
 else
   for name in "format" "build without the tools" "tests (RelWithDebInfo)" \
-              "consumer build against an install" \
+              "consumer build against an install" "exported symbols" \
               "tests (address + undefined behaviour sanitizers)" "races (thread sanitizer)" \
               "fuzzing (bounded)"; do
     not_run "$name" "the build's packages could not be installed: $packages_reason"

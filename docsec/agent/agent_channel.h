@@ -1,6 +1,8 @@
 // AgentChannel: one exchange with a managed computer's agent over TCP. The library side connects,
 // sends one request packet carrying an XML document and receives one reply packet; the agent side
-// adopts an accepted connection and does the reverse with the same framing code.
+// (tools/agent, AgentPeerChannel) adopts an accepted connection and does the reverse with the
+// same framing code. Internal: shared by the library and the reference agent through
+// docsec_internal, neither installed nor exported.
 //
 // A channel is closed when made, open after Connect (or adoption), and closed again by Close or
 // destruction. It serves one exchange and belongs to one thread; separate channels are
@@ -8,19 +10,20 @@
 // and decide nothing.
 //
 // Time: the library's exchange has one deadline for the whole of it, connecting, sending and
-// receiving (AgentExchangeDeadlineMs, 300 seconds unless the host sets another), checked before
-// every socket call; within it, connecting gives up after 2 seconds. A peer that trickles its
-// reply is therefore cut off at the deadline however steadily it sends, and a peer that closes
-// early ends a receive at once. SetSocketTimeoutCapForTesting shortens the deadline too.
+// receiving (AgentExchangeDeadlineMs in agent_command.h, 300 seconds unless the host sets
+// another), checked before every socket call; within it, connecting gives up after 2 seconds. A
+// peer that trickles its reply is therefore cut off at the deadline however steadily it sends,
+// and a peer that closes early ends a receive at once. SetSocketTimeoutCapForTesting shortens
+// the deadline too.
 #ifndef DOCSEC_AGENT_AGENT_CHANNEL_H_
 #define DOCSEC_AGENT_AGENT_CHANNEL_H_
 
 #include <chrono>
 #include <cstdint>
 
+#include "docsec/agent/agent_command.h"
 #include "docsec/agent/agent_packet.h"
 #include "docsec/platform/crypto.h"
-#include "docsec/platform/export.h"
 #include "docsec/platform/socket.h"
 #include "docsec/platform/xml.h"
 
@@ -28,24 +31,13 @@ namespace docsec {
 
 constexpr int kAgentConnectTimeoutMs = 2000;
 constexpr int kAgentIoTimeoutMs = 300000;
-// The default bound of one whole exchange of the library.
-constexpr int kAgentExchangeDeadlineMs = 300000;
-
-// Sets how long one exchange of the library may take in all, for every channel from now on;
-// `ms` of 0 or less restores the default. Process-wide and thread-safe: a host that needs answers
-// sooner (or can wait longer for large folder operations) sets it once at start-up.
-DOCSEC_EXPORT void SetAgentExchangeDeadline(int ms);
-// The bound in force, after the test cap of SetSocketTimeoutCapForTesting.
-DOCSEC_EXPORT int AgentExchangeDeadlineMs();
 // The packet kind the library's commands pass to Exchange (not put on the wire).
 constexpr uint32_t kAgentCommandKind = 6;
 
-class DOCSEC_EXPORT AgentChannel {
+class AgentChannel {
  public:
   // A closed channel to `address` (IPv4, network byte order); its port is AgentPort.
   explicit AgentChannel(uint32_t address);
-  // The agent side: a channel over an accepted, connected socket.
-  explicit AgentChannel(TcpSocket connected);
   ~AgentChannel();
   AgentChannel(const AgentChannel&) = delete;
   AgentChannel& operator=(const AgentChannel&) = delete;
@@ -77,14 +69,6 @@ class DOCSEC_EXPORT AgentChannel {
   // head that announces more than kAgentMaxBodySize bytes fails before any body byte is read.
   bool ReceivePacket(AgentPacket* packet);
 
-  // ReceivePacket in two steps, for a server that waits for many heads at once and hands only
-  // complete heads to the threads that read bodies. OpenHead decrypts the 16 `raw` bytes into
-  // `plain` and fills the packet's head fields; false when the head checksum is wrong or the
-  // length is over kAgentMaxBodySize. ReceiveRest then reads body and trailer after that head.
-  static bool OpenHead(const uint8_t raw[kAgentHeadSize], Aes128Ecb& cipher, AgentPacket* packet,
-                       uint8_t plain[kAgentHeadSize]);
-  bool ReceiveRest(AgentPacket* packet, const uint8_t plain_head[kAgentHeadSize]);
-
   // Puts the document's whole XML text, UTF-8 without byte-order mark or terminator, into the
   // body (replacing the earlier one, reusing its storage). Fails for a null document or when the
   // text is longer than kAgentMaxBodySize UTF-16 code units.
@@ -102,10 +86,20 @@ class DOCSEC_EXPORT AgentChannel {
   // destruction.
   bool Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply);
 
-  // The agent side of an exchange: receive a request packet and load it into `document`
-  // (ReceivePacket + DecodeDocument), and send a document as the reply packet.
+  // Receives a packet and loads it into `document` (ReceivePacket + DecodeDocument).
   bool ReceiveDocument(XmlDocument& document);
-  bool SendDocument(const XmlDocument& document);
+
+ protected:
+  // A channel over an accepted (or otherwise connected) socket: the agent's side.
+  explicit AgentChannel(TcpSocket connected);
+
+  // ReceivePacket in two steps, for a server that waits for many heads at once and hands only
+  // complete heads to the threads that read bodies. OpenHead decrypts the 16 `raw` bytes into
+  // `plain` and fills the packet's head fields; false when the head checksum is wrong or the
+  // length is over kAgentMaxBodySize. ReceiveRest then reads body and trailer after that head.
+  static bool OpenHead(const uint8_t raw[kAgentHeadSize], Aes128Ecb& cipher, AgentPacket* packet,
+                       uint8_t plain[kAgentHeadSize]);
+  bool ReceiveRest(AgentPacket* packet, const uint8_t plain_head[kAgentHeadSize]);
 
  private:
   // Sends one part in full; returns the count sent (for the trace), -1 when nothing went out.

@@ -7,6 +7,7 @@
 #include "docsec/core/library.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/host.h"
+#include "docsec/platform/icmp.h"
 #include "docsec/platform/trace.h"
 #include "docsec/platform/variant.h"
 

@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "docsec/platform/export.h"
-#include "docsec/platform/icmp.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/xml.h"
 
@@ -43,8 +42,20 @@ DOCSEC_EXPORT IcmpService GetIcmpService();
 DOCSEC_EXPORT bool InitializeIcmp();
 // Library shut-down: marks ICMP unusable.
 DOCSEC_EXPORT void ReleaseIcmp();
-// Tests: forces the usable flag off (false) or restores what InitializeIcmp found (true).
-DOCSEC_EXPORT void SetIcmpUsableForTesting(bool usable);
+#if defined(DOCSEC_BUILDING_LIBRARY) || defined(DOCSEC_STATIC)
+// Tests (static builds only, not exported): forces the usable flag off (false) or restores what
+// InitializeIcmp found (true).
+void SetIcmpUsableForTesting(bool usable);
+#endif
+
+// The default bound of one whole exchange with an agent (connecting, sending and receiving).
+constexpr int kAgentExchangeDeadlineMs = 300000;
+// Sets how long one exchange with an agent may take in all, for every exchange from now on; `ms`
+// of 0 or less restores the default. Process-wide and thread-safe: a host that needs answers
+// sooner (or can wait longer for large folder operations) sets it once at start-up.
+DOCSEC_EXPORT void SetAgentExchangeDeadline(int ms);
+// The bound in force (shorter under a test's socket time-out cap).
+DOCSEC_EXPORT int AgentExchangeDeadlineMs();
 
 // A new command document <?xml version="1.0"?><document><service value="NAME"/></document>, to
 // which the caller appends its elements under the root. A null document when the XML document

@@ -10,11 +10,11 @@
 namespace docsec {
 
 // The AES-128 key of every whole 16-byte block on the wire, in both directions.
-extern DOCSEC_EXPORT const uint8_t ChannelKey[16];
+extern const uint8_t ChannelKey[16];
 
 // The mask XORed over a buffer's last bytes that do not fill an AES block: byte k of the
 // remainder with TailPad[k].
-extern DOCSEC_EXPORT const uint8_t TailPad[16];
+extern const uint8_t TailPad[16];
 
 }  // namespace docsec
 

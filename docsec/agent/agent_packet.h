@@ -30,7 +30,7 @@ constexpr size_t kAgentTrailerSize = 4;
 // The largest body either side sends or accepts, in bytes.
 constexpr uint32_t kAgentMaxBodySize = 0x100000;
 
-struct DOCSEC_EXPORT AgentPacket {
+struct AgentPacket {
   uint32_t kind = 0;           // head bytes 0-3; sent as 0, not examined on receipt
   uint32_t status = 0;         // head bytes 4-7; sent as 0, set to 1 locally when a receive fails
   uint32_t length = 0;         // head bytes 8-11; body size in bytes, at most kAgentMaxBodySize
@@ -55,25 +55,25 @@ struct DOCSEC_EXPORT AgentPacket {
 };
 
 // Sum of (i + 3) * head[i] over the first 12 plain head bytes, wrapping in 32 bits.
-DOCSEC_EXPORT uint32_t HeadChecksum(const uint8_t* head);
+uint32_t HeadChecksum(const uint8_t* head);
 
 // Sum of (i + 3) * head[i] over all 16 plain head bytes plus (j + 19) * body[j] over the body: the
 // weights run on from the head into the body. Wrapping in 32 bits. `body` may be null when
 // `length` is 0.
-DOCSEC_EXPORT uint32_t PacketChecksum(const uint8_t* head, const uint8_t* body, size_t length);
+uint32_t PacketChecksum(const uint8_t* head, const uint8_t* body, size_t length);
 
 // Encrypts `length` bytes in place: every whole 16-byte block from the first byte with AES-128 in
 // electronic-codebook mode under `key`, and a remainder shorter than a block (or a buffer shorter
 // than a block) XORed with TailPad, byte k of the remainder with TailPad[k]. The length does not
 // change. False only when the cipher could not run (the buffer is then unusable).
-DOCSEC_EXPORT bool EncryptBuffer(uint8_t* buffer, size_t length, const uint8_t* key);
+bool EncryptBuffer(uint8_t* buffer, size_t length, const uint8_t* key);
 // The inverse of EncryptBuffer.
-DOCSEC_EXPORT bool DecryptBuffer(uint8_t* buffer, size_t length, const uint8_t* key);
+bool DecryptBuffer(uint8_t* buffer, size_t length, const uint8_t* key);
 
 // The same with a cipher whose key schedule is already prepared, for callers that process several
 // buffers under one key.
-DOCSEC_EXPORT bool EncryptBuffer(uint8_t* buffer, size_t length, Aes128Ecb& cipher);
-DOCSEC_EXPORT bool DecryptBuffer(uint8_t* buffer, size_t length, Aes128Ecb& cipher);
+bool EncryptBuffer(uint8_t* buffer, size_t length, Aes128Ecb& cipher);
+bool DecryptBuffer(uint8_t* buffer, size_t length, Aes128Ecb& cipher);
 
 }  // namespace docsec
 

@@ -26,28 +26,32 @@ enum CacheReleaseOrder {
   kSecretLevelCache = 2,
 };
 
+// The hooks below are the library's own and its tests': declared for the library's sources and
+// for programs that link a static form (DOCSEC_STATIC), neither exported nor seen by a console.
+#if defined(DOCSEC_BUILDING_LIBRARY) || defined(DOCSEC_STATIC)
 namespace internal {
 
 // A class's shared instance: `create` builds it, `destroy` deletes it (each called once a cycle).
-DOCSEC_EXPORT void RegisterClassInstance(void (*create)(), void (*destroy)());
+void RegisterClassInstance(void (*create)(), void (*destroy)());
 // A class-wide cache, released at shut-down in ascending `order` before sockets and XML stop.
-DOCSEC_EXPORT void RegisterCacheRelease(int order, void (*release)());
+void RegisterCacheRelease(int order, void (*release)());
 // The ICMP service: `bind` runs at start-up after the shared instances are built; `release` runs
 // at shut-down as an exit action, before the shared instances are destroyed.
-DOCSEC_EXPORT void RegisterIcmpService(void (*bind)(), void (*release)());
+void RegisterIcmpService(void (*bind)(), void (*release)());
 
 // Runs start-up (once; a second call while started does nothing). False when a platform facility
 // could not start; everything acquired is released again then.
-DOCSEC_EXPORT bool LibraryStartup();
+bool LibraryStartup();
 // Runs shut-down (once; does nothing when not started).
-DOCSEC_EXPORT void LibraryShutdown();
-DOCSEC_EXPORT bool LibraryIsStarted();
+void LibraryShutdown();
+bool LibraryIsStarted();
 
 // Test hook: receives a short name of every shut-down and start-up step as it runs
 // ("cache:1", "sockets-stop", "xml-stop", "icmp-release", "instances-destroyed", ...).
-DOCSEC_EXPORT void SetLifecycleObserver(std::function<void(const std::string& step)> observer);
+void SetLifecycleObserver(std::function<void(const std::string& step)> observer);
 
 }  // namespace internal
+#endif
 }  // namespace docsec
 
 #endif  // DOCSEC_CORE_LIBRARY_H_

@@ -9,6 +9,9 @@
 
 namespace docsec {
 
+// Classes are defined in the library's sources (and in the tests' static builds), never in a
+// console: the registration it makes is not exported.
+#if defined(DOCSEC_BUILDING_LIBRARY) || defined(DOCSEC_STATIC)
 template <class T>
 class SharedInstance {
  public:
@@ -32,6 +35,7 @@ class SharedInstance {
   }
   static inline T* instance_ = nullptr;
 };
+#endif
 
 }  // namespace docsec
 

@@ -17,7 +17,7 @@ struct ByteSums {
 };
 
 // Both sums over `size` bytes at `data` (which may be null when `size` is 0); bytes are unsigned.
-DOCSEC_EXPORT ByteSums SumBytes(const uint8_t* data, size_t size);
+ByteSums SumBytes(const uint8_t* data, size_t size);
 
 }  // namespace docsec
 

@@ -21,11 +21,11 @@ constexpr size_t kAes128KeySize = 16;
 
 // Fills `size` bytes with cryptographically strong random bytes; false when the generator fails
 // (the buffer content is then unspecified).
-DOCSEC_EXPORT bool RandomBytes(void* out, size_t size);
+bool RandomBytes(void* out, size_t size);
 
 // AES-128 in electronic-codebook mode: every 16-byte block is enciphered on its own. The key
 // schedules for both directions are prepared once, when the object is made.
-class DOCSEC_EXPORT Aes128Ecb {
+class Aes128Ecb {
  public:
   explicit Aes128Ecb(const uint8_t key[kAes128KeySize]);
   ~Aes128Ecb();

@@ -18,39 +18,39 @@ namespace docsec {
 
 // The user's directory for state that outlives a run: $XDG_STATE_HOME when it is an absolute
 // path, else $HOME/.local/state; empty when neither tells. On Windows, %LOCALAPPDATA%.
-DOCSEC_EXPORT std::string UserStateDirectory();
+std::string UserStateDirectory();
 
 // Creates `path` and any missing parent (new directories are private to the user). True when
 // `path` is a directory afterwards; false with the system's reason in *error otherwise.
-DOCSEC_EXPORT bool MakeDirectories(const std::string& path, std::string* error);
+bool MakeDirectories(const std::string& path, std::string* error);
 
 // Replaces `directory`/`name` with `content`: written to a temporary file of the directory, flushed
 // to the device, renamed over the name, and the directory flushed, so that after a crash the name
 // holds either its old content or all of the new. False with the reason in *error when any step
 // fails (the temporary file is removed then).
-DOCSEC_EXPORT bool WriteFileDurably(const std::string& directory, const std::string& name,
-                                    const std::string& content, std::string* error);
+bool WriteFileDurably(const std::string& directory, const std::string& name,
+                      const std::string& content, std::string* error);
 
 // Removes `directory`/`name` without waiting for the device: after a crash the file may be back.
 // False when the file could not be removed (a file already gone counts as removed).
-DOCSEC_EXPORT bool RemoveFile(const std::string& directory, const std::string& name);
+bool RemoveFile(const std::string& directory, const std::string& name);
 
 // Renames `directory`/`from` to `directory`/`to` (replacing `to`), then flushes the directory.
-DOCSEC_EXPORT bool RenameFileDurably(const std::string& directory, const std::string& from,
-                                     const std::string& to);
+bool RenameFileDurably(const std::string& directory, const std::string& from,
+                       const std::string& to);
 
 // Reads the whole file at `path` into *content. False when it cannot be opened or read, or holds
 // more than `max_size` bytes (*content is then unspecified).
-DOCSEC_EXPORT bool ReadWholeFile(const std::string& path, size_t max_size, std::string* content);
+bool ReadWholeFile(const std::string& path, size_t max_size, std::string* content);
 
 // The names of the regular files of `directory`, sorted bytewise. False when the directory cannot
 // be read.
-DOCSEC_EXPORT bool ListFiles(const std::string& directory, std::vector<std::string>* names);
+bool ListFiles(const std::string& directory, std::vector<std::string>* names);
 
 // An exclusive advisory lock on the file `directory`/`name` (created when missing), held from a
 // successful Acquire until the object dies. It excludes other holders of the same file, in this
 // process (other threads) and in others.
-class DOCSEC_EXPORT DirectoryLock {
+class DirectoryLock {
  public:
   DirectoryLock() = default;
   ~DirectoryLock();

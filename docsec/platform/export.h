@@ -1,11 +1,15 @@
 // Symbol visibility and linkage attributes for docsec. The library is built with hidden
-// visibility (ELF) or as a DLL (Windows); everything consoles call is marked DOCSEC_EXPORT.
+// visibility (ELF) or as a DLL (Windows); everything consoles call is marked DOCSEC_EXPORT, and
+// nothing else: internals and test hooks stay unexported, reached only by programs that link the
+// static forms (docsec_static, docsec_internal), whose build defines DOCSEC_STATIC.
 #ifndef DOCSEC_PLATFORM_EXPORT_H_
 #define DOCSEC_PLATFORM_EXPORT_H_
 
 #if defined(_WIN32)
 #if defined(DOCSEC_BUILDING_LIBRARY)
 #define DOCSEC_EXPORT __declspec(dllexport)
+#elif defined(DOCSEC_STATIC)
+#define DOCSEC_EXPORT
 #else
 #define DOCSEC_EXPORT __declspec(dllimport)
 #endif

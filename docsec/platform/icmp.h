@@ -34,12 +34,12 @@ struct IcmpDetection {
 
 // Finds the way echoes go out. POSIX tries the datagram kind, then the raw kind, opening and
 // closing a socket of each kind tried; Windows loads the echo service.
-DOCSEC_EXPORT IcmpDetection DetectIcmp();
+IcmpDetection DetectIcmp();
 
 // Sends one echo request with no payload and time-to-live `ttl` to `address` by `method`, and
 // waits up to `timeout_ms` for the matching echo reply from that address. True exactly when it
 // came; false on time-out, on any error, or for kNoIcmp.
-DOCSEC_EXPORT bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms);
+bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms);
 
 }  // namespace docsec
 

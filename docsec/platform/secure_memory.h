@@ -16,7 +16,7 @@
 namespace docsec {
 
 // Sets `size` bytes at `data` to zero; a null `data` or size 0 does nothing.
-DOCSEC_EXPORT void SecureWipe(void* data, size_t size);
+void SecureWipe(void* data, size_t size);
 
 // N bytes (zero after construction) that are wiped when the array is destroyed. Not copyable, so
 // the secret has one home.

@@ -22,8 +22,8 @@ namespace docsec {
 // Tests use this to keep a peer that never answers from holding a test for minutes: when `ms` is
 // positive, every time-out later set through TcpSocket::SetTimeouts is cut to at most `ms`
 // milliseconds; 0 removes the cap. Process-wide.
-DOCSEC_EXPORT void SetSocketTimeoutCapForTesting(int ms);
-DOCSEC_EXPORT int SocketTimeoutCapForTesting();
+void SetSocketTimeoutCapForTesting(int ms);
+int SocketTimeoutCapForTesting();
 
 class TcpListener;
 
@@ -34,10 +34,10 @@ constexpr NativeSocket kNoSocket = -1;
 // Starts (and stops) the system's socket layer; library start-up calls these in its fixed order.
 // Sockets also start it on first use, so that peers and tests work without the library started.
 // Calls nest. Thread-safe.
-DOCSEC_EXPORT bool StartSocketLayer();
-DOCSEC_EXPORT void StopSocketLayer();
+bool StartSocketLayer();
+void StopSocketLayer();
 
-class DOCSEC_EXPORT TcpSocket {
+class TcpSocket {
  public:
   TcpSocket() = default;
   ~TcpSocket();
@@ -133,7 +133,7 @@ class DOCSEC_EXPORT TcpSocket {
 };
 
 // A listening IPv4 socket; the peers' side of the agent channel.
-class DOCSEC_EXPORT TcpListener {
+class TcpListener {
  public:
   TcpListener() = default;
   ~TcpListener();
@@ -161,9 +161,8 @@ class DOCSEC_EXPORT TcpListener {
 // or an error) or `listener` (may be null) has a connection to accept, for servers that watch
 // many connections from one thread. Sets (*readable)[i] for each socket that has, and
 // *accept_ready. False when the wait itself failed.
-DOCSEC_EXPORT bool WaitForReadable(const std::vector<TcpSocket*>& sockets,
-                                   const TcpListener* listener, int timeout_ms,
-                                   std::vector<char>* readable, bool* accept_ready);
+bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
+                     int timeout_ms, std::vector<char>* readable, bool* accept_ready);
 
 }  // namespace docsec
 

@@ -13,32 +13,32 @@ namespace docsec {
 // returns `size`. When the text and its terminator do not fit, returns 0 and leaves `buffer` as an
 // empty string (when buffer_size > 0). A null buffer or a size of 0 returns 0 and writes nothing.
 // This is the contract of every text getter: never a byte past buffer_size.
-DOCSEC_EXPORT int CopyTextToBuffer(const char* text, size_t size, char* buffer, int buffer_size);
+int CopyTextToBuffer(const char* text, size_t size, char* buffer, int buffer_size);
 
 // The number of UTF-16 code units that UTF-8 `text` encodes (invalid bytes count one unit each).
-DOCSEC_EXPORT size_t Utf16Length(const char* text, size_t size);
+size_t Utf16Length(const char* text, size_t size);
 
 // Decodes the UTF-8 sequence at `*p` (before `end`) and moves `*p` past it. Returns the code
 // point, or -1 when the byte at `*p` starts no valid sequence (overlong forms, surrogates and
 // values past U+10FFFF included); `*p` then moves on by exactly one byte. `*p` must be before
 // `end`.
-DOCSEC_EXPORT long NextCodePoint(const char** p, const char* end);
+long NextCodePoint(const char** p, const char* end);
 
 // Conversions between UTF-8 and UTF-16. Invalid input sequences become U+FFFD.
-DOCSEC_EXPORT std::u16string Utf8ToUtf16(const char* text, size_t size);
-DOCSEC_EXPORT std::string Utf16ToUtf8(const char16_t* text, size_t size);
+std::u16string Utf8ToUtf16(const char* text, size_t size);
+std::string Utf16ToUtf8(const char16_t* text, size_t size);
 
 // Single-byte lower-casing (ASCII letters only; other bytes unchanged).
 inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-DOCSEC_EXPORT bool EqualsIgnoreCase(const char* a, const char* b);
+bool EqualsIgnoreCase(const char* a, const char* b);
 // True when `needle` occurs in `haystack` ignoring ASCII letter case; an empty needle always does.
-DOCSEC_EXPORT bool ContainsIgnoreCase(const char* haystack, size_t haystack_size,
-                                      const char* needle, size_t needle_size);
+bool ContainsIgnoreCase(const char* haystack, size_t haystack_size, const char* needle,
+                        size_t needle_size);
 
 // The decimal number at the start of `text`: leading blanks, an optional sign, then digits up to
 // the first non-digit. 0 for null text or text without such digits; values beyond the 32-bit range
 // give its nearest bound rather than wrapping.
-DOCSEC_EXPORT int LeadingDecimal(const char* text);
+int LeadingDecimal(const char* text);
 
 }  // namespace docsec
 

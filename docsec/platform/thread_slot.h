@@ -15,7 +15,7 @@ namespace docsec {
 
 // One system slot whose value is destroyed by `destroy` when a thread that set it ends. A slot
 // is a process-wide static; its value per thread starts null.
-class DOCSEC_EXPORT ThreadSlot {
+class ThreadSlot {
  public:
   explicit ThreadSlot(void (*destroy)(void*));
   // Windows frees the slot here, which destroys every thread's value (the library may be

@@ -101,9 +101,11 @@ void Catalogue::Release() {
 #endif
 }
 
+}  // namespace internal
+
 void CheckNotReleased(const CDataObject* member) {
 #if !DOCSEC_CATALOGUE_FREES_MEMBERS
-  Released& released = GetReleased();
+  internal::Released& released = internal::GetReleased();
   std::lock_guard<std::mutex> lock(released.mutex);
   const bool stale = released.members.count(member) != 0;
   assert(!stale && "a catalogue member was used after its catalogue was released");
@@ -113,5 +115,4 @@ void CheckNotReleased(const CDataObject* member) {
 #endif
 }
 
-}  // namespace internal
 }  // namespace docsec

@@ -24,7 +24,7 @@
 namespace docsec {
 namespace internal {
 
-class DOCSEC_EXPORT Catalogue {
+class Catalogue {
  public:
   // `prototype` gives the shared instance whose look-up without conditions loads the members;
   // `release` is the class's static release, registered to run at shut-down in `release_order`.
@@ -51,9 +51,15 @@ class DOCSEC_EXPORT Catalogue {
   std::atomic<DataObjectList*> list_{nullptr};
 };
 
+}  // namespace internal
+
 // Fails loudly (an assertion) when `member` belonged to a catalogue released since; does nothing
-// for any other object, and nothing at all in a library built without debug checks.
+// for any other object, and nothing at all in a library built without debug checks. Exported:
+// the accessors of catalogue members call it from a console's own debug build.
 DOCSEC_EXPORT void CheckNotReleased(const CDataObject* member);
+
+namespace internal {
+
 // CheckNotReleased in debug builds of the caller; nothing otherwise.
 inline void AssertNotReleased(const CDataObject* member) {
 #ifndef NDEBUG

@@ -6,10 +6,10 @@
 #include <list>
 #include <utility>
 
-#include "docsec/agent/agent_channel.h"
 #include "docsec/agent/agent_keys.h"
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/host.h"
+#include "tools/agent/agent_peer_channel.h"
 
 namespace docsec {
 namespace agent {
@@ -163,7 +163,7 @@ void AgentServer::WaitForHeads() {
   auto complete = [&](std::list<Pending>::iterator it) {
     auto waiting = std::make_unique<Waiting>();
     AgentPacket head;
-    if (!AgentChannel::OpenHead(it->raw, cipher, &head, waiting->plain_head)) {
+    if (!AgentPeerChannel::OpenHead(it->raw, cipher, &head, waiting->plain_head)) {
       count(&Stats::failed);
       return drop(it);
     }
@@ -293,7 +293,7 @@ void AgentServer::RunWorker(Worker* worker) {
     worker->wake.wait(lock, [&] { return stopping_.load() || worker->job != nullptr; });
     if (stopping_.load()) return;
     std::unique_ptr<Waiting> waiting = std::move(worker->job);
-    auto channel = std::make_unique<AgentChannel>(std::move(waiting->socket));
+    auto channel = std::make_unique<AgentPeerChannel>(std::move(waiting->socket));
     worker->current = channel.get();
     lock.unlock();
     bool sent = false;

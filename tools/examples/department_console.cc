@@ -44,10 +44,7 @@ void Print(docsec::CDODepartment* department, int depth) {
 }  // namespace
 
 int main() {
-  if (!docsec::internal::LibraryStartup()) {
-    std::printf("library start-up failed\n");
-    return 1;
-  }
+  // The library started when it was loaded and stops when it is unloaded.
   std::string seen;
   docsec::SvcTransportSetHandler([&seen](int entry_point, const std::string& request) {
     seen = std::to_string(entry_point) + " " + request;
@@ -66,7 +63,6 @@ int main() {
          root.GetComputers() != nullptr && root.GetComputers()->GetSize() == 1;
   }
   docsec::SvcTransportSetHandler(nullptr);
-  docsec::internal::LibraryShutdown();
   std::printf("%s\n", ok ? "department refreshed" : "department NOT refreshed as described");
   return ok ? 0 : 1;
 }

@@ -28,6 +28,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "docsec/channel/data_source.h"
 #include "docsec/core/attribute.h"
 #include "docsec/core/class_schema.h"
 #include "docsec/core/data_object_list.h"
@@ -231,7 +232,7 @@ class DOCSEC_EXPORT CDataObject {
   int ReloadFromAnswer(const XmlDocument& answer);
   int SendBatch(const char* verb, DataObjectList* list);
 
-  int data_source_ = 1;
+  int data_source_ = kDefaultDataSource;
   uint16_t slot_count_ = 0;
   bool in_arena_ = false;        // placed in an arena by operator new
   bool slots_in_arena_ = false;  // slots_ lives in that arena: destroyed, never freed

@@ -51,7 +51,8 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
     // Logins carry passwords and random values in clear: the rendered text is wiped once sent,
     // and freed before the answer is parsed.
     std::string text = request.Xml();
-    answer_text = dataSource == kDefaultDataSource ? SvcTransportSend(text) : SvcTransportSendEx(text);
+    answer_text =
+        dataSource == kDefaultDataSource ? SvcTransportSend(text) : SvcTransportSendEx(text);
     SecureWipe(&text[0], text.size());
   }
   if (!answer_text) {

@@ -199,15 +199,16 @@ TEST(ExchangeRequest, AnswerSourceAndAbandonedRequests) {
 
   // A filler that gives up sends nothing and says which operation could not be made.
   const size_t sent = server.request_count();
-  EXPECT_FALSE(ExchangeRequest("UpdateUser", kDefaultDataSource, [](XmlElement&) { return false; }));
+  EXPECT_FALSE(
+      ExchangeRequest("UpdateUser", kDefaultDataSource, [](XmlElement&) { return false; }));
   EXPECT_EQ(server.request_count(), sent);
   EXPECT_EQ(LastOutcome().source, OutcomeSource::kLibrary);
   EXPECT_EQ(LastOutcome().operation, "UpdateUser");
 
   // Kept refusals come back whole for callers that read them anyway; the outcome still tells.
   server.QueueAnswer("<document><return code=\"503\" message=\"busy\"/><c/></document>");
-  XmlDocument kept =
-      ExchangeRequest("GetComputerVersionStatusEx", kDefaultDataSource, nullptr, RefusedAnswer::kKeep);
+  XmlDocument kept = ExchangeRequest("GetComputerVersionStatusEx", kDefaultDataSource, nullptr,
+                                     RefusedAnswer::kKeep);
   ASSERT_TRUE(kept);
   EXPECT_TRUE(kept.DocumentElement().SelectChild("c"));
   EXPECT_EQ(LastOutcome().code, 503);

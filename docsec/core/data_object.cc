@@ -775,10 +775,11 @@ CDataObject* CDataObject::LookupUnique(ValueMap* conditions) {
   CDataObject* found = count == 1 ? list->GetAt(0) : nullptr;
   if (found == nullptr) {
     DestructElements(list);
+    const std::string tag = GetObjectXMLTagName();
     SetLibraryFailure(LastOutcome().operation,
-                      count == 0 ? "no " + GetObjectXMLTagName() + " matches"
-                                 : std::to_string(count) + " objects of type " +
-                                       GetObjectXMLTagName() + " match, not one");
+                      count == 0
+                          ? "no " + tag + " matches"
+                          : std::to_string(count) + " objects of type " + tag + " match, not one");
   }
   ShallowDelete(list);
   return found;

@@ -338,8 +338,8 @@ TEST_F(Verbs, FailuresOfTheLibraryLeaveAnOutcome) {
       {"sub-objects without a name", nullptr,
        [&] { return user.UpdateSubObjects(nullptr, nullptr) == 0; }, "UpdateSubObjects",
        "no operation name"},
-      {"refresh of a user the answer lacks", FakeServer::kOk,
-       [&] { return user.Refresh() == 0; }, "QueryUser", "user 42 not in the answer"},
+      {"refresh of a user the answer lacks", FakeServer::kOk, [&] { return user.Refresh() == 0; },
+       "QueryUser", "user 42 not in the answer"},
       {"sub-objects of a user the answer lacks", FakeServer::kOk,
        [&] {
          DataObjectList* list = nullptr;
@@ -348,12 +348,12 @@ TEST_F(Verbs, FailuresOfTheLibraryLeaveAnOutcome) {
        },
        "QueryUserAccession", "user 42 not in the answer"},
       {"unique look-up finding none", FakeServer::kOk,
-       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; },
-       "QueryUser", "no user matches"},
+       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; }, "QueryUser",
+       "no user matches"},
       {"unique look-up finding two",
        "<document><return code=\"0\"/><user id=\"1\"/><user id=\"2\"/></document>",
-       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; },
-       "QueryUser", "2 objects"},
+       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; }, "QueryUser",
+       "2 objects"},
   };
   for (const Case& c : cases) {
     SetLastDrmError(77);
@@ -366,7 +366,8 @@ TEST_F(Verbs, FailuresOfTheLibraryLeaveAnOutcome) {
     Outcome outcome = LastOutcome();
     EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.name;
     EXPECT_EQ(outcome.operation, c.operation) << c.name;
-    EXPECT_NE(outcome.message.find(c.reason), std::string::npos) << c.name << ": " << outcome.message;
+    EXPECT_NE(outcome.message.find(c.reason), std::string::npos)
+        << c.name << ": " << outcome.message;
   }
 }
 

@@ -112,8 +112,7 @@ Delivery SendRecord(const XmlElement& record) {
       }
       case OutcomeSource::kTransport:
         return {Delivery::kTryAgain, "", "", "the server did not answer"};
-      default:
-        return {Delivery::kTryAgain, "", "", outcome.message};
+      default: return {Delivery::kTryAgain, "", "", outcome.message};
     }
   } catch (const ComError& error) {
     return {Delivery::kTryAgain, "", "",

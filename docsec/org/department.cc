@@ -360,14 +360,13 @@ int AddMember(CDODepartment* department, T* member, OwnedList<T>& list, SetParen
 // member missing from the list is deleted all the same.
 template <class T>
 int RemoveMember(CDODepartment* department, T* member, OwnedList<T>& list, bool delete_unlisted) {
-  const char* why = member == nullptr                              ? "no object given"
-                    : member->GetOwnerDepartment() != department ? "not a member of "
-                                                                 : nullptr;
-  if (why != nullptr) {
-    return SetLibraryFailure(
-        "Del" + T::GetClassInstance()->GetObjectName(),
-        member == nullptr ? why : core_internal::NamedByKey(member) + " is " + why +
-                                       core_internal::NamedByKey(department));
+  const auto refuse = [](const std::string& why) {
+    return SetLibraryFailure("Del" + T::GetClassInstance()->GetObjectName(), why);
+  };
+  if (member == nullptr) return refuse("no object given");
+  if (member->GetOwnerDepartment() != department) {
+    return refuse(core_internal::NamedByKey(member) + " is not a member of " +
+                  core_internal::NamedByKey(department));
   }
   if (!member->Delete()) return 0;
   if (!list.Delete(member) && delete_unlisted) delete member;
@@ -461,8 +460,8 @@ int CDODepartment::ChangeDepartment(CDODepartment* newParent) {
   }
   for (CDODepartment* d = newParent; d != nullptr; d = d->owner_) {
     if (d == this) {
-      return SetLibraryFailure(kOperation, core_internal::NamedByKey(this) +
-                                               " cannot move below itself");
+      return SetLibraryFailure(kOperation,
+                               core_internal::NamedByKey(this) + " cannot move below itself");
     }
   }
   Variant* current = GetValue(kSuperDeptId);

@@ -79,7 +79,9 @@ CDODeptDefAppSecretLevel* CDODepartment::GrantApplication(CDOApplication* applic
 }
 
 int CDODepartment::RefuseApplication(CDODeptDefAppSecretLevel* entry) {
-  return default_levels_.Delete(entry) ? 1 : 0;
+  if (default_levels_.Delete(entry)) return 1;
+  return SetLibraryFailure("RefuseApplication",
+                           "the entry is not one of the department's default levels");
 }
 
 int CDODepartment::ApplyApplicationSecretLevel() {

@@ -231,13 +231,12 @@ DataObjectList* CDODepartment::GetComputerVersionStatus(int* total, int* updated
 DataObjectList* CDODepartment::GetComputerVersionStatusEx(int* total, int* updated, int* done) {
   std::unique_ptr<DataObjectList> list(SearchComputerScanStatus());
   if (!list) return nullptr;
-  XmlDocument answer =
-      SendWith(
-          "GetComputerVersionStatusEx", kSettingsDataSource,
-          [this](XmlElement& root) {
-            root.AppendElement("department").AppendAttribute("id", static_cast<long long>(GetId()));
-          },
-          RefusedAnswer::kKeep);
+  XmlDocument answer = SendWith(
+      "GetComputerVersionStatusEx", kSettingsDataSource,
+      [this](XmlElement& root) {
+        root.AppendElement("department").AppendAttribute("id", static_cast<long long>(GetId()));
+      },
+      RefusedAnswer::kKeep);
   // The answer is read whatever its return code: the server lists the computers it knows even
   // when it reports a problem with others.
   ReadVersionAnswer(this, answer, *list, total, updated, done);

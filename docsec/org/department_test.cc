@@ -193,7 +193,8 @@ TEST_F(Refresh, DepartmentMissingFromTheAnswerIsNamedInTheOutcome) {
   };
   const Case cases[] = {
       {"QueryDepartment", [](CDODepartment* d) { return d->Refresh(); }},
-      {"GetDepartmentTreeView", [](CDODepartment* d) { return d->RefreshSubObjects(1, 1, 1, 1, 0); }},
+      {"GetDepartmentTreeView",
+       [](CDODepartment* d) { return d->RefreshSubObjects(1, 1, 1, 1, 0); }},
       {"GetDepartmentTreeView1",
        [](CDODepartment* d) { return d->RefreshSubObjectsEx(1, 1, 1, 1, 1, 2); }},
   };
@@ -394,10 +395,10 @@ TEST_F(Membership, LocalRefusalsLeaveALibraryOutcome) {
   };
   const Case cases[] = {
       {"add nothing", [&] { return root->AddUser(nullptr); }, "AddUser", "no object given"},
-      {"remove another's computer", [&] { return root->RemoveComputer(&stranger); },
-       "DelComputer", "computer B2 is not a member of department 1"},
-      {"move in an equal computer", [&] { return root->MoveInComputer(&same); },
-       "MoveInComputer", "computer A1 is in the list already"},
+      {"remove another's computer", [&] { return root->RemoveComputer(&stranger); }, "DelComputer",
+       "computer B2 is not a member of department 1"},
+      {"move in an equal computer", [&] { return root->MoveInComputer(&same); }, "MoveInComputer",
+       "computer A1 is in the list already"},
       {"move into an unloaded list", [&] { return never_loaded.MoveInUser(&user); }, "MoveInUser",
        "not loaded"},
       {"move below itself", [&] { return two->ChangeDepartment(three); }, "UpdateDepartment",
@@ -411,8 +412,8 @@ TEST_F(Membership, LocalRefusalsLeaveALibraryOutcome) {
     Outcome outcome = LastOutcome();
     EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.name;
     EXPECT_EQ(outcome.operation, c.operation) << c.name;
-    EXPECT_NE(outcome.message.find(c.reason), std::string::npos) << c.name << ": "
-                                                                  << outcome.message;
+    EXPECT_NE(outcome.message.find(c.reason), std::string::npos)
+        << c.name << ": " << outcome.message;
   }
   EXPECT_EQ(server_.request_count(), 0u);
 }

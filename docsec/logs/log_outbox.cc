@@ -111,7 +111,9 @@ Delivery SendRecord(const XmlElement& record) {
         return delivery;
       }
       case OutcomeSource::kTransport:
-        return {Delivery::kTryAgain, "", "", "the server did not answer"};
+        return {Delivery::kTryAgain, "", "",
+                outcome.message.empty() ? "the server did not answer"
+                                        : "the server did not answer: " + outcome.message};
       default: return {Delivery::kTryAgain, "", "", outcome.message};
     }
   } catch (const ComError& error) {

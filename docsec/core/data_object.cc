@@ -761,6 +761,11 @@ DataObjectList* CDataObject::Lookup(ValueMap* conditions) {
       list->Add(object);
       object->LoadFromXmlNode(child);
     }
+  } catch (const ComError& error) {
+    DestructElements(list.get());
+    SetLibraryFailure(LastOutcome().operation,
+                      "the answer's " + tag + " cannot be read: " + error.what());
+    throw;
   } catch (...) {
     DestructElements(list.get());
     throw;

@@ -11,6 +11,9 @@
 // stay the caller's. A value pointer returned by GetAttrValue stays valid until the next
 // SetAttrValue of that name or the object's death.
 //
+// Errors: a verb that returns 0 or null leaves its cause in the calling thread's outcome
+// (channel/outcome.h): the transport's, the server's, or the library's own reason.
+//
 // Thread safety: an object is used by one thread at a time; separate objects are independent.
 //
 // Writing a subclass: see docs/writing-a-class.md. In short, declare the attributes as

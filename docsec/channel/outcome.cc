@@ -48,4 +48,9 @@ void SetOutcomeOk(const std::string& operation) {
   SetOutcome(OutcomeSource::kNone, 0, std::string(), operation);
 }
 
+int SetLibraryFailure(const std::string& operation, const std::string& reason) {
+  SetOutcome(OutcomeSource::kLibrary, 0, reason, operation);
+  return 0;
+}
+
 }  // namespace docsec

@@ -44,6 +44,9 @@ DOCSEC_EXPORT void SetOutcome(OutcomeSource source, long code, const std::string
                               const std::string& operation);
 // Records success of `operation`.
 DOCSEC_EXPORT void SetOutcomeOk(const std::string& operation);
+// Records a failure the library found on its own (source kLibrary, code 0: a missing argument, an
+// object the answer does not hold) and returns 0, so that a verb can end with it.
+DOCSEC_EXPORT int SetLibraryFailure(const std::string& operation, const std::string& reason);
 
 }  // namespace docsec
 

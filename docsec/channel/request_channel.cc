@@ -24,10 +24,7 @@ struct CurrentOperation {
 std::string& Operation() { return PerThread<CurrentOperation>().name; }
 
 // A failure of the answer check that the server did not report itself.
-int Unusable(const char* why) {
-  SetOutcome(OutcomeSource::kLibrary, 0, why, Operation());
-  return 0;
-}
+int Unusable(const char* why) { return SetLibraryFailure(Operation(), why); }
 }  // namespace
 
 XmlDocument BuildRequestDocument(const std::string& operationName) {
@@ -45,7 +42,7 @@ XmlDocument BuildRequestDocument(const std::string& operationName) {
 
 XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
   if (!request) {
-    SetOutcome(OutcomeSource::kLibrary, 0, "no request document to send", std::string());
+    SetLibraryFailure(std::string(), "no request document to send");
     return XmlDocument();
   }
   Operation() = RequestOperationName(request);
@@ -54,7 +51,8 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
     // Logins carry passwords and random values in clear: the rendered text is wiped once sent,
     // and freed before the answer is parsed.
     std::string text = request.Xml();
-    answer_text = dataSource == 1 ? SvcTransportSend(text) : SvcTransportSendEx(text);
+    answer_text =
+        dataSource == kDefaultDataSource ? SvcTransportSend(text) : SvcTransportSendEx(text);
     SecureWipe(&text[0], text.size());
   }
   if (!answer_text) {
@@ -63,10 +61,14 @@ XmlDocument SendRequestDocument(const XmlDocument& request, int dataSource) {
                Operation());
     return XmlDocument();
   }
-  SetOutcomeOk(Operation());
   XmlDocument answer = XmlDocument::Create();
+  if (!answer) {
+    SetLibraryFailure(Operation(), "no memory for the server's answer");
+    return answer;
+  }
+  SetOutcomeOk(Operation());
   // The document takes the received text over and parses it in place: answers run to megabytes.
-  if (answer) answer.LoadXml(std::move(*answer_text));
+  answer.LoadXml(std::move(*answer_text));
   return answer;
 }
 
@@ -111,6 +113,33 @@ int CheckAnswerDocument(const XmlDocument& answer) {
   } catch (const ComError&) {
     return Unusable("the server's answer cannot be read");
   }
+}
+
+XmlDocument ExchangeRequest(const std::string& operation, int dataSource, const RequestFiller& fill,
+                            RefusedAnswer refused) {
+  XmlDocument request = BuildRequestDocument(operation);
+  if (!request) {
+    SetLibraryFailure(operation, "the request document could not be made");
+    return XmlDocument();
+  }
+  if (fill) {
+    bool filled;
+    try {
+      XmlElement root = request.DocumentElement();
+      filled = fill(root);
+    } catch (const ComError& error) {
+      SetLibraryFailure(operation, std::string("the request could not be made: ") + error.what());
+      throw;
+    }
+    if (!filled) {
+      SetLibraryFailure(operation, "the request could not be made");
+      return XmlDocument();
+    }
+  }
+  XmlDocument answer = SendRequestDocument(request, dataSource);
+  if (!answer) return answer;
+  if (CheckAnswerDocument(answer) || refused == RefusedAnswer::kKeep) return answer;
+  return XmlDocument();
 }
 
 }  // namespace docsec

@@ -10,8 +10,10 @@
 #ifndef DOCSEC_CHANNEL_REQUEST_CHANNEL_H_
 #define DOCSEC_CHANNEL_REQUEST_CHANNEL_H_
 
+#include <functional>
 #include <string>
 
+#include "docsec/channel/data_source.h"
 #include "docsec/platform/export.h"
 #include "docsec/platform/xml.h"
 
@@ -32,6 +34,28 @@ DOCSEC_EXPORT std::string RequestOperationName(const XmlDocument& request);
 // 1 when the answer reports success. Stores the answer's code in the last-error word unless the
 // answer has no usable code or the code is 9999 (the no-value mark). Never throws.
 DOCSEC_EXPORT int CheckAnswerDocument(const XmlDocument& answer);
+
+// Appends an operation's elements after "service"; false stops the exchange before anything is
+// sent (the outcome then names the operation as one the library could not build).
+using RequestFiller = std::function<bool(XmlElement& root)>;
+
+// What ExchangeRequest hands back when the server refused the request.
+enum class RefusedAnswer {
+  kDrop,  // a null document: the caller acts on success only
+  kKeep,  // whatever answer came back (perhaps without a root element), for callers that read
+          // an answer whatever its code
+};
+
+// One request and its answer: builds the request for `operation`, lets `fill` (when set) append
+// its elements, sends it through `dataSource`'s entry point, checks the answer and records the
+// outcome on the calling thread (LastOutcome): success, the transport's cause, the server's code
+// and message verbatim, or the library's reason. Returns the accepted answer; a null document for
+// no answer or a failed request (with kKeep, any answer that came back, refused or not:
+// LastOutcome tells which). A ComError raised by `fill` propagates, after the outcome
+// has recorded it.
+DOCSEC_EXPORT XmlDocument ExchangeRequest(const std::string& operation, int dataSource,
+                                          const RequestFiller& fill,
+                                          RefusedAnswer refused = RefusedAnswer::kDrop);
 
 }  // namespace docsec
 

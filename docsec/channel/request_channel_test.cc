@@ -151,6 +151,69 @@ TEST(RequestChannel, EveryExchangeLeavesItsOutcome) {
   }
 }
 
+// The exchange function: a refusal reaches the outcome with the server's own words, and the
+// caller gets no answer to act on.
+TEST(ExchangeRequest, RefusalsReachTheOutcomeVerbatim) {
+  struct Case {
+    long code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {104, "attribute \"name\" is missing or empty"},
+      {105, "begin 10.0.0.9 is after end 10.0.0.1"},
+      {206, "department 7 is outside the departments you administer"},
+      {301, "no such user: ann & bob <x>"},
+  };
+  FakeServer server;
+  for (const Case& c : cases) {
+    XmlDocument answer_text = XmlDocument::Create();
+    XmlElement ret = answer_text.CreateDocumentElement("document").AppendElement("return");
+    ret.AppendAttribute("code", static_cast<long long>(c.code));
+    ret.AppendAttribute("message", c.message);
+    server.QueueAnswer(answer_text.Xml());
+    SetLastDrmError(0);
+    XmlDocument answer = ExchangeRequest("AddUser", kDefaultDataSource, [](XmlElement& root) {
+      root.AppendElement("user").AppendAttribute("id", "ann");
+      return true;
+    });
+    EXPECT_FALSE(answer) << c.code;
+    EXPECT_EQ(server.last_request(), FakeServer::RequestText("<service value=\"AddUser\"/>"
+                                                             "<user id=\"ann\"/>"));
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.source, OutcomeSource::kServer) << c.code;
+    EXPECT_EQ(outcome.code, c.code);
+    EXPECT_EQ(outcome.message, c.message);
+    EXPECT_EQ(outcome.operation, "AddUser");
+    EXPECT_EQ(GetLastDrmError(), static_cast<unsigned long>(c.code));
+  }
+}
+
+TEST(ExchangeRequest, AnswerSourceAndAbandonedRequests) {
+  FakeServer server;
+  server.QueueAnswer(FakeServer::AnswerText("<x/>"));
+  XmlDocument accepted = ExchangeRequest("QueryScanLog", kLogDataSource, nullptr);
+  ASSERT_TRUE(accepted);
+  EXPECT_TRUE(accepted.DocumentElement().SelectChild("x"));
+  EXPECT_EQ(server.last_entry_point(), 2);
+  EXPECT_TRUE(LastOutcome().ok());
+
+  // A filler that gives up sends nothing and says which operation could not be made.
+  const size_t sent = server.request_count();
+  EXPECT_FALSE(
+      ExchangeRequest("UpdateUser", kDefaultDataSource, [](XmlElement&) { return false; }));
+  EXPECT_EQ(server.request_count(), sent);
+  EXPECT_EQ(LastOutcome().source, OutcomeSource::kLibrary);
+  EXPECT_EQ(LastOutcome().operation, "UpdateUser");
+
+  // Kept refusals come back whole for callers that read them anyway; the outcome still tells.
+  server.QueueAnswer("<document><return code=\"503\" message=\"busy\"/><c/></document>");
+  XmlDocument kept = ExchangeRequest("GetComputerVersionStatusEx", kDefaultDataSource, nullptr,
+                                     RefusedAnswer::kKeep);
+  ASSERT_TRUE(kept);
+  EXPECT_TRUE(kept.DocumentElement().SelectChild("c"));
+  EXPECT_EQ(LastOutcome().code, 503);
+}
+
 TEST(RequestChannel, ThreadsKeepTheirOwnOutcome) {
   FakeServer server;
   server.SetResponder([](int, const std::string& request) {

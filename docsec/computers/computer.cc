@@ -1,5 +1,6 @@
 #include "docsec/computers/computer.h"
 
+#include "docsec/channel/outcome.h"
 #include "docsec/files/agent_folder.h"
 #include "docsec/org/department.h"
 #include "docsec/platform/host.h"
@@ -23,12 +24,16 @@ constexpr size_t kMaxLocalIpText = 259;
 
 // The computers of `list` in order, null entries left out. False when the list is null or holds
 // an object of another class: its element would go into a computer request.
-bool ComputersOf(DataObjectList* list, std::vector<CDOComputer*>* computers) {
-  if (list == nullptr) return false;
+// False, with the outcome of `operation` saying why, for a null list or one holding another type.
+bool ComputersOf(const char* operation, DataObjectList* list,
+                 std::vector<CDOComputer*>* computers) {
+  if (list == nullptr) return SetLibraryFailure(operation, "no computer list given");
   for (CDataObject* member : *list) {
     if (member == nullptr) continue;
     auto* computer = dynamic_cast<CDOComputer*>(member);
-    if (computer == nullptr) return false;
+    if (computer == nullptr) {
+      return SetLibraryFailure(operation, "the list holds an object that is not a computer");
+    }
     computers->push_back(computer);
   }
   return true;
@@ -146,7 +151,7 @@ int CDOComputer::SetThenSend(const std::vector<CDOComputer*>& computers, const A
 }
 
 int CDOComputer::ChangeDepartment(CDODepartment* department) {
-  if (department == nullptr) return 0;
+  if (department == nullptr) return SetLibraryFailure("UpdateComputer", "no department given");
   if (owner_ != nullptr && department->Equals(owner_)) return 1;
   if (!SetThenSend({this}, kDepartmentId, Variant(department->GetId()),
                    [this] { return Update(); })) {
@@ -158,7 +163,8 @@ int CDOComputer::ChangeDepartment(CDODepartment* department) {
 
 int CDOComputer::ChangeDepartment(DataObjectList* computers, CDODepartment* department) {
   std::vector<CDOComputer*> members;
-  if (department == nullptr || !ComputersOf(computers, &members)) return 0;
+  if (department == nullptr) return SetLibraryFailure("UpdateComputer", "no department given");
+  if (!ComputersOf("UpdateComputer", computers, &members)) return 0;
   if (!SetThenSend(members, kDepartmentId, Variant(department->GetId()),
                    [this, computers] { return UpdateComputerData(computers); })) {
     return 0;
@@ -178,7 +184,7 @@ int CDOComputer::ApplyApprovedStatus(int approved) {
 
 int CDOComputer::ApplyApprovedStatus(DataObjectList* computers, bool approved) {
   std::vector<CDOComputer*> members;
-  if (!ComputersOf(computers, &members)) return 0;
+  if (!ComputersOf("UpdateComputer", computers, &members)) return 0;
   return SetThenSend(members, kIsApproved, Variant(approved),
                      [this, computers] { return UpdateComputerData(computers); });
 }

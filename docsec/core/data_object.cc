@@ -6,8 +6,10 @@
 #include <new>
 #include <string_view>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/core/date_time.h"
+#include "docsec/core/internal/verb_failure.h"
 #include "docsec/core/internal/object_arena.h"
 #include "docsec/core/variant_functions.h"
 #include "docsec/platform/com_error.h"
@@ -632,21 +634,47 @@ XmlElement CDataObject::AssemblyConditionXmlNode(const XmlElement& parent, Value
 
 // ---- verbs ----
 
+namespace core_internal {
+
+// Runs on failure paths only: a scratch document is cheap there.
+std::string NamedByKey(CDataObject* object) {
+  std::string text = object->GetObjectXMLTagName();
+  try {
+    XmlDocument scratch = XmlDocument::Create();
+    if (!scratch) return text;
+    XmlElement key = object->AssemblyXmlKeyNode(scratch.CreateDocumentElement("key"));
+    constexpr size_t kShown = 4;
+    const char* names[kShown];
+    const char* values[kShown];
+    const size_t count = key ? key.GetAttributes(names, values, kShown) : 0;
+    for (size_t i = 0; i < count && i < kShown; ++i) {
+      text += ' ';
+      if (count > 1) text += std::string(names[i]) + '=';
+      text += values[i];
+    }
+  } catch (const ComError&) {
+    // the object's type alone still says what is missing
+  }
+  return text;
+}
+
+// Recorded under the operation the exchange just recorded.
+int NotInAnswer(CDataObject* object) {
+  return SetLibraryFailure(LastOutcome().operation, NamedByKey(object) + " not in the answer");
+}
+
+}  // namespace core_internal
+
 XmlDocument CDataObject::Exchange(const std::string& operation,
                                   const std::function<bool(XmlElement&)>& fill) {
-  XmlDocument request = BuildRequestDocument(operation);
-  if (!request) return XmlDocument();
-  XmlElement root = request.DocumentElement();
-  if (!fill(root)) return XmlDocument();
-  XmlDocument answer = SendRequestDocument(request, data_source_);
-  if (!answer || !CheckAnswerDocument(answer)) return XmlDocument();
-  return answer;
+  return ExchangeRequest(operation, data_source_, fill);
 }
 
 int CDataObject::ReloadFromAnswer(const XmlDocument& answer) {
   XmlElement root = answer.DocumentElement();
   XmlElement element = root ? root.SelectChild(GetObjectXMLTagName().c_str()) : XmlElement();
-  return element ? LoadFromXmlNode(element) : 0;
+  if (!element) return core_internal::NotInAnswer(this);
+  return LoadFromXmlNode(element);
 }
 
 int CDataObject::Add() {
@@ -657,7 +685,7 @@ int CDataObject::Add() {
 }
 
 int CDataObject::Update(const char* operationName) {
-  if (operationName == nullptr) return 0;
+  if (operationName == nullptr) return SetLibraryFailure("Update", "no operation name given");
   return Exchange(operationName,
                   [this](XmlElement& root) {
                     AssemblyXmlNode(root);
@@ -684,8 +712,9 @@ int CDataObject::Delete() {
 }
 
 int CDataObject::SendBatch(const char* verb, DataObjectList* list) {
-  if (list == nullptr) return 0;
-  return Exchange(verb + GetObjectName(),
+  const std::string operation = verb + GetObjectName();
+  if (list == nullptr) return SetLibraryFailure(operation, "no list given");
+  return Exchange(operation,
                   [this, list](XmlElement& root) {
                     AssemblySubObjectsXMLNodes(root, list);
                     return true;
@@ -699,7 +728,9 @@ int CDataObject::BatchUpdate(DataObjectList* list) { return SendBatch("Update", 
 int CDataObject::BatchDelete(DataObjectList* list) { return SendBatch("Del", list); }
 
 int CDataObject::UpdateSubObjects(const char* operationName, DataObjectList* list) {
-  if (operationName == nullptr) return 0;
+  if (operationName == nullptr) {
+    return SetLibraryFailure("UpdateSubObjects", "no operation name given");
+  }
   return Exchange(operationName,
                   [this, list](XmlElement& root) {
                     XmlElement key = AssemblyXmlKeyNode(root);
@@ -730,6 +761,11 @@ DataObjectList* CDataObject::Lookup(ValueMap* conditions) {
       list->Add(object);
       object->LoadFromXmlNode(child);
     }
+  } catch (const ComError& error) {
+    DestructElements(list.get());
+    SetLibraryFailure(LastOutcome().operation,
+                      "the answer's " + tag + " cannot be read: " + error.what());
+    throw;
   } catch (...) {
     DestructElements(list.get());
     throw;
@@ -740,22 +776,32 @@ DataObjectList* CDataObject::Lookup(ValueMap* conditions) {
 CDataObject* CDataObject::LookupUnique(ValueMap* conditions) {
   DataObjectList* list = Lookup(conditions);
   if (list == nullptr) return nullptr;
-  CDataObject* found = list->GetSize() == 1 ? list->GetAt(0) : nullptr;
-  if (found == nullptr) DestructElements(list);
+  const int count = list->GetSize();
+  CDataObject* found = count == 1 ? list->GetAt(0) : nullptr;
+  if (found == nullptr) {
+    DestructElements(list);
+    const std::string tag = GetObjectXMLTagName();
+    SetLibraryFailure(LastOutcome().operation,
+                      count == 0
+                          ? "no " + tag + " matches"
+                          : std::to_string(count) + " objects of type " + tag + " match, not one");
+  }
   ShallowDelete(list);
   return found;
 }
 
 int CDataObject::LookupSubObjects(const char* operationName, DataObjectList** list,
                                   CDataObject* prototype) {
-  if (operationName == nullptr) return 0;
+  if (operationName == nullptr) {
+    return SetLibraryFailure("LookupSubObjects", "no operation name given");
+  }
   XmlDocument answer = Exchange(operationName, [this](XmlElement& root) {
     AssemblyXmlKeyNode(root);
     return true;
   });
   if (!answer) return 0;
   XmlElement mine = answer.DocumentElement().SelectChild(GetObjectXMLTagName().c_str());
-  if (!mine) return 0;
+  if (!mine) return core_internal::NotInAnswer(this);
   return LoadSubObjectsFromXmlNode(mine, list, prototype);
 }
 

@@ -11,6 +11,9 @@
 // stay the caller's. A value pointer returned by GetAttrValue stays valid until the next
 // SetAttrValue of that name or the object's death.
 //
+// Errors: a verb that returns 0 or null leaves its cause in the calling thread's outcome
+// (channel/outcome.h): the transport's, the server's, or the library's own reason.
+//
 // Thread safety: an object is used by one thread at a time; separate objects are independent.
 //
 // Writing a subclass: see docs/writing-a-class.md. In short, declare the attributes as
@@ -28,6 +31,7 @@
 #include <string>
 #include <typeinfo>
 
+#include "docsec/channel/data_source.h"
 #include "docsec/core/attribute.h"
 #include "docsec/core/class_schema.h"
 #include "docsec/core/data_object_list.h"
@@ -231,7 +235,7 @@ class DOCSEC_EXPORT CDataObject {
   int ReloadFromAnswer(const XmlDocument& answer);
   int SendBatch(const char* verb, DataObjectList* list);
 
-  int data_source_ = 1;
+  int data_source_ = kDefaultDataSource;
   uint16_t slot_count_ = 0;
   bool in_arena_ = false;        // placed in an arena by operator new
   bool slots_in_arena_ = false;  // slots_ lives in that arena: destroyed, never freed

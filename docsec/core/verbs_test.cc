@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
 #include <string>
 
 #include "docsec/channel/last_error.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/core/data_object.h"
 #include "docsec/testing/fake_server.h"
 #include "docsec/testing/test_objects.h"
@@ -311,6 +313,62 @@ TEST_F(Verbs, ConditionElementHasOneAttributePerEntry) {
   UserLike u;
   EXPECT_EQ(u.AssemblyConditionXmlNode(root, &conditions).Xml(), "<user name=\"x\" deptId=\"\"/>");
   EXPECT_FALSE(u.AssemblyConditionXmlNode(XmlElement(), &conditions));
+}
+
+// A verb that fails without asking the server, or whose accepted answer lacks what it asked for,
+// still says why: a library outcome naming the operation, and a last-error word that holds only
+// what the server said (0 for an accepted answer, untouched when nothing was sent).
+TEST_F(Verbs, FailuresOfTheLibraryLeaveAnOutcome) {
+  struct Case {
+    const char* name;
+    const char* answer;  // nullptr: nothing may be sent
+    std::function<bool()> fails;
+    const char* operation;
+    const char* reason;
+  };
+  UserLike user;
+  user.SetAttrValue("id", Variant(42));
+  AppointmentLike prototype;
+  ValueMap none;
+  const Case cases[] = {
+      {"update without a name", nullptr, [&] { return user.Update(nullptr) == 0; }, "Update",
+       "no operation name"},
+      {"batch without a list", nullptr, [&] { return user.BatchAdd(nullptr) == 0; }, "AddUser",
+       "no list"},
+      {"sub-objects without a name", nullptr,
+       [&] { return user.UpdateSubObjects(nullptr, nullptr) == 0; }, "UpdateSubObjects",
+       "no operation name"},
+      {"refresh of a user the answer lacks", FakeServer::kOk, [&] { return user.Refresh() == 0; },
+       "QueryUser", "user 42 not in the answer"},
+      {"sub-objects of a user the answer lacks", FakeServer::kOk,
+       [&] {
+         DataObjectList* list = nullptr;
+         return user.LookupSubObjects("QueryUserAccession", &list, &prototype) == 0 &&
+                list == nullptr;
+       },
+       "QueryUserAccession", "user 42 not in the answer"},
+      {"unique look-up finding none", FakeServer::kOk,
+       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; }, "QueryUser",
+       "no user matches"},
+      {"unique look-up finding two",
+       "<document><return code=\"0\"/><user id=\"1\"/><user id=\"2\"/></document>",
+       [&] { return UserLike::GetClassInstance()->LookupUnique(&none) == nullptr; }, "QueryUser",
+       "2 objects"},
+  };
+  for (const Case& c : cases) {
+    SetLastDrmError(77);
+    SetOutcomeOk("earlier");
+    const size_t sent = server_.request_count();
+    if (c.answer != nullptr) server_.QueueAnswer(c.answer);
+    EXPECT_TRUE(c.fails()) << c.name;
+    EXPECT_EQ(server_.request_count(), sent + (c.answer != nullptr ? 1 : 0)) << c.name;
+    EXPECT_EQ(GetLastDrmError(), c.answer != nullptr ? 0u : 77u) << c.name;
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.name;
+    EXPECT_EQ(outcome.operation, c.operation) << c.name;
+    EXPECT_NE(outcome.message.find(c.reason), std::string::npos)
+        << c.name << ": " << outcome.message;
+  }
 }
 
 TEST_F(Verbs, SeparateObjectsExchangeOnSeparateThreads) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/logs/scan_file_extend.h"
 #include "docsec/platform/com_error.h"
 
@@ -45,8 +46,10 @@ int CDOAutoScanAppType::GetAllAutoScanAppList() {
     }
     if (XmlElement extends = root.SelectChild("extends"))
       LoadMembers(extends, "extend", extends_, [](CDOScanFileExtend*) { return true; });
-  } catch (const ComError&) {
-    return 0;  // what was read so far stays
+  } catch (const ComError& error) {
+    // what was read so far stays
+    return SetLibraryFailure("GetScanFileTypeAtConsole",
+                             std::string("the answer cannot be read: ") + error.what());
   }
   return 1;
 }
@@ -63,7 +66,7 @@ int CDOAutoScanAppType::SetAllAutoScanAppList() {
 }
 
 int CDOAutoScanAppType::AddScanFileExtend(CDOScanFileExtend* extension) {
-  if (extension == nullptr) return 0;
+  if (extension == nullptr) return SetLibraryFailure("AddScanFileExtend", "no extension given");
   if (FindFileExtend(extension) != nullptr) return 1;
   std::unique_ptr<CDOScanFileExtend> copy(new CDOScanFileExtend);
   copy->CopyAttrValues(extension);
@@ -72,7 +75,7 @@ int CDOAutoScanAppType::AddScanFileExtend(CDOScanFileExtend* extension) {
 }
 
 int CDOAutoScanAppType::RemoveScanFileExtend(CDOScanFileExtend* extension) {
-  if (extension == nullptr) return 0;
+  if (extension == nullptr) return SetLibraryFailure("RemoveScanFileExtend", "no extension given");
   for (CDOScanFileExtend* member : extends_) {
     if (member == nullptr) return 0;
     if (member->Equals(extension)) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/agent/agent_command.h"
 #include "docsec/computers/computer.h"
 #include "docsec/logs/log_search.h"
@@ -181,7 +182,7 @@ DataObjectList* CDODrmLog::LookupAnswer(ValueMap* conditions, int& count, int da
 }
 
 int CDODrmLog::UpdateLogs(CDOComputer* computer) {
-  if (computer == nullptr) return 0;
+  if (computer == nullptr) return SetLibraryFailure("UploadLogs", "no computer given");
   return Exchange("UploadLogs",
                   [this, computer](XmlElement& root) {
                     XmlElement pre = AssemblyXmlPreNode(root, computer);

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/logs/drm_log.h"
 #include "docsec/logs/internal/outbox_file.h"
@@ -36,8 +37,6 @@ constexpr char kCorruptSuffix[] = ".corrupt";
 constexpr size_t kSequenceDigits = 20;
 constexpr char kBatchTag[] = "batch";
 constexpr char kUploadOperation[] = "UploadLogs";
-// Records are uploaded through the ordinary entry point, as a new log record is.
-constexpr int kUploadDataSource = 1;
 // A batch file larger than this is not one the library wrote.
 constexpr size_t kMaxBatchFileSize = size_t{256} << 20;
 
@@ -89,34 +88,38 @@ struct Delivery {
 // Codes that say the server cannot take the record now but may later.
 bool IsTemporaryCode(long code) { return code >= 501 && code <= 503; }
 
-// One "UploadLogs" request carrying `record`.
+// One "UploadLogs" request carrying `record`, classified by the exchange's outcome: no answer, an
+// answer the library cannot read, or a temporary refusal is tried again; any other refusal is
+// final.
 Delivery SendRecord(const XmlElement& record) {
-  Delivery delivery;
   try {
-    XmlDocument request = BuildRequestDocument(kUploadOperation);
-    if (!request) return {Delivery::kTryAgain, "", "", "the request could not be made"};
-    request.DocumentElement().AppendChild(record);
-    XmlDocument answer = SendRequestDocument(request, kUploadDataSource);
-    if (!answer) return {Delivery::kTryAgain, "", "", "the server did not answer"};
-    XmlElement root = answer.DocumentElement();
-    XmlElement ret = root ? root.SelectChild("return") : XmlElement();
-    const char* code = ret ? ret.GetAttribute("code") : nullptr;
-    const char* message = ret ? ret.GetAttribute("message") : nullptr;
-    if (CheckAnswerDocument(answer) != 0) return {Delivery::kAccepted, "0", "", ""};
-    char* end = nullptr;
-    const long number = code != nullptr ? std::strtol(code, &end, 10) : 0;
-    if (code == nullptr || *code == '\0' || *end != '\0') {
-      return {Delivery::kTryAgain, "", "", "the server's answer has no result code"};
+    XmlDocument answer =
+        ExchangeRequest(kUploadOperation, kLogUploadDataSource, [&record](XmlElement& root) {
+          root.AppendChild(record);
+          return true;
+        });
+    if (answer) return {Delivery::kAccepted, "0", "", ""};
+    Outcome outcome = LastOutcome();
+    switch (outcome.source) {
+      case OutcomeSource::kServer: {
+        Delivery delivery;
+        delivery.kind = IsTemporaryCode(outcome.code) ? Delivery::kTryAgain : Delivery::kRefused;
+        delivery.code = std::to_string(outcome.code);
+        delivery.why = "the server refused it with code " + delivery.code;
+        if (!outcome.message.empty()) delivery.why += ": " + outcome.message;
+        delivery.message = std::move(outcome.message);
+        return delivery;
+      }
+      case OutcomeSource::kTransport:
+        return {Delivery::kTryAgain, "", "",
+                outcome.message.empty() ? "the server did not answer"
+                                        : "the server did not answer: " + outcome.message};
+      default: return {Delivery::kTryAgain, "", "", outcome.message};
     }
-    delivery.kind = IsTemporaryCode(number) ? Delivery::kTryAgain : Delivery::kRefused;
-    delivery.code = code;
-    delivery.message = message != nullptr ? message : "";
-    delivery.why = std::string("the server refused it with code ") + code;
-    if (!delivery.message.empty()) delivery.why += ": " + delivery.message;
   } catch (const ComError& error) {
-    delivery.why = std::string("the request could not be made: ") + error.what();
+    return {Delivery::kTryAgain, "", "",
+            std::string("the request could not be made: ") + error.what()};
   }
-  return delivery;
 }
 
 std::mutex g_last_resort_mutex;

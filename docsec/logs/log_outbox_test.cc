@@ -254,8 +254,8 @@ TEST_F(LogOutboxTest, RecordsGoOnlyToTheServerTheyWereWrittenAgainst) {
   EXPECT_EQ(Uploads(a)[1].file, "for-a-2");
 }
 
-// Only a missing answer and 501-503 mean "try again"; any other refusal moves the record aside
-// with the server's code and message, and the records behind it go on.
+// Only a missing or unreadable answer and 501-503 mean "try again"; any other refusal moves the
+// record aside with the server's code and message, and the records behind it go on.
 TEST_F(LogOutboxTest, PermanentRefusalMovesAsideAndTheRecordsBehindGoOn) {
   const struct {
     const char* answer;
@@ -266,6 +266,8 @@ TEST_F(LogOutboxTest, PermanentRefusalMovesAsideAndTheRecordsBehindGoOn) {
       {"<document><return code=\"501\"/></document>", 3, nullptr},
       {"<document><return code=\"503\" message=\"busy\"/></document>", 3, nullptr},
       {"<document/>", 3, nullptr},
+      {"<document><return code=", 3, nullptr},
+      {"<document><return code=\"-1\" message=\"no such code\"/></document>", 3, nullptr},
       {"<document><return code=\"206\" message=\"computer pc-1 is outside your scope\"/>"
        "</document>",
        0, "206"},

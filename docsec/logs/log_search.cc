@@ -33,14 +33,14 @@ Variant TextCondition(const char* text) { return Variant(text != nullptr ? text 
 
 DataObjectList* QueryLogDatabase(CDataObject* receiver, int databaseIndex, ValueMap* conditions,
                                  ConditionWriter writeConditions, XmlDocument* answer) {
-  XmlDocument request = BuildRequestDocument("Query" + receiver->GetObjectName());
-  if (!request) return nullptr;
-  XmlElement root = request.DocumentElement();
-  root.AppendElement("databaseIndex")
-      .AppendAttribute("value", static_cast<long long>(databaseIndex));
-  (receiver->*writeConditions)(root, conditions);
-  XmlDocument received = SendRequestDocument(request, receiver->GetDataSource());
-  if (!CheckAnswerDocument(received)) return nullptr;
+  XmlDocument received = ExchangeRequest(
+      "Query" + receiver->GetObjectName(), receiver->GetDataSource(), [&](XmlElement& root) {
+        root.AppendElement("databaseIndex")
+            .AppendAttribute("value", static_cast<long long>(databaseIndex));
+        (receiver->*writeConditions)(root, conditions);
+        return true;
+      });
+  if (!received) return nullptr;
   DataObjectList* found = nullptr;
   LoadChildObjects(received.DocumentElement(), &found, receiver, nullptr);
   if (answer != nullptr) *answer = received;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "docsec/channel/data_source.h"
 #include "docsec/core/data_object.h"
 #include "docsec/platform/ole_date_time.h"
 
@@ -18,8 +19,8 @@ namespace internal {
 
 // Log searches go to the log database's transport entry point; every other request of a record
 // to the ordinary one.
-constexpr int kLogDataSource = 2;
-constexpr int kDefaultDataSource = 1;
+using docsec::kDefaultDataSource;
+using docsec::kLogDataSource;
 
 // Puts `receiver` on the log data source for one search and back on the ordinary one however the
 // search ends.

@@ -6,8 +6,10 @@
 #include <utility>
 #include <vector>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/computers/computer.h"
 #include "docsec/core/internal/object_arena.h"
+#include "docsec/core/internal/verb_failure.h"
 #include "docsec/org/internal/department_walk.h"
 #include "docsec/org/ip_segment.h"
 #include "docsec/platform/text.h"
@@ -163,7 +165,7 @@ int CDODepartment::RefreshTree(int withSubDepartments, int withComputers, int wi
                                 });
   if (!answer) return 0;
   XmlElement mine = answer.DocumentElement().SelectChild(GetObjectXMLTagName().c_str());
-  return mine ? LoadFromXmlNode(mine) : 0;
+  return mine ? LoadFromXmlNode(mine) : core_internal::NotInAnswer(this);
 }
 
 int CDODepartment::RefreshSubObjects(int withSubDepartments, int withComputers, int withPositions,
@@ -344,7 +346,9 @@ namespace {
 // The server verb first; the local list and the owner change only after it succeeded.
 template <class T, class SetParentId>
 int AddMember(CDODepartment* department, T* member, OwnedList<T>& list, SetParentId&& set_id) {
-  if (member == nullptr) return 0;
+  if (member == nullptr) {
+    return SetLibraryFailure("Add" + T::GetClassInstance()->GetObjectName(), "no object given");
+  }
   set_id(member);
   if (!member->Add()) return 0;
   list.Add(member);
@@ -356,17 +360,28 @@ int AddMember(CDODepartment* department, T* member, OwnedList<T>& list, SetParen
 // member missing from the list is deleted all the same.
 template <class T>
 int RemoveMember(CDODepartment* department, T* member, OwnedList<T>& list, bool delete_unlisted) {
-  if (member == nullptr || member->GetOwnerDepartment() != department) return 0;
+  const auto refuse = [](const std::string& why) {
+    return SetLibraryFailure("Del" + T::GetClassInstance()->GetObjectName(), why);
+  };
+  if (member == nullptr) return refuse("no object given");
+  if (member->GetOwnerDepartment() != department) {
+    return refuse(core_internal::NamedByKey(member) + " is not a member of " +
+                  core_internal::NamedByKey(department));
+  }
   if (!member->Delete()) return 0;
   if (!list.Delete(member) && delete_unlisted) delete member;
   return 1;
 }
 
 // Appends `member` unless the list is absent or holds an entry `member` equals.
-int MoveIn(CDataObject* member, DataObjectList* list) {
-  if (member == nullptr || list == nullptr) return 0;
+int MoveIn(const char* operation, CDataObject* member, DataObjectList* list) {
+  if (member == nullptr) return SetLibraryFailure(operation, "no object given");
+  if (list == nullptr) return SetLibraryFailure(operation, "the department's list is not loaded");
   for (CDataObject* entry : *list) {
-    if (member->Equals(entry)) return 0;
+    if (member->Equals(entry)) {
+      return SetLibraryFailure(operation,
+                               core_internal::NamedByKey(member) + " is in the list already");
+    }
   }
   list->Add(member);
   return 1;
@@ -408,14 +423,14 @@ int CDODepartment::RemovePosition(CDOPosition* position) {
 int CDODepartment::RemoveUser(CDOUser* user) { return RemoveMember(this, user, users_, true); }
 
 int CDODepartment::MoveInSubDepartment(CDODepartment* department) {
-  return MoveIn(department, departments_.get());
+  return MoveIn("MoveInSubDepartment", department, departments_.get());
 }
 
 int CDODepartment::MoveInComputer(CDOComputer* computer) {
-  return MoveIn(computer, computers_.get());
+  return MoveIn("MoveInComputer", computer, computers_.get());
 }
 
-int CDODepartment::MoveInUser(CDOUser* user) { return MoveIn(user, users_.get()); }
+int CDODepartment::MoveInUser(CDOUser* user) { return MoveIn("MoveInUser", user, users_.get()); }
 
 int CDODepartment::MoveOutSubDepartment(CDODepartment* department) {
   return department != nullptr && departments_.Detach(department) ? 1 : 0;
@@ -435,13 +450,19 @@ int CDODepartment::MoveOutUser(CDOUser* user) {
 }
 
 int CDODepartment::ChangeDepartment(CDODepartment* newParent) {
-  if (newParent == nullptr) return 0;
+  constexpr char kOperation[] = "UpdateDepartment";
+  if (newParent == nullptr) return SetLibraryFailure(kOperation, "no new parent given");
   if (newParent->Equals(owner_)) return 1;
   // A root belongs to its caller, not to a tree: handing it to another department would give it
   // two owners. A department moved below itself would make the tree a cycle that no walk ends.
-  if (owner_ == nullptr) return 0;
+  if (owner_ == nullptr) {
+    return SetLibraryFailure(kOperation, "the root of a tree cannot change its parent");
+  }
   for (CDODepartment* d = newParent; d != nullptr; d = d->owner_) {
-    if (d == this) return 0;
+    if (d == this) {
+      return SetLibraryFailure(kOperation,
+                               core_internal::NamedByKey(this) + " cannot move below itself");
+    }
   }
   Variant* current = GetValue(kSuperDeptId);
   const Variant remembered = current != nullptr ? *current : Variant::Null();

@@ -1,4 +1,5 @@
 // A department's policies and default application secret levels.
+#include "docsec/channel/outcome.h"
 #include "docsec/org/department.h"
 #include "docsec/policy/application.h"
 #include "docsec/policy/dept_def_app_secret_level.h"
@@ -61,10 +62,16 @@ DataObjectList* CDODepartment::GetDefaultAppSecretLevel() {
 
 CDODeptDefAppSecretLevel* CDODepartment::GrantApplication(CDOApplication* application,
                                                           CDOSecretLevel* level) {
-  if (application == nullptr || level == nullptr) return nullptr;
+  if (application == nullptr || level == nullptr) {
+    SetLibraryFailure("GrantApplication", "no application or no level given");
+    return nullptr;
+  }
   default_levels_.Ensure();
   for (CDODeptDefAppSecretLevel* entry : default_levels_) {
-    if (entry->GetApplication() == application) return nullptr;
+    if (entry->GetApplication() == application) {
+      SetLibraryFailure("GrantApplication", "the application has a default level already");
+      return nullptr;
+    }
   }
   auto* entry = new CDODeptDefAppSecretLevel(this, application, level);
   default_levels_.Add(entry);
@@ -72,11 +79,16 @@ CDODeptDefAppSecretLevel* CDODepartment::GrantApplication(CDOApplication* applic
 }
 
 int CDODepartment::RefuseApplication(CDODeptDefAppSecretLevel* entry) {
-  return default_levels_.Delete(entry) ? 1 : 0;
+  if (default_levels_.Delete(entry)) return 1;
+  return SetLibraryFailure("RefuseApplication",
+                           "the entry is not one of the department's default levels");
 }
 
 int CDODepartment::ApplyApplicationSecretLevel() {
-  if (!default_levels_) return 0;
+  if (!default_levels_) {
+    return SetLibraryFailure("SetDefAppSecretLevel",
+                             "the department's default levels are not loaded");
+  }
   return UpdateSubObjects("SetDefAppSecretLevel", default_levels_.get());
 }
 

@@ -4,6 +4,7 @@
 #include <type_traits>
 #include <typeinfo>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/computers/computer.h"
 #include "docsec/org/department.h"
 #include "docsec/org/internal/department_walk.h"
@@ -149,7 +150,10 @@ DataObjectList* CDODepartment::SearchPositionsFromServer(const char* positionNam
 }
 
 DataObjectList* CDODepartment::SearchObjectFromServer(int withSubDepartments, CDataObject* sample) {
-  if (sample == nullptr) return nullptr;
+  if (sample == nullptr) {
+    SetLibraryFailure("SearchObject", "no sample object given");
+    return nullptr;
+  }
   XmlDocument answer = Exchange("SearchObject", [&](XmlElement& root) {
     if (!AppendSearchKey(this, root, withSubDepartments)) return false;
     sample->AssemblyXmlNode(root);
@@ -163,7 +167,10 @@ DataObjectList* CDODepartment::SearchObjectFromServer(int withSubDepartments, CD
 
 DataObjectList* CDODepartment::SearchUserAndPositionFromServer(int withSubDepartments,
                                                                const char* name) {
-  if (name == nullptr) return nullptr;
+  if (name == nullptr) {
+    SetLibraryFailure("SearchObject", "no name given");
+    return nullptr;
+  }
   XmlDocument answer = Exchange("SearchObject", [&](XmlElement& root) {
     if (!AppendSearchKey(this, root, withSubDepartments)) return false;
     CDOUser user;

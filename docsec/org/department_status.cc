@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "docsec/channel/data_source.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/computers/computer.h"
 #include "docsec/org/department.h"
@@ -19,8 +21,8 @@ namespace {
 
 // The scan queries go to the scan database behind the second transport entry point; the version
 // and manual-encryption queries to the first, whatever the department's own data source.
-constexpr int kScanDataSource = 2;
-constexpr int kSettingsDataSource = 1;
+constexpr int kScanDataSource = kLogDataSource;
+constexpr int kSettingsDataSource = kDefaultDataSource;
 
 // Texts exchanged here fit a 260-character buffer: computer identities sent, and values read
 // from answers. Longer ones are refused rather than cut, since a cut identity could name another
@@ -48,15 +50,18 @@ void Put(int* counter, int value) {
 
 int CountOf(const DataObjectList& list) { return list.GetSize(); }
 
-// Builds the request `operation`, lets `fill` append its elements to the root and sends it
-// through the entry point of `data_source`. The answer, or a null document when none came back.
+// The request `operation` with `fill`'s elements, through the entry point of `data_source`: the
+// accepted answer, or null (the outcome says why). With RefusedAnswer::kKeep, any answer.
 template <class Fill>
-XmlDocument SendWith(const char* operation, int data_source, Fill&& fill) {
-  XmlDocument request = BuildRequestDocument(operation);
-  if (!request) return XmlDocument();
-  XmlElement root = request.DocumentElement();
-  fill(root);
-  return SendRequestDocument(request, data_source);
+XmlDocument SendWith(const char* operation, int data_source, Fill&& fill,
+                     RefusedAnswer refused = RefusedAnswer::kDrop) {
+  return ExchangeRequest(
+      operation, data_source,
+      [&fill](XmlElement& root) {
+        fill(root);
+        return true;
+      },
+      refused);
 }
 
 // Appends one `tag` element naming each computer of `computers` by its identity.
@@ -159,6 +164,7 @@ DataObjectList* CDODepartment::SearchComputerScanStatus() {
     }
     return list.release();
   } catch (const std::bad_alloc&) {
+    SetLibraryFailure("SearchComputerScanStatus", "out of memory listing the computers");
     return nullptr;
   }
 }
@@ -168,7 +174,7 @@ DataObjectList* CDODepartment::GetComputerScanStatus(int* total, int* scanned, i
   if (!list) return nullptr;
   XmlDocument answer = SendWith("RptComputerScanStatus", kScanDataSource,
                                 [&](XmlElement& root) { FillScanRequest(root, *list); });
-  if (!answer || !CheckAnswerDocument(answer)) {
+  if (!answer) {
     Put(total, CountOf(*list));
     Put(scanned, -1);
     return list.release();
@@ -191,6 +197,7 @@ DataObjectList* CDODepartment::GetComputerScanStatusEX(int* done, int* total, in
                                                        int* state1, int* state2) {
   if (done == nullptr || total == nullptr || state0 == nullptr || state1 == nullptr ||
       state2 == nullptr) {
+    SetLibraryFailure("RptComputerScanStatus", "a counter to fill is null");
     return nullptr;
   }
   *done = 0;
@@ -200,7 +207,7 @@ DataObjectList* CDODepartment::GetComputerScanStatusEX(int* done, int* total, in
   *state0 = *state1 = *state2 = 0;
   XmlDocument answer = SendWith("RptComputerScanStatus", kScanDataSource,
                                 [&](XmlElement& root) { FillScanRequest(root, *list); });
-  if (!answer || !CheckAnswerDocument(answer)) return list.release();
+  if (!answer) return list.release();
   int* states[] = {state0, state1, state2};
   ReadScanStates(this, answer.DocumentElement(), [&](const char* status) {
     // Text without leading digits reads as 0; other numbers count nowhere.
@@ -217,18 +224,19 @@ DataObjectList* CDODepartment::GetComputerVersionStatus(int* total, int* updated
   XmlDocument answer =
       SendWith("GetComputerVersionStatus", kSettingsDataSource,
                [&](XmlElement& root) { AppendComputerElements(root, *list, "computer"); });
-  ReadVersionAnswer(this, answer && CheckAnswerDocument(answer) ? answer : XmlDocument(), *list,
-                    total, updated, done);
+  ReadVersionAnswer(this, answer, *list, total, updated, done);
   return list.release();
 }
 
 DataObjectList* CDODepartment::GetComputerVersionStatusEx(int* total, int* updated, int* done) {
   std::unique_ptr<DataObjectList> list(SearchComputerScanStatus());
   if (!list) return nullptr;
-  XmlDocument answer =
-      SendWith("GetComputerVersionStatusEx", kSettingsDataSource, [this](XmlElement& root) {
+  XmlDocument answer = SendWith(
+      "GetComputerVersionStatusEx", kSettingsDataSource,
+      [this](XmlElement& root) {
         root.AppendElement("department").AppendAttribute("id", static_cast<long long>(GetId()));
-      });
+      },
+      RefusedAnswer::kKeep);
   // The answer is read whatever its return code: the server lists the computers it knows even
   // when it reports a problem with others.
   ReadVersionAnswer(this, answer, *list, total, updated, done);
@@ -239,7 +247,7 @@ int CDODepartment::GetComputerAutoHandeEncryptState() {
   XmlDocument answer = SendWith("GetAutoEncrypt", kSettingsDataSource, [this](XmlElement& root) {
     root.AppendElement("computer").AppendAttribute("departmentId", static_cast<long long>(GetId()));
   });
-  if (!answer || !CheckAnswerDocument(answer)) return 0;
+  if (!answer) return 0;
   ForEachNamedComputer(this, answer.DocumentElement(), "computer", "uuid",
                        [](const XmlElement& element, CDOComputer* computer) {
                          const char* manual = AnswerText(element, "isManualEncrypt");
@@ -251,7 +259,7 @@ int CDODepartment::GetComputerAutoHandeEncryptState() {
 }
 
 int CDODepartment::SetComputerAutoHandeEncryptState(DataObjectList* computers) {
-  if (computers == nullptr) return 0;
+  if (computers == nullptr) return SetLibraryFailure("SetAutoEncrypt", "no computer list given");
   XmlDocument answer = SendWith("SetAutoEncrypt", kSettingsDataSource, [&](XmlElement& root) {
     char uuid[kTextSize];
     for (CDataObject* member : *computers) {
@@ -263,11 +271,13 @@ int CDODepartment::SetComputerAutoHandeEncryptState(DataObjectList* computers) {
                               computer->GetComputerManualEncryptState() == 1 ? "true" : "false");
     }
   });
-  return answer && CheckAnswerDocument(answer) ? 1 : 0;
+  return answer ? 1 : 0;
 }
 
 int CDODepartment::SetComputerUpdateStatus(DataObjectList* computers) {
-  if (computers == nullptr) return 0;
+  if (computers == nullptr) {
+    return SetLibraryFailure("SetComputerUpdateStatus", "no computer list given");
+  }
   return Exchange("SetComputerUpdateStatus",
                   [this, computers](XmlElement& root) {
                     AssemblySubObjectsXMLNodes(root, computers);
@@ -278,7 +288,7 @@ int CDODepartment::SetComputerUpdateStatus(DataObjectList* computers) {
 }
 
 int CDODepartment::SetAutoScanComputers(DataObjectList* computers, bool encrypt) {
-  if (computers == nullptr) return 0;
+  if (computers == nullptr) return SetLibraryFailure("SetScanComputer", "no computer list given");
   for (CDataObject* member : *computers) {
     if (auto* computer = dynamic_cast<CDOComputer*>(member))
       computer->SetIsAutoScanEnctypt(encrypt);

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "docsec/channel/last_error.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/computers/computer.h"
 #include "docsec/org/ip_segment.h"
 #include "docsec/testing/class_checks.h"
@@ -181,6 +184,34 @@ TEST_F(Refresh, FailuresGiveZeroKeepTheMarkAndHaveDroppedTheAskedLists) {
   }
 }
 
+// An accepted answer without the department asked for fails with a cause that names it; the
+// last-error word keeps the answer's code 0, since the server reported no error.
+TEST_F(Refresh, DepartmentMissingFromTheAnswerIsNamedInTheOutcome) {
+  struct Case {
+    const char* operation;
+    int (*refresh)(CDODepartment*);
+  };
+  const Case cases[] = {
+      {"QueryDepartment", [](CDODepartment* d) { return d->Refresh(); }},
+      {"GetDepartmentTreeView",
+       [](CDODepartment* d) { return d->RefreshSubObjects(1, 1, 1, 1, 0); }},
+      {"GetDepartmentTreeView1",
+       [](CDODepartment* d) { return d->RefreshSubObjectsEx(1, 1, 1, 1, 1, 2); }},
+  };
+  for (const Case& c : cases) {
+    CDODepartment d;
+    d.SetId(42);
+    SetLastDrmError(9);
+    server_.QueueAnswer(Answer("<user id='42'/>"));
+    EXPECT_EQ(c.refresh(&d), 0) << c.operation;
+    EXPECT_EQ(GetLastDrmError(), 0u);
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.operation;
+    EXPECT_EQ(outcome.operation, c.operation);
+    EXPECT_EQ(outcome.message, "department 42 not in the answer");
+  }
+}
+
 // A broken or hostile server nests departments far deeper than any stack frame per level would
 // allow; the tree loads, is searched and is freed without recursion.
 TEST_F(Refresh, HundredThousandNestedDepartmentsLoadSearchAndFree) {
@@ -340,6 +371,50 @@ TEST_F(Membership, MoveInRefusesEqualEntriesAndMoveOutComputerMatchesByEquals) {
   EXPECT_EQ(d->MoveOutUser(&other), 0);  // users move out only as the very object
   CDODepartment never_loaded;
   EXPECT_EQ(never_loaded.MoveInUser(&other), 0);
+  EXPECT_EQ(server_.request_count(), 0u);
+}
+
+// Membership changes refused before any request say why, naming what they refused.
+TEST_F(Membership, LocalRefusalsLeaveALibraryOutcome) {
+  auto root = Load(
+      "<department id='1'><department id='2'><department id='3'/></department>"
+      "<computer uuid='A1'/></department>");
+  auto* two = At<CDODepartment>(root->GetSubDepartments(), 0);
+  auto* three = At<CDODepartment>(two->GetSubDepartments(), 0);
+  CDOComputer same;
+  same.SetUuid("A1");
+  CDOComputer stranger;
+  stranger.SetUuid("B2");
+  CDODepartment never_loaded;
+  CDOUser user;
+  struct Case {
+    const char* name;
+    std::function<int()> call;
+    const char* operation;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"add nothing", [&] { return root->AddUser(nullptr); }, "AddUser", "no object given"},
+      {"remove another's computer", [&] { return root->RemoveComputer(&stranger); }, "DelComputer",
+       "computer B2 is not a member of department 1"},
+      {"move in an equal computer", [&] { return root->MoveInComputer(&same); }, "MoveInComputer",
+       "computer A1 is in the list already"},
+      {"move into an unloaded list", [&] { return never_loaded.MoveInUser(&user); }, "MoveInUser",
+       "not loaded"},
+      {"move below itself", [&] { return two->ChangeDepartment(three); }, "UpdateDepartment",
+       "department 2 cannot move below itself"},
+      {"move a root", [&] { return root->ChangeDepartment(two); }, "UpdateDepartment",
+       "root of a tree"},
+  };
+  for (const Case& c : cases) {
+    SetOutcomeOk("earlier");
+    EXPECT_EQ(c.call(), 0) << c.name;
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.name;
+    EXPECT_EQ(outcome.operation, c.operation) << c.name;
+    EXPECT_NE(outcome.message.find(c.reason), std::string::npos)
+        << c.name << ": " << outcome.message;
+  }
   EXPECT_EQ(server_.request_count(), 0u);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/org/department.h"
 #include "docsec/org/internal/department_walk.h"
 
@@ -18,7 +19,10 @@ void CDOIpSegment::SetOwnerDepartment(CDODepartment* owner) { owner_ = owner; }
 
 int CDOIpSegment::UpdateIpSegment(CDOIpSegment* replacement) {
   // Without an owner there is no department to name in the request.
-  if (replacement == nullptr || owner_ == nullptr) return 0;
+  if (replacement == nullptr) return SetLibraryFailure("UpdateIpSegment", "no replacement given");
+  if (owner_ == nullptr) {
+    return SetLibraryFailure("UpdateIpSegment", "the segment belongs to no department");
+  }
   // Empty or missing texts are not copied: the target keeps what it had. Texts are copied whole;
   // an address cut to fit a buffer would name another range.
   auto copy = [](CDOIpSegment* from, const Attr& source, CDOIpSegment* to, const Attr& target) {
@@ -42,7 +46,7 @@ int CDOIpSegment::UpdateIpSegment(CDOIpSegment* replacement) {
 }
 
 int CDODepartment::AddIpSegment(DataObjectList* segments, bool withSubDepartments) {
-  if (segments == nullptr) return 0;
+  if (segments == nullptr) return SetLibraryFailure("SetIpSegment", "no segment list given");
   SetIsDelSubDeptIpSegment(withSubDepartments);
   if (!UpdateSubObjects("SetIpSegment", segments)) return 0;
   // A snapshot: the caller may have passed this department's own segment list.
@@ -58,7 +62,7 @@ int CDODepartment::AddIpSegment(DataObjectList* segments, bool withSubDepartment
 }
 
 int CDODepartment::RemoveIpSegment(DataObjectList* segments, bool withSubDepartments) {
-  if (segments == nullptr) return 0;
+  if (segments == nullptr) return SetLibraryFailure("DelIpSegment", "no segment list given");
   SetIsDelSubDeptIpSegment(withSubDepartments);
   if (!UpdateSubObjects("DelIpSegment", segments)) return 0;
   DataObjectList* own = segments_.get();

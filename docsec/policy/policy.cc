@@ -1,5 +1,6 @@
 #include "docsec/policy/policy.h"
 
+#include "docsec/channel/outcome.h"
 #include "docsec/org/department.h"
 #include "docsec/policy/auth_level_by_position.h"
 #include "docsec/policy/auth_level_by_user.h"
@@ -66,10 +67,15 @@ CDOAuthLevelByPosition* CDOPolicy::GrantPosition(CDOPosition* position, long per
   return internal::GrantOnce(position_auths_, this, position, permission);
 }
 
-int CDOPolicy::RefuseUser(CDOAuthLevelByUser* entry) { return user_auths_.Detach(entry) ? 1 : 0; }
+int CDOPolicy::RefuseUser(CDOAuthLevelByUser* entry) {
+  if (user_auths_.Detach(entry)) return 1;
+  return SetLibraryFailure("RefuseUser", "the entry is not one of the policy's user grants");
+}
 
 int CDOPolicy::RefusePosition(CDOAuthLevelByPosition* entry) {
-  return position_auths_.Detach(entry) ? 1 : 0;
+  if (position_auths_.Detach(entry)) return 1;
+  return SetLibraryFailure("RefusePosition",
+                           "the entry is not one of the policy's position grants");
 }
 
 CDataObject* CDOPolicy::GrantRole(CDataObject* role, long permission) {

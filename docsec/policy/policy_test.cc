@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/org/department.h"
 #include "docsec/platform/xml.h"
 #include "docsec/policy/application.h"
@@ -177,6 +179,44 @@ TEST(Policy, GrantAndRefuseDispatchOnTheRole) {
   delete user_entry;
   EXPECT_EQ(policy.GetAuthByPosition()->GetSize(), 1);
   EXPECT_EQ(policy.GetAuthByUser()->GetSize(), 0);
+}
+
+// A grant or refusal that changes nothing says why on the caller's thread.
+TEST(Policy, RefusedGrantsAndRefusalsLeaveTheirReason) {
+  CDODepartment department;
+  department.SetId(7);
+  CDOSecretLevel level(3, "Inner", "");
+  CDOPolicy policy(&department, &level);
+  CDOUser ann;
+  ann.SetId("ann");
+  ASSERT_NE(policy.GrantUser(&ann, 2), nullptr);
+  CDOAuthLevelByUser stranger;
+  const struct {
+    const char* name;
+    std::function<bool()> refused;
+    const char* operation;
+    const char* reason;
+  } cases[] = {
+      {"second grant", [&] { return policy.GrantUser(&ann, 1) == nullptr; }, "Grant",
+       "has an entry already"},
+      {"no partner", [&] { return policy.GrantUser(nullptr, 1) == nullptr; }, "Grant",
+       "no user or position"},
+      {"a department as role", [&] { return policy.GrantRole(&department, 1) == nullptr; },
+       "GrantRole", "neither a user nor a position"},
+      {"a user as entry", [&] { return policy.RefuseRole(&ann) == 0; }, "RefuseRole",
+       "not an authorization entry"},
+      {"another policy's entry", [&] { return policy.RefuseUser(&stranger) == 0; }, "RefuseUser",
+       "not one of the policy's user grants"},
+  };
+  for (const auto& c : cases) {
+    SetOutcomeOk("earlier");
+    EXPECT_TRUE(c.refused()) << c.name;
+    Outcome outcome = LastOutcome();
+    EXPECT_EQ(outcome.source, OutcomeSource::kLibrary) << c.name;
+    EXPECT_EQ(outcome.operation, c.operation) << c.name;
+    EXPECT_NE(outcome.message.find(c.reason), std::string::npos)
+        << c.name << ": " << outcome.message;
+  }
 }
 
 TEST(FileAuthorization, JoinsTheFileAndSendsItsOwnAttributes) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/system/name_of_oper.h"
 
@@ -24,6 +25,11 @@ DataObjectList* CDOperation::GetAllInstance() {
       operation->LoadFromXmlNode(element);
       operation->LoadSubXmlNode(element);
     }
+  } catch (const ComError& error) {
+    DestructElements(list.get());
+    SetLibraryFailure(LastOutcome().operation,
+                      std::string("the answer's operations cannot be read: ") + error.what());
+    throw;
   } catch (...) {
     DestructElements(list.get());
     throw;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/platform/xml.h"
 
@@ -13,10 +14,13 @@ namespace {
 // `dataSource`; 1 exactly when the server accepts it. The answer's content is not read.
 int SendCommand(const char* operation, int dataSource,
                 const std::function<void(const XmlElement&)>& fill = nullptr) {
-  XmlDocument request = BuildRequestDocument(operation);
-  if (!request) return 0;
-  if (fill) fill(request.DocumentElement());
-  return CheckAnswerDocument(SendRequestDocument(request, dataSource));
+  return ExchangeRequest(operation, dataSource,
+                         [&fill](XmlElement& root) {
+                           if (fill) fill(root);
+                           return true;
+                         })
+             ? 1
+             : 0;
 }
 
 }  // namespace
@@ -28,7 +32,7 @@ int CSystemOperation::SOManualRefreshAD() {
 int CSystemOperation::SOAgentFilesAutoUpdate() { return SendCommand("AutoUpdate", data_source_); }
 
 int CSystemOperation::SOSetAgentUninstallPassword(const char* password) {
-  if (password == nullptr) return 0;
+  if (password == nullptr) return SetLibraryFailure("SetUninstallPwd", "no password given");
   return SendCommand("SetUninstallPwd", data_source_, [password](const XmlElement& root) {
     root.AppendElement("parameter").AppendAttribute("pwd", password);
   });

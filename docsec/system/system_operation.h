@@ -7,6 +7,7 @@
 #ifndef DOCSEC_SYSTEM_SYSTEM_OPERATION_H_
 #define DOCSEC_SYSTEM_SYSTEM_OPERATION_H_
 
+#include "docsec/channel/data_source.h"
 #include "docsec/platform/export.h"
 
 namespace docsec {
@@ -30,7 +31,7 @@ class DOCSEC_EXPORT CSystemOperation {
   int SOSetAgentUninstallPassword(const char* password);
 
  private:
-  int data_source_ = 1;
+  int data_source_ = kDefaultDataSource;
 };
 
 }  // namespace docsec

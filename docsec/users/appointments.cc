@@ -1,5 +1,6 @@
 // Appointments of users to positions, kept and sent from both sides: a position lists its users, a
 // user its positions. Local changes stay in memory until the side's ApplyAppointments sends them.
+#include "docsec/channel/outcome.h"
 #include "docsec/core/copied_text.h"
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
@@ -23,11 +24,17 @@ DataObjectList* Reload(CDataObject* owner, const char* operation, OwnedList<T>& 
 
 // Appends a copy of `item` unless an equal member is there; the copy (owned by the list) or null.
 template <class T>
-T* AppendCopy(OwnedList<T>& list, T* item) {
-  if (item == nullptr) return nullptr;
+T* AppendCopy(const char* operation, OwnedList<T>& list, T* item) {
+  if (item == nullptr) {
+    SetLibraryFailure(operation, "no object given");
+    return nullptr;
+  }
   list.Ensure();
   for (T* member : list) {
-    if (member->Equals(item)) return nullptr;
+    if (member->Equals(item)) {
+      SetLibraryFailure(operation, "appointed already");
+      return nullptr;
+    }
   }
   T* copy = new T(item);
   list.Add(copy);
@@ -49,14 +56,14 @@ int CDOPosition::ApplyAppointments() {
   return UpdateSubObjects("SetPositionAppointment", users_.get());
 }
 
-CDOUser* CDOPosition::AppointUser(CDOUser* user) { return AppendCopy(users_, user); }
+CDOUser* CDOPosition::AppointUser(CDOUser* user) { return AppendCopy("AppointUser", users_, user); }
 
 int CDOPosition::RevokeUser(CDOUser* user) {
-  if (user == nullptr) return 0;
+  if (user == nullptr) return SetLibraryFailure("RevokeUser", "no user given");
   for (CDOUser* member : users_) {
     if (member->Equals(user)) return users_.Delete(member) ? 1 : 0;
   }
-  return 0;
+  return SetLibraryFailure("RevokeUser", "the user is not appointed to the position");
 }
 
 DataObjectList* CDOPosition::GetSubPositions() {
@@ -75,12 +82,13 @@ int CDOUser::ApplyAppointments() {
 }
 
 CDOPosition* CDOUser::AppointPosition(CDOPosition* position) {
-  return AppendCopy(appointments_, position);
+  return AppendCopy("AppointPosition", appointments_, position);
 }
 
 int CDOUser::RevokePosition(CDOPosition* position) {
   // Only the list's own member: an equal copy held elsewhere is not this user's appointment.
-  return appointments_.Delete(position) ? 1 : 0;
+  if (appointments_.Delete(position)) return 1;
+  return SetLibraryFailure("RevokePosition", "the position is not one of the user's appointments");
 }
 
 // ---- the record of one appointment ----

@@ -91,9 +91,15 @@ CDOUser* CDOUser::LoginWith(const std::function<void(const XmlElement&)>& fill, 
     if (mode != nullptr) SetText(kEncryptMode, mode);
   }
   XmlElement element = root.SelectChild("user");
-  if (!element) return nullptr;
+  if (!element) {
+    SetLibraryFailure("Login", "the answer holds no user");
+    return nullptr;
+  }
   std::unique_ptr<CDOUser> user(new CDOUser);
-  if (!user->LoadFromXmlNode(element)) return nullptr;
+  if (!user->LoadFromXmlNode(element)) {
+    SetLibraryFailure("Login", "the answer's user cannot be read");
+    return nullptr;
+  }
   g_last_login_user.store(user.get());
   return user.release();
 }
@@ -153,7 +159,7 @@ int CDOUser::QueryUserDepartment() {
 }
 
 int CDOUser::ChangePassword(const char* newPassword) {
-  if (newPassword == nullptr) return 0;
+  if (newPassword == nullptr) return SetLibraryFailure("UpdateUser", "no new password given");
   Variant* current = GetValue(kPassword);
   const Variant kept = current != nullptr ? *current : Variant::Null();  // Null stores "unset"
   SetText(kPassword, newPassword);
@@ -164,14 +170,17 @@ int CDOUser::ChangePassword(const char* newPassword) {
 }
 
 int CDOUser::ChangePassword(const char* oldPassword, const char* newPassword, int withoutOld) {
-  if (newPassword == nullptr) return 0;
+  if (newPassword == nullptr) {
+    return SetLibraryFailure(withoutOld == 0 ? "UpdateUserPassword" : "UpdateUserPassword1",
+                             "no new password given");
+  }
   if (withoutOld == 0) SetText(kPassword, oldPassword);
   SetText(kNewPassword, newPassword);
   return Update(withoutOld == 0 ? "UpdateUserPassword" : "UpdateUserPassword1") ? 1 : 0;
 }
 
 int CDOUser::ChangeDepartment(CDODepartment* department) {
-  if (department == nullptr) return 0;
+  if (department == nullptr) return SetLibraryFailure("UpdateUser", "no department given");
   if (department->Equals(owner_)) return 1;
   Variant* current = GetValue(kDepartmentId);
   const Variant kept = current != nullptr ? *current : Variant::Null();
@@ -207,6 +216,14 @@ std::string CDOUser::GetDepartmentPathText() {
 // ---- department sub-trees ----
 
 namespace {
+
+int FailureWithoutThrow(const char* operation, const char* reason) noexcept {
+  try {
+    return SetLibraryFailure(operation, reason);
+  } catch (...) {
+    return 0;
+  }
+}
 
 long AdministeredDepartmentId(CDOUser* user) {
   const long administered = user->GetManageDeptId();
@@ -282,27 +299,33 @@ long CDOUser::GetAuthorizedDeptPermission(CDODepartment* department, CDOSecretLe
 }
 
 int CDOUser::GetDepartmentPermission(uint32_t* innerPermission, uint32_t* authorPermission) {
-  if (innerPermission == nullptr || authorPermission == nullptr) return 0;
+  constexpr char kOperation[] = "GetDepartmentPermission";
+  if (innerPermission == nullptr || authorPermission == nullptr) {
+    return SetLibraryFailure(kOperation, "a permission word to fill is null");
+  }
   try {
-    XmlDocument answer = Exchange("GetDepartmentPermission", [this](XmlElement& root) {
+    XmlDocument answer = Exchange(kOperation, [this](XmlElement& root) {
       AssemblyXmlNode(root);
       return true;
     });
     if (!answer) return 0;
     XmlElement parameter = answer.DocumentElement().SelectChild("parameter");
-    if (!parameter) return 0;
+    if (!parameter) return SetLibraryFailure(kOperation, "the answer holds no parameter");
     uint64_t inner = 0;
     uint64_t author = 0;
     if (!ParseWord(parameter.GetAttribute("innerPermission"), 32, &inner) ||
         !ParseWord(parameter.GetAttribute("authorPermission"), 32, &author)) {
-      return 0;
+      return SetLibraryFailure(kOperation, "the answer's permission words are not 32-bit numbers");
     }
     *innerPermission = static_cast<uint32_t>(inner);
     *authorPermission = static_cast<uint32_t>(author);
     return 1;
+  } catch (const std::exception& error) {
+    // This operation reports every failure, an exception included, as 0: recording the cause
+    // must not raise another.
+    return FailureWithoutThrow(kOperation, error.what());
   } catch (...) {
-    // This operation reports every failure, an exception included, as 0.
-    return 0;
+    return FailureWithoutThrow(kOperation, "an unknown exception");
   }
 }
 

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "docsec/agent/agent_packet.h"
+#include "docsec/channel/outcome.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/secure_memory.h"
@@ -59,11 +60,22 @@ void CDOUser::HexStringToBytes(const char* text, unsigned char* out, int n) {
 }
 
 int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
+  constexpr char kOperation[] = "AgentOfflineLogin";
+  // Every failure is reported as 0, so recording its cause must not raise another.
+  const auto failed = [&kOperation](const char* reason) noexcept {
+    try {
+      SetLibraryFailure(kOperation, reason);
+    } catch (...) {
+    }
+    return 0;
+  };
   try {
     // The random value keys the enterprise key's transport; it must be unpredictable, so it comes
     // from the cryptographic generator (a UUID's bytes carry fixed version bits).
     SecretBytes<kKeyBytes> random;
-    if (!RandomBytes(random.data(), random.size())) return 0;
+    if (!RandomBytes(random.data(), random.size())) {
+      return failed("no random value for the key's transport");
+    }
     SecretBytes<kKeyDigits + 1> random_digits;
     BytesToHexString(random_digits.chars(), random.data(), kKeyBytes);
 
@@ -78,7 +90,7 @@ int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
         if (nonce) nonce.WipeAttribute("data");
       }
     } wipe{user, nonce};
-    XmlDocument answer = Exchange("AgentOfflineLogin", [&](XmlElement& root) {
+    XmlDocument answer = Exchange(kOperation, [&](XmlElement& root) {
       user = root.AppendElement(GetObjectXMLTagName().c_str());
       user.SetAttribute(kId.name, account);
       user.SetAttribute(kPassword.name, password);
@@ -89,7 +101,7 @@ int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
     if (!answer) return 0;
 
     XmlElement config = answer.DocumentElement().SelectChild("config");
-    if (!config) return 0;
+    if (!config) return failed("the answer holds no config");
     if (const char* department = config.GetAttribute(kDepartmentId.name)) {
       // A department id that is not a number names no department: the user keeps its own rather
       // than losing it.
@@ -100,16 +112,21 @@ int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
       }
     }
     const char* sealed = config.GetAttribute(kEnterpriseKey.name);
-    if (sealed == nullptr) return 0;
+    if (sealed == nullptr) return failed("the answer's config holds no enterprise key");
     SecretBytes<kKeyBytes> key;
     HexStringToBytes(sealed, key.data(), kKeyBytes);
-    if (!DecryptBuffer(key.data(), key.size(), random.data())) return 0;
+    if (!DecryptBuffer(key.data(), key.size(), random.data())) {
+      return failed("the enterprise key cannot be unsealed");
+    }
     SecretBytes<kKeyDigits + 1> key_digits;
     BytesToHexString(key_digits.chars(), key.data(), kKeyBytes);
-    return SetText(kEnterpriseKey, key_digits.chars()) ? 1 : 0;
-  } catch (...) {
+    if (!SetText(kEnterpriseKey, key_digits.chars())) return failed("the key cannot be kept");
+    return 1;
+  } catch (const std::exception& error) {
     // A malformed answer or a failing document call ends the login, never the caller.
-    return 0;
+    return failed(error.what());
+  } catch (...) {
+    return failed("an unknown exception");
   }
 }
 

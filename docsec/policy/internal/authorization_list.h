@@ -9,6 +9,7 @@
 
 #include <new>
 
+#include "docsec/channel/outcome.h"
 #include "docsec/core/owned_list.h"
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
@@ -20,12 +21,22 @@ namespace internal {
 // (owned by the list); null when `partner` is null, already has an entry, or memory runs out.
 template <class Entry, class Holder, class Partner>
 Entry* GrantOnce(OwnedList<Entry>& list, Holder* holder, Partner* partner, long permission) {
-  if (partner == nullptr) return nullptr;
+  if (partner == nullptr) {
+    SetLibraryFailure("Grant", "no user or position given");
+    return nullptr;
+  }
   for (Entry* entry : list) {
-    if (entry->IsAuthorizedTo(partner)) return nullptr;
+    if (entry->IsAuthorizedTo(partner)) {
+      SetLibraryFailure("Grant", "the user or position has an entry already");
+      return nullptr;
+    }
   }
   Entry* entry = new (std::nothrow) Entry(holder, partner, permission);
-  if (entry != nullptr) list.Add(entry);
+  if (entry == nullptr) {
+    SetLibraryFailure("Grant", "out of memory");
+    return nullptr;
+  }
+  list.Add(entry);
   return entry;
 }
 
@@ -53,12 +64,13 @@ bool AnyValidEntry(const OwnedList<Entry>& list) {
 // The holder's GrantPosition for a position, GrantUser for a user; null for anything else.
 template <class Holder>
 CDataObject* GrantRoleTo(Holder* holder, CDataObject* role, long permission) {
-  if (role == nullptr) return nullptr;
-  switch (role->GetObjectType()) {
+  switch (role != nullptr ? role->GetObjectType() : kObjectTypeNone) {
     case kObjectTypePosition:
       return holder->GrantPosition(static_cast<CDOPosition*>(role), permission);
     case kObjectTypeUser: return holder->GrantUser(static_cast<CDOUser*>(role), permission);
-    default: return nullptr;
+    default:
+      SetLibraryFailure("GrantRole", "the role is neither a user nor a position");
+      return nullptr;
   }
 }
 
@@ -66,7 +78,7 @@ CDataObject* GrantRoleTo(Holder* holder, CDataObject* role, long permission) {
 // UserEntry's; 0 for anything else (a user or position itself included).
 template <class PositionEntry, class UserEntry, class Holder>
 int RefuseRoleOf(Holder* holder, CDataObject* entry) {
-  if (entry == nullptr) return 0;
+  if (entry == nullptr) return SetLibraryFailure("RefuseRole", "no entry given");
   const CEnumDataObjectType type = entry->GetObjectType();
   if (type == PositionEntry::GetClassInstance()->GetObjectType()) {
     return holder->RefusePosition(static_cast<PositionEntry*>(entry));
@@ -74,7 +86,7 @@ int RefuseRoleOf(Holder* holder, CDataObject* entry) {
   if (type == UserEntry::GetClassInstance()->GetObjectType()) {
     return holder->RefuseUser(static_cast<UserEntry*>(entry));
   }
-  return 0;
+  return SetLibraryFailure("RefuseRole", "the object is not an authorization entry");
 }
 
 }  // namespace internal

@@ -1,7 +1,9 @@
 #include "docsec/core/internal/object_arena.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "docsec/platform/com_error.h"
@@ -35,7 +37,43 @@ struct ObjectArena::Block {
   size_t size;  // usable bytes after the header
 };
 
+// A direct-mapped table of texts copied lately: a hit shares the copy, a miss replaces the entry.
+// Small and fixed, so that it costs the load almost nothing and never grows with the answer.
+struct ObjectArena::RecentTexts {
+  static constexpr size_t kEntries = 512;
+  const char* text[kEntries] = {};
+  size_t size[kEntries] = {};
+};
+
 ObjectArena* ObjectArena::Current() { return t_current; }
+
+const char* ObjectArena::CopyText(const char* text, size_t size) {
+  if (recent_ == nullptr) {
+    recent_ = new (std::nothrow) RecentTexts;
+    if (recent_ == nullptr) throw ComError(kErrOutOfMemory);
+  }
+  // FNV-1a over the bytes and the size.
+  uint64_t hash = 14695981039346656037ull ^ size;
+  for (size_t i = 0; i < size; ++i) {
+    hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+  }
+  const size_t at = (hash ^ (hash >> 32)) % RecentTexts::kEntries;
+  const char* seen = recent_->text[at];
+  if (seen != nullptr && recent_->size[at] == size && std::memcmp(seen, text, size) == 0) {
+    return seen;
+  }
+  char* copy = static_cast<char*>(Allocate(size + 1));
+  std::memcpy(copy, text, size);
+  copy[size] = '\0';
+  recent_->text[at] = copy;
+  recent_->size[at] = size;
+  return copy;
+}
+
+void ObjectArena::EndLoading() noexcept {
+  delete recent_;
+  recent_ = nullptr;
+}
 
 void* ObjectArena::Allocate(size_t size) {
   size = (size + kAlign - 1) & ~(kAlign - 1);
@@ -64,6 +102,7 @@ void ObjectArena::Release() noexcept {
 }
 
 ObjectArena::~ObjectArena() {
+  EndLoading();
   while (blocks_ != nullptr) {
     Block* next = blocks_->next;
     DOCSEC_UNPOISON(blocks_ + 1, blocks_->size);
@@ -81,6 +120,7 @@ LoadArenaScope::LoadArenaScope() {
 LoadArenaScope::~LoadArenaScope() {
   if (opened_ == nullptr) return;
   t_current = nullptr;
+  opened_->EndLoading();
   opened_->Release();  // the loader's reference; the objects hold the rest
 }
 

@@ -182,6 +182,14 @@ constexpr size_t kPresenceWord = sizeof(uint64_t);
 // Slots a packed array can name; a class with more keeps every slot.
 constexpr int kMaxPackedSlots = 64;
 
+// Set bits of `x`; inline, where the builtin would be a library call on the baseline x86-64.
+int CountBits(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
 uint64_t PresentSlots(const Variant* slots) {
   uint64_t present;
   std::memcpy(&present, reinterpret_cast<const char*>(slots) - kPresenceWord, sizeof present);
@@ -190,12 +198,21 @@ uint64_t PresentSlots(const Variant* slots) {
 
 }  // namespace
 
-int CDataObject::SlotIndex(int slot) const {
-  if (!slots_packed_) return slot < slot_count_ ? slot : -1;
+namespace {
+
+// Where slot `slot` is held in a slot array: slot-indexed unless packed. Out of line members of an
+// exported class are not inlined, and this runs for every value loaded.
+int IndexOfSlot(const Variant* slots, bool packed, int count, int slot) {
+  if (!packed) return slot < count ? slot : -1;
   const uint64_t bit = uint64_t{1} << slot;
-  const uint64_t present = PresentSlots(slots_);
-  if ((present & bit) == 0) return -1;
-  return __builtin_popcountll(present & (bit - 1));
+  const uint64_t present = PresentSlots(slots);
+  return (present & bit) == 0 ? -1 : CountBits(present & (bit - 1));
+}
+
+}  // namespace
+
+int CDataObject::SlotIndex(int slot) const {
+  return IndexOfSlot(slots_, slots_packed_, slot_count_, slot);
 }
 
 void CDataObject::EnsureSlots() {
@@ -217,7 +234,7 @@ void CDataObject::EnsureSlots() {
 }
 
 void CDataObject::AllocatePackedSlots(uint64_t present, ObjectArena* arena) {
-  const int count = __builtin_popcountll(present);
+  const int count = CountBits(present);
   char* block = static_cast<char*>(arena->Allocate(kPresenceWord + sizeof(Variant) * count));
   std::memcpy(block, &present, sizeof present);
   slots_ = reinterpret_cast<Variant*>(block + kPresenceWord);
@@ -256,7 +273,7 @@ int CDataObject::IsSystemDefault() {
 // ---- values ----
 
 Variant* CDataObject::SlotValue(int slot) {
-  const int index = slots_ ? SlotIndex(slot) : -1;
+  const int index = slots_ ? IndexOfSlot(slots_, slots_packed_, slot_count_, slot) : -1;
   Variant* v = index >= 0                ? &slots_[index]
                : slots_packed_ && extra_ ? extra_->Lookup(schema_->SlotName(slot))
                                          : nullptr;
@@ -645,12 +662,12 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
     const uint16_t type = schema_->SlotType(slot);
-    const int index = SlotIndex(slot);
+    const int index = IndexOfSlot(slots_, slots_packed_, slot_count_, slot);
     if (index >= 0) {
       StoreLoadedText(&slots_[index], type, values[i], arena);
     } else {
       StoreInMap(&extra_, names[i], [type, text = values[i]](Variant* target) {
-        return StoreLoadedText(target, type, text, nullptr);
+        return StoreTextInSlot(target, type, text);
       });
     }
   }

@@ -52,12 +52,19 @@ const char* ObjectArena::CopyText(const char* text, size_t size) {
     recent_ = new (std::nothrow) RecentTexts;
     if (recent_ == nullptr) throw ComError(kErrOutOfMemory);
   }
-  // FNV-1a over the bytes and the size.
-  uint64_t hash = 14695981039346656037ull ^ size;
-  for (size_t i = 0; i < size; ++i) {
-    hash = (hash ^ static_cast<unsigned char>(text[i])) * 1099511628211ull;
+  // The size and the first and last eight bytes tell most texts apart (texts that repeat differ
+  // from their neighbours at the end: "/Department 1/Department 12"); an equal hash is only a
+  // candidate, compared in full. Hashing every byte would cost the load more than sharing saves.
+  uint64_t head = 0, tail = 0;
+  if (size >= sizeof head) {
+    std::memcpy(&head, text, sizeof head);
+    std::memcpy(&tail, text + size - sizeof tail, sizeof tail);
+  } else {
+    std::memcpy(&head, text, size);
   }
-  const size_t at = (hash ^ (hash >> 32)) % RecentTexts::kEntries;
+  uint64_t hash = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size;
+  hash ^= hash >> 29;
+  const size_t at = (hash * 0xBF58476D1CE4E5B9ull >> 32) % RecentTexts::kEntries;
   const char* seen = recent_->text[at];
   if (seen != nullptr && recent_->size[at] == size && std::memcmp(seen, text, size) == 0) {
     return seen;

@@ -183,7 +183,7 @@ constexpr size_t kPresenceWord = sizeof(uint64_t);
 constexpr int kMaxPackedSlots = 64;
 
 // Set bits of `x`; inline, where the builtin would be a library call on the baseline x86-64.
-int CountBits(uint64_t x) {
+inline int CountBits(uint64_t x) {
   x -= (x >> 1) & 0x5555555555555555ull;
   x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
@@ -658,11 +658,15 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     EnsureSlots();
   }
   ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
+  if (slots_packed_) present = PresentSlots(slots_);
   for (size_t i = count; i-- > 0;) {
     const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
     const uint16_t type = schema_->SlotType(slot);
-    const int index = IndexOfSlot(slots_, slots_packed_, slot_count_, slot);
+    const int index = !slots_packed_ ? (slot < slot_count_ ? slot : -1)
+                      : (present >> slot & 1) == 0
+                          ? -1
+                          : CountBits(present & ((uint64_t{1} << slot) - 1));
     if (index >= 0) {
       StoreLoadedText(&slots_[index], type, values[i], arena);
     } else {

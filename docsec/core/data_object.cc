@@ -196,23 +196,19 @@ uint64_t PresentSlots(const Variant* slots) {
   return present;
 }
 
-}  // namespace
-
-namespace {
-
-// Where slot `slot` is held in a slot array: slot-indexed unless packed. Out of line members of an
-// exported class are not inlined, and this runs for every value loaded.
-int IndexOfSlot(const Variant* slots, bool packed, int count, int slot) {
+// Where slot `slot` is held in a slot array of `count` places: at its own index, or, when the
+// array is packed, among the `present` slots. Out of line members of an exported class are not
+// inlined, and this runs for every value loaded.
+inline int IndexOfSlot(uint64_t present, bool packed, int count, int slot) {
   if (!packed) return slot < count ? slot : -1;
   const uint64_t bit = uint64_t{1} << slot;
-  const uint64_t present = PresentSlots(slots);
   return (present & bit) == 0 ? -1 : CountBits(present & (bit - 1));
 }
 
 }  // namespace
 
 int CDataObject::SlotIndex(int slot) const {
-  return IndexOfSlot(slots_, slots_packed_, slot_count_, slot);
+  return IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_, slot_count_, slot);
 }
 
 void CDataObject::EnsureSlots() {
@@ -273,7 +269,9 @@ int CDataObject::IsSystemDefault() {
 // ---- values ----
 
 Variant* CDataObject::SlotValue(int slot) {
-  const int index = slots_ ? IndexOfSlot(slots_, slots_packed_, slot_count_, slot) : -1;
+  const int index = slots_ ? IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_,
+                                         slot_count_, slot)
+                           : -1;
   Variant* v = index >= 0                ? &slots_[index]
                : slots_packed_ && extra_ ? extra_->Lookup(schema_->SlotName(slot))
                                          : nullptr;
@@ -663,10 +661,7 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
     const uint16_t type = schema_->SlotType(slot);
-    const int index = !slots_packed_ ? (slot < slot_count_ ? slot : -1)
-                      : (present >> slot & 1) == 0
-                          ? -1
-                          : CountBits(present & ((uint64_t{1} << slot) - 1));
+    const int index = IndexOfSlot(present, slots_packed_, slot_count_, slot);
     if (index >= 0) {
       StoreLoadedText(&slots_[index], type, values[i], arena);
     } else {

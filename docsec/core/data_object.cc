@@ -408,14 +408,15 @@ bool PlainDecimal(const char* text, int32_t* out) {
 // StoreTextInSlot for a value read from an answer: the texts answers carry almost always go
 // straight into the slot (texts of their exact size, booleans spelt "true"/"false", plain
 // decimals); anything else takes the general conversion. A long text is copied into `arena`
-// when one is given, shared with an equal text loaded shortly before (the department path every
-// member of a department repeats).
-int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectArena* arena) {
+// when one is given, shared with an equal text loaded just before into the same attribute of the
+// same class (the department path every member of a department repeats).
+int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectArena* arena,
+                    const ClassSchema* schema, int slot) {
   switch (type) {
     case kVtBstr: {
       const size_t size = std::strlen(text);
       if (arena != nullptr && size > Variant::kMaxInlineText) {
-        target->AssignBorrowedText(arena->CopyText(text, size), size);
+        target->AssignBorrowedText(arena->CopyText(text, size, schema, slot), size);
       } else {
         *target = Variant(text, size);
       }
@@ -663,7 +664,7 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     const uint16_t type = schema_->SlotType(slot);
     const int index = IndexOfSlot(present, slots_packed_, slot_count_, slot);
     if (index >= 0) {
-      StoreLoadedText(&slots_[index], type, values[i], arena);
+      StoreLoadedText(&slots_[index], type, values[i], arena, schema_, slot);
     } else {
       StoreInMap(&extra_, names[i], [type, text = values[i]](Variant* target) {
         return StoreTextInSlot(target, type, text);

@@ -53,43 +53,48 @@ struct ObjectArena::Block {
   size_t size;  // usable bytes after the header
 };
 
-// A direct-mapped table of texts copied lately: a hit shares the copy, a miss replaces the entry.
-// Small and fixed, so that it costs the load almost nothing and never grows with the answer.
+// The last text copied for each place (class and attribute), in a small direct-mapped table: a
+// place met anew takes over its entry. Fixed in size, so that it never grows with the answer.
 struct ObjectArena::RecentTexts {
-  static constexpr size_t kEntries = 512;
-  const char* text[kEntries] = {};
-  size_t size[kEntries] = {};
+  static constexpr size_t kEntries = 256;
+  // Differing texts in a row after which a place is no longer compared (names, identifiers).
+  static constexpr int kGiveUp = 16;
+  struct Place {
+    const void* key = nullptr;
+    int slot = -1;
+    int misses = 0;
+    const char* last = nullptr;
+    size_t size = 0;
+  };
+  Place places[kEntries];
 };
 
 ObjectArena* ObjectArena::Current() { return t_current; }
 
-const char* ObjectArena::CopyText(const char* text, size_t size) {
+const char* ObjectArena::CopyText(const char* text, size_t size, const void* key, int slot) {
   if (recent_ == nullptr) {
     recent_ = new (std::nothrow) RecentTexts;
     if (recent_ == nullptr) throw ComError(kErrOutOfMemory);
   }
-  // The size and the first and last eight bytes tell most texts apart (texts that repeat differ
-  // from their neighbours at the end: "/Department 1/Department 12"); an equal hash is only a
-  // candidate, compared in full. Hashing every byte would cost the load more than sharing saves.
-  uint64_t head = 0, tail = 0;
-  if (size >= sizeof head) {
-    std::memcpy(&head, text, sizeof head);
-    std::memcpy(&tail, text + size - sizeof tail, sizeof tail);
-  } else {
-    std::memcpy(&head, text, size);
+  const size_t at = ((reinterpret_cast<uintptr_t>(key) >> 4) + static_cast<size_t>(slot) * 97) %
+                    RecentTexts::kEntries;
+  RecentTexts::Place& place = recent_->places[at];
+  if (place.key != key || place.slot != slot) place = RecentTexts::Place{key, slot};
+  if (place.misses >= RecentTexts::kGiveUp) return Copy(text, size);
+  if (place.last != nullptr && place.size == size && SameBytes(place.last, text, size)) {
+    place.misses = 0;
+    return place.last;
   }
-  uint64_t hash = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ size;
-  hash ^= hash >> 29;
-  const size_t at = (hash * 0xBF58476D1CE4E5B9ull >> 32) % RecentTexts::kEntries;
-  const char* seen = recent_->text[at];
-  if (seen != nullptr && recent_->size[at] == size && SameBytes(seen, text, size)) {
-    return seen;
-  }
+  ++place.misses;
+  place.last = Copy(text, size);
+  place.size = size;
+  return place.last;
+}
+
+const char* ObjectArena::Copy(const char* text, size_t size) {
   char* copy = static_cast<char*>(Allocate(size + 1));
   std::memcpy(copy, text, size);
   copy[size] = '\0';
-  recent_->text[at] = copy;
-  recent_->size[at] = size;
   return copy;
 }
 

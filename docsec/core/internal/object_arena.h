@@ -30,10 +30,12 @@ class ObjectArena {
 
   // `size` bytes aligned to 8; raises ComError(kErrOutOfMemory) when memory runs out.
   void* Allocate(size_t size);
-  // A NUL-terminated copy of the `size` bytes at `text` (which end in a NUL), in the arena. A
-  // text equal to one copied shortly before shares that copy: answers repeat some texts in every
-  // member of a group. Copies are never written to, so sharing them is invisible.
-  const char* CopyText(const char* text, size_t size);
+  // A NUL-terminated copy of the `size` bytes at `text` (which end in a NUL), in the arena. `key`
+  // and `slot` name where the text goes (a class's attribute): a text equal to the last one copied
+  // for the same place shares that copy, as answers repeat some texts in every member of a group.
+  // A place whose texts keep differing is soon not compared any more. Copies are never written
+  // to, so sharing them is invisible.
+  const char* CopyText(const char* text, size_t size, const void* key, int slot);
   // Marks `size` bytes at `p` (an object that died) unusable; a check for sanitizer builds,
   // where use of a deleted arena object must fail as loudly as use of a freed block.
   static void Retire(void* p, size_t size);
@@ -47,6 +49,7 @@ class ObjectArena {
   struct RecentTexts;
   ObjectArena() = default;
   ~ObjectArena();
+  const char* Copy(const char* text, size_t size);
   // Forgets the recent texts once loading ends; their table is of no use to the objects.
   void EndLoading() noexcept;
 
@@ -55,7 +58,7 @@ class ObjectArena {
   char* next_ = nullptr;
   char* end_ = nullptr;
   size_t next_block_size_ = 0;
-  RecentTexts* recent_ = nullptr;  // while loading: the last texts copied, by hash
+  RecentTexts* recent_ = nullptr;  // while loading: the last text copied for each place
 };
 
 // Opens a new arena on this thread for its lifetime, unless one is open already (a load inside a

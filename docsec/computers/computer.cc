@@ -74,10 +74,7 @@ void MoveIntoDepartment(CDOComputer* computer, CDODepartment* department) {
 
 }  // namespace
 
-CDOComputer::CDOComputer() {
-  DOCSEC_DATA_OBJECT_ADOPT_SCHEMA(CDOComputer);
-  root_folder_ = new CDOAgentFolder(this, "");
-}
+CDOComputer::CDOComputer() { DOCSEC_DATA_OBJECT_ADOPT_SCHEMA(CDOComputer); }
 
 CDOComputer::CDOComputer(CDOComputer* other) : CDOComputer() {
   CopyAttrValues(other);
@@ -85,6 +82,11 @@ CDOComputer::CDOComputer(CDOComputer* other) : CDOComputer() {
 }
 
 CDOComputer::~CDOComputer() { delete root_folder_; }
+
+CDOAgentFolder* CDOComputer::GetRootFolder() {
+  if (root_folder_ == nullptr) root_folder_ = new CDOAgentFolder(this, "");
+  return root_folder_;
+}
 
 CDODepartment* CDOComputer::GetOwnerDepartment() { return owner_; }
 void CDOComputer::SetOwnerDepartment(CDODepartment* owner) { owner_ = owner; }

@@ -102,7 +102,9 @@ class DOCSEC_EXPORT CDOComputer : public CDataObject {
   CDOAgentFolder* FindFolderByPath(const char* path);
   // Drops the cached remote tree.
   void ClearRootFolderObjectList();
-  CDOAgentFolder* GetRootFolder() { return root_folder_; }
+  // The root of the remote file tree (empty path), owned by the computer. Made on first use: a
+  // tree of tens of thousands of computers never browsed should not carry a folder for each.
+  CDOAgentFolder* GetRootFolder();
 
  private:
   int UpdateComputerData(DataObjectList* computers);

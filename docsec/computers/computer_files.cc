@@ -8,12 +8,12 @@ namespace docsec {
 
 DataObjectList* CDOComputer::GetDrivesEx() {
   if (!IsRunningStatusOk()) return nullptr;
-  return root_folder_->RefreshSubFolderAndFiles();
+  return GetRootFolder()->RefreshSubFolderAndFiles();
 }
 
 DataObjectList* CDOComputer::GetDrives() {
   if (!IsRunningStatusOk()) return nullptr;
-  return root_folder_->GetSubFolderAndFiles();
+  return GetRootFolder()->GetSubFolderAndFiles();
 }
 
 DataObjectList* CDOComputer::SearchFilesWithoutPath(const char* pattern, int encryptedOnly,
@@ -21,14 +21,16 @@ DataObjectList* CDOComputer::SearchFilesWithoutPath(const char* pattern, int enc
                                                     double modifiedFrom, double modifiedTo,
                                                     long sizeFrom, long sizeTo) {
   if (!IsRunningStatusOk()) return nullptr;
-  return root_folder_->SearchFiles(pattern, encryptedOnly, withSubFolders, caseSensitive,
-                                   modifiedFrom, modifiedTo, sizeFrom, sizeTo);
+  return GetRootFolder()->SearchFiles(pattern, encryptedOnly, withSubFolders, caseSensitive,
+                                      modifiedFrom, modifiedTo, sizeFrom, sizeTo);
 }
 
 CDOAgentFolder* CDOComputer::FindFolderByPath(const char* path) {
-  return root_folder_->FindFolderByPath(path);
+  return GetRootFolder()->FindFolderByPath(path);
 }
 
-void CDOComputer::ClearRootFolderObjectList() { root_folder_->ClearSubFolderAndFilesObject(); }
+void CDOComputer::ClearRootFolderObjectList() {
+  if (root_folder_ != nullptr) root_folder_->ClearSubFolderAndFilesObject();
+}
 
 }  // namespace docsec

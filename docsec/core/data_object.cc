@@ -111,7 +111,8 @@ void CDataObject::operator delete(void* object, const std::nothrow_t&) noexcept 
   }
 }
 
-CDataObject::CDataObject() : schema_(BaseSchema()) {
+CDataObject::CDataObject()
+    : in_arena_(false), slots_in_arena_(false), slots_packed_(false), schema_(BaseSchema()) {
   in_arena_ = t_placed_in_arena == this;
   t_placed_in_arena = nullptr;
 }
@@ -158,7 +159,7 @@ void CDataObject::InitializeClass(ClassSchemaSlot& slot, const std::type_info& o
     published = slot.schema.load(std::memory_order_acquire);
   }
   schema_ = published;
-  if (slots_ && slot_count_ < schema_->SlotCount()) EnsureSlots();
+  if (slots_ && !slots_packed_ && slot_count_ < schema_->SlotCount()) EnsureSlots();
 }
 
 bool CDataObject::HasOwnSchema() const { return schema_->owner() == typeid(*this); }
@@ -175,9 +176,46 @@ void CDataObject::AddKeyAttribute(const char* name) { BuildingSchema(name)->AddK
 
 void CDataObject::DeclareAttribute(const Attr& attr) { BuildingSchema(attr.name)->Declare(attr); }
 
+namespace {
+
+// A packed slot array is preceded by the word of the slots it holds (8 bytes, so the Variants
+// after it keep their alignment).
+constexpr size_t kPresenceWord = sizeof(uint64_t);
+// Slots a packed array can name; a class with more keeps every slot.
+constexpr int kMaxPackedSlots = 64;
+
+// Set bits of `x`; inline, where the builtin would be a library call on the baseline x86-64.
+inline int CountBits(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555ull;
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
+uint64_t PresentSlots(const Variant* slots) {
+  uint64_t present;
+  std::memcpy(&present, reinterpret_cast<const char*>(slots) - kPresenceWord, sizeof present);
+  return present;
+}
+
+// Where slot `slot` is held in a slot array of `count` places: at its own index, or, when the
+// array is packed, among the `present` slots. Out of line members of an exported class are not
+// inlined, and this runs for every value loaded.
+inline int IndexOfSlot(uint64_t present, bool packed, int count, int slot) {
+  if (!packed) return slot < count ? slot : -1;
+  const uint64_t bit = uint64_t{1} << slot;
+  return (present & bit) == 0 ? -1 : CountBits(present & (bit - 1));
+}
+
+}  // namespace
+
+int CDataObject::SlotIndex(int slot) const {
+  return IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_, slot_count_, slot);
+}
+
 void CDataObject::EnsureSlots() {
   const int count = schema_->SlotCount();
-  if (slots_ && slot_count_ >= count) return;
+  if (slots_packed_ || (slots_ && slot_count_ >= count)) return;
   ObjectArena* arena = LoadingArena();
   Variant* grown;
   if (arena != nullptr) {
@@ -193,6 +231,17 @@ void CDataObject::EnsureSlots() {
   slot_count_ = static_cast<uint16_t>(count);
 }
 
+void CDataObject::AllocatePackedSlots(uint64_t present, ObjectArena* arena) {
+  const int count = CountBits(present);
+  char* block = static_cast<char*>(arena->Allocate(kPresenceWord + sizeof(Variant) * count));
+  std::memcpy(block, &present, sizeof present);
+  slots_ = reinterpret_cast<Variant*>(block + kPresenceWord);
+  for (int i = 0; i < count; ++i) new (&slots_[i]) Variant;
+  slots_in_arena_ = true;
+  slots_packed_ = true;
+  slot_count_ = static_cast<uint16_t>(count);
+}
+
 void CDataObject::FreeSlots() noexcept {
   if (slots_ == nullptr) return;
   if (slots_in_arena_) {
@@ -202,6 +251,7 @@ void CDataObject::FreeSlots() noexcept {
   }
   slots_ = nullptr;
   slot_count_ = 0;
+  slots_packed_ = false;
 }
 
 // ---- identity ----
@@ -221,9 +271,13 @@ int CDataObject::IsSystemDefault() {
 // ---- values ----
 
 Variant* CDataObject::SlotValue(int slot) {
-  if (!slots_ || slot >= slot_count_) return nullptr;
-  Variant* v = &slots_[slot];
-  return v->IsEmpty() ? nullptr : v;
+  const int index = slots_ ? IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_,
+                                         slot_count_, slot)
+                           : -1;
+  Variant* v = index >= 0                ? &slots_[index]
+               : slots_packed_ && extra_ ? extra_->Lookup(schema_->SlotName(slot))
+                                         : nullptr;
+  return v == nullptr || v->IsEmpty() ? nullptr : v;
 }
 
 uint16_t CDataObject::GetAttrType(const std::string& name) const {
@@ -356,15 +410,15 @@ bool PlainDecimal(const char* text, int32_t* out) {
 // StoreTextInSlot for a value read from an answer: the texts answers carry almost always go
 // straight into the slot (texts of their exact size, booleans spelt "true"/"false", plain
 // decimals); anything else takes the general conversion. A long text is copied into `arena`
-// when one is given.
-int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectArena* arena) {
+// when one is given, shared with an equal text loaded just before into the same attribute of the
+// same class (the department path every member of a department repeats).
+int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectArena* arena,
+                    const ClassSchema* schema, int slot) {
   switch (type) {
     case kVtBstr: {
       const size_t size = std::strlen(text);
       if (arena != nullptr && size > Variant::kMaxInlineText) {
-        char* copy = static_cast<char*>(arena->Allocate(size + 1));
-        std::memcpy(copy, text, size + 1);
-        target->AssignBorrowedText(copy, size);
+        target->AssignBorrowedText(arena->CopyText(text, size, schema, slot), size);
       } else {
         *target = Variant(text, size);
       }
@@ -387,24 +441,35 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
   return StoreTextInSlot(target, type, text);
 }
 
+// Stores what `store` puts into a new Variant as the value of `name` in *extra (made when
+// absent): 1; or 0, with `name` removed, when `store` gives 0.
+template <class Store>
+int StoreInMap(std::unique_ptr<ValueMap>* extra, const char* name, Store&& store) {
+  if (!*extra) extra->reset(new ValueMap);
+  std::unique_ptr<Variant> stored(new Variant);
+  int result = store(stored.get());
+  if (result) {
+    (*extra)->SetAt(name, stored.release());
+  } else {
+    (*extra)->RemoveKey(name);
+  }
+  return result;
+}
+
 }  // namespace
 
 int CDataObject::SetAttrValue(const char* name, const Variant& value) {
   if (name == nullptr) return 0;
   int slot = schema_->SlotOf(name);
+  uint16_t type = kVtBstr;
   if (slot != ClassSchema::kNoSlot) {
     EnsureSlots();
-    return StoreInSlot(&slots_[slot], schema_->SlotType(slot), value);
+    type = schema_->SlotType(slot);
+    const int index = SlotIndex(slot);
+    if (index >= 0) return StoreInSlot(&slots_[index], type, value);
   }
-  if (!extra_) extra_.reset(new ValueMap);
-  std::unique_ptr<Variant> stored(new Variant);
-  int result = StoreInSlot(stored.get(), kVtBstr, value);
-  if (result) {
-    extra_->SetAt(name, stored.release());
-  } else {
-    extra_->RemoveKey(name);
-  }
-  return result;
+  return StoreInMap(&extra_, name,
+                    [type, &value](Variant* target) { return StoreInSlot(target, type, value); });
 }
 
 int CDataObject::CopyAttrValues(CDataObject* source) {
@@ -563,10 +628,16 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     values = more.data() + count;
     element.GetAttributes(names, values, count);
   }
-  EnsureSlots();
-  ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
   // Answers list attributes in declaration order, so the slot before the one just found is the
   // likely next match; a hit saves the hashed look-up.
+  int inline_slots[kInline];
+  std::vector<int> more_slots;
+  int* slot_of = inline_slots;
+  if (count > kInline) {
+    more_slots.resize(count);
+    slot_of = more_slots.data();
+  }
+  uint64_t present = 0;
   int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
     const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
@@ -574,10 +645,32 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
         guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
             ? guess
             : schema_->SlotOf(names[i]);
+    if (slot != ClassSchema::kNoSlot) guess = slot - 1;
+    if (slot != ClassSchema::kNoSlot && !schema_->IsLoadable(slot)) slot = ClassSchema::kNoSlot;
+    slot_of[i] = slot;
+    if (slot != ClassSchema::kNoSlot && slot < kMaxPackedSlots) present |= uint64_t{1} << slot;
+  }
+  // An object that holds nothing yet, loading into an arena, gets places for what the answer
+  // gave and nothing else: most objects of a large answer never have their other slots set.
+  ObjectArena* loading = slots_ == nullptr ? LoadingArena() : nullptr;
+  if (loading != nullptr && schema_->SlotCount() <= kMaxPackedSlots) {
+    if (present != 0) AllocatePackedSlots(present, loading);
+  } else {
+    EnsureSlots();
+  }
+  ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
+  if (slots_packed_) present = PresentSlots(slots_);
+  for (size_t i = count; i-- > 0;) {
+    const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
-    guess = slot - 1;
-    if (schema_->IsLoadable(slot)) {
-      StoreLoadedText(&slots_[slot], schema_->SlotType(slot), values[i], arena);
+    const uint16_t type = schema_->SlotType(slot);
+    const int index = IndexOfSlot(present, slots_packed_, slot_count_, slot);
+    if (index >= 0) {
+      StoreLoadedText(&slots_[index], type, values[i], arena, schema_, slot);
+    } else {
+      StoreInMap(&extra_, names[i], [type, text = values[i]](Variant* target) {
+        return StoreTextInSlot(target, type, text);
+      });
     }
   }
   return 1;

@@ -225,7 +225,12 @@ class DOCSEC_EXPORT CDataObject {
  private:
   friend class DataObjectAccess;
   Variant* SlotValue(int slot);
+  // Where slot `slot` is held in slots_, or -1 when it has no place there.
+  int SlotIndex(int slot) const;
   void EnsureSlots();
+  // Gives a loaded object places for exactly the slots in `present` (bit i: slot i), in the
+  // loading arena.
+  void AllocatePackedSlots(uint64_t present, core_internal::ObjectArena* arena);
   void FreeSlots() noexcept;
   // The arena this object was placed in, when that arena is the one loading on this thread (so
   // that its slots and texts may go there too); else null.
@@ -237,11 +242,17 @@ class DOCSEC_EXPORT CDataObject {
 
   int data_source_ = kDefaultDataSource;
   uint16_t slot_count_ = 0;
-  bool in_arena_ = false;        // placed in an arena by operator new
-  bool slots_in_arena_ = false;  // slots_ lives in that arena: destroyed, never freed
+  // Set by the constructor (a bit-field has no default before C++20).
+  uint8_t in_arena_ : 1;        // placed in an arena by operator new
+  uint8_t slots_in_arena_ : 1;  // slots_ lives in that arena: destroyed, never freed
+  // slots_ holds only the slots an answer gave, in slot order; the 64-bit word before slots_[0]
+  // has bit i set when slot i is among them. Slots of a packed object set later live in extra_.
+  uint8_t slots_packed_ : 1;
   const ClassSchema* schema_;
   Variant* slots_ = nullptr;
-  std::unique_ptr<ValueMap> extra_;  // values of names the class does not declare
+  // Values of names the class does not declare, and of declared names a packed object has no
+  // place for; each Variant is allocated on its own, so its address never moves.
+  std::unique_ptr<ValueMap> extra_;
 };
 
 // Fills *list (once: a non-null *list is left alone) with objects of the prototype's class read

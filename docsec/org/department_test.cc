@@ -120,6 +120,84 @@ TEST(Department, ObjectsMovedOutOfALoadedTreeOutliveIt) {
   EXPECT_EQ(copy.GetMail(text, sizeof text), 40);
 }
 
+// A loaded object holds only the values its answer gave; what it writes back is exactly that.
+TEST(Department, LoadedMembersWriteBackWhatTheAnswerGave) {
+  struct Case {
+    const char* user;     // attributes of the loaded user element
+    const char* written;  // its full element written back
+  };
+  const Case cases[] = {
+      {"id='u7' name='Seventh User Of Many'", "<user id=\"u7\" name=\"Seventh User Of Many\"/>"},
+      {"isSupervisor='true' departmentId='12' other='x'",
+       "<user isSupervisor=\"true\" departmentId=\"12\"/>"},
+      {"name='first' name='second'", "<user name=\"first\"/>"},
+      {"", "<user/>"},
+      {"departmentId='twelve' tel='1'", "<user tel=\"1\"/>"},  // not a number: unset
+  };
+  for (const Case& c : cases) {
+    auto root = Load(std::string("<department><user ") + c.user + "/></department>");
+    XmlDocument out = XmlDocument::Create();
+    XmlElement parent = out.CreateDocumentElement("r");
+    EXPECT_EQ(At<CDOUser>(root->GetUsers(), 0)->AssemblyXmlNode(parent).Xml(), c.written) << c.user;
+  }
+}
+
+// The value store of a data object, reached as its classes reach it.
+struct Values : CDataObject {
+  static Variant* Get(CDataObject* object, const char* name) {
+    return (object->*(&Values::GetAttrValue))(name);
+  }
+  static int Set(CDataObject* object, const char* name, const Variant& value) {
+    return (object->*(&Values::SetAttrValue))(name, value);
+  }
+};
+
+// A value pointer stays valid until its own name is stored again, whether the answer gave the
+// name, the class declares it without the answer giving it, or the class does not know it.
+TEST(Department, LoadedValuePointersSurviveStoresOfOtherNames) {
+  auto root = Load(
+      "<department><user id='u5' name='A Name Longer Than Inline' departmentId='9'/></department>");
+  auto* user = At<CDOUser>(root->GetUsers(), 0);
+  Variant* name = Values::Get(user, "name");
+  Variant* id = Values::Get(user, "id");
+  ASSERT_NE(name, nullptr);
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(user->SetPassword("secret"), 1);
+  EXPECT_EQ(Values::Set(user, "isLock", Variant("true")), 1);
+  EXPECT_EQ(Values::Set(user, "undeclared", Variant("u")), 1);
+  Variant* password = Values::Get(user, "password");
+  for (int i = 0; i < 50; ++i) user->SetDepartmentId(i);
+  user->SetMail("mail@example.com");
+  EXPECT_EQ(Values::Get(user, "name"), name);
+  EXPECT_EQ(Values::Get(user, "id"), id);
+  EXPECT_EQ(Values::Get(user, "password"), password);
+  EXPECT_STREQ(name->Text(), "A Name Longer Than Inline");
+  EXPECT_STREQ(password->Text(), "secret");
+  // Names set after the load take their declared types like any other.
+  EXPECT_TRUE(user->GetIsUserLock());
+  EXPECT_EQ(Values::Get(user, "isLock")->Type(), kVtBool);
+  EXPECT_EQ(user->GetDepartmentId(), 49);
+  EXPECT_EQ(Values::Set(user, "isLock", Variant("maybe")), 0);  // does not convert: unset
+  EXPECT_EQ(Values::Get(user, "isLock"), nullptr);
+  char text[64];
+  EXPECT_EQ(user->GetMail(text, sizeof text), 16);
+}
+
+// Members of one answer that carry the same text stay independent of each other.
+TEST(Department, EqualTextsOfLoadedMembersStayIndependent) {
+  const std::string path = "/Department 1/Department 22";
+  auto root = Load("<department><user id='a' departmentPath='" + path + "'/><user id='b' " +
+                   "departmentPath='" + path + "'/></department>");
+  auto* a = At<CDOUser>(root->GetUsers(), 0);
+  auto* b = At<CDOUser>(root->GetUsers(), 1);
+  EXPECT_EQ(Values::Set(a, "departmentPath", Variant("changed")), 1);
+  EXPECT_STREQ(Values::Get(a, "departmentPath")->Text(), "changed");
+  EXPECT_STREQ(Values::Get(b, "departmentPath")->Text(), path.c_str());
+  Variant copy = *Values::Get(b, "departmentPath");
+  root.reset();
+  EXPECT_STREQ(copy.Text(), path.c_str());
+}
+
 // ---- tree refresh ----
 
 class Refresh : public ::testing::Test {

@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,18 @@ bool ParseDriveOption(const std::string& option_text, AgentDrive* drive, std::st
 // one character (UTF-8 aware). An empty pattern and "*.*" match every name. Without
 // `case_sensitive`, ASCII letters match regardless of case.
 bool MatchNamePattern(const std::string& pattern, const std::string& name, bool case_sensitive);
+
+// A name pattern read once and matched against many names, by MatchNamePattern's rules.
+class NamePattern {
+ public:
+  NamePattern(const std::string& pattern, bool case_sensitive);
+  bool Matches(const std::string& name) const;
+
+ private:
+  bool matches_all_;
+  bool case_sensitive_;
+  std::vector<uint32_t> code_points_;  // ASCII letters lowered unless case-sensitive
+};
 
 class AgentService {
  public:

@@ -1,6 +1,7 @@
 #include "tools/agent/agent_service.h"
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -515,6 +516,34 @@ TEST_F(AgentServiceTest, QueryFileAppliesEachCondition) {
       ListedElement(Query(docs + "encrypted=\"true\" subfolder=\"true\""), "file", "sub\\c.txt");
   EXPECT_EQ(Attr(c_txt, "encrypted"), "true");
   EXPECT_EQ(Attr(c_txt, "hidden"), "false");
+}
+
+TEST_F(AgentServiceTest, SearchJudgesLinksAndSpecialFilesByWhatTheyAre) {
+  tree_.Link("c/docs/alias.txt", "a.txt");       // a link to a file: found under its own name
+  tree_.Link("c/docs/gone.txt", "missing.txt");  // a dangling link: nothing to report
+  tree_.Dir("c/docs/dir.txt");                   // a folder whose name matches is no file
+  tree_.Write("c/docs/dir.txt/inner.txt", "i");
+  ASSERT_EQ(mkfifo(tree_.At("c/docs/pipe.txt").c_str(), 0600), 0);  // nor is a pipe
+  struct Case {
+    std::string attributes;
+    std::vector<std::string> found;
+  };
+  const Case cases[] = {
+      {"name=\"*.txt\" subfolder=\"false\"", {"a.txt", "alias.txt", "B.TXT"}},
+      {"name=\"*.txt\" subfolder=\"true\"",
+       {"a.txt", "alias.txt", "B.TXT", "dir.txt\\inner.txt", "sub\\c.txt", "sub\\deeper\\d.txt"}},
+      {"name=\"A*\" subfolder=\"false\" casesensitive=\"true\"", {}},
+      {"name=\"*\" subfolder=\"false\"", {".hidden", "a.txt", "alias.txt", "B.TXT", "report.doc"}},
+  };
+  for (const Case& c : cases) {
+    XmlDocument reply = Query("path=\"C:\\docs\" " + c.attributes);
+    ASSERT_EQ(Retcode(reply), 0) << c.attributes;
+    EXPECT_EQ(ListedNames(reply, "file"), c.found) << c.attributes;
+  }
+  // A link is reported with what it leads to.
+  XmlElement alias =
+      ListedElement(Query("path=\"C:\\docs\" name=\"alias.txt\""), "file", "alias.txt");
+  EXPECT_EQ(Attr(alias, "size"), "5");
 }
 
 TEST_F(AgentServiceTest, SearchStopsAtTheDepthBoundAndSaysSo) {

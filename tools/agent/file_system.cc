@@ -311,12 +311,16 @@ DirHandle DirHandle::Duplicate() const {
   return DirHandle(fd, canonical_path_);
 }
 
-bool DirHandle::List(std::vector<std::string>* names) const {
-  names->clear();
-  if (fd_ < 0) return Fail(EBADF);
+namespace {
+
+// Reads every entry of the directory open as `dir_fd` from its start, without "." and "..",
+// handing each to `take`; the descriptor stays the caller's.
+template <class Take>
+bool ReadEntries(int dir_fd, Take&& take) {
+  if (dir_fd < 0) return Fail(EBADF);
   // fdopendir takes over its descriptor, so it gets a fresh one on the same directory, read from
   // the start.
-  int fd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(errno);
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
@@ -332,11 +336,36 @@ bool DirHandle::List(std::vector<std::string>* names) const {
       if (errno != 0) ok = Fail(errno);
       break;
     }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    names->emplace_back(entry->d_name);
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    take(*entry);
   }
   closedir(dir);
   return ok;
+}
+
+}  // namespace
+
+bool DirHandle::List(std::vector<std::string>* names) const {
+  names->clear();
+  return ReadEntries(fd_,
+                     [names](const struct dirent& entry) { names->emplace_back(entry.d_name); });
+}
+
+bool DirHandle::ListWithKinds(std::vector<DirEntryName>* entries) const {
+  entries->clear();
+  return ReadEntries(fd_, [entries](const struct dirent& entry) {
+    DirEntryName& out = entries->emplace_back();
+    out.name = entry.d_name;
+    out.kind_known = true;
+    switch (entry.d_type) {
+      case DT_REG: out.kind = FileKind::kRegular; break;
+      case DT_DIR: out.kind = FileKind::kDirectory; break;
+      case DT_LNK: out.kind = FileKind::kSymlink; break;
+      case DT_UNKNOWN: out.kind_known = false; break;
+      default: out.kind = FileKind::kOther; break;
+    }
+  });
 }
 
 bool DirHandle::StatSelf(FileInfo* info) const {

@@ -23,6 +23,15 @@ namespace docsec::agent {
 
 enum class FileKind { kOther, kRegular, kDirectory, kSymlink };
 
+// A directory entry as the directory itself records it: its name and, where the file system
+// keeps it in the directory, its kind (a symbolic link is kSymlink, not what it points at).
+// `kind_known` false means the kind must be asked of the entry with StatEntry.
+struct DirEntryName {
+  std::string name;
+  FileKind kind = FileKind::kOther;
+  bool kind_known = false;
+};
+
 // What stat tells of an entry. Times are seconds since the Unix epoch.
 struct FileInfo {
   FileKind kind = FileKind::kOther;
@@ -109,6 +118,9 @@ class DirHandle {
 
   // The names of the entries, without "." and "..", in the order the system returns them.
   bool List(std::vector<std::string>* names) const;
+  // As List, with the kind each entry has in the directory, so that a walk need not stat every
+  // entry to tell files from folders.
+  bool ListWithKinds(std::vector<DirEntryName>* entries) const;
   bool StatSelf(FileInfo* info) const;
   // Stat of entry `name` itself: a symbolic link is reported as kSymlink, not followed.
   bool StatEntry(const std::string& name, FileInfo* info) const;

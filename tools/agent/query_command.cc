@@ -40,13 +40,16 @@ struct SearchCondition {
   bool has_time_from = false, has_time_to = false;
   int64_t time_from = 0, time_to = 0;
 
+  // True when size and time bounds need the entry's stat before its name decides.
+  bool HasBounds() const { return has_size_from || has_size_to || has_time_from || has_time_to; }
   // The checks that need no reading of the file.
-  bool MatchesCheaply(const std::string& name, const FileInfo& info) const {
+  bool MatchesCheaply(const NamePattern& name_pattern, const std::string& name,
+                      const FileInfo& info) const {
     if (has_size_from && static_cast<int64_t>(info.size) < size_from) return false;
     if (has_size_to && static_cast<int64_t>(info.size) > size_to) return false;
     if (has_time_from && info.modify_time < time_from) return false;
     if (has_time_to && info.modify_time > time_to) return false;
-    return MatchNamePattern(pattern, name, case_sensitive);
+    return name_pattern.Matches(name);
   }
 };
 
@@ -97,46 +100,100 @@ int ReadCondition(AgentRequest& request, const XmlElement& condition, SearchCond
 struct SearchState {
   AgentRequest* request;
   const SearchCondition* condition;
+  NamePattern name_pattern;
   ReplyBudget* budget;
   XmlElement out;
   std::set<std::pair<uint64_t, uint64_t>> visited;  // folders seen, against loops
   size_t entries = 0;
 };
 
+bool EntryNameLess(const DirEntryName& a, const DirEntryName& b) {
+  return NameLess(a.name, b.name);
+}
+
+// Reports file `name` of `dir` when it meets the condition; false once the reply is full.
+bool ReportFile(const ServedDrive& drive, const DirHandle& dir,
+                const std::vector<std::string>& dir_names, const std::string& prefix,
+                const std::string& name, SearchState* s) {
+  Entry entry;
+  if (!s->request->DescribeEntry(drive, dir, dir_names, name, false, &entry) ||
+      entry.is_directory || !s->condition->MatchesCheaply(s->name_pattern, name, entry.info)) {
+    return true;
+  }
+  // The sealed header is read only for what may go into the reply.
+  s->request->DescribeEntry(drive, dir, dir_names, name, true, &entry);
+  if (s->condition->encrypted_only && entry.seal == SealState::kPlain) return true;
+  entry.shown_name = prefix + name;
+  if (!s->budget->Fits(EntryBound(entry))) return false;
+  XmlElement element = s->out.AppendElement("file");
+  FillElement(element, entry);
+  s->budget->Add(element);
+  return true;
+}
+
 // Reports the matching files of `dir`, then searches its sub-folders when asked. Folders
 // reached through links are not entered, so link loops cannot recurse.
+//
+// The kinds the directory records for its entries let the walk stat and probe only the files
+// whose name can match and the entries it cannot judge by name (links, and every entry on file
+// systems that record no kinds); the rest are counted and passed over.
 void SearchFolder(const ServedDrive& drive, const DirHandle& dir,
                   std::vector<std::string>* dir_names, const std::string& prefix, int depth,
                   SearchState* s) {
   FileInfo self;
   if (!dir.StatSelf(&self) || !s->visited.insert({self.device, self.inode}).second) return;
-  std::vector<std::string> names;
-  if (!dir.List(&names)) return;
-  std::sort(names.begin(), names.end(), NameLess);
+  std::vector<DirEntryName> listed;
+  if (!dir.ListWithKinds(&listed)) return;
+  // Entries are taken in reply order. When the entry limit falls inside this folder, which
+  // entries come before it depends on that order, so every entry is sorted; otherwise only the
+  // entries that may be reported or entered are, after the cheap checks.
+  const bool limit_inside = s->entries + listed.size() > AgentService::kMaxSearchEntries;
+  const bool name_first = !s->condition->HasBounds();
+  std::vector<DirEntryName> kept;
+  if (limit_inside) {
+    kept = std::move(listed);
+  } else {
+    s->entries += listed.size();
+    kept.reserve(listed.size() / 8);
+    for (DirEntryName& entry : listed) {
+      if (entry.kind_known && entry.kind == FileKind::kOther) continue;
+      if (entry.kind_known && entry.kind == FileKind::kRegular && name_first &&
+          !s->name_pattern.Matches(entry.name)) {
+        continue;
+      }
+      if (entry.kind_known && entry.kind == FileKind::kDirectory && !s->condition->subfolders) {
+        continue;
+      }
+      kept.push_back(std::move(entry));
+    }
+  }
+  std::sort(kept.begin(), kept.end(), EntryNameLess);
   std::vector<std::string> subfolders;
-  for (const std::string& name : names) {
+  for (const DirEntryName& listed_entry : kept) {
+    const std::string& name = listed_entry.name;
     if (s->budget->truncated()) return;
-    if (++s->entries > AgentService::kMaxSearchEntries) {
+    if (limit_inside && ++s->entries > AgentService::kMaxSearchEntries) {
       s->budget->Truncate();
       return;
     }
-    Entry entry;
-    entry.shown_name = prefix + name;
-    if (!s->request->DescribeEntry(drive, dir, *dir_names, name, false, &entry)) continue;
-    if (entry.is_directory) {
-      FileInfo own;
-      // Only real sub-folders are searched, never ones reached through a link.
-      if (dir.StatEntry(name, &own) && own.kind == FileKind::kDirectory) subfolders.push_back(name);
+    if (listed_entry.kind_known && listed_entry.kind == FileKind::kRegular) {
+      if (!ReportFile(drive, dir, *dir_names, prefix, name, s)) return;
       continue;
     }
-    if (!s->condition->MatchesCheaply(name, entry.info)) continue;
-    Entry probed = entry;
-    s->request->DescribeEntry(drive, dir, *dir_names, name, true, &probed);
-    if (s->condition->encrypted_only && probed.seal == SealState::kPlain) continue;
-    if (!s->budget->Fits(EntryBound(probed))) return;
-    XmlElement element = s->out.AppendElement("file");
-    FillElement(element, probed);
-    s->budget->Add(element);
+    // A folder, a link or an entry of unknown kind: what it is decides.
+    Entry entry;
+    if (!s->request->DescribeEntry(drive, dir, *dir_names, name, false, &entry)) continue;
+    if (entry.is_directory) {
+      // Only real sub-folders are searched, never ones reached through a link.
+      FileInfo own;
+      if (listed_entry.kind_known && listed_entry.kind == FileKind::kDirectory) {
+        subfolders.push_back(name);
+      } else if (dir.StatEntry(name, &own) && own.kind == FileKind::kDirectory) {
+        subfolders.push_back(name);
+      }
+      continue;
+    }
+    if (!ReportFile(drive, dir, *dir_names, prefix, name, s)) return;
   }
   if (!s->condition->subfolders) return;
   if (depth >= AgentService::kMaxSearchDepth) {
@@ -155,18 +212,18 @@ void SearchFolder(const ServedDrive& drive, const DirHandle& dir,
 
 }  // namespace
 
-bool MatchNamePattern(const std::string& pattern, const std::string& name, bool case_sensitive) {
-  if (pattern.empty() || pattern == "*" || pattern == "*.*") return true;
-  std::vector<uint32_t> p = CodePoints(pattern);
-  std::vector<uint32_t> s = CodePoints(name);
-  auto fold = [case_sensitive](uint32_t c) {
-    return (!case_sensitive && c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-  };
-  // Greedy match with one back-track point at the last "*": linear in practice, never
-  // exponential.
+namespace {
+
+uint32_t FoldAscii(uint32_t c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
+
+// Greedy match with one back-track point at the last "*": linear in practice, never exponential.
+// `p` is the pattern, already folded when `fold` is set; `s` gives the name's code points.
+template <class Name>
+bool MatchCodePoints(const std::vector<uint32_t>& p, const Name& s, size_t size, bool fold) {
   size_t pi = 0, si = 0, star = SIZE_MAX, mark = 0;
-  while (si < s.size()) {
-    if (pi < p.size() && (p[pi] == '?' || (p[pi] != '*' && fold(p[pi]) == fold(s[si])))) {
+  while (si < size) {
+    const uint32_t c = fold ? FoldAscii(s[si]) : s[si];
+    if (pi < p.size() && (p[pi] == '?' || (p[pi] != '*' && p[pi] == c))) {
       ++pi;
       ++si;
     } else if (pi < p.size() && p[pi] == '*') {
@@ -181,6 +238,36 @@ bool MatchNamePattern(const std::string& pattern, const std::string& name, bool 
   }
   while (pi < p.size() && p[pi] == '*') ++pi;
   return pi == p.size();
+}
+
+// The bytes of an ASCII name are its code points.
+struct AsciiName {
+  const std::string& text;
+  uint32_t operator[](size_t i) const { return static_cast<unsigned char>(text[i]); }
+};
+
+}  // namespace
+
+NamePattern::NamePattern(const std::string& pattern, bool case_sensitive)
+    : matches_all_(pattern.empty() || pattern == "*" || pattern == "*.*"),
+      case_sensitive_(case_sensitive),
+      code_points_(CodePoints(pattern)) {
+  if (!case_sensitive_) {
+    for (uint32_t& c : code_points_) c = FoldAscii(c);
+  }
+}
+
+bool NamePattern::Matches(const std::string& name) const {
+  if (matches_all_) return true;
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return MatchCodePoints(code_points_, AsciiName{name}, name.size(), !case_sensitive_);
+  const std::vector<uint32_t> s = CodePoints(name);
+  return MatchCodePoints(code_points_, s, s.size(), !case_sensitive_);
+}
+
+bool MatchNamePattern(const std::string& pattern, const std::string& name, bool case_sensitive) {
+  return NamePattern(pattern, case_sensitive).Matches(name);
 }
 
 int QueryFile(AgentRequest& request, const XmlElement& root) {
@@ -201,7 +288,7 @@ int QueryFile(AgentRequest& request, const XmlElement& root) {
 
   XmlElement out = request.reply_root().AppendElement("dir");
   ReplyBudget budget(out);
-  SearchState state{&request, &c, &budget, out, {}, 0};
+  SearchState state{&request, &c, NamePattern(c.pattern, c.case_sensitive), &budget, out, {}, 0};
   if (path.is_root) {
     // The root holds no files; with sub-folders every drive is searched, names starting with
     // the drive's.

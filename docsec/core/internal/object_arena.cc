@@ -1,7 +1,9 @@
 #include "docsec/core/internal/object_arena.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "docsec/platform/com_error.h"
@@ -28,6 +30,22 @@ constexpr size_t kFirstBlock = 16 << 10;
 constexpr size_t kLargestBlock = 1 << 20;
 constexpr size_t kAlign = 8;
 
+// Byte equality of two short texts, a word at a time: a call to memcmp costs more than the
+// comparison of a department path.
+bool SameBytes(const char* a, const char* b, size_t size) {
+  size_t i = 0;
+  for (; i + sizeof(uint64_t) <= size; i += sizeof(uint64_t)) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x != y) return false;
+  }
+  for (; i < size; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct ObjectArena::Block {
@@ -35,7 +53,55 @@ struct ObjectArena::Block {
   size_t size;  // usable bytes after the header
 };
 
+// The last text copied for each place (class and attribute), in a small direct-mapped table: a
+// place met anew takes over its entry. Fixed in size, so that it never grows with the answer.
+struct ObjectArena::RecentTexts {
+  static constexpr size_t kEntries = 256;
+  // Differing texts in a row after which a place is no longer compared (names, identifiers).
+  static constexpr int kGiveUp = 16;
+  struct Place {
+    const void* key = nullptr;
+    int slot = -1;
+    int misses = 0;
+    const char* last = nullptr;
+    size_t size = 0;
+  };
+  Place places[kEntries];
+};
+
 ObjectArena* ObjectArena::Current() { return t_current; }
+
+const char* ObjectArena::CopyText(const char* text, size_t size, const void* key, int slot) {
+  if (recent_ == nullptr) {
+    recent_ = new (std::nothrow) RecentTexts;
+    if (recent_ == nullptr) throw ComError(kErrOutOfMemory);
+  }
+  const size_t at = ((reinterpret_cast<uintptr_t>(key) >> 4) + static_cast<size_t>(slot) * 97) %
+                    RecentTexts::kEntries;
+  RecentTexts::Place& place = recent_->places[at];
+  if (place.key != key || place.slot != slot) place = RecentTexts::Place{key, slot};
+  if (place.misses >= RecentTexts::kGiveUp) return Copy(text, size);
+  if (place.last != nullptr && place.size == size && SameBytes(place.last, text, size)) {
+    place.misses = 0;
+    return place.last;
+  }
+  ++place.misses;
+  place.last = Copy(text, size);
+  place.size = size;
+  return place.last;
+}
+
+const char* ObjectArena::Copy(const char* text, size_t size) {
+  char* copy = static_cast<char*>(Allocate(size + 1));
+  std::memcpy(copy, text, size);
+  copy[size] = '\0';
+  return copy;
+}
+
+void ObjectArena::EndLoading() noexcept {
+  delete recent_;
+  recent_ = nullptr;
+}
 
 void* ObjectArena::Allocate(size_t size) {
   size = (size + kAlign - 1) & ~(kAlign - 1);
@@ -64,6 +130,7 @@ void ObjectArena::Release() noexcept {
 }
 
 ObjectArena::~ObjectArena() {
+  EndLoading();
   while (blocks_ != nullptr) {
     Block* next = blocks_->next;
     DOCSEC_UNPOISON(blocks_ + 1, blocks_->size);
@@ -81,6 +148,7 @@ LoadArenaScope::LoadArenaScope() {
 LoadArenaScope::~LoadArenaScope() {
   if (opened_ == nullptr) return;
   t_current = nullptr;
+  opened_->EndLoading();
   opened_->Release();  // the loader's reference; the objects hold the rest
 }
 

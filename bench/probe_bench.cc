@@ -16,11 +16,14 @@
 #include <set>
 #include <sstream>
 
+#include "docsec/agent/agent_channel.h"
+#include "docsec/computers/computer.h"
 #include "docsec/platform/host.h"
 #include "docsec/platform/socket.h"
 #include "docsec/testing/free_loopback.h"
 #include "tools/agent/reference_agent.h"
 #include "tools/cli/cli.h"
+#include "tools/cli/probe.h"
 #include "tools/server/demo_data.h"
 #include "tools/server/embedded.h"
 
@@ -185,6 +188,148 @@ BENCHMARK(BM_DocsecProbe200)->Arg(1)->Arg(32)->Iterations(3)->Unit(benchmark::kM
 // Only in parallel: one after another the stalled fleet takes over two minutes.
 void BM_DocsecProbeStalled64(benchmark::State& state) { RunProbes(state, ProbeFleet::Stalled()); }
 BENCHMARK(BM_DocsecProbeStalled64)->Arg(32)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The fleet: 10,000 computers on loopback addresses 127.131.x.y, away from the ranges above and
+// the 127.0.0.x of tests. A reference agent runs on 50 of them; 1,000 (one in ten, spread over
+// the fleet) are black holes, listeners whose accept queue is full so that connections get no
+// answer at all and each probe waits out the connection bound; nothing listens on the rest, whose
+// connections are refused at once. The computers are the library's own objects, probed by the
+// console's probe engine without a server. The figure is the wall time against the connection
+// bound (bound_ratio, at most 3 wanted).
+constexpr int kFleet = 10000;
+constexpr int kFleetAgents = 50;
+constexpr int kFleetStalled = 1000;
+
+class LargeFleet {
+ public:
+  static LargeFleet& Get() {
+    static LargeFleet fleet;
+    return fleet;
+  }
+  bool ok() const { return ok_; }
+  const std::vector<CDOComputer*>& computers() const { return pointers_; }
+
+ private:
+  LargeFleet() {
+    char pattern[] = "/tmp/docsec-fleet-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return;
+    directory_ = pattern;
+    std::filesystem::create_directories(directory_ + "/share");
+    int agents = 0, stalled = 0;
+    for (int i = 0, host = 0; i < kFleet && host < 250 * 250; ++host) {
+      const uint32_t address = MakeIpv4(127, 131, static_cast<uint8_t>(host / 250),
+                                        static_cast<uint8_t>(1 + host % 250));
+      char uuid[40];
+      std::snprintf(uuid, sizeof uuid, "0f1e2d3c-0000-4000-8000-%012d", i);
+      // Agents and black holes spread evenly: every 200th an agent, every 10th a black hole.
+      if (i % (kFleet / kFleetAgents) == 0 && agents < kFleetAgents) {
+        agent::ReferenceAgentOptions options;
+        options.listen_address = FormatIpv4(address);
+        options.drives = {{"C:", directory_ + "/share"}};
+        options.uuid = uuid;
+        options.state_dir = directory_ + "/state-" + std::to_string(i);
+        auto started = std::make_unique<agent::ReferenceAgent>(options);
+        std::string reason;
+        if (!started->Start(&reason)) continue;  // the address is taken: try the next one
+        agents_.push_back(std::move(started));
+        ++agents;
+      } else if (i % (kFleet / kFleetStalled) == 5 && stalled < kFleetStalled) {
+        auto listener = std::make_unique<TcpListener>();
+        if (!listener->Listen(address, AgentPort, 0, nullptr)) continue;
+        // One connection fills a queue of length 0; later ones get no answer.
+        TcpSocket client;
+        if (!client.Connect(address, AgentPort, 200)) continue;
+        queued_.push_back(std::move(client));
+        stalled_.push_back(std::move(listener));
+        ++stalled;
+      } else {
+        TcpListener probe;
+        if (!probe.Listen(address, AgentPort, 1, nullptr)) continue;  // somebody listens there
+      }
+      auto computer = std::make_unique<CDOComputer>();
+      computer->SetIp(FormatIpv4(address).c_str());
+      computer->SetUuid(uuid);
+      computer->SetIsApproved(true);
+      char name[32];
+      std::snprintf(name, sizeof name, "fleet-%d", i);
+      computer->SetName(name);
+      pointers_.push_back(computer.get());
+      computers_.push_back(std::move(computer));
+      ++i;
+    }
+    ok_ = pointers_.size() == static_cast<size_t>(kFleet) && agents == kFleetAgents &&
+          stalled == kFleetStalled;
+    if (!ok_) {
+      std::fprintf(stderr, "fleet benchmark: %zu computers, %d agents, %d black holes\n",
+                   pointers_.size(), agents, stalled);
+    }
+  }
+  ~LargeFleet() {
+    computers_.clear();
+    agents_.clear();
+    queued_.clear();
+    stalled_.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(directory_, ignored);
+  }
+
+  bool ok_ = false;
+  std::string directory_;
+  std::vector<std::unique_ptr<CDOComputer>> computers_;
+  std::vector<CDOComputer*> pointers_;
+  std::vector<std::unique_ptr<agent::ReferenceAgent>> agents_;
+  std::vector<std::unique_ptr<TcpListener>> stalled_;
+  std::vector<TcpSocket> queued_;
+};
+
+// Arg: connections at once; 0 is the older engine, one worker a probe from start to end.
+void RunFleet(benchmark::State& state) {
+  LargeFleet& fleet = LargeFleet::Get();
+  if (!fleet.ok()) {
+    state.SkipWithError("the fleet could not be set up");
+    return;
+  }
+  if (!GetIcmpService().usable) {
+    state.SkipWithError("no ICMP socket may be opened by this process");
+    return;
+  }
+  cli::ProbeOptions options;
+  options.parallel = 32;
+  options.in_flight = static_cast<size_t>(state.range(0));
+  size_t running = 0, refused = 0, timed_out = 0;
+  for (auto _ : state) {
+    const cli::ProbeReport report = cli::ProbeComputers(fleet.computers(), options);
+    running = refused = timed_out = 0;
+    for (const cli::ProbeRow& row : report.rows) {
+      running += row.status_code == ConnectionRunning;
+      refused += row.cause.find("refused") != std::string::npos;
+      timed_out += row.cause.find("did not accept") != std::string::npos;
+    }
+  }
+  state.counters["computers"] = kFleet;
+  state.counters["running"] = static_cast<double>(running);
+  state.counters["refused"] = static_cast<double>(refused);
+  state.counters["timed_out"] = static_cast<double>(timed_out);
+  state.counters["connect_bound_ms"] = kAgentConnectTimeoutMs;
+  state.counters["bound_ratio"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * 1000.0 / kAgentConnectTimeoutMs,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_ProbeFleet10000(benchmark::State& state) { RunFleet(state); }
+BENCHMARK(BM_ProbeFleet10000)
+    ->Arg(1024)
+    ->Iterations(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The older engine over the same fleet, for comparison: over a minute.
+void BM_ProbeFleet10000OneProbeAWorker(benchmark::State& state) { RunFleet(state); }
+BENCHMARK(BM_ProbeFleet10000OneProbeAWorker)
+    ->Arg(0)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace docsec

@@ -13,6 +13,7 @@
 
 #include "docsec/platform/export.h"
 #include "docsec/platform/icmp.h"
+#include "docsec/platform/socket.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/xml.h"
 
@@ -67,6 +68,12 @@ DOCSEC_EXPORT bool PingHost(uint32_t address);
 // Pings `address`, then asks its agent for "GetStatus" and compares the agent's UUID (as a value)
 // with `expected`. Every failure after a successful ping gives ConnectionAgentNotRunning.
 DOCSEC_EXPORT CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected);
+
+// ProbeAgent after its ping and its connection, for probers that ping and connect many computers
+// at once: asks the agent behind `connected` (a blocking socket connected to its AgentPort) for
+// "GetStatus". ConnectionRunning or ConnectionAgentNotRunning, with the same outcomes.
+DOCSEC_EXPORT CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected,
+                                                                    const Uuid& expected);
 
 }  // namespace docsec
 

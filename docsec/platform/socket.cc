@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -336,6 +337,34 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
   if (r < 0) return false;
   for (size_t i = 0; i < sockets.size(); ++i) (*readable)[i] = fds[i].revents != 0;
   if (listener != nullptr) *accept_ready = fds.back().revents != 0;
+  return true;
+}
+
+size_t RaiseOpenDescriptorLimit(size_t wanted) {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur =
+        limit.rlim_max == RLIM_INFINITY ? wanted : std::min<rlim_t>(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<size_t>(limit.rlim_cur);
+}
+
+bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
+                     std::vector<char>* ready) {
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size());
+  for (const TcpSocket* socket : sockets)
+    fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLOUT, 0});
+  ready->assign(sockets.size(), 0);
+  int r;
+  do {
+    r = ::poll(fds.data(), fds.size(), timeout_ms);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return false;
+  for (size_t i = 0; i < sockets.size(); ++i) (*ready)[i] = fds[i].revents != 0;
   return true;
 }
 

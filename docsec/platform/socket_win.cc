@@ -439,4 +439,25 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
   return true;
 }
 
+// Windows sets no per-process limit on sockets of this kind.
+size_t RaiseOpenDescriptorLimit(size_t wanted) { return wanted; }
+
+bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
+                     std::vector<char>* ready) {
+  std::vector<WSAPOLLFD> fds;
+  fds.reserve(sockets.size());
+  for (const TcpSocket* socket : sockets) {
+    fds.push_back(WSAPOLLFD{Handle(socket->fd_), POLLWRNORM, 0});
+  }
+  ready->assign(sockets.size(), 0);
+  if (fds.empty()) {
+    Sleep(static_cast<DWORD>(std::max(timeout_ms, 0)));
+    return true;
+  }
+  int r = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
+  if (r < 0) return false;
+  for (size_t i = 0; i < sockets.size(); ++i) (*ready)[i] = fds[i].revents != 0;
+  return true;
+}
+
 }  // namespace docsec

@@ -4,6 +4,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/icmp.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -20,6 +23,8 @@ enum class IcmpSocketKind : IcmpMethod { kNone = kNoIcmp, kDatagram = 1, kRaw = 
 constexpr uint8_t kEchoRequest = 8;
 constexpr uint8_t kEchoReply = 0;
 constexpr size_t kIcmpHeaderSize = 8;
+// Receive queue of a raw echo socket, in bytes (the system may cap it).
+constexpr int kRawReceiveBuffer = 1 << 20;
 
 // Owns one ICMP socket.
 class IcmpSocket {
@@ -94,6 +99,25 @@ bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms) {
   const IcmpSocketKind kind = static_cast<IcmpSocketKind>(method);
   IcmpSocket socket(kind);
   if (!socket.IsOpen() || !socket.SetTtl(ttl)) return false;
+  if (kind == IcmpSocketKind::kRaw) {
+    // A raw socket receives a copy of every ICMP message of the host. With many echoes under way
+    // (a fleet probed at once) the others' messages fill its queue and push its own reply out,
+    // so a host that answered would count as silent: the socket takes echo replies only, only
+    // from this address, and has room for a burst of them all the same.
+#ifdef ICMP_FILTER
+    uint32_t only_replies = ~(uint32_t{1} << kEchoReply);
+    ::setsockopt(socket.fd(), SOL_RAW, ICMP_FILTER, &only_replies, sizeof only_replies);
+#endif
+    int room = kRawReceiveBuffer;
+    ::setsockopt(socket.fd(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    sockaddr_in peer;
+    std::memset(&peer, 0, sizeof peer);
+    peer.sin_family = AF_INET;
+    peer.sin_addr.s_addr = address;
+    if (::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+      return false;
+    }
+  }
 
   uint32_t counter = g_echo_counter.fetch_add(1, std::memory_order_relaxed);
   uint16_t id = static_cast<uint16_t>(::getpid() ^ (counter >> 16));

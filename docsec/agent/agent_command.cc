@@ -176,6 +176,14 @@ bool PingHost(uint32_t address) {
   return IcmpEcho(g_icmp_method.load(), address, kPingTtl, kPingTimeoutMs);
 }
 
+void PingHosts(const std::vector<uint32_t>& addresses, size_t window, std::vector<char>* answered) {
+  if (!GetIcmpService().usable) {
+    answered->assign(addresses.size(), 0);
+    return;
+  }
+  IcmpEchoMany(g_icmp_method.load(), addresses, kPingTtl, kPingTimeoutMs, window, answered);
+}
+
 CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected) {
   if (!PingHost(address)) {
     Trace("Ping %X Failed", address);

@@ -9,7 +9,9 @@
 #ifndef DOCSEC_AGENT_AGENT_COMMAND_H_
 #define DOCSEC_AGENT_AGENT_COMMAND_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "docsec/platform/export.h"
 #include "docsec/platform/icmp.h"
@@ -64,6 +66,12 @@ DOCSEC_EXPORT bool CheckAgentReply(const XmlDocument& reply);
 // True when `address` answered one ICMP echo (no payload, time-to-live 255) within 1000 ms;
 // false at once when ICMP is not usable.
 DOCSEC_EXPORT bool PingHost(uint32_t address);
+
+// Pings every address of `addresses` at once, with up to `window` echoes out at a time, each
+// given the same 1000 ms; (*answered)[i] tells whether addresses[i] answered. All false at once
+// when ICMP is not usable.
+DOCSEC_EXPORT void PingHosts(const std::vector<uint32_t>& addresses, size_t window,
+                             std::vector<char>* answered);
 
 // Pings `address`, then asks its agent for "GetStatus" and compares the agent's UUID (as a value)
 // with `expected`. Every failure after a successful ping gives ConnectionAgentNotRunning.

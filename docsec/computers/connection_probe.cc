@@ -23,9 +23,10 @@ using Clock = std::chrono::steady_clock;
 // Descriptors left to the rest of the process (its files, the console's own connections) when
 // the bound is cut to the descriptor limit.
 constexpr size_t kReservedDescriptors = 256;
-// While pings may still hand over computers, the wait for connections wakes this often to start
-// theirs.
+// While computers wait for a socket, the wait for connections wakes this often to start theirs.
 constexpr int kIntakeMs = 5;
+// Echoes out at once while the fleet is pinged.
+constexpr size_t kPingWindow = 4096;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -45,14 +46,15 @@ class FleetProbe {
         to_ping_.push_back(i);
       }
     }
-    pings_left_ = to_ping_.size();
   }
 
   void Run() {
     if (to_ping_.empty()) return;
+    Ping();
     std::vector<std::thread> threads;
+    if (to_connect_.empty()) return;
     const size_t wanted =
-        std::min(to_ping_.size(), static_cast<size_t>(std::max(1, options_.workers)));
+        std::min(to_connect_.size(), static_cast<size_t>(std::max(1, options_.workers)));
     try {
       for (size_t i = 0; i < wanted; ++i) threads.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
@@ -83,48 +85,52 @@ class FleetProbe {
     Clock::time_point deadline;
   };
 
-  // Without any thread of its own the probe goes one computer after another.
+  // Without any thread of its own the answering computers are asked one after another.
   void ProbeEachInTurn() {
-    for (size_t i : to_ping_) {
+    for (size_t i : to_connect_) {
       targets_[i].started = Clock::now();
-      const CEnumComputerConnectionStatus status =
-          ProbeAgent(targets_[i].address, targets_[i].uuid);
-      Finish(i, status);
+      Finish(i, ProbeAgent(targets_[i].address, targets_[i].uuid));
     }
+    to_connect_.clear();
   }
 
-  // A worker: status questions first (each holds a socket), then pings.
+  // Every computer pinged at once; the ones that answer wait for their connections.
+  void Ping() {
+    std::vector<uint32_t> addresses;
+    addresses.reserve(to_ping_.size());
+    const Clock::time_point started = Clock::now();
+    for (size_t index : to_ping_) {
+      addresses.push_back(targets_[index].address);
+      targets_[index].started = started;
+    }
+    std::vector<char> answered;
+    PingHosts(addresses, kPingWindow, &answered);
+    for (size_t k = 0; k < to_ping_.size(); ++k) {
+      const size_t index = to_ping_[k];
+      if (answered[k]) {
+        to_connect_.push_back(index);
+        continue;
+      }
+      SetOutcome(OutcomeSource::kAgent, -1,
+                 FormatIpv4(targets_[index].address) + " does not answer ping", "GetStatus");
+      Finish(index, ConnectionPingFailed);
+    }
+    to_ping_.clear();
+  }
+
+  // A worker: status questions over connections that came up.
   void Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      work_.wait(lock, [this] { return stop_ || !to_ask_.empty() || !to_ping_.empty(); });
-      if (!to_ask_.empty()) {
-        std::pair<size_t, TcpSocket> job = std::move(to_ask_.front());
-        to_ask_.pop_front();
-        lock.unlock();
-        Finish(job.first, AskConnectedAgentStatus(std::move(job.second), targets_[job.first].uuid));
-        lock.lock();
-        --open_;
-        intake_.notify_one();
-      } else if (!to_ping_.empty()) {
-        const size_t index = to_ping_.front();
-        to_ping_.pop_front();
-        lock.unlock();
-        Target& target = targets_[index];
-        target.started = Clock::now();
-        const bool answered = PingHost(target.address);
-        if (!answered) {
-          SetOutcome(OutcomeSource::kAgent, -1,
-                     FormatIpv4(target.address) + " does not answer ping", "GetStatus");
-          Finish(index, ConnectionPingFailed);
-        }
-        lock.lock();
-        if (answered) to_connect_.push_back(index);
-        --pings_left_;
-        intake_.notify_one();
-      } else {
-        return;
-      }
+      work_.wait(lock, [this] { return stop_ || !to_ask_.empty(); });
+      if (to_ask_.empty()) return;
+      std::pair<size_t, TcpSocket> job = std::move(to_ask_.front());
+      to_ask_.pop_front();
+      lock.unlock();
+      Finish(job.first, AskConnectedAgentStatus(std::move(job.second), targets_[job.first].uuid));
+      lock.lock();
+      --open_;
+      intake_.notify_one();
     }
   }
 
@@ -142,18 +148,15 @@ class FleetProbe {
       {
         std::unique_lock<std::mutex> lock(mutex_);
         if (connecting.empty()) {
-          // Nothing to watch: sleep until a ping hands one over or a socket frees up.
-          intake_.wait(lock, [&] {
-            return (!to_connect_.empty() && open_ < in_flight) ||
-                   (pings_left_ == 0 && to_connect_.empty());
-          });
+          // Nothing to watch: sleep until an exchange frees a socket.
+          intake_.wait(lock, [&] { return to_connect_.empty() || open_ < in_flight; });
         }
         while (!to_connect_.empty() && open_ < in_flight) {
           starting.push_back(to_connect_.front());
           to_connect_.pop_front();
           ++open_;
         }
-        more_to_come = pings_left_ > 0 || !to_connect_.empty();
+        more_to_come = !to_connect_.empty();
         if (connecting.empty() && starting.empty() && !more_to_come) return;
       }
       for (size_t index : starting) Start(index, bound, &connecting);
@@ -256,12 +259,11 @@ class FleetProbe {
   std::vector<Target> targets_;
 
   std::mutex mutex_;
-  std::condition_variable work_;    // workers: a question or a ping to do, or the end
-  std::condition_variable intake_;  // the connecting thread: a computer pinged, a socket freed
-  std::deque<size_t> to_ping_;
+  std::condition_variable work_;    // workers: a question to ask, or the end
+  std::condition_variable intake_;  // the connecting thread: a socket freed
+  std::vector<size_t> to_ping_;
   std::deque<size_t> to_connect_;
   std::deque<std::pair<size_t, TcpSocket>> to_ask_;
-  size_t pings_left_ = 0;
   size_t open_ = 0;  // sockets connecting, waiting for a worker or in an exchange
   bool stop_ = false;
   std::mutex done_mutex_;

@@ -1,9 +1,10 @@
 // The connection status of many computers at once. A probe of one computer pings it, connects to
 // its agent and asks for "GetStatus"; most of its time is waiting (a computer that is switched off
-// or behind a firewall holds its probe for the whole 2 s connection bound). Here the connections
-// of many computers are made together from one thread, as non-blocking connects watched by one
-// wait, while a few worker threads ping and hold the short exchanges. A fleet of thousands with
-// a tenth unreachable so takes about one connection bound plus the pings and exchanges.
+// or behind a firewall holds its probe for the 1 s ping and the 2 s connection bound). Here every
+// computer is pinged at once from one socket, then the connections of those that answered are
+// made together from one thread, as non-blocking connects watched by one wait, while a few worker
+// threads hold the short exchanges. A fleet of thousands with a tenth unreachable so takes about
+// one ping time-out and one connection bound.
 //
 // Ownership: the computers stay the caller's; each one's connection status is set as
 // RefreshConnectionStatus sets it, by whichever thread finishes its probe. Thread safety: the
@@ -28,7 +29,7 @@ struct ConnectionProbeOptions {
   // Sockets open at once (connections being made and exchanges under way); it bounds the
   // descriptors the probe holds. At least 1. Lowered to what the descriptor limit allows.
   size_t in_flight = 1024;
-  // Threads that ping and exchange, the caller's own thread not counted. At least 1.
+  // Threads that hold the status exchanges, the caller's own thread not counted. At least 1.
   int workers = 16;
   // After each computer's probe, with its index in the list.
   std::function<void(size_t index)> done;

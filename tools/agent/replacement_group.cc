@@ -72,6 +72,26 @@ void ReplacementGroup::Then(std::function<void()> step) {
 }
 
 void ReplacementGroup::FlushAll(std::vector<Entry*>* files) {
+  if (limits_.flush_file_system && !files->empty()) {
+    // One flush a file system; a failure fails every file of it, as which one's data was lost
+    // cannot be told.
+    std::vector<std::pair<uint64_t, bool>> flushed;  // device, result
+    bool unsupported = false;
+    for (Entry* entry : *files) {
+      auto it = std::find_if(flushed.begin(), flushed.end(), [&](const auto& done) {
+        return done.first == entry->folder->device;
+      });
+      if (it == flushed.end()) {
+        const bool ok = entry->folder->dir.SyncFileSystem();
+        if (!ok && LastFsErrorKind() == FsErrorKind::kWrongKind) unsupported = true;
+        flushed.emplace_back(entry->folder->device, ok);
+        it = flushed.end() - 1;
+      }
+      if (!it->second) entry->result = FailedWriteResult();
+    }
+    if (!unsupported) return;
+    for (Entry* entry : *files) entry->result = SealResult::kOk;
+  }
   std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t i = next++; i < files->size(); i = next++) {

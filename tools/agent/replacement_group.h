@@ -39,6 +39,11 @@ class ReplacementGroup {
     size_t files = 256;
     // Flushes under way at once during a commit (threads, the caller's own among them).
     int flush_threads = 16;
+    // Flush the whole file system of each folder once instead of each file: one write-back and
+    // one journal commit for the group, however many files, where each file's flush costs a
+    // commit of its own. Others' unwritten data on that file system is written too. Where the
+    // system cannot, the files are flushed one by one.
+    bool flush_file_system = true;
   };
 
   ReplacementGroup() : ReplacementGroup(Limits()) {}

@@ -312,7 +312,8 @@ void RunFleet(benchmark::State& state) {
         ++timed_out;
       } else {
         ++other;
-        other_cause = row.name + " " + row.status + " after " + std::to_string(row.seconds) + " s: " + row.cause;
+        other_cause = row.name + " " + row.status + " after " + std::to_string(row.seconds) +
+                      " s: " + row.cause;
       }
     }
   }

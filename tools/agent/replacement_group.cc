@@ -78,9 +78,8 @@ void ReplacementGroup::FlushAll(std::vector<Entry*>* files) {
     std::vector<std::pair<uint64_t, bool>> flushed;  // device, result
     bool unsupported = false;
     for (Entry* entry : *files) {
-      auto it = std::find_if(flushed.begin(), flushed.end(), [&](const auto& done) {
-        return done.first == entry->folder->device;
-      });
+      auto it = std::find_if(flushed.begin(), flushed.end(),
+                             [&](const auto& done) { return done.first == entry->folder->device; });
       if (it == flushed.end()) {
         const bool ok = entry->folder->dir.SyncFileSystem();
         if (!ok && LastFsErrorKind() == FsErrorKind::kWrongKind) unsupported = true;

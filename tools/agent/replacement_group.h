@@ -70,9 +70,7 @@ class ReplacementGroup {
   bool HasNamedTemporaries() const { return named_ > 0; }
   // True while a replacement of the file `file` describes waits: a second operation on it would
   // read the old content, so callers commit first.
-  bool Holds(const FileInfo& file) const {
-    return held_.count({file.device, file.inode}) > 0;
-  }
+  bool Holds(const FileInfo& file) const { return held_.count({file.device, file.inode}) > 0; }
   size_t waiting() const { return waiting_; }
 
   // Flushes the data of every waiting file, renames each over its original, flushes each folder

@@ -26,7 +26,7 @@ constexpr size_t kReservedDescriptors = 256;
 // While computers wait for a socket, the wait for connections wakes this often to start theirs.
 constexpr int kIntakeMs = 5;
 // Echoes out at once while the fleet is pinged.
-constexpr size_t kPingWindow = 4096;
+constexpr size_t kPingWindow = 1024;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -51,14 +51,14 @@ class FleetProbe {
   void Run() {
     if (to_ping_.empty()) return;
     Ping();
-    std::vector<std::thread> threads;
     if (to_connect_.empty()) return;
+    std::vector<std::thread> threads;
     const size_t wanted =
         std::min(to_connect_.size(), static_cast<size_t>(std::max(1, options_.workers)));
     try {
       for (size_t i = 0; i < wanted; ++i) threads.emplace_back([this] { Work(); });
     } catch (const std::system_error&) {
-      // Fewer workers than asked only slow the pings and exchanges down.
+      // Fewer workers than asked only slow the exchanges down.
     }
     if (threads.empty()) {
       ProbeEachInTurn();

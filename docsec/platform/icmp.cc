@@ -29,7 +29,9 @@ constexpr uint8_t kEchoRequest = 8;
 constexpr uint8_t kEchoReply = 0;
 constexpr size_t kIcmpHeaderSize = 8;
 // Receive queue of a raw echo socket, in bytes (the system may cap it).
-constexpr int kRawReceiveBuffer = 1 << 20;
+constexpr int kRawReceiveBuffer = 4 << 20;
+// Echoes sent between two readings of the replies when many go out from one socket.
+constexpr size_t kEchoBurst = 32;
 
 // Owns one ICMP socket.
 class IcmpSocket {
@@ -232,9 +234,27 @@ void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int
   using Clock = std::chrono::steady_clock;
   std::unordered_map<uint64_t, size_t> waiting;
   std::deque<std::pair<Clock::time_point, size_t>> deadlines;  // in sending order
+  // Takes every reply that waits; replies to echoes already given up on are dropped.
+  auto drain = [&] {
+    for (;;) {
+      uint32_t from = 0;
+      uint16_t reply_id = 0, sequence = 0;
+      ReadResult read = ReadReply(socket, &from, &reply_id, &sequence);
+      if (read == ReadResult::kNothing || read == ReadResult::kError) return;
+      if (read != ReadResult::kReply) continue;
+      if (kind == IcmpSocketKind::kRaw && reply_id != id) continue;
+      auto it = waiting.find(key(from, sequence));
+      if (it == waiting.end()) continue;
+      (*answered)[it->second] = 1;
+      waiting.erase(it);
+    }
+  };
   size_t next = 0;
   for (;;) {
-    while (next < addresses.size() && waiting.size() < window) {
+    for (size_t sent = 0; next < addresses.size() && waiting.size() < window; ++sent) {
+      // Replies are taken between bursts, so that they do not pile up past the socket's queue
+      // while the requests go out.
+      if (sent % kEchoBurst == kEchoBurst - 1) drain();
       const uint16_t sequence = static_cast<uint16_t>(first + next);
       if (SendEcho(socket, addresses[next], id, sequence)) {
         waiting[key(addresses[next], sequence)] = next;
@@ -242,6 +262,7 @@ void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int
       }
       ++next;
     }
+    drain();
     const Clock::time_point now = Clock::now();
     while (!deadlines.empty() && deadlines.front().first <= now) {
       const size_t index = deadlines.front().second;
@@ -249,21 +270,14 @@ void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int
       deadlines.pop_front();
     }
     if (waiting.empty() && next == addresses.size()) return;
-    // Replies to echoes already given up on are read and dropped.
-    pollfd p{socket.fd(), POLLIN, 0};
-    int r = ::poll(&p, 1, deadlines.empty() ? 0 : MillisecondsLeft(deadlines.front().first) + 1);
-    if (r < 0 && errno != EINTR) return;
-    for (;;) {
-      uint32_t from = 0;
-      uint16_t reply_id = 0, sequence = 0;
-      ReadResult read = ReadReply(socket, &from, &reply_id, &sequence);
-      if (read == ReadResult::kNothing || read == ReadResult::kError) break;
-      if (read != ReadResult::kReply) continue;
-      if (kind == IcmpSocketKind::kRaw && reply_id != id) continue;
-      auto it = waiting.find(key(from, sequence));
-      if (it == waiting.end()) continue;
-      (*answered)[it->second] = 1;
-      waiting.erase(it);
+    if (!waiting.empty() && waiting.size() >= window) {
+      pollfd p{socket.fd(), POLLIN, 0};
+      int r = ::poll(&p, 1, MillisecondsLeft(deadlines.front().first) + 1);
+      if (r < 0 && errno != EINTR) return;
+    } else if (next == addresses.size()) {
+      pollfd p{socket.fd(), POLLIN, 0};
+      int r = ::poll(&p, 1, deadlines.empty() ? 0 : MillisecondsLeft(deadlines.front().first) + 1);
+      if (r < 0 && errno != EINTR) return;
     }
   }
 }

@@ -321,6 +321,23 @@ void TcpListener::Close() {
   fd_ = -1;
 }
 
+namespace {
+
+// Waits on `fds`, then sets (*ready)[i] for each of the first `count` that has an event. False
+// when the wait itself failed (nothing is set then).
+bool PollReady(std::vector<pollfd>* fds, size_t count, int timeout_ms, std::vector<char>* ready) {
+  ready->assign(count, 0);
+  int r;
+  do {
+    r = ::poll(fds->data(), fds->size(), timeout_ms);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return false;
+  for (size_t i = 0; i < count; ++i) (*ready)[i] = (*fds)[i].revents != 0;
+  return true;
+}
+
+}  // namespace
+
 bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
                      int timeout_ms, std::vector<char>* readable, bool* accept_ready) {
   std::vector<pollfd> fds;
@@ -328,14 +345,8 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
   for (const TcpSocket* socket : sockets)
     fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLIN, 0});
   if (listener != nullptr) fds.push_back(pollfd{static_cast<int>(listener->fd_), POLLIN, 0});
-  readable->assign(sockets.size(), 0);
   *accept_ready = false;
-  int r;
-  do {
-    r = ::poll(fds.data(), fds.size(), timeout_ms);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return false;
-  for (size_t i = 0; i < sockets.size(); ++i) (*readable)[i] = fds[i].revents != 0;
+  if (!PollReady(&fds, sockets.size(), timeout_ms, readable)) return false;
   if (listener != nullptr) *accept_ready = fds.back().revents != 0;
   return true;
 }
@@ -358,14 +369,7 @@ bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
   fds.reserve(sockets.size());
   for (const TcpSocket* socket : sockets)
     fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLOUT, 0});
-  ready->assign(sockets.size(), 0);
-  int r;
-  do {
-    r = ::poll(fds.data(), fds.size(), timeout_ms);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return false;
-  for (size_t i = 0; i < sockets.size(); ++i) (*ready)[i] = fds[i].revents != 0;
-  return true;
+  return PollReady(&fds, sockets.size(), timeout_ms, ready);
 }
 
 }  // namespace docsec

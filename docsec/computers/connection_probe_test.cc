@@ -26,15 +26,7 @@ class ConnectionProbeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tree_.Dir("c"));
     std::string error;
-    agent_address_ = testing::StartOnFreeLoopback([&](uint32_t address) {
-      agent::ReferenceAgentOptions options;
-      options.listen_address = FormatIpv4(address);
-      options.drives = {{"C:", tree_.At("c")}};
-      options.uuid = kAgentUuid;
-      options.state_dir = tree_.At("state");
-      agent_ = std::make_unique<agent::ReferenceAgent>(options);
-      return agent_->Start(&error);
-    });
+    agent_address_ = agent::testing::StartTreeAgent(tree_, kAgentUuid, &agent_, &error);
     ASSERT_NE(agent_address_, 0u) << error;
     // A black hole: a listener whose queue of length 0 is filled, so later connections get no
     // answer and wait out the bound.

@@ -37,6 +37,46 @@ constexpr int kAgents = 20;
 // makes it wait.
 constexpr int kStalled = 64;
 
+// Peers on loopback addresses for a fleet, and the folder they keep their state in: agents, and
+// black holes, listeners whose accept queue is full so that connections get no answer at all
+// and each probe waits out the 2 s connection time-out, as a computer that is switched off or
+// behind a firewall makes it wait.
+class LoopbackPeers {
+ public:
+  ~LoopbackPeers() {
+    agents.clear();
+    queued_.clear();
+    holes_.clear();
+    std::error_code ignored;
+    if (!directory.empty()) std::filesystem::remove_all(directory, ignored);
+  }
+  // Makes the folder from a mkdtemp pattern; false when it cannot.
+  bool MakeDirectory(std::string pattern) {
+    if (mkdtemp(&pattern[0]) == nullptr) return false;
+    directory = pattern;
+    std::filesystem::create_directories(directory + "/share");
+    return true;
+  }
+  // A black hole at `address`; false when something listens there already.
+  bool AddBlackHole(uint32_t address) {
+    auto listener = std::make_unique<TcpListener>();
+    if (!listener->Listen(address, AgentPort, 0, nullptr)) return false;
+    // One connection fills a queue of length 0.
+    TcpSocket client;
+    if (!client.Connect(address, AgentPort, 200)) return false;
+    queued_.push_back(std::move(client));
+    holes_.push_back(std::move(listener));
+    return true;
+  }
+
+  std::string directory;
+  std::vector<std::unique_ptr<agent::ReferenceAgent>> agents;
+
+ private:
+  std::vector<std::unique_ptr<TcpListener>> holes_;
+  std::vector<TcpSocket> queued_;
+};
+
 // The organisation, its database and the agents, made once for every benchmark here.
 class ProbeFleet {
  public:
@@ -53,14 +93,12 @@ class ProbeFleet {
 
  private:
   ProbeFleet(int agents, int silent, int stalled) {
-    char pattern[] = "/tmp/docsec-probe-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    if (!peers_.MakeDirectory("/tmp/docsec-probe-bench-XXXXXX")) {
       std::fprintf(stderr, "probe benchmark: no temporary folder\n");
       return;
     }
-    directory_ = pattern;
+    const std::string& directory_ = peers_.directory;
     database_ = directory_ + "/docsec.db";
-    std::filesystem::create_directories(directory_ + "/share");
     server::DemoOptions options;
     options.log_count = 0;
     for (int i = 0; i < agents; ++i) {
@@ -81,7 +119,7 @@ class ProbeFleet {
         std::fprintf(stderr, "probe benchmark: no agent started: %s\n", reason.c_str());
         return;
       }
-      agents_.push_back(std::move(started));
+      peers_.agents.push_back(std::move(started));
       options.computers.push_back({uuid, FormatIpv4(address), "agent-" + std::to_string(i)});
     }
     // The rest on 127.88.x.y, away from the 127.0.0.x that tests use, where nothing listens.
@@ -97,15 +135,7 @@ class ProbeFleet {
     }
     for (int i = 0, host = 0; i < stalled && host < 250; ++host) {
       const uint32_t address = MakeIpv4(127, 89, 0, static_cast<uint8_t>(1 + host));
-      auto listener = std::make_unique<TcpListener>();
-      if (!listener->Listen(address, AgentPort, 0, nullptr)) continue;
-      // Fill the accept queue; later connections then get no answer at all.
-      for (int k = 0; k < 8; ++k) {
-        TcpSocket client;
-        if (!client.Connect(address, AgentPort, 50)) break;
-        queued_.push_back(std::move(client));
-      }
-      stalled_.push_back(std::move(listener));
+      if (!peers_.AddBlackHole(address)) continue;
       char uuid[40];
       std::snprintf(uuid, sizeof uuid, "0b0e0c0d-0000-4000-8001-%012d", i);
       options.computers.push_back({uuid, FormatIpv4(address), "stalled-" + std::to_string(i)});
@@ -127,20 +157,9 @@ class ProbeFleet {
     setenv("DOCSEC_BENCH_PASSWORD", "demo-admin", 1);
     ok_ = true;
   }
-  ~ProbeFleet() {
-    agents_.clear();
-    queued_.clear();
-    stalled_.clear();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-
+  LoopbackPeers peers_;
   bool ok_ = false;
-  std::string directory_;
   std::string database_;
-  std::vector<std::unique_ptr<agent::ReferenceAgent>> agents_;
-  std::vector<std::unique_ptr<TcpListener>> stalled_;
-  std::vector<TcpSocket> queued_;
 };
 
 // One `docsec probe --json` run; its report, or null JSON when it failed.
@@ -211,10 +230,8 @@ class LargeFleet {
 
  private:
   LargeFleet() {
-    char pattern[] = "/tmp/docsec-fleet-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    directory_ = pattern;
-    std::filesystem::create_directories(directory_ + "/share");
+    if (!peers_.MakeDirectory("/tmp/docsec-fleet-bench-XXXXXX")) return;
+    const std::string& directory_ = peers_.directory;
     int agents = 0, stalled = 0;
     for (int i = 0, host = 0; i < kFleet && host < 250 * 250; ++host) {
       const uint32_t address = MakeIpv4(127, 131, static_cast<uint8_t>(host / 250),
@@ -231,16 +248,10 @@ class LargeFleet {
         auto started = std::make_unique<agent::ReferenceAgent>(options);
         std::string reason;
         if (!started->Start(&reason)) continue;  // the address is taken: try the next one
-        agents_.push_back(std::move(started));
+        peers_.agents.push_back(std::move(started));
         ++agents;
       } else if (i % (kFleet / kFleetStalled) == 5 && stalled < kFleetStalled) {
-        auto listener = std::make_unique<TcpListener>();
-        if (!listener->Listen(address, AgentPort, 0, nullptr)) continue;
-        // One connection fills a queue of length 0; later ones get no answer.
-        TcpSocket client;
-        if (!client.Connect(address, AgentPort, 200)) continue;
-        queued_.push_back(std::move(client));
-        stalled_.push_back(std::move(listener));
+        if (!peers_.AddBlackHole(address)) continue;
         ++stalled;
       } else {
         TcpListener probe;
@@ -264,22 +275,11 @@ class LargeFleet {
                    pointers_.size(), agents, stalled);
     }
   }
-  ~LargeFleet() {
-    computers_.clear();
-    agents_.clear();
-    queued_.clear();
-    stalled_.clear();
-    std::error_code ignored;
-    std::filesystem::remove_all(directory_, ignored);
-  }
-
+  // Declared after the peers, the computers go first.
+  LoopbackPeers peers_;
   bool ok_ = false;
-  std::string directory_;
   std::vector<std::unique_ptr<CDOComputer>> computers_;
   std::vector<CDOComputer*> pointers_;
-  std::vector<std::unique_ptr<agent::ReferenceAgent>> agents_;
-  std::vector<std::unique_ptr<TcpListener>> stalled_;
-  std::vector<TcpSocket> queued_;
 };
 
 // Arg: connections at once; 0 is the older engine, one worker a probe from start to end.

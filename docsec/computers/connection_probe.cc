@@ -199,6 +199,8 @@ class FleetProbe {
                         std::to_string(socket.LastError()) + ")");
       return;
     }
+    // The probe's own time runs from here: the pings were all under way together.
+    targets_[index].started = Clock::now();
     socket.StartConnect(targets_[index].address, AgentPort);
     connecting->push_back({index, std::move(socket), Clock::now() + bound});
   }

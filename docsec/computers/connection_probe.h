@@ -38,8 +38,10 @@ struct ConnectionProbeOptions {
 struct ConnectionProbeResult {
   bool probed = false;  // false: not approved, or no usable address or UUID; status untouched
   CEnumComputerConnectionStatus status = ConnectionNotProbed;
-  std::string cause;     // why the agent is not running, as the outcome says it; empty if it is
-  double seconds = 0.0;  // from the ping to the end of the probe
+  std::string cause;  // why the agent is not running, as the outcome says it; empty if it is
+  // The probe's own time: for a computer that did not answer ping, the wait for the pings; else
+  // from the start of its connection to the end (its ping took its share of one wait for all).
+  double seconds = 0.0;
 };
 
 struct ConnectionProbeReport {

@@ -7,6 +7,7 @@
 #include "docsec/channel/outcome.h"
 #include "docsec/channel/request_channel.h"
 #include "docsec/computers/computer.h"
+#include "docsec/computers/connection_probe.h"
 #include "docsec/core/data_object.h"
 #include "docsec/core/data_object_list.h"
 #include "docsec/core/date_time.h"

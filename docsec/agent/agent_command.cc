@@ -38,6 +38,59 @@ bool ReadIntAttribute(const XmlElement& element, const char* name, int32_t* out)
   }
 }
 
+// The exchange of SendAgentCommand over `channel`, which connects unless it is open already.
+XmlDocument SendOver(AgentChannel& channel, const XmlDocument& command) {
+  try {
+    XmlDocument reply = XmlDocument::Create();
+    if (!reply) return XmlDocument();
+    if (!channel.Exchange(kAgentCommandKind, command, reply)) return XmlDocument();
+    return reply;
+  } catch (...) {
+    // A failing XML operation or memory allocation inside the exchange is a failed exchange.
+    return XmlDocument();
+  }
+}
+
+// The part of a probe after the ping: "GetStatus" over `channel` and the reading of its reply.
+CEnumComputerConnectionStatus AskStatus(AgentChannel& channel, uint32_t address,
+                                        const Uuid& expected) {
+  // The status values stay as they are; the outcome tells the cases of "not running" apart.
+  auto not_running = [&](const std::string& why) {
+    SetOutcome(OutcomeSource::kAgent, -1, "the agent at " + FormatIpv4(address) + " " + why,
+               "GetStatus");
+    return ConnectionAgentNotRunning;
+  };
+  XmlDocument command = BuildAgentCommand("GetStatus");
+  if (!command) return ConnectionNotProbed;
+  try {
+    XmlDocument reply = SendOver(channel, command);
+    // Both leave their own cause: no connection, no reply, or the agent's refusal.
+    if (!reply || !CheckAgentReply(reply)) return ConnectionAgentNotRunning;
+    XmlElement root = reply.DocumentElement();
+    XmlElement status = root.SelectChild("status");
+    int32_t state = -1;
+    if (!status || !ReadIntAttribute(status, "value", &state)) {
+      return not_running("did not report its status");
+    }
+    if (state != 0) return not_running("reports status " + std::to_string(state) + ", not running");
+    XmlElement uuid = root.SelectChild("uuid");
+    // A "uuid" without "value" has no text to read, like a value that does not convert.
+    const char* text = uuid ? uuid.GetAttribute("value") : nullptr;
+    if (text == nullptr) return not_running("did not say which computer it is");
+    Uuid reported;
+    const bool readable = Uuid::Parse(text, &reported);
+    if (!readable || reported != expected) {
+      Trace("IP:%X 's UUID Changed", address);
+      return not_running((readable ? "answers as another computer (" : "answers as \"") +
+                         std::string(text) + (readable ? ")" : "\", which is no computer's UUID"));
+    }
+    SetOutcomeOk("GetStatus");
+    return ConnectionRunning;
+  } catch (...) {
+    return not_running("sent a reply that cannot be read");
+  }
+}
+
 void BindIcmpAtStartup() { InitializeIcmp(); }
 
 // The library binds the ICMP service at start-up and releases it at shut-down.
@@ -86,16 +139,8 @@ XmlDocument BuildAgentCommand(const char* service) {
 }
 
 XmlDocument SendAgentCommand(uint32_t address, const XmlDocument& command) {
-  try {
-    XmlDocument reply = XmlDocument::Create();
-    if (!reply) return XmlDocument();
-    AgentChannel channel(address);
-    if (!channel.Exchange(kAgentCommandKind, command, reply)) return XmlDocument();
-    return reply;
-  } catch (...) {
-    // A failing XML operation or memory allocation inside the exchange is a failed exchange.
-    return XmlDocument();
-  }
+  AgentChannel channel(address);
+  return SendOver(channel, command);
 }
 
 bool CheckAgentReply(const XmlDocument& reply) {
@@ -132,13 +177,15 @@ bool PingHost(uint32_t address) {
   return IcmpEcho(g_icmp_method.load(), address, kPingTtl, kPingTimeoutMs);
 }
 
+void PingHosts(const std::vector<uint32_t>& addresses, size_t window, std::vector<char>* answered) {
+  if (!GetIcmpService().usable) {
+    answered->assign(addresses.size(), 0);
+    return;
+  }
+  IcmpEchoMany(g_icmp_method.load(), addresses, kPingTtl, kPingTimeoutMs, window, answered);
+}
+
 CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected) {
-  // The status values stay as they are; the outcome tells the cases of "not running" apart.
-  auto not_running = [&](const std::string& why) {
-    SetOutcome(OutcomeSource::kAgent, -1, "the agent at " + FormatIpv4(address) + " " + why,
-               "GetStatus");
-    return ConnectionAgentNotRunning;
-  };
   if (!PingHost(address)) {
     Trace("Ping %X Failed", address);
     SetOutcome(OutcomeSource::kAgent, -1, FormatIpv4(address) + " does not answer ping",
@@ -146,35 +193,14 @@ CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected)
     return ConnectionPingFailed;
   }
   Trace("Ping %X OK", address);
-  XmlDocument command = BuildAgentCommand("GetStatus");
-  if (!command) return ConnectionNotProbed;
-  try {
-    XmlDocument reply = SendAgentCommand(address, command);
-    // Both leave their own cause: no connection, no reply, or the agent's refusal.
-    if (!reply || !CheckAgentReply(reply)) return ConnectionAgentNotRunning;
-    XmlElement root = reply.DocumentElement();
-    XmlElement status = root.SelectChild("status");
-    int32_t state = -1;
-    if (!status || !ReadIntAttribute(status, "value", &state)) {
-      return not_running("did not report its status");
-    }
-    if (state != 0) return not_running("reports status " + std::to_string(state) + ", not running");
-    XmlElement uuid = root.SelectChild("uuid");
-    // A "uuid" without "value" has no text to read, like a value that does not convert.
-    const char* text = uuid ? uuid.GetAttribute("value") : nullptr;
-    if (text == nullptr) return not_running("did not say which computer it is");
-    Uuid reported;
-    const bool readable = Uuid::Parse(text, &reported);
-    if (!readable || reported != expected) {
-      Trace("IP:%X 's UUID Changed", address);
-      return not_running((readable ? "answers as another computer (" : "answers as \"") +
-                         std::string(text) + (readable ? ")" : "\", which is no computer's UUID"));
-    }
-    SetOutcomeOk("GetStatus");
-    return ConnectionRunning;
-  } catch (...) {
-    return not_running("sent a reply that cannot be read");
-  }
+  AgentChannel channel(address);
+  return AskStatus(channel, address, expected);
+}
+
+CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected) {
+  const uint32_t address = connected.PeerAddress();
+  AgentChannel channel(std::move(connected));
+  return AskStatus(channel, address, expected);
 }
 
 }  // namespace docsec

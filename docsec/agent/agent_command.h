@@ -9,13 +9,17 @@
 #ifndef DOCSEC_AGENT_AGENT_COMMAND_H_
 #define DOCSEC_AGENT_AGENT_COMMAND_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "docsec/platform/export.h"
 #include "docsec/platform/uuid.h"
 #include "docsec/platform/xml.h"
 
 namespace docsec {
+
+class TcpSocket;  // an internal of the library; the calls that take one are not exported
 
 // A computer's agent connection status, as kept per computer.
 enum CEnumComputerConnectionStatus {
@@ -75,9 +79,20 @@ DOCSEC_EXPORT bool CheckAgentReply(const XmlDocument& reply);
 // false at once when ICMP is not usable.
 DOCSEC_EXPORT bool PingHost(uint32_t address);
 
+// Pings every address of `addresses` at once, with up to `window` echoes out at a time, each
+// given the same 1000 ms; (*answered)[i] tells whether addresses[i] answered. All false at once
+// when ICMP is not usable.
+void PingHosts(const std::vector<uint32_t>& addresses, size_t window,
+                             std::vector<char>* answered);
+
 // Pings `address`, then asks its agent for "GetStatus" and compares the agent's UUID (as a value)
 // with `expected`. Every failure after a successful ping gives ConnectionAgentNotRunning.
 DOCSEC_EXPORT CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected);
+
+// ProbeAgent after its ping and its connection, for probers that ping and connect many computers
+// at once: asks the agent behind `connected` (a blocking socket connected to its AgentPort) for
+// "GetStatus". ConnectionRunning or ConnectionAgentNotRunning, with the same outcomes.
+CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected);
 
 }  // namespace docsec
 

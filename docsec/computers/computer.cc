@@ -107,15 +107,22 @@ unsigned long CDOComputer::GetIpV4() {
   return ParseIpv4(text);
 }
 
-int CDOComputer::RefreshConnectionStatus() {
-  if (!GetIsApproved()) return 0;
-  const unsigned long address = GetIpV4();
-  if (address == kInvalidIpv4) return 0;
+bool CDOComputer::GetProbeTarget(uint32_t* address, Uuid* uuid) {
+  if (!GetIsApproved()) return false;
+  const unsigned long ip = GetIpV4();
+  if (ip == kInvalidIpv4) return false;
   // Only the 36-character form parses, so no length limit is needed before it.
+  if (!Uuid::Parse(GetText(kUuid), uuid)) return false;
+  *address = static_cast<uint32_t>(ip);
+  return true;
+}
+
+int CDOComputer::RefreshConnectionStatus() {
+  uint32_t address = 0;
   Uuid uuid;
-  if (!Uuid::Parse(GetText(kUuid), &uuid)) return 0;
+  if (!GetProbeTarget(&address, &uuid)) return 0;
   const CEnumComputerConnectionStatus before = connection_status_;
-  connection_status_ = ProbeAgent(static_cast<uint32_t>(address), uuid);
+  connection_status_ = ProbeAgent(address, uuid);
   return connection_status_ != before ? 1 : 0;
 }
 

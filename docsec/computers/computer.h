@@ -90,6 +90,10 @@ class DOCSEC_EXPORT CDOComputer : public CDataObject {
   int IsRunningStatusOk() const { return connection_status_ == ConnectionRunning ? 1 : 0; }
   // Probes the agent (ping, then "GetStatus"); non-zero when the status changed.
   int RefreshConnectionStatus();
+  // What a probe needs: the address and the identity the agent must report. False, and nothing
+  // to probe, when the computer is not approved, its "ip" is no IPv4 address or its "uuid" no
+  // UUID.
+  bool GetProbeTarget(uint32_t* address, Uuid* uuid);
   // Sends "NotifyApproveStatus" to the agent; non-zero when it acknowledged.
   int NotifyAgentConfigChange();
 

@@ -22,15 +22,7 @@ class ComputerAgentTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(tree_.Dir("c"));
     std::string error;
-    address_ = testing::StartOnFreeLoopback([&](uint32_t address) {
-      agent::ReferenceAgentOptions options;
-      options.listen_address = FormatIpv4(address);
-      options.drives = {{"C:", tree_.At("c")}};
-      options.uuid = kAgentUuid;
-      options.state_dir = tree_.At("state");
-      agent_ = std::make_unique<agent::ReferenceAgent>(options);
-      return agent_->Start(&error);
-    });
+    address_ = agent::testing::StartTreeAgent(tree_, kAgentUuid, &agent_, &error);
     ASSERT_NE(address_, 0u) << error;
     computer_.SetIp(FormatIpv4(address_).c_str());
     computer_.SetUuid(kAgentUuid);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "docsec/platform/export.h"
 
@@ -40,6 +41,13 @@ IcmpDetection DetectIcmp();
 // waits up to `timeout_ms` for the matching echo reply from that address. True exactly when it
 // came; false on time-out, on any error, or for kNoIcmp.
 bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms);
+
+// Echoes to many addresses from one socket, for probing a fleet: up to `window` requests are
+// out at once, each waits up to `timeout_ms` from its own sending, so a thousand silent hosts
+// cost about one time-out rather than a thousand. (*answered)[i] is set when addresses[i]
+// replied; everything is false for kNoIcmp or when no socket could be opened.
+DOCSEC_EXPORT void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int ttl,
+                                int timeout_ms, size_t window, std::vector<char>* answered);
 
 }  // namespace docsec
 

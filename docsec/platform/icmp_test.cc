@@ -46,5 +46,43 @@ TEST(IcmpEcho, ConcurrentEchoesEachGetTheirReply) {
   EXPECT_EQ(answered.load(), 4);
 }
 
+// Many echoes at once from many threads: none loses its reply to the others' messages.
+TEST(IcmpEcho, CrowdsOfEchoesAllGetTheirReplies) {
+  IcmpDetection found = DetectIcmp();
+  if (!found.usable()) GTEST_SKIP() << "this process may not send echoes: " << found.failure;
+  std::atomic<int> silent{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 150; ++i) {
+        if (!IcmpEcho(found.method, MakeIpv4(127, 0, static_cast<uint8_t>(10 + t), 1 + i), 255,
+                      1000)) {
+          ++silent;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(silent.load(), 0);
+}
+
+TEST(IcmpEchoMany, EveryAddressGetsItsOwnAnswer) {
+  IcmpDetection found = DetectIcmp();
+  std::vector<uint32_t> addresses;
+  // More replies at once than a socket's queue holds by default.
+  for (int i = 0; i < 4000; ++i) {
+    addresses.push_back(MakeIpv4(127, 0, static_cast<uint8_t>(40 + i / 200), 1 + i % 200));
+  }
+  addresses.push_back(addresses.front());  // the same address twice is asked twice
+  std::vector<char> answered;
+  IcmpEchoMany(kNoIcmp, addresses, 255, 1000, 64, &answered);
+  EXPECT_EQ(answered, std::vector<char>(addresses.size(), 0));
+  if (!found.usable()) GTEST_SKIP() << "this process may not send echoes: " << found.failure;
+  for (size_t window : {size_t{1}, size_t{64}, size_t{4096}}) {
+    IcmpEchoMany(found.method, addresses, 255, 1000, window, &answered);
+    EXPECT_EQ(answered, std::vector<char>(addresses.size(), 1)) << "window " << window;
+  }
+}
+
 }  // namespace
 }  // namespace docsec

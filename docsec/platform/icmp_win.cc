@@ -107,4 +107,13 @@ bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms) {
   return answered;
 }
 
+// The echo service waits for one reply a call; one address after another is the simple form.
+void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int ttl,
+                  int timeout_ms, size_t /*window*/, std::vector<char>* answered) {
+  answered->assign(addresses.size(), 0);
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    (*answered)[i] = IcmpEcho(method, addresses[i], ttl, timeout_ms) ? 1 : 0;
+  }
+}
+
 }  // namespace docsec

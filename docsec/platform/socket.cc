@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -320,6 +321,23 @@ void TcpListener::Close() {
   fd_ = -1;
 }
 
+namespace {
+
+// Waits on `fds`, then sets (*ready)[i] for each of the first `count` that has an event. False
+// when the wait itself failed (nothing is set then).
+bool PollReady(std::vector<pollfd>* fds, size_t count, int timeout_ms, std::vector<char>* ready) {
+  ready->assign(count, 0);
+  int r;
+  do {
+    r = ::poll(fds->data(), fds->size(), timeout_ms);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) return false;
+  for (size_t i = 0; i < count; ++i) (*ready)[i] = (*fds)[i].revents != 0;
+  return true;
+}
+
+}  // namespace
+
 bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
                      int timeout_ms, std::vector<char>* readable, bool* accept_ready) {
   std::vector<pollfd> fds;
@@ -327,16 +345,31 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
   for (const TcpSocket* socket : sockets)
     fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLIN, 0});
   if (listener != nullptr) fds.push_back(pollfd{static_cast<int>(listener->fd_), POLLIN, 0});
-  readable->assign(sockets.size(), 0);
   *accept_ready = false;
-  int r;
-  do {
-    r = ::poll(fds.data(), fds.size(), timeout_ms);
-  } while (r < 0 && errno == EINTR);
-  if (r < 0) return false;
-  for (size_t i = 0; i < sockets.size(); ++i) (*readable)[i] = fds[i].revents != 0;
+  if (!PollReady(&fds, sockets.size(), timeout_ms, readable)) return false;
   if (listener != nullptr) *accept_ready = fds.back().revents != 0;
   return true;
+}
+
+size_t RaiseOpenDescriptorLimit(size_t wanted) {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur =
+        limit.rlim_max == RLIM_INFINITY ? wanted : std::min<rlim_t>(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? wanted : static_cast<size_t>(limit.rlim_cur);
+}
+
+bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
+                     std::vector<char>* ready) {
+  std::vector<pollfd> fds;
+  fds.reserve(sockets.size());
+  for (const TcpSocket* socket : sockets)
+    fds.push_back(pollfd{static_cast<int>(socket->fd_), POLLOUT, 0});
+  return PollReady(&fds, sockets.size(), timeout_ms, ready);
 }
 
 }  // namespace docsec

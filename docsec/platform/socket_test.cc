@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "docsec/platform/host.h"
 #include "docsec/testing/environment.h"
@@ -65,6 +66,49 @@ TEST(TcpSocket, RefusedConnectionFailsAtOnce) {
   EXPECT_FALSE(s.Connect(kLoopback, port, 2000));
   EXPECT_FALSE(s.IsOpen());
   EXPECT_LT(MillisecondsSince(start), 1000);
+}
+
+// Many connections started at once and waited for together: one that comes up and one that is
+// refused are both ready, and WaitWritable tells them apart.
+TEST(TcpSocket, ConnectionsWaitedForTogether) {
+  TcpListener open, gone;
+  ASSERT_TRUE(open.Listen(kLoopback, 0, 4, nullptr));
+  ASSERT_TRUE(gone.Listen(kLoopback, 0, 1, nullptr));
+  const uint16_t refused_port = gone.Port();
+  gone.Close();
+  struct Case {
+    uint16_t port;
+    bool comes_up;
+  } cases[] = {{open.Port(), true}, {refused_port, false}};
+  std::vector<TcpSocket> sockets(2);
+  std::vector<TcpSocket*> waited;
+  for (size_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE(sockets[i].Open());
+    ASSERT_TRUE(sockets[i].SetNonBlocking(true));
+    sockets[i].StartConnect(kLoopback, cases[i].port);
+    waited.push_back(&sockets[i]);
+  }
+  std::vector<char> ready(2, 0);
+  for (auto until = Clock::now() + std::chrono::seconds(5);
+       Clock::now() < until && !(ready[0] && ready[1]);) {
+    std::vector<char> now;
+    ASSERT_TRUE(WaitForWritable(waited, 1000, &now));
+    for (size_t i = 0; i < 2; ++i) ready[i] = ready[i] || now[i];
+  }
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_TRUE(ready[i]) << i;
+    EXPECT_EQ(sockets[i].WaitWritable(0), cases[i].comes_up) << i;
+  }
+}
+
+// The descriptor limit is raised as far as asked (within the system's ceiling), never lowered.
+TEST(TcpSocket, DescriptorLimitIsRaisedNotLowered) {
+  const size_t now = RaiseOpenDescriptorLimit(1);
+  EXPECT_GE(now, 1u);
+  EXPECT_EQ(RaiseOpenDescriptorLimit(1), now);
+  const size_t more = RaiseOpenDescriptorLimit(now + 16);
+  EXPECT_GE(more, now);
+  EXPECT_LE(more, now + 16);
 }
 
 TEST(TcpSocket, TimeoutCapShortensLongTimeouts) {

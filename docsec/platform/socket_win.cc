@@ -418,6 +418,25 @@ void TcpListener::Close() {
   fd_ = kNoSocket;
 }
 
+namespace {
+
+// Waits on `fds`, then sets (*ready)[i] for each of the first `count` that has an event. False
+// when the wait itself failed. WSAPoll refuses an empty set, so an empty wait just sleeps.
+bool PollReady(std::vector<WSAPOLLFD>* fds, size_t count, int timeout_ms,
+               std::vector<char>* ready) {
+  ready->assign(count, 0);
+  if (fds->empty()) {
+    Sleep(static_cast<DWORD>(std::max(timeout_ms, 0)));
+    return true;
+  }
+  int r = WSAPoll(fds->data(), static_cast<ULONG>(fds->size()), timeout_ms);
+  if (r < 0) return false;
+  for (size_t i = 0; i < count; ++i) (*ready)[i] = (*fds)[i].revents != 0;
+  return true;
+}
+
+}  // namespace
+
 bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* listener,
                      int timeout_ms, std::vector<char>* readable, bool* accept_ready) {
   std::vector<WSAPOLLFD> fds;
@@ -426,17 +445,23 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
     fds.push_back(WSAPOLLFD{Handle(socket->fd_), POLLRDNORM, 0});
   }
   if (listener != nullptr) fds.push_back(WSAPOLLFD{Handle(listener->fd_), POLLRDNORM, 0});
-  readable->assign(sockets.size(), 0);
   *accept_ready = false;
-  if (fds.empty()) {
-    Sleep(static_cast<DWORD>(std::max(timeout_ms, 0)));
-    return true;
-  }
-  int r = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeout_ms);
-  if (r < 0) return false;
-  for (size_t i = 0; i < sockets.size(); ++i) (*readable)[i] = fds[i].revents != 0;
-  if (listener != nullptr) *accept_ready = fds.back().revents != 0;
+  if (!PollReady(&fds, sockets.size(), timeout_ms, readable)) return false;
+  if (listener != nullptr && !fds.empty()) *accept_ready = fds.back().revents != 0;
   return true;
+}
+
+// Windows sets no per-process limit on sockets of this kind.
+size_t RaiseOpenDescriptorLimit(size_t wanted) { return wanted; }
+
+bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
+                     std::vector<char>* ready) {
+  std::vector<WSAPOLLFD> fds;
+  fds.reserve(sockets.size());
+  for (const TcpSocket* socket : sockets) {
+    fds.push_back(WSAPOLLFD{Handle(socket->fd_), POLLWRNORM, 0});
+  }
+  return PollReady(&fds, sockets.size(), timeout_ms, ready);
 }
 
 }  // namespace docsec

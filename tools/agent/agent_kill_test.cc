@@ -40,7 +40,9 @@ class AgentProcess {
     address_ = docsec::testing::StartOnFreeLoopback([&](uint32_t address) {
       std::vector<std::string> args = {
           DOCSEC_AGENT_PROGRAM, "--listen", FormatIpv4(address), "--drive", "C:=" + drive_dir,
-          "--state-dir",        state_dir};
+          "--state-dir", state_dir,
+          // Small groups, so that kills also land between groups and mid-group.
+          "--group-files", "3"};
       std::vector<char*> argv;
       for (std::string& arg : args) argv.push_back(&arg[0]);
       argv.push_back(nullptr);

@@ -120,6 +120,9 @@ class AgentRequest {
   const ServedDrive* FindDrive(const std::string& name) const { return service_->FindDrive(name); }
   const uint8_t* file_key() const { return service_->state_.file_key; }
   const TempNames& temp_names() const { return *service_->temp_names_; }
+  const ReplacementGroup::Limits& replacement_limits() const {
+    return service_->options_.replacement_limits;
+  }
   // True when entry `name` of `dir` is one of the service's own temporaries.
   bool IsOwnTemporary(const DirHandle& dir, const std::string& name) const;
   const Uuid& uuid() const { return service_->state_.uuid; }

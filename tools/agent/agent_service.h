@@ -31,6 +31,7 @@
 #include "tools/agent/agent_state.h"
 #include "tools/agent/file_system.h"
 #include "tools/agent/replacement_file.h"
+#include "tools/agent/replacement_group.h"
 
 namespace docsec::agent {
 
@@ -72,6 +73,9 @@ struct AgentServiceOptions {
   // How long a file operation waits for the one running before it; then it is answered busy
   // (kRetBusy) without doing anything.
   int lock_wait_ms = 10000;
+  // How many changed files a file operation makes durable together; files 1 flushes each one
+  // and its folder on its own.
+  ReplacementGroup::Limits replacement_limits;
   ItemHook before_item;
 };
 

@@ -615,6 +615,29 @@ TEST_F(AgentServiceTest, EncryptThenDecryptRestoresTheBytes) {
   }
 }
 
+// The files of a request wait to be stored together, yet the reply lists the items in request
+// order, and a file named twice is worked on once: the second time finds it done.
+TEST_F(AgentServiceTest, RepliesKeepTheOrderOfTheItems) {
+  XmlDocument reply = Operate("EncryptFile", "C:\\docs",
+                              "<file name=\"a.txt\"/><file name=\"missing.txt\"/>"
+                              "<file name=\"a.txt\"/><file name=\"B.TXT\"/>");
+  ASSERT_EQ(Retcode(reply), 0) << reply.Xml();
+  std::vector<std::string> order;
+  XmlNodeList children = reply.DocumentElement().SelectChild("dir").SelectChildren(nullptr);
+  for (size_t i = 0; i < children.Length(); ++i) {
+    order.push_back(std::string(children.Item(i).Name()) + ":" + Attr(children.Item(i), "name"));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"file:a.txt", "failed:missing.txt", "file:a.txt",
+                                             "file:B.TXT"}));
+  std::vector<std::string> guids;
+  for (size_t i = 0; i < children.Length(); ++i) {
+    if (Attr(children.Item(i), "name") == "a.txt") guids.push_back(Attr(children.Item(i), "GUID"));
+  }
+  ASSERT_EQ(guids.size(), 2u);
+  EXPECT_EQ(guids[0], guids[1]);
+  EXPECT_FALSE(guids[0].empty());
+}
+
 // A full disk is named as such, so the administrator knows what to free; the file is unchanged.
 TEST_F(AgentServiceTest, FullDiskIsReportedAsNoSpace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";

@@ -8,7 +8,10 @@
 #include <system_error>
 
 #include "gtest/gtest.h"
+#include "docsec/platform/host.h"
+#include "docsec/testing/free_loopback.h"
 #include "tools/agent/file_system.h"
+#include "tools/agent/reference_agent.h"
 
 namespace docsec::agent::testing {
 
@@ -99,6 +102,19 @@ std::vector<std::string> ScratchTree::List(const std::string& relative) const {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+uint32_t StartTreeAgent(const ScratchTree& tree, const std::string& uuid,
+                        std::unique_ptr<ReferenceAgent>* agent, std::string* error) {
+  return docsec::testing::StartOnFreeLoopback([&](uint32_t address) {
+    ReferenceAgentOptions options;
+    options.listen_address = FormatIpv4(address);
+    options.drives = {{"C:", tree.At("c")}};
+    options.uuid = uuid;
+    options.state_dir = tree.At("state");
+    *agent = std::make_unique<ReferenceAgent>(options);
+    return (*agent)->Start(error);
+  });
 }
 
 std::string ChildValue(const XmlDocument& reply, const char* tag) {

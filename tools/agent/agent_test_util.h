@@ -4,10 +4,15 @@
 #define DOCSEC_TOOLS_AGENT_AGENT_TEST_UTIL_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "docsec/platform/xml.h"
+
+namespace docsec::agent {
+class ReferenceAgent;
+}  // namespace docsec::agent
 
 namespace docsec::agent::testing {
 
@@ -35,6 +40,11 @@ class ScratchTree {
  private:
   std::string path_;
 };
+
+// Starts a reference agent on a free loopback address, serving `tree`'s folder "c" as drive C:
+// with identity `uuid` and its state in "state". The address, or 0 with the reason in *error.
+uint32_t StartTreeAgent(const ScratchTree& tree, const std::string& uuid,
+                        std::unique_ptr<ReferenceAgent>* agent, std::string* error);
 
 // The "value" of the root's child `tag`, or "<missing>".
 std::string ChildValue(const XmlDocument& reply, const char* tag);

@@ -1,7 +1,11 @@
 // "EncryptFile", "DecryptFile" and "ChangeSecretLevel": the named files of a folder, or whole
-// folders (with their sub-folders when asked), changed in place one file at a time.
+// folders (with their sub-folders when asked), changed in place one file at a time. The new
+// contents are made durable in groups (ReplacementGroup), so each item's result is known only
+// when its group commits; every reply element is written then, in the order of the items.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -10,6 +14,7 @@
 
 #include "docsec/platform/trace.h"
 #include "tools/agent/agent_request.h"
+#include "tools/agent/replacement_group.h"
 
 namespace docsec::agent {
 namespace {
@@ -32,13 +37,18 @@ struct FolderTally {
 // Why an item was not worked on: the console logs what was done and may send the rest again.
 constexpr char kNotReached[] = "not reached: the time for one request ran out; send it again";
 
-// One request's operation: what it does, and the reply element its results go to.
+// One request's operation: what it does, the reply element its results go to, and the group its
+// new file contents wait in.
 struct Operation {
   AgentRequest* request;
   OpKind kind;
   XmlElement out;
   ReplyBudget* budget;
+  ReplacementGroup* group;
 };
+
+// How an item ended: `ok` false with the reason `why`; `done` when anything of it was changed.
+using ItemEnd = std::function<void(bool ok, bool done, const std::string& why)>;
 
 // Reads level and department for `kind` from an item or folder element; false (with the reason
 // in *why) when they are unreadable.
@@ -73,17 +83,20 @@ bool ReadOpParams(const XmlElement& element, OpKind kind, OpParams* params, std:
   return true;
 }
 
+// Starts the operation on one file. kOk: its new content waits in the group and `done` will be
+// told how it ended; any other result is final and `done` is not called.
 SealResult ApplyToFile(const Operation& op, const DirHandle& dir, const std::string& name,
-                       const OpParams& params) {
+                       const OpParams& params, ReplacementDone done) {
   const uint8_t* key = op.request->file_key();
   switch (op.kind) {
     case OpKind::kEncrypt: {
       SealedLabel label = params.label;
       if (!Uuid::Generate(&label.guid)) return SealResult::kIoError;
-      return SealFile(dir, name, key, label, nullptr);
+      return SealFileInto(op.group, dir, name, key, label, std::move(done));
     }
-    case OpKind::kDecrypt: return UnsealFile(dir, name, key);
-    case OpKind::kChangeLevel: return RelabelFile(dir, name, key, params.level, nullptr);
+    case OpKind::kDecrypt: return UnsealFileInto(op.group, dir, name, key, std::move(done));
+    case OpKind::kChangeLevel:
+      return RelabelFileInto(op.group, dir, name, key, params.level, std::move(done));
   }
   return SealResult::kIoError;
 }
@@ -97,6 +110,15 @@ void ReportFailure(const Operation& op, const std::string& name, const std::stri
   op.budget->Add(failed);
 }
 
+// A failure inside a folder item, reported in its turn among the files that wait.
+void FailInFolder(const Operation& op, FolderTally* tally, const std::string& shown,
+                  const std::string& why) {
+  op.group->Then([&op, tally, shown, why] {
+    ++tally->failed;
+    ReportFailure(op, shown, why);
+  });
+}
+
 // Applies the operation to every file of `dir`, and of its sub-folders when asked. Links are not
 // followed and our own temporaries are left alone.
 void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string& prefix,
@@ -104,18 +126,22 @@ void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string&
                    std::set<std::pair<uint64_t, uint64_t>>* visited, FolderTally* tally) {
   FileInfo self;
   if (!dir.StatSelf(&self) || !visited->insert({self.device, self.inode}).second) return;
+  // Our own temporaries found in the folder are removed below as leftovers; none of the waiting
+  // ones may be among them.
+  if (op.group->HasNamedTemporaries()) op.group->Commit();
   std::vector<std::string> names;
   if (!dir.List(&names)) {
-    ++tally->failed;
-    ReportFailure(op, prefix, "folder cannot be read: " + LastFsErrorText());
+    FailInFolder(op, tally, prefix, "folder cannot be read: " + LastFsErrorText());
     return;
   }
   std::sort(names.begin(), names.end(), NameLess);
   for (const std::string& name : names) {
     std::string shown = prefix + name;
     if (op.request->OutOfTime()) {
-      ++tally->not_reached;
-      ReportFailure(op, shown, kNotReached);
+      op.group->Then([&op, tally, shown] {
+        ++tally->not_reached;
+        ReportFailure(op, shown, kNotReached);
+      });
       continue;
     }
     // Our own temporaries here are leftovers of a killed agent: file operations run one at a
@@ -127,31 +153,32 @@ void ApplyToFolder(const Operation& op, const DirHandle& dir, const std::string&
     FileInfo info;
     if (!dir.StatEntry(name, &info)) {
       // Every user file is accounted for: one that cannot even be looked at has failed.
-      ++tally->failed;
-      ReportFailure(op, shown, "cannot be read: " + LastFsErrorText());
+      FailInFolder(op, tally, shown, "cannot be read: " + LastFsErrorText());
       continue;
     }
     if (info.kind == FileKind::kRegular) {
       op.request->BeforeItem(shown);
-      SealResult result = ApplyToFile(op, dir, name, params);
-      if (result == SealResult::kOk) {
-        ++tally->done;
-      } else if (result == SealResult::kAlreadyDone || result == SealResult::kNotSealed) {
-        ++tally->unchanged;
-      } else {
-        ++tally->failed;
-        ReportFailure(op, shown, SealResultText(result));
-      }
+      auto count = [&op, tally, shown](SealResult result) {
+        if (result == SealResult::kOk) {
+          ++tally->done;
+        } else if (result == SealResult::kAlreadyDone || result == SealResult::kNotSealed) {
+          ++tally->unchanged;
+        } else {
+          ++tally->failed;
+          ReportFailure(op, shown, SealResultText(result));
+        }
+      };
+      SealResult result = ApplyToFile(
+          op, dir, name, params, [count](SealResult ended, const DirHandle&) { count(ended); });
+      if (result != SealResult::kOk) op.group->Then([count, result] { count(result); });
     } else if (info.kind == FileKind::kDirectory && subfolders) {
       if (depth >= AgentService::kMaxSearchDepth) {
-        ++tally->failed;
-        ReportFailure(op, shown, "folders nested too deep");
+        FailInFolder(op, tally, shown, "folders nested too deep");
         continue;
       }
       DirHandle sub = dir.OpenSubdirectory(name);
       if (!sub.IsOpen()) {
-        ++tally->failed;
-        ReportFailure(op, shown, "folder cannot be opened: " + LastFsErrorText());
+        FailInFolder(op, tally, shown, "folder cannot be opened: " + LastFsErrorText());
         continue;
       }
       ApplyToFolder(op, sub, shown + "\\", params, true, depth + 1, visited, tally);
@@ -171,32 +198,50 @@ std::string ResolveFailure(ResolveStatus status) {
   return std::string();
 }
 
-// A file item: processed, then described in the reply with its new state.
+// Describes a processed file in the reply; false when it cannot be looked at any more.
+bool DescribeFile(const Operation& op, const DirHandle& dir, const std::string& file,
+                  const std::string& name) {
+  Entry entry;
+  entry.shown_name = name;
+  if (!dir.StatEntry(file, &entry.info) ||
+      !ProbeSealedFile(dir, file, op.request->file_key(), &entry.seal, &entry.label)) {
+    return false;
+  }
+  if (!op.budget->Fits(EntryBound(entry))) return true;
+  XmlElement element = op.out.AppendElement("file");
+  FillElement(element, entry);
+  op.budget->Add(element);
+  return true;
+}
+
+// A file item: processed, then described in the reply with its new state. Once started, the
+// item ends through `end` when its group commits (*pending); false with *why when it could not
+// be started.
 bool ProcessFile(const Operation& op, const ResolvedPath& where, const std::string& name,
-                 const OpParams& params, std::string* why, bool* done) {
+                 const OpParams& params, const ItemEnd& end, std::string* why, bool* pending) {
   if (where.info.kind != FileKind::kRegular) {
     *why = "not a file";
     return false;
   }
   op.request->BeforeItem(name);
-  SealResult result = ApplyToFile(op, where.parent, where.name, params);
-  if (result != SealResult::kOk && result != SealResult::kAlreadyDone) {
-    *why = SealResultText(result);
-    return false;
-  }
-  Entry entry;
-  entry.shown_name = name;
-  if (!where.parent.StatEntry(where.name, &entry.info) ||
-      !ProbeSealedFile(where.parent, where.name, op.request->file_key(), &entry.seal,
-                       &entry.label)) {
-    *why = "file vanished after processing";
-    return false;
-  }
-  *done = true;
-  if (!op.budget->Fits(EntryBound(entry))) return true;
-  XmlElement element = op.out.AppendElement("file");
-  FillElement(element, entry);
-  op.budget->Add(element);
+  // The same file named twice: the second operation works on what the first made of it.
+  if (op.group->Holds(where.info)) op.group->Commit();
+  auto finish = [&op, end, name, file = where.name](SealResult result, const DirHandle& dir) {
+    if (result != SealResult::kOk && result != SealResult::kAlreadyDone) {
+      end(false, false, SealResultText(result));
+    } else if (!DescribeFile(op, dir, file, name)) {
+      end(false, false, "file vanished after processing");
+    } else {
+      end(true, true, std::string());
+    }
+  };
+  const SealResult result = ApplyToFile(op, where.parent, where.name, params, finish);
+  *pending = true;
+  if (result == SealResult::kOk) return true;
+  // Ended already, but described in its turn after the files that wait before it; the folder's
+  // handle here does not live that long.
+  auto parent = std::make_shared<DirHandle>(where.parent.Duplicate());
+  op.group->Then([finish, result, parent] { finish(result, *parent); });
   return true;
 }
 
@@ -222,6 +267,8 @@ bool ProcessFolder(const Operation& op, const ServedDrive& drive, const Resolved
   FolderTally tally;
   std::set<std::pair<uint64_t, uint64_t>> visited;
   ApplyToFolder(op, dir, name + "\\", params, subfolders, 0, &visited, &tally);
+  // The tallies are complete only when every file of the folder has ended.
+  op.group->Commit();
   Entry entry;
   entry.shown_name = name;
   entry.is_directory = true;
@@ -252,7 +299,7 @@ bool ProcessFolder(const Operation& op, const ServedDrive& drive, const Resolved
 
 bool ProcessItem(const Operation& op, const AgentPath& folder_path, const ServedDrive* drive,
                  const XmlElement& item, bool is_folder_item, const std::string& name,
-                 std::string* why, bool* done) {
+                 const ItemEnd& end, std::string* why, bool* done, bool* pending) {
   if (!IsPlainItemName(name)) {
     *why = "invalid item name";
     return false;
@@ -275,7 +322,7 @@ bool ProcessItem(const Operation& op, const AgentPath& folder_path, const Served
     *why = ResolveFailure(status);
     return false;
   }
-  if (!is_folder_item) return ProcessFile(op, where, name, params, why, done);
+  if (!is_folder_item) return ProcessFile(op, where, name, params, end, why, pending);
   return ProcessFolder(op, *drive, where, item, name, folder_path.is_root, params, why, done);
 }
 
@@ -306,7 +353,8 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
   XmlElement out = request.reply_root().AppendElement("dir");
   out.SetAttribute("path", path_text);
   ReplyBudget budget(out);
-  Operation op{&request, kind, out, &budget};
+  ReplacementGroup group(request.replacement_limits());
+  Operation op{&request, kind, out, &budget, &group};
   if (dir.IsOpen()) RemoveOwnLeftovers(dir, request.temp_names());
   // The console writes an audit entry for every item the reply lists as done, so a request in
   // which some items were done must not be answered as a failure: the entries for the files that
@@ -320,19 +368,26 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
     if (tag != "file" && tag != "dir") continue;
     const char* name_text = item.GetAttribute("name");
     std::string name = name_text ? name_text : "";
-    std::string why;
-    bool done = false;
+    ItemEnd end = [&op, &any_failed, &any_done, name](bool ok, bool done, const std::string& why) {
+      if (!ok) {
+        any_failed = true;
+        ReportFailure(op, name, why);
+      }
+      any_done = any_done || done;
+    };
     if (request.OutOfTime()) {
-      any_failed = true;
-      ReportFailure(op, name, kNotReached);
+      group.Then([end] { end(false, false, kNotReached); });
       continue;
     }
-    if (!ProcessItem(op, path, drive, item, tag == "dir", name, &why, &done)) {
-      any_failed = true;
-      ReportFailure(op, name, why);
-    }
-    any_done = any_done || done;
+    std::string why;
+    bool done = false;
+    bool pending = false;
+    const bool ok =
+        ProcessItem(op, path, drive, item, tag == "dir", name, end, &why, &done, &pending);
+    if (!pending) group.Then([end, ok, done, why] { end(ok, done, why); });
   }
+  // Nothing is answered before it is stored.
+  group.Commit();
   if (any_failed && !any_done) return request.Fail(kRetItemsFailed, "no item could be processed");
   return kRetOk;
 }

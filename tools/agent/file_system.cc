@@ -517,6 +517,15 @@ bool DirHandle::Sync() const {
   return fsync(fd_) == 0 ? true : Fail(errno);
 }
 
+bool DirHandle::SyncFileSystem() const {
+  if (fd_ < 0) return Fail(EBADF);
+#ifdef __linux__
+  return syncfs(fd_) == 0 ? true : Fail(errno);
+#else
+  return FailWrongKind();
+#endif
+}
+
 // ---- ResolveBeneath ----
 
 ResolveStatus ResolveBeneath(const DirHandle& root, const std::vector<std::string>& names,

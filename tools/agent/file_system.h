@@ -148,6 +148,9 @@ class DirHandle {
   bool Remove(const std::string& name) const;
   // Flushes the directory itself (entries created, renamed or removed) to stable storage.
   bool Sync() const;
+  // Flushes everything written to the file system this directory is on, in one go; fails with
+  // the first write-back error since the last such flush, and where the system cannot do this.
+  bool SyncFileSystem() const;
 
  private:
   DirHandle(int fd, std::string canonical_path)

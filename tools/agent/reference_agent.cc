@@ -1,5 +1,7 @@
 #include "tools/agent/reference_agent.h"
 
+#include <cstdlib>
+#include <string>
 #include <utility>
 
 namespace docsec::agent {
@@ -22,6 +24,7 @@ bool ReferenceAgent::Start(std::string* error) {
     service_options.state_dir = options_.state_dir;
     service_options.work_budget_ms = options_.work_budget_ms;
     service_options.lock_wait_ms = options_.lock_wait_ms;
+    service_options.replacement_limits = options_.replacement_limits;
     service_options.before_item = options_.before_item;
     service_ = AgentService::Create(service_options, error);
     if (!service_) return false;
@@ -49,9 +52,16 @@ AgentServer::Stats ReferenceAgent::stats() const {
   return server_ ? server_->stats() : AgentServer::Stats();
 }
 
+namespace {
+
+// Each file waiting in a group holds a descriptor.
+constexpr unsigned long kMaxGroupFiles = 65536;
+
+}  // namespace
+
 std::string AgentUsage() {
   return "usage: docsec-agent --listen ADDR --drive NAME=DIR [--drive NAME=DIR ...]\n"
-         "                    [--uuid UUID] [--state-dir DIR] [--verbose]\n"
+         "                    [--uuid UUID] [--state-dir DIR] [--group-files N] [--verbose]\n"
          "\n"
          "Serves directories of this machine as drives to docsec consoles over the agent\n"
          "protocol (TCP port 24567), and encrypts, decrypts and re-labels files in them.\n"
@@ -69,6 +79,9 @@ std::string AgentUsage() {
          "                       Default: $STATE_DIRECTORY, else $XDG_STATE_HOME/docsec-agent,\n"
          "                       else $HOME/.local/state/docsec-agent, else\n"
          "                       /var/lib/docsec-agent\n"
+         "  --group-files N      how many changed files a file operation makes durable\n"
+         "                       together, 1 to 65536 (default 256); 1 flushes each file\n"
+         "                       and its folder on its own\n"
          "  --verbose            write diagnostics to standard error\n"
          "  --help               show this text and exit\n"
          "  --version            print the version and exit\n";
@@ -104,7 +117,8 @@ bool ParseAgentCommandLine(const std::vector<std::string>& args,
       command_line->verbose = true;
       continue;
     }
-    if (arg != "--listen" && arg != "--drive" && arg != "--uuid" && arg != "--state-dir") {
+    if (arg != "--listen" && arg != "--drive" && arg != "--uuid" && arg != "--state-dir" &&
+        arg != "--group-files") {
       *error = "unknown option: " + args[i];
       return false;
     }
@@ -136,6 +150,15 @@ bool ParseAgentCommandLine(const std::vector<std::string>& args,
         return false;
       }
       options.uuid = value;
+    } else if (arg == "--group-files") {
+      char* end = nullptr;
+      const unsigned long files = std::strtoul(value.c_str(), &end, 10);
+      if (*end != '\0' || value[0] == '-' || files < 1 || files > kMaxGroupFiles) {
+        *error = "--group-files needs a whole number from 1 to " + std::to_string(kMaxGroupFiles) +
+                 ": " + value;
+        return false;
+      }
+      options.replacement_limits.files = files;
     } else {
       options.state_dir = value;
     }

@@ -30,6 +30,7 @@ struct ReferenceAgentOptions {
   int head_timeout_ms = AgentServerOptions().head_timeout_ms;
   int work_budget_ms = AgentServiceOptions().work_budget_ms;
   int lock_wait_ms = AgentServiceOptions().lock_wait_ms;
+  ReplacementGroup::Limits replacement_limits;
   ItemHook before_item;  // test seam, see AgentServiceOptions
 };
 

@@ -464,6 +464,10 @@ TEST(AgentCommandLine, ReadsOptionsAndRefusesMistakes) {
   EXPECT_EQ(line.options.state_dir, "/default/state");
   EXPECT_TRUE(line.verbose);
   EXPECT_EQ(line.options.port, AgentPort);
+  ASSERT_TRUE(ParseAgentCommandLine(
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv/a", "--group-files=3"}, "/s", &line, &error))
+      << error;
+  EXPECT_EQ(line.options.replacement_limits.files, 3u);
 
   ASSERT_TRUE(ParseAgentCommandLine({"--help"}, "/s", &line, &error));
   EXPECT_TRUE(line.help);
@@ -478,6 +482,10 @@ TEST(AgentCommandLine, ReadsOptionsAndRefusesMistakes) {
       {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--port", "1"},
       {"--listen", "127.0.0.1", "--listen", "127.0.0.2", "--drive", "C:=/srv"},
       {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--state-dir="},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--group-files", "0"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--group-files", "-1"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--group-files", "65537"},
+      {"--listen", "127.0.0.1", "--drive", "C:=/srv", "--group-files", "8x"},
   };
   for (const std::vector<std::string>& args : bad) {
     error.clear();
@@ -485,7 +493,7 @@ TEST(AgentCommandLine, ReadsOptionsAndRefusesMistakes) {
     EXPECT_FALSE(error.empty());
   }
   for (const char* option :
-       {"--listen", "--drive", "--uuid", "--state-dir", "--verbose", "--help"}) {
+       {"--listen", "--drive", "--uuid", "--state-dir", "--group-files", "--verbose", "--help"}) {
     EXPECT_NE(AgentUsage().find(option), std::string::npos) << option;
   }
 }

@@ -118,6 +118,18 @@ bool ReplacementFile::Create() {
 }
 
 SealResult ReplacementFile::Commit(const std::string& name, const FileInfo& before) {
+  SealResult result = TakeOver(name, before);
+  if (result == SealResult::kOk) result = Flush();
+  if (result == SealResult::kOk) result = Install(name, before);
+  if (result != SealResult::kOk) return result;
+  if (!dir_.Sync()) {
+    Trace("agent: directory flush after replacing %s failed: %s", name.c_str(),
+          LastFsErrorText().c_str());
+  }
+  return SealResult::kOk;
+}
+
+SealResult ReplacementFile::TakeOver(const std::string& name, const FileInfo& before) {
   if (!file_.SetMode(before.mode & 0777)) return SealResult::kIoError;
   FileInfo mine;
   if (file_.Stat(&mine) && (mine.owner != before.owner || mine.group != before.group) &&
@@ -125,7 +137,12 @@ SealResult ReplacementFile::Commit(const std::string& name, const FileInfo& befo
     // Only a privileged agent can give files away; an unprivileged one owns what it serves.
     Trace("agent: cannot keep the owner of %s: %s", name.c_str(), LastFsErrorText().c_str());
   }
-  if (!file_.Sync()) return FailedWriteResult();
+  return SealResult::kOk;
+}
+
+SealResult ReplacementFile::Flush() { return file_.Sync() ? SealResult::kOk : FailedWriteResult(); }
+
+SealResult ReplacementFile::Install(const std::string& name, const FileInfo& before) {
   FileInfo now;
   if (!dir_.StatEntry(name, &now)) return SealResult::kChanged;
   if (now.inode != before.inode || now.device != before.device || now.size != before.size ||
@@ -149,10 +166,6 @@ SealResult ReplacementFile::Commit(const std::string& name, const FileInfo& befo
   file_.Close();
   if (!dir_.Rename(temp_name_, name)) return FailedWriteResult();
   temp_name_.clear();
-  if (!dir_.Sync()) {
-    Trace("agent: directory flush after replacing %s failed: %s", name.c_str(),
-          LastFsErrorText().c_str());
-  }
   return SealResult::kOk;
 }
 

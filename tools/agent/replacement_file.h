@@ -72,6 +72,17 @@ class ReplacementFile {
   // kIoError when a step fails; the original is then untouched.
   SealResult Commit(const std::string& name, const FileInfo& before);
 
+  // The steps of Commit, for files made durable together (ReplacementGroup): TakeOver gives the
+  // file the permissions and owner of `before`; Flush puts its data and metadata on stable
+  // storage; Install renames it over `name` when that is still the file `before` describes,
+  // without flushing the folder. Install only after Flush: a crash must never find the new name
+  // on content that is not stored yet.
+  SealResult TakeOver(const std::string& name, const FileInfo& before);
+  SealResult Flush();
+  SealResult Install(const std::string& name, const FileInfo& before);
+  // The folder the file is in, as Create found it.
+  const FileInfo& folder() const { return folder_; }
+
  private:
   const DirHandle& dir_;
   TempNames names_;

@@ -1,12 +1,15 @@
 #include "tools/agent/sealed_file.h"
 
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/trace.h"
 #include "tools/agent/file_crypto.h"
 #include "tools/agent/replacement_file.h"
+#include "tools/agent/replacement_group.h"
 
 namespace docsec::agent {
 namespace {
@@ -91,8 +94,11 @@ SealState ClassifyHead(const uint8_t* head, size_t size, const uint8_t* key, Sea
 
 enum class Mode { kSeal, kUnseal, kRelabel };
 
+// Makes the new content of file `name`. Without a group it is committed at once; with one it is
+// left there (kOk) and `done` hears how it ended.
 SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_t* key, Mode mode,
-                     const SealedLabel& seal_label, int32_t new_level, SealedLabel* result_label) {
+                     const SealedLabel& seal_label, int32_t new_level, SealedLabel* result_label,
+                     ReplacementGroup* group = nullptr, ReplacementDone done = nullptr) {
   ClearLastFsError();
   FileHandle in = dir.OpenForReading(name);
   if (!in.IsOpen()) {
@@ -129,7 +135,24 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
   }
   if (mode != Mode::kSeal && before.size < kSealedOverhead) return SealResult::kAuthFailed;
 
-  ReplacementFile out(dir, key);
+  std::unique_ptr<ReplacementFile> own;
+  ReplacementFile* replacement = nullptr;
+  if (group != nullptr) {
+    replacement = group->Begin(dir, key);
+    if (replacement == nullptr) return FailedWriteResult();
+  } else {
+    own = std::make_unique<ReplacementFile>(dir, key);
+    replacement = own.get();
+  }
+  // A replacement that is not finished is dropped, whichever way this returns.
+  struct DropUnfinished {
+    ReplacementGroup* group;
+    bool finished = false;
+    ~DropUnfinished() {
+      if (group != nullptr && !finished) group->Drop();
+    }
+  } drop_unfinished{group};
+  ReplacementFile& out = *replacement;
   if (!out.Create()) return FailedWriteResult();
 
   // The new header, for sealing and relabelling.
@@ -199,6 +222,11 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     }
   }
   in.Close();
+  if (group != nullptr) {
+    drop_unfinished.finished = true;
+    group->Finish(name, before, std::move(done));
+    return SealResult::kOk;
+  }
   SealResult committed = out.Commit(name, before);
   if (committed == SealResult::kOk && result_label) *result_label = new_label;
   return committed;
@@ -244,6 +272,23 @@ SealResult UnsealFile(const DirHandle& dir, const std::string& name, const uint8
 SealResult RelabelFile(const DirHandle& dir, const std::string& name, const uint8_t* key,
                        int32_t level, SealedLabel* result_label) {
   return Transform(dir, name, key, Mode::kRelabel, SealedLabel(), level, result_label);
+}
+
+SealResult SealFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                        const uint8_t* key, const SealedLabel& label, ReplacementDone done) {
+  return Transform(dir, name, key, Mode::kSeal, label, -1, nullptr, group, std::move(done));
+}
+
+SealResult UnsealFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                          const uint8_t* key, ReplacementDone done) {
+  return Transform(dir, name, key, Mode::kUnseal, SealedLabel(), -1, nullptr, group,
+                   std::move(done));
+}
+
+SealResult RelabelFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                           const uint8_t* key, int32_t level, ReplacementDone done) {
+  return Transform(dir, name, key, Mode::kRelabel, SealedLabel(), level, nullptr, group,
+                   std::move(done));
 }
 
 }  // namespace docsec::agent

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "docsec/platform/uuid.h"
@@ -82,6 +83,21 @@ SealResult UnsealFile(const DirHandle& dir, const std::string& name, const uint8
 // file is re-encrypted under a fresh IV so the new header stays authenticated.
 SealResult RelabelFile(const DirHandle& dir, const std::string& name, const uint8_t* key,
                        int32_t level, SealedLabel* result_label);
+
+class ReplacementGroup;
+// How a replacement left in a group ended (kOk: the new content is in place and stored), with the
+// folder the file is in.
+using ReplacementDone = std::function<void(SealResult result, const DirHandle& dir)>;
+
+// The same three with the new content left in `group`, to be made durable with others: kOk means
+// it is written and waits there, and `done` hears how the replacement ended when the group
+// commits; any other result is final (nothing waits and `done` is not called).
+SealResult SealFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                        const uint8_t* key, const SealedLabel& label, ReplacementDone done);
+SealResult UnsealFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                          const uint8_t* key, ReplacementDone done);
+SealResult RelabelFileInto(ReplacementGroup* group, const DirHandle& dir, const std::string& name,
+                           const uint8_t* key, int32_t level, ReplacementDone done);
 
 }  // namespace docsec::agent
 

@@ -70,6 +70,8 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
   };
   const ProbeReport report = ProbeComputers(computers, options);
   progress.Clear();
+  // Fewer sockets at once than asked (the descriptor limit) makes a probe slower, not wrong.
+  if (!report.note.empty()) output.err() << "docsec: " << report.note << "\n";
 
   Table table({{"name", "NAME"},
                {"ip", "ADDRESS"},
@@ -131,7 +133,7 @@ void RegisterProbeCommand(CLI::App& app, Context& context) {
   probe->add_option("TARGET", *names,
                     "departments (id, path or name: their sub-trees) or computers (name, IP "
                     "address or UUID); default: the administered tree");
-  probe->add_option("--parallel", *parallel, "probes run at once (default 16)")
+  probe->add_option("--parallel", *parallel, "threads asking agents for their status at once (default 16); connections are made many at once regardless")
       ->check(CLI::Range(1, 256));
   probe->callback([&context, names, parallel] { RunProbe(context, *names, *parallel); });
 }

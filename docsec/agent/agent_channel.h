@@ -38,6 +38,9 @@ class AgentChannel {
  public:
   // A closed channel to `address` (IPv4, network byte order); its port is AgentPort.
   explicit AgentChannel(uint32_t address);
+  // A channel over a socket already connected: the agent's side of an accepted connection, or a
+  // prober that made many connections at once and now talks over each.
+  explicit AgentChannel(TcpSocket connected);
   ~AgentChannel();
   AgentChannel(const AgentChannel&) = delete;
   AgentChannel& operator=(const AgentChannel&) = delete;
@@ -90,9 +93,6 @@ class AgentChannel {
   bool ReceiveDocument(XmlDocument& document);
 
  protected:
-  // A channel over an accepted (or otherwise connected) socket: the agent's side.
-  explicit AgentChannel(TcpSocket connected);
-
   // ReceivePacket in two steps, for a server that waits for many heads at once and hands only
   // complete heads to the threads that read bodies. OpenHead decrypts the 16 `raw` bytes into
   // `plain` and fills the packet's head fields; false when the head checksum is wrong or the

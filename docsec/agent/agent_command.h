@@ -82,8 +82,7 @@ DOCSEC_EXPORT bool PingHost(uint32_t address);
 // Pings every address of `addresses` at once, with up to `window` echoes out at a time, each
 // given the same 1000 ms; (*answered)[i] tells whether addresses[i] answered. All false at once
 // when ICMP is not usable.
-void PingHosts(const std::vector<uint32_t>& addresses, size_t window,
-                             std::vector<char>* answered);
+void PingHosts(const std::vector<uint32_t>& addresses, size_t window, std::vector<char>* answered);
 
 // Pings `address`, then asks its agent for "GetStatus" and compares the agent's UUID (as a value)
 // with `expected`. Every failure after a successful ping gives ConnectionAgentNotRunning.

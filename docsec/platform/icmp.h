@@ -46,8 +46,8 @@ bool IcmpEcho(IcmpMethod method, uint32_t address, int ttl, int timeout_ms);
 // out at once, each waits up to `timeout_ms` from its own sending, so a thousand silent hosts
 // cost about one time-out rather than a thousand. (*answered)[i] is set when addresses[i]
 // replied; everything is false for kNoIcmp or when no socket could be opened.
-DOCSEC_EXPORT void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int ttl,
-                                int timeout_ms, size_t window, std::vector<char>* answered);
+void IcmpEchoMany(IcmpMethod method, const std::vector<uint32_t>& addresses, int ttl,
+                  int timeout_ms, size_t window, std::vector<char>* answered);
 
 }  // namespace docsec
 

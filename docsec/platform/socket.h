@@ -169,14 +169,14 @@ bool WaitForReadable(const std::vector<TcpSocket*>& sockets, const TcpListener* 
 // Descriptors: raises the process's limit on open descriptors (sockets included) towards `wanted`,
 // no higher than the hard limit the system sets, and returns the limit in force afterwards (which
 // may be lower than `wanted`). Systems without such a limit return `wanted`.
-DOCSEC_EXPORT size_t RaiseOpenDescriptorLimit(size_t wanted);
+size_t RaiseOpenDescriptorLimit(size_t wanted);
 
 // Waits up to `timeout_ms` until one of `sockets` is writable or has failed, for callers that
 // start many connections at once and wait for them from one thread. Sets (*ready)[i] for each
 // socket that is; WaitWritable(0) on it then tells whether its connection came up. False when the
 // wait itself failed.
-DOCSEC_EXPORT bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
-                                   std::vector<char>* ready);
+bool WaitForWritable(const std::vector<TcpSocket*>& sockets, int timeout_ms,
+                     std::vector<char>* ready);
 
 }  // namespace docsec
 

@@ -118,9 +118,8 @@ void RunProbe(Context& context, const std::vector<std::string>& names, int paral
   }
   const size_t silent = report.rows.size() - running;
   if (silent == 0) return;
-  Fail(kExitPartial,
-       std::to_string(silent) + " of " + std::to_string(report.rows.size()) +
-           " computer(s) did not answer as running");
+  Fail(kExitPartial, std::to_string(silent) + " of " + std::to_string(report.rows.size()) +
+                         " computer(s) did not answer as running");
 }
 
 }  // namespace
@@ -133,7 +132,10 @@ void RegisterProbeCommand(CLI::App& app, Context& context) {
   probe->add_option("TARGET", *names,
                     "departments (id, path or name: their sub-trees) or computers (name, IP "
                     "address or UUID); default: the administered tree");
-  probe->add_option("--parallel", *parallel, "threads asking agents for their status at once (default 16); connections are made many at once regardless")
+  probe
+      ->add_option("--parallel", *parallel,
+                   "threads asking agents for their status at once (default 16); connections are "
+                   "made many at once regardless")
       ->check(CLI::Range(1, 256));
   probe->callback([&context, names, parallel] { RunProbe(context, *names, *parallel); });
 }

@@ -1,9 +1,12 @@
 #include "docsec/agent/agent_command.h"
 
 #include <atomic>
+#include <exception>
+#include <string>
 
 #include "docsec/agent/agent_channel.h"
 #include "docsec/channel/outcome.h"
+#include "docsec/channel/request_channel.h"
 #include "docsec/core/library.h"
 #include "docsec/platform/com_error.h"
 #include "docsec/platform/host.h"
@@ -38,6 +41,18 @@ bool ReadIntAttribute(const XmlElement& element, const char* name, int32_t* out)
   }
 }
 
+// A failing XML operation or memory allocation inside an exchange is a failed exchange, and the
+// outcome says so rather than keeping whatever an earlier call left there.
+XmlDocument FailedInside(const XmlDocument& command, const char* why) noexcept {
+  try {
+    SetLibraryFailure(RequestOperationName(command),
+                      std::string("the exchange failed inside the library: ") + why);
+  } catch (...) {
+    SetLibraryFailureNoThrow("", why);
+  }
+  return XmlDocument();
+}
+
 // The exchange of SendAgentCommand over `channel`, which connects unless it is open already.
 XmlDocument SendOver(AgentChannel& channel, const XmlDocument& command) {
   try {
@@ -45,9 +60,10 @@ XmlDocument SendOver(AgentChannel& channel, const XmlDocument& command) {
     if (!reply) return XmlDocument();
     if (!channel.Exchange(kAgentCommandKind, command, reply)) return XmlDocument();
     return reply;
+  } catch (const std::exception& error) {
+    return FailedInside(command, error.what());
   } catch (...) {
-    // A failing XML operation or memory allocation inside the exchange is a failed exchange.
-    return XmlDocument();
+    return FailedInside(command, "an unknown exception");
   }
 }
 

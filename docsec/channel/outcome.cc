@@ -53,4 +53,12 @@ int SetLibraryFailure(const std::string& operation, const std::string& reason) {
   return 0;
 }
 
+int SetLibraryFailureNoThrow(const char* operation, const char* reason) noexcept {
+  try {
+    return SetLibraryFailure(operation, reason);
+  } catch (...) {
+    return 0;
+  }
+}
+
 }  // namespace docsec

@@ -47,6 +47,9 @@ DOCSEC_EXPORT void SetOutcomeOk(const std::string& operation);
 // Records a failure the library found on its own (source kLibrary, code 0: a missing argument, an
 // object the answer does not hold) and returns 0, so that a verb can end with it.
 DOCSEC_EXPORT int SetLibraryFailure(const std::string& operation, const std::string& reason);
+// The same for a path that reports every failure, exceptions included, as 0: recording the cause
+// must not raise another, so one that cannot be recorded is dropped.
+int SetLibraryFailureNoThrow(const char* operation, const char* reason) noexcept;
 
 }  // namespace docsec
 

@@ -217,14 +217,6 @@ std::string CDOUser::GetDepartmentPathText() {
 
 namespace {
 
-int FailureWithoutThrow(const char* operation, const char* reason) noexcept {
-  try {
-    return SetLibraryFailure(operation, reason);
-  } catch (...) {
-    return 0;
-  }
-}
-
 long AdministeredDepartmentId(CDOUser* user) {
   const long administered = user->GetManageDeptId();
   return administered == -1 ? user->GetDepartmentId() : administered;
@@ -323,9 +315,9 @@ int CDOUser::GetDepartmentPermission(uint32_t* innerPermission, uint32_t* author
   } catch (const std::exception& error) {
     // This operation reports every failure, an exception included, as 0: recording the cause
     // must not raise another.
-    return FailureWithoutThrow(kOperation, error.what());
+    return SetLibraryFailureNoThrow(kOperation, error.what());
   } catch (...) {
-    return FailureWithoutThrow(kOperation, "an unknown exception");
+    return SetLibraryFailureNoThrow(kOperation, "an unknown exception");
   }
 }
 

@@ -63,11 +63,7 @@ int CDOUser::PKIOfflineLogin(const char* account, const char* password) {
   constexpr char kOperation[] = "AgentOfflineLogin";
   // Every failure is reported as 0, so recording its cause must not raise another.
   const auto failed = [&kOperation](const char* reason) noexcept {
-    try {
-      SetLibraryFailure(kOperation, reason);
-    } catch (...) {
-    }
-    return 0;
+    return SetLibraryFailureNoThrow(kOperation, reason);
   };
   try {
     // The random value keys the enterprise key's transport; it must be unpredictable, so it comes

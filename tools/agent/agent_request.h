@@ -129,6 +129,7 @@ class AgentRequest {
   void CountApproval() { service_->approve_notifications_.fetch_add(1); }
   void CountStatusRequest() { service_->status_requests_.fetch_add(1); }
   std::timed_mutex& file_operations_mutex() { return service_->file_ops_mutex_; }
+  RetiredFiles& retired_files() { return service_->retired_files_; }
   std::chrono::milliseconds lock_wait() const {
     return std::chrono::milliseconds(service_->options_.lock_wait_ms);
   }

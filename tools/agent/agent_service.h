@@ -32,6 +32,7 @@
 #include "tools/agent/file_system.h"
 #include "tools/agent/replacement_file.h"
 #include "tools/agent/replacement_group.h"
+#include "tools/agent/retired_files.h"
 
 namespace docsec::agent {
 
@@ -138,6 +139,7 @@ class AgentService {
   std::vector<ServedDrive> drives_;
   AgentState state_;
   std::unique_ptr<TempNames> temp_names_;
+  RetiredFiles retired_files_;
   std::atomic<int> approve_notifications_{0};
   std::atomic<int> status_requests_{0};
   AgentServiceOptions options_;

@@ -167,4 +167,16 @@ std::string Attr(const XmlElement& element, const char* name) {
   return value ? value : "<absent>";
 }
 
+int OpenDeletedFiles() {
+  int count = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (!error && target.size() > 10 && target.compare(target.size() - 10, 10, " (deleted)") == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace docsec::agent::testing

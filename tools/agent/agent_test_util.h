@@ -56,6 +56,8 @@ std::vector<std::string> ListedNames(const XmlDocument& reply, const char* tag);
 XmlElement ListedElement(const XmlDocument& reply, const char* tag, const std::string& name);
 // The attribute's text, or "<no element>" / "<absent>", so failures print what was missing.
 std::string Attr(const XmlElement& element, const char* name);
+// How many of this process's descriptors refer to files that no longer have a name.
+int OpenDeletedFiles();
 // A request document parsed from text (the test fails when it does not parse).
 XmlDocument ParseRequest(const std::string& text);
 

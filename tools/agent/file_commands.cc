@@ -353,7 +353,9 @@ int RunFileOperation(AgentRequest& request, const XmlElement& command, OpKind ki
   XmlElement out = request.reply_root().AppendElement("dir");
   out.SetAttribute("path", path_text);
   ReplyBudget budget(out);
-  ReplacementGroup group(request.replacement_limits());
+  ReplacementGroup::Limits limits = request.replacement_limits();
+  limits.retire_to = &request.retired_files();
+  ReplacementGroup group(limits);
   Operation op{&request, kind, out, &budget, &group};
   if (dir.IsOpen()) RemoveOwnLeftovers(dir, request.temp_names());
   // The console writes an audit entry for every item the reply lists as done, so a request in

@@ -210,6 +210,13 @@ bool FileHandle::Sync() {
   return fsync(fd_) == 0 ? true : Fail(errno);
 }
 
+void FileHandle::StartWriteback(uint64_t offset, uint64_t size) {
+  if (fd_ >= 0) {
+    sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
+  }
+}
+
 bool FileHandle::Stat(FileInfo* info) const {
   if (fd_ < 0) return Fail(EBADF);
   return StatAt(fd_, "", AT_EMPTY_PATH, info);
@@ -444,6 +451,23 @@ FileHandle DirHandle::OpenForReading(const std::string& name) const {
     return FileHandle();
   }
   return file;
+}
+
+FileHandle DirHandle::Hold(const std::string& name) const {
+  if (fd_ < 0) {
+    Fail(EBADF);
+    return FileHandle();
+  }
+  if (!IsPlainName(name)) {
+    FailWrongKind();
+    return FileHandle();
+  }
+  int fd = openat(fd_, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(errno);
+    return FileHandle();
+  }
+  return FileHandle(fd);
 }
 
 FileHandle DirHandle::CreateExclusive(const std::string& name, uint32_t mode) const {

@@ -80,6 +80,10 @@ class FileHandle {
   bool SeekTo(uint64_t offset);
   // Flushes the file's data and metadata to stable storage.
   bool Sync();
+  // Asks the system to start writing bytes [offset, offset + size) to storage without waiting,
+  // so that a large file's later flush finds most of it written. Only a hint: errors show in
+  // the flush.
+  void StartWriteback(uint64_t offset, uint64_t size);
   bool Stat(FileInfo* info) const;
   bool SetMode(uint32_t mode);
   // Changes owner and group; fails without the privilege to do so.
@@ -130,6 +134,10 @@ class DirHandle {
   // Opens regular file `name` for reading; refuses links and special files without blocking on
   // them (kWrongKind).
   FileHandle OpenForReading(const std::string& name) const;
+  // Opens entry `name` (never following a link) only to keep its file alive: a file whose last
+  // name goes keeps its storage until this handle closes. Nothing can be read or written through
+  // it.
+  FileHandle Hold(const std::string& name) const;
   // Creates the new empty file `name` with permission bits `mode`, open for writing; fails with
   // kExists when the name is taken (by anything, a link included).
   FileHandle CreateExclusive(const std::string& name, uint32_t mode) const;

@@ -8,6 +8,7 @@
 #include "docsec/platform/crypto.h"
 #include "docsec/platform/trace.h"
 #include "tools/agent/file_crypto.h"
+#include "tools/agent/retired_files.h"
 
 namespace docsec::agent {
 namespace {
@@ -142,7 +143,8 @@ SealResult ReplacementFile::TakeOver(const std::string& name, const FileInfo& be
 
 SealResult ReplacementFile::Flush() { return file_.Sync() ? SealResult::kOk : FailedWriteResult(); }
 
-SealResult ReplacementFile::Install(const std::string& name, const FileInfo& before) {
+SealResult ReplacementFile::Install(const std::string& name, const FileInfo& before,
+                                    RetiredFiles* retire_to) {
   FileInfo now;
   if (!dir_.StatEntry(name, &now)) return SealResult::kChanged;
   if (now.inode != before.inode || now.device != before.device || now.size != before.size ||
@@ -164,8 +166,19 @@ SealResult ReplacementFile::Install(const std::string& name, const FileInfo& bef
     if (temp_name_.empty()) return SealResult::kIoError;
   }
   file_.Close();
+  FileHandle replaced;
+  if (retire_to != nullptr) {
+    // Held only when it is the file checked above; otherwise the rename frees what it frees.
+    replaced = dir_.Hold(name);
+    FileInfo held;
+    if (replaced.IsOpen() &&
+        !(replaced.Stat(&held) && held.inode == before.inode && held.device == before.device)) {
+      replaced.Close();
+    }
+  }
   if (!dir_.Rename(temp_name_, name)) return FailedWriteResult();
   temp_name_.clear();
+  if (retire_to != nullptr) retire_to->Retire(std::move(replaced));
   return SealResult::kOk;
 }
 

@@ -27,6 +27,8 @@
 
 namespace docsec::agent {
 
+class RetiredFiles;
+
 class TempNames {
  public:
   // Keeps a copy of the agent's key (kFileKeySize bytes), wiped on destruction.
@@ -79,7 +81,10 @@ class ReplacementFile {
   // on content that is not stored yet.
   SealResult TakeOver(const std::string& name, const FileInfo& before);
   SealResult Flush();
-  SealResult Install(const std::string& name, const FileInfo& before);
+  // When `retire_to` is given, the file replaced is closed there rather than freed inside the
+  // rename.
+  SealResult Install(const std::string& name, const FileInfo& before,
+                     RetiredFiles* retire_to = nullptr);
   // The folder the file is in, as Create found it.
   const FileInfo& folder() const { return folder_; }
 

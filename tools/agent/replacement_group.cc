@@ -126,7 +126,7 @@ void ReplacementGroup::Commit() {
   // In order, and only what is stored: a rename never names content that a crash could lose.
   for (Entry* entry : files) {
     if (entry->result != SealResult::kOk) continue;
-    entry->result = entry->file->Install(entry->name, entry->before);
+    entry->result = entry->file->Install(entry->name, entry->before, limits_.retire_to);
     if (entry->result == SealResult::kOk) entry->folder->changed = true;
   }
   for (const std::unique_ptr<Folder>& folder : folders_) {

@@ -44,6 +44,9 @@ class ReplacementGroup {
     // commit of its own. Others' unwritten data on that file system is written too. Where the
     // system cannot, the files are flushed one by one.
     bool flush_file_system = true;
+    // Where the files replaced are closed, off the committing thread; null frees them in the
+    // rename.
+    RetiredFiles* retire_to = nullptr;
   };
 
   ReplacementGroup() : ReplacementGroup(Limits()) {}

@@ -19,6 +19,25 @@ constexpr size_t kTagSize = kGcmTagSize;
 constexpr size_t kHeadSize = kSealedHeaderSize + kTagSize;  // header and header tag
 constexpr size_t kChunkSize = 64 * 1024;
 
+// Starts writing each full stretch of a large output to storage as soon as it is written, so the
+// flush at commit overlaps the rest of the reading and sealing instead of following it.
+class WritebackAhead {
+ public:
+  explicit WritebackAhead(FileHandle& file) : file_(file) {}
+  void Wrote(size_t size) {
+    written_ += size;
+    if (written_ - started_ < kStretch) return;
+    file_.StartWriteback(started_, written_ - started_);
+    started_ = written_;
+  }
+
+ private:
+  static constexpr uint64_t kStretch = uint64_t{8} << 20;
+  FileHandle& file_;
+  uint64_t written_ = 0;
+  uint64_t started_ = 0;
+};
+
 // Header offsets.
 constexpr size_t kOffVersion = 8;
 constexpr size_t kOffHeaderSize = 10;
@@ -171,6 +190,8 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
   }
 
   std::vector<uint8_t> buffer(kChunkSize);
+  WritebackAhead ahead(out.file());
+  if (mode != Mode::kUnseal) ahead.Wrote(sizeof header + kTagSize);
   if (mode == Mode::kSeal) {
     Aes256Gcm sealer(Aes256Gcm::Direction::kSeal, key, header + kOffIv);
     if (!sealer.ok() || !sealer.AddAad(header, sizeof header)) return SealResult::kIoError;
@@ -185,6 +206,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
           !out.file().WriteAll(buffer.data(), size)) {
         return FailedWriteResult();
       }
+      ahead.Wrote(size);
       if (size < buffer.size()) break;
     }
     if (total != before.size) return SealResult::kChanged;
@@ -209,6 +231,7 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
         return SealResult::kIoError;
       }
       if (!out.file().WriteAll(buffer.data(), want)) return FailedWriteResult();
+      ahead.Wrote(want);
     }
     uint8_t tag[kTagSize + 1];
     long long n = in.ReadFull(tag, sizeof tag);

@@ -1,5 +1,6 @@
 #include "tools/agent/sealed_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -17,7 +18,7 @@ namespace {
 constexpr char kMagic[8] = {'D', 'S', 'E', 'C', 'F', 'I', 'L', 'E'};
 constexpr size_t kTagSize = kGcmTagSize;
 constexpr size_t kHeadSize = kSealedHeaderSize + kTagSize;  // header and header tag
-constexpr size_t kChunkSize = 64 * 1024;
+constexpr size_t kChunkSize = 256 * 1024;
 
 // Starts writing each full stretch of a large output to storage as soon as it is written, so the
 // flush at commit overlaps the rest of the reading and sealing instead of following it.
@@ -189,7 +190,8 @@ SealResult Transform(const DirHandle& dir, const std::string& name, const uint8_
     }
   }
 
-  std::vector<uint8_t> buffer(kChunkSize);
+  // Small files get a buffer of their own size: most files of a share are far below a chunk.
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kChunkSize, before.size + 1)));
   WritebackAhead ahead(out.file());
   if (mode != Mode::kUnseal) ahead.Wrote(sizeof header + kTagSize);
   if (mode == Mode::kSeal) {

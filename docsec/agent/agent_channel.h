@@ -88,6 +88,10 @@ class AgentChannel {
   // on the wire (the head's kind goes out as 0). The connection stays open until Close or
   // destruction.
   bool Exchange(uint32_t kind, const XmlDocument& request, XmlDocument& reply);
+  // Bounds later Exchanges by `ms` where that is shorter than AgentExchangeDeadlineMs: for
+  // questions the agent answers without work of its own, so that a peer that accepts and says
+  // nothing does not hold the caller for the bound of a long folder operation. 0: no own bound.
+  void BoundExchange(int ms) { exchange_bound_ms_ = ms; }
 
   // Receives a packet and loads it into `document` (ReceivePacket + DecodeDocument).
   bool ReceiveDocument(XmlDocument& document);
@@ -108,6 +112,7 @@ class AgentChannel {
   uint32_t address_ = 0;
   uint16_t port_ = AgentPort;
   bool has_deadline_ = false;
+  int exchange_bound_ms_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   TcpSocket socket_;
   Aes128Ecb cipher_;  // ChannelKey, prepared once per channel

@@ -69,7 +69,7 @@ XmlDocument SendOver(AgentChannel& channel, const XmlDocument& command) {
 
 // The part of a probe after the ping: "GetStatus" over `channel` and the reading of its reply.
 CEnumComputerConnectionStatus AskStatus(AgentChannel& channel, uint32_t address,
-                                        const Uuid& expected) {
+                                        const Uuid& expected, int answer_ms) {
   // The status values stay as they are; the outcome tells the cases of "not running" apart.
   auto not_running = [&](const std::string& why) {
     SetOutcome(OutcomeSource::kAgent, -1, "the agent at " + FormatIpv4(address) + " " + why,
@@ -78,6 +78,7 @@ CEnumComputerConnectionStatus AskStatus(AgentChannel& channel, uint32_t address,
   };
   XmlDocument command = BuildAgentCommand("GetStatus");
   if (!command) return ConnectionNotProbed;
+  channel.BoundExchange(answer_ms);
   try {
     XmlDocument reply = SendOver(channel, command);
     // Both leave their own cause: no connection, no reply, or the agent's refusal.
@@ -210,13 +211,15 @@ CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const Uuid& expected)
   }
   Trace("Ping %X OK", address);
   AgentChannel channel(address);
-  return AskStatus(channel, address, expected);
+  // The connection's own bound comes first; the status question's follows.
+  return AskStatus(channel, address, expected, kAgentConnectTimeoutMs + kAgentStatusAnswerMs);
 }
 
-CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected) {
+CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected,
+                                                      int answer_ms) {
   const uint32_t address = connected.PeerAddress();
   AgentChannel channel(std::move(connected));
-  return AskStatus(channel, address, expected);
+  return AskStatus(channel, address, expected, answer_ms);
 }
 
 }  // namespace docsec

@@ -52,6 +52,9 @@ DOCSEC_EXPORT void ReleaseIcmp();
 void SetIcmpUsableForTesting(bool usable);
 #endif
 
+// The bound of a status question (GetStatus) once connected: the agent answers it without work of
+// its own, so a peer that accepts and says nothing is not running after this.
+constexpr int kAgentStatusAnswerMs = 10000;
 // The default bound of one whole exchange with an agent (connecting, sending and receiving).
 constexpr int kAgentExchangeDeadlineMs = 300000;
 // Sets how long one exchange with an agent may take in all, for every exchange from now on; `ms`
@@ -90,8 +93,10 @@ DOCSEC_EXPORT CEnumComputerConnectionStatus ProbeAgent(uint32_t address, const U
 
 // ProbeAgent after its ping and its connection, for probers that ping and connect many computers
 // at once: asks the agent behind `connected` (a blocking socket connected to its AgentPort) for
-// "GetStatus". ConnectionRunning or ConnectionAgentNotRunning, with the same outcomes.
-CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected);
+// "GetStatus", giving it `answer_ms` in all (shorter only under the exchange deadline).
+// ConnectionRunning or ConnectionAgentNotRunning, with the same outcomes.
+CEnumComputerConnectionStatus AskConnectedAgentStatus(TcpSocket connected, const Uuid& expected,
+                                                      int answer_ms = kAgentStatusAnswerMs);
 
 }  // namespace docsec
 

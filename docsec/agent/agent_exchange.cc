@@ -34,7 +34,9 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   // One bound for the whole exchange: per-call time-outs alone would let a peer that sends a byte
   // now and then hold the caller for as long as it likes.
   const auto started = std::chrono::steady_clock::now();
-  SetDeadline(started + std::chrono::milliseconds(AgentExchangeDeadlineMs()));
+  int bound_ms = AgentExchangeDeadlineMs();
+  if (exchange_bound_ms_ > 0) bound_ms = std::min(bound_ms, exchange_bound_ms_);
+  SetDeadline(started + std::chrono::milliseconds(bound_ms));
   auto fail = [&](const std::string& why) {
     SetOutcome(OutcomeSource::kAgent, -1,
                "the agent at " + FormatIpv4(address_) + ":" + std::to_string(AgentPort) + " " + why,
@@ -58,7 +60,10 @@ bool AgentChannel::Exchange(uint32_t kind, const XmlDocument& request, XmlDocume
   if (!EncodeDocument(&out, request)) return fail("was not sent a command: it is too large");
   if (!SendPacket(&out)) return fail("did not take the command (connection closed or timed out)");
   if (!ReceivePacket(&in)) {
-    return fail("sent no reply (connection closed, timed out, or a damaged packet)");
+    const bool timed_out =
+        std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(bound_ms);
+    return fail(timed_out ? "sent no reply within " + std::to_string(bound_ms) + " ms"
+                          : "sent no reply (connection closed, or a damaged packet)");
   }
   if (!DecodeDocument(std::move(in), reply)) return fail("sent a reply that cannot be read");
   SetOutcomeOk(RequestOperationName(request));

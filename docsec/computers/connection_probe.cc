@@ -127,7 +127,8 @@ class FleetProbe {
       std::pair<size_t, TcpSocket> job = std::move(to_ask_.front());
       to_ask_.pop_front();
       lock.unlock();
-      Finish(job.first, AskConnectedAgentStatus(std::move(job.second), targets_[job.first].uuid));
+      Finish(job.first, AskConnectedAgentStatus(std::move(job.second), targets_[job.first].uuid,
+                                                options_.answer_ms));
       lock.lock();
       --open_;
       intake_.notify_one();

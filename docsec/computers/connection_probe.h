@@ -31,6 +31,10 @@ struct ConnectionProbeOptions {
   size_t in_flight = 1024;
   // Threads that hold the status exchanges, the caller's own thread not counted. At least 1.
   int workers = 16;
+  // How long a connected agent has to answer the status question (kAgentStatusAnswerMs by
+  // default): one that accepts and says nothing is reported not running after it, and holds a
+  // worker no longer.
+  int answer_ms = kAgentStatusAnswerMs;
   // After each computer's probe, with its index in the list.
   std::function<void(size_t index)> done;
 };

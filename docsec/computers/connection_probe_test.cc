@@ -116,6 +116,25 @@ TEST_F(ConnectionProbeTest, MixedFleetGetsTheStatusesOfSingleProbes) {
   }
 }
 
+// A peer that takes connections and never answers holds a worker only for the status question's
+// own bound, not for the exchange deadline of folder operations (minutes).
+TEST_F(ConnectionProbeTest, APeerThatNeverAnswersIsNotRunningAfterTheStatusBound) {
+  if (!GetIcmpService().usable) GTEST_SKIP() << "no ICMP socket may be opened by this process";
+  TcpListener mute;  // listens, never accepts: connections complete in its queue
+  const uint32_t mute_address = testing::StartOnFreeLoopback(
+      [&](uint32_t address) { return mute.Listen(address, AgentPort, 8, nullptr); });
+  ASSERT_NE(mute_address, 0u);
+  SetSocketTimeoutCapForTesting(0);
+  std::unique_ptr<CDOComputer> computer = Computer(mute_address, kAgentUuid, true);
+  ConnectionProbeOptions options;
+  options.answer_ms = 300;
+  const ConnectionProbeReport report = RefreshConnectionStatuses({computer.get()}, options);
+  EXPECT_EQ(computer->GetConnectionStatus(), ConnectionAgentNotRunning);
+  EXPECT_NE(report.results[0].cause.find("sent no reply within 300 ms"), std::string::npos)
+      << report.results[0].cause;
+  EXPECT_LT(report.results[0].seconds, 30.0);
+}
+
 TEST_F(ConnectionProbeTest, WithoutPingNoAgentIsAsked) {
   SetIcmpUsableForTesting(false);
   std::vector<std::unique_ptr<CDOComputer>> owned;

@@ -193,6 +193,22 @@ inline int CountBits(uint64_t x) {
   return static_cast<int>((x * 0x0101010101010101ull) >> 56);
 }
 
+// Equality of two NUL-terminated names, inline: attribute names are short, and a library call per
+// attribute of a large answer shows.
+inline bool SameText(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// 1 for "true", 0 for "false", -1 for any other text.
+inline int BoolWord(const char* text) {
+  if (SameText(text, "true")) return 1;
+  return SameText(text, "false") ? 0 : -1;
+}
+
 uint64_t PresentSlots(const void* slots) {
   uint64_t present;
   std::memcpy(&present, reinterpret_cast<const char*>(slots) - kPresenceWord, sizeof present);
@@ -581,7 +597,7 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
       return 1;
     }
     case kVtBool:
-      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "false") == 0) {
+      if (BoolWord(text) >= 0) {
         *target = Variant(text[0] == 't');
         return 1;
       }
@@ -623,7 +639,7 @@ void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, con
       return;
     }
     case kVtBool:
-      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "false") == 0) {
+      if (BoolWord(text) >= 0) {
         *place = kBool | (text[0] == 't' ? 8u : 0u);
         return;
       }
@@ -854,10 +870,7 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
   int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
     const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
-    int slot =
-        guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
-            ? guess
-            : schema_->SlotOf(names[i]);
+    int slot = guessed[0] != '\0' && SameText(names[i], guessed) ? guess : schema_->SlotOf(names[i]);
     if (slot != ClassSchema::kNoSlot) guess = slot - 1;
     if (slot != ClassSchema::kNoSlot && !schema_->IsLoadable(slot)) slot = ClassSchema::kNoSlot;
     slot_of[i] = slot;
@@ -872,12 +885,22 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     EnsureSlots();
   }
   ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
-  if (slots_packed_) present = PresentSlots(slots_);
+  // Where each slot is held in a packed array, counted once rather than for every value.
+  int8_t packed_index[kMaxPackedSlots];
+  if (slots_packed_) {
+    present = PresentSlots(slots_);
+    int8_t next = 0;
+    for (int s = 0; s < kMaxPackedSlots && (present >> s) != 0; ++s) {
+      packed_index[s] = (present >> s & 1) != 0 ? next++ : -1;
+    }
+  }
   for (size_t i = count; i-- > 0;) {
     const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
     const uint16_t type = schema_->SlotType(slot);
-    const int index = IndexOfSlot(present, slots_packed_, slot_count_, slot);
+    const int index = !slots_packed_ ? IndexOfSlot(present, false, slot_count_, slot)
+                      : slot < kMaxPackedSlots && (present >> slot) != 0 ? packed_index[slot]
+                                                                         : -1;
     if (index >= 0 && slots_packed_) {
       core_internal::PackedSlots::StoreLoaded(&core_internal::PackedSlots::Place(this, index), type,
                                               values[i], arena, schema_, slot);

@@ -869,8 +869,17 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
   uint64_t present = 0;
   int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
-    const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
-    int slot = guessed[0] != '\0' && SameText(names[i], guessed) ? guess : schema_->SlotOf(names[i]);
+    int slot = ClassSchema::kNoSlot;
+    // The slot before the last one found, or one of the two before it when the answer skips a
+    // declared name (a password the server never sends).
+    for (int candidate = guess; candidate >= 0 && candidate > guess - 3; --candidate) {
+      const char* guessed = schema_->SlotName(candidate);
+      if (guessed[0] == names[i][0] && SameText(names[i], guessed)) {
+        slot = candidate;
+        break;
+      }
+    }
+    if (slot == ClassSchema::kNoSlot) slot = schema_->SlotOf(names[i]);
     if (slot != ClassSchema::kNoSlot) guess = slot - 1;
     if (slot != ClassSchema::kNoSlot && !schema_->IsLoadable(slot)) slot = ClassSchema::kNoSlot;
     slot_of[i] = slot;

@@ -234,8 +234,8 @@ inline int IndexOfSlot(uint64_t present, bool packed, int count, int slot) {
 // look (search, XML output, typed getters) decode into a scratch Variant instead.
 //
 // Low three bits of a word: 0 a heap Variant owned by the object (0 alone: no value), 1 a Variant
-// in the arena, 2 an integer (kind 22) in the high half, 3 a boolean in bit 3, 4 a date (days in the
-// high half, seconds of the day in bits 4-20, bit 3 for dates before the epoch), 5 a short text
+// in the arena, 2 an integer (kind 22) in the high half, 3 a boolean in bit 3, 4 a date (days in
+// the high half, seconds of the day in bits 4-20, bit 3 for dates before the epoch), 5 a short text
 // (length in bits 3-5, bytes from bit 8), 6 a NUL-terminated text in the arena.
 struct core_internal::PackedSlots {
   static constexpr uint64_t kTagMask = 7;
@@ -333,10 +333,9 @@ struct core_internal::PackedSlots {
   static const Variant* Read(CDataObject* object, int slot, Variant* scratch) {
     if (!object->slots_packed_) return object->SlotValue(slot);
     const int index = object->SlotIndex(slot);
-    const Variant* v =
-        index >= 0       ? Peek(Place(object, index), scratch)
-        : object->extra_ ? object->extra_->Lookup(object->schema_->SlotName(slot))
-                         : nullptr;
+    const Variant* v = index >= 0       ? Peek(Place(object, index), scratch)
+                       : object->extra_ ? object->extra_->Lookup(object->schema_->SlotName(slot))
+                                        : nullptr;
     return v == nullptr || v->IsEmpty() ? nullptr : v;
   }
   // As GetAttrValue, for reading only.
@@ -418,11 +417,14 @@ int CDataObject::IsSystemDefault() {
 
 Variant* CDataObject::SlotValue(int slot) {
   const int index = slots_ ? SlotIndex(slot) : -1;
-  Variant* v = index < 0                 ? (slots_packed_ && extra_ ? extra_->Lookup(schema_->SlotName(slot))
-                                                                    : nullptr)
-               : slots_packed_ ? core_internal::PackedSlots::Materialise(
-                                     &static_cast<uint64_t*>(slots_)[index], false)
-                               : &static_cast<Variant*>(slots_)[index];
+  Variant* v = nullptr;
+  if (index < 0) {
+    if (slots_packed_ && extra_) v = extra_->Lookup(schema_->SlotName(slot));
+  } else if (slots_packed_) {
+    v = core_internal::PackedSlots::Materialise(&static_cast<uint64_t*>(slots_)[index], false);
+  } else {
+    v = &static_cast<Variant*>(slots_)[index];
+  }
   return v == nullptr || v->IsEmpty() ? nullptr : v;
 }
 
@@ -702,8 +704,7 @@ int CDataObject::CopyAttrValues(CDataObject* source) {
   for (const NameList* names : {&schema_->attribute_names(), &schema_->load_only_names()}) {
     for (const std::string& name : *names) {
       Variant scratch;
-      const Variant* value =
-          core_internal::PackedSlots::ReadByName(source, name.c_str(), &scratch);
+      const Variant* value = core_internal::PackedSlots::ReadByName(source, name.c_str(), &scratch);
       if (value != nullptr && !value->IsNull()) copied += SetAttrValue(name.c_str(), *value);
     }
   }
@@ -914,8 +915,7 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
       core_internal::PackedSlots::StoreLoaded(&core_internal::PackedSlots::Place(this, index), type,
                                               values[i], arena, schema_, slot);
     } else if (index >= 0) {
-      StoreLoadedText(&static_cast<Variant*>(slots_)[index], type, values[i], arena, schema_,
-                      slot);
+      StoreLoadedText(&static_cast<Variant*>(slots_)[index], type, values[i], arena, schema_, slot);
     } else {
       StoreInMap(&extra_, names[i], [type, text = values[i]](Variant* target) {
         return StoreTextInSlot(target, type, text);

@@ -45,7 +45,7 @@ namespace docsec {
 namespace core_internal {
 class ObjectArena;
 struct PackedSlots;
-}
+}  // namespace core_internal
 
 // The object-type number of each class.
 enum CEnumDataObjectType {

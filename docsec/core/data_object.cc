@@ -236,7 +236,8 @@ inline int IndexOfSlot(uint64_t present, bool packed, int count, int slot) {
 // Low three bits of a word: 0 a heap Variant owned by the object (0 alone: no value), 1 a Variant
 // in the arena, 2 an integer (kind 22) in the high half, 3 a boolean in bit 3, 4 a date (days in
 // the high half, seconds of the day in bits 4-20, bit 3 for dates before the epoch), 5 a short text
-// (length in bits 3-5, bytes from bit 8), 6 a NUL-terminated text in the arena.
+// (length in bits 3-5, bytes from bit 8), 6 a NUL-terminated text in the arena (its address in the
+// bits above the tag: arena texts are not aligned).
 struct core_internal::PackedSlots {
   static constexpr uint64_t kTagMask = 7;
   static constexpr uint64_t kOwned = 0, kInArena = 1, kInt = 2, kBool = 3, kDate = 4,
@@ -302,7 +303,7 @@ struct core_internal::PackedSlots {
         break;
       }
       default: {
-        const char* text = reinterpret_cast<const char*>(PointerOf(word));
+        const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(word >> 3));
         scratch->AssignBorrowedText(text, std::strlen(text));
         break;
       }
@@ -629,9 +630,17 @@ void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, con
           word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
         }
         *place = word;
-      } else {
-        *place = WordOf(arena->CopyText(text, size, schema, slot), kLongText);
+        return;
       }
+      const char* copy = arena->CopyText(text, size, schema, slot);
+      const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy));
+      if ((address >> 61) == 0) {
+        *place = address << 3 | kLongText;
+        return;
+      }
+      Variant* held = new (arena->Allocate(sizeof(Variant))) Variant;
+      *place = WordOf(held, kInArena);
+      held->AssignBorrowedText(copy, size);
       return;
     }
     case kVtInt: {

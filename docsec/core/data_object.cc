@@ -570,8 +570,13 @@ bool PlainDecimal(const char* text, int32_t* out) {
   if (negative || *text == '+') ++text;
   int32_t value = 0;
   int digits = 0;
-  for (; *text >= '0' && *text <= '9'; ++text, ++digits) value = value * 10 + (*text - '0');
-  if (*text != '\0' || digits == 0 || digits > 9) return false;
+  // Counting stops at the tenth digit, before the value could overflow: a longer number is left
+  // to the general conversion, which checks its range.
+  for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
+    if (digits == 9) return false;
+    value = value * 10 + (*text - '0');
+  }
+  if (*text != '\0' || digits == 0) return false;
   *out = negative ? -value : value;
   return true;
 }

@@ -1,10 +1,14 @@
 // The XML element form of data objects: writing, key form, loading, sub-object lists.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "docsec/core/data_object.h"
 #include "docsec/core/internal/object_arena.h"
@@ -265,6 +269,22 @@ TEST_F(XmlForm, ArenaLoadedValuePointersKeepTheirLifetime) {
   EXPECT_EQ(u->AssemblyXmlNode(root_).Xml(),
             "<user id=\"9\" name=\"c\" loginName=\"login\" deptId=\"3\" "
             "createTime=\"2020-01-02 03:04:05\"/>");
+}
+
+TEST(ObjectArena, TextsAndAlignedAllocationsShareBlocksWithoutOverlap) {
+  core_internal::LoadArenaScope scope;
+  core_internal::ObjectArena* arena = core_internal::ObjectArena::Current();
+  ASSERT_NE(arena, nullptr);
+  std::vector<std::pair<const char*, std::string>> texts;
+  for (int i = 0; i < 5000; ++i) {  // several blocks' worth
+    const std::string text(static_cast<size_t>(i % 23 + 1), static_cast<char>('a' + i % 26));
+    texts.emplace_back(arena->CopyText(text.c_str(), text.size(), nullptr, i % 300), text);
+    const size_t size = static_cast<size_t>(8 + i % 17);
+    void* block = arena->Allocate(size);
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u) << i;
+    std::memset(block, 0xab, size);
+  }
+  for (const auto& copy : texts) ASSERT_EQ(std::string(copy.first), copy.second);
 }
 
 }  // namespace

@@ -118,10 +118,11 @@ class DOCSEC_EXPORT CDOComputer : public CDataObject {
   static int SetThenSend(const std::vector<CDOComputer*>& computers, const Attr& attr,
                          const Variant& value, const std::function<int()>& send);
 
+  // The two 4-byte fields side by side: a loaded tree holds thousands of computers.
   CEnumComputerConnectionStatus connection_status_ = ConnectionNotProbed;
+  int is_local_ = 0;
   CDODepartment* owner_ = nullptr;
   CDOAgentFolder* root_folder_ = nullptr;
-  int is_local_ = 0;
 };
 
 }  // namespace docsec

@@ -1,6 +1,7 @@
 #include "docsec/core/data_object.h"
 
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -192,7 +193,23 @@ inline int CountBits(uint64_t x) {
   return static_cast<int>((x * 0x0101010101010101ull) >> 56);
 }
 
-uint64_t PresentSlots(const Variant* slots) {
+// Equality of two NUL-terminated names, inline: attribute names are short, and a library call per
+// attribute of a large answer shows.
+inline bool SameText(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+// 1 for "true", 0 for "false", -1 for any other text.
+inline int BoolWord(const char* text) {
+  if (SameText(text, "true")) return 1;
+  return SameText(text, "false") ? 0 : -1;
+}
+
+uint64_t PresentSlots(const void* slots) {
   uint64_t present;
   std::memcpy(&present, reinterpret_cast<const char*>(slots) - kPresenceWord, sizeof present);
   return present;
@@ -209,6 +226,130 @@ inline int IndexOfSlot(uint64_t present, bool packed, int count, int slot) {
 
 }  // namespace
 
+// The places of a packed object: one 64-bit word per slot an answer gave. Loading writes the
+// common values into the word itself (a text of up to 7 bytes, a 32-bit integer, a boolean, a date
+// at whole seconds) or points it at the text's copy in the arena; anything else gets a Variant in
+// the arena. A caller asking for a Variant pointer gets one made on the heap, which the word then
+// points at for good, so the pointer keeps the lifetime GetAttrValue promises. Readers that only
+// look (search, XML output, typed getters) decode into a scratch Variant instead.
+//
+// Low three bits of a word: 0 a heap Variant owned by the object (0 alone: no value), 1 a Variant
+// in the arena, 2 an integer (kind 22) in the high half, 3 a boolean in bit 3, 4 a date (days in
+// the high half, seconds of the day in bits 4-20, bit 3 for dates before the epoch), 5 a short text
+// (length in bits 3-5, bytes from bit 8), 6 a NUL-terminated text in the arena (its address in the
+// bits above the tag: arena texts are not aligned).
+struct core_internal::PackedSlots {
+  static constexpr uint64_t kTagMask = 7;
+  static constexpr uint64_t kOwned = 0, kInArena = 1, kInt = 2, kBool = 3, kDate = 4,
+                            kShortText = 5, kLongText = 6;
+  static constexpr size_t kMaxShortText = 7;
+
+  static uint64_t& Place(CDataObject* object, int index) {
+    return static_cast<uint64_t*>(object->slots_)[index];
+  }
+  static bool HoldsVariant(uint64_t word) {
+    return (word & kTagMask) == kOwned || (word & kTagMask) == kInArena;
+  }
+  static Variant* PointerOf(uint64_t word) {
+    return reinterpret_cast<Variant*>(static_cast<uintptr_t>(word & ~kTagMask));
+  }
+  static uint64_t WordOf(const void* p, uint64_t tag) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)) | tag;
+  }
+
+  static void Release(uint64_t word) noexcept {
+    if ((word & kTagMask) == kOwned) {
+      delete PointerOf(word);
+    } else if ((word & kTagMask) == kInArena) {
+      PointerOf(word)->~Variant();
+    }
+  }
+
+  static bool EncodeDate(double date, uint64_t* word) {
+    if (!std::isfinite(date)) return false;
+    const double days = std::trunc(date);
+    if (days < INT32_MIN || days > INT32_MAX) return false;
+    const long long seconds = std::llround(std::fabs(date - days) * 86400.0);
+    if (seconds < 0 || seconds >= 86400) return false;
+    const uint64_t encoded =
+        kDate | (std::signbit(date) ? 8u : 0u) | static_cast<uint64_t>(seconds) << 4 |
+        static_cast<uint64_t>(static_cast<uint32_t>(static_cast<int32_t>(days))) << 32;
+    // Only a date that reads back to the very same double is held this way.
+    const double back = DecodeDate(encoded);
+    if (std::memcmp(&back, &date, sizeof date) != 0) return false;
+    *word = encoded;
+    return true;
+  }
+  static double DecodeDate(uint64_t word) {
+    const double days = static_cast<int32_t>(static_cast<uint32_t>(word >> 32));
+    const double time = static_cast<double>((word >> 4) & 0x1ffff) / 86400.0;
+    return (word & 8) != 0 ? days - time : days + time;
+  }
+
+  // The value held in `word`, without making a Variant for it: the word's own Variant, or
+  // `scratch` holding the value; null when the word holds none.
+  static const Variant* Peek(uint64_t word, Variant* scratch) {
+    switch (word & kTagMask) {
+      case kOwned:
+      case kInArena: return PointerOf(word);
+      case kInt: *scratch = Variant::OfKind(kVtInt, static_cast<int32_t>(word >> 32)); break;
+      case kBool: *scratch = Variant((word & 8) != 0); break;
+      case kDate: *scratch = Variant::Date(DecodeDate(word)); break;
+      case kShortText: {
+        char text[kMaxShortText];
+        const size_t size = (word >> 3) & 7;
+        for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>(word >> (8 * (i + 1)));
+        *scratch = Variant(text, size);
+        break;
+      }
+      default: {
+        const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(word >> 3));
+        scratch->AssignBorrowedText(text, std::strlen(text));
+        break;
+      }
+    }
+    return scratch;
+  }
+
+  // The Variant of the place, made (on the heap, owned by the object) when the word holds its
+  // value itself; null for an empty place unless `create`.
+  static Variant* Materialise(uint64_t* place, bool create) {
+    if (HoldsVariant(*place)) {
+      if (*place == 0 && create) *place = WordOf(new Variant, kOwned);
+      return PointerOf(*place);
+    }
+    Variant scratch;
+    Peek(*place, &scratch);
+    Variant* made = new Variant(std::move(scratch));
+    *place = WordOf(made, kOwned);
+    return made;
+  }
+
+  // Where `index` of a packed object holds its value, for a store: its Variant, made when needed.
+  static Variant* Target(CDataObject* object, int index) {
+    return Materialise(&Place(object, index), true);
+  }
+
+  // The value of declared slot `slot` for reading only (see Peek); null when unset.
+  static const Variant* Read(CDataObject* object, int slot, Variant* scratch) {
+    if (!object->slots_packed_) return object->SlotValue(slot);
+    const int index = object->SlotIndex(slot);
+    const Variant* v = index >= 0       ? Peek(Place(object, index), scratch)
+                       : object->extra_ ? object->extra_->Lookup(object->schema_->SlotName(slot))
+                                        : nullptr;
+    return v == nullptr || v->IsEmpty() ? nullptr : v;
+  }
+  // As GetAttrValue, for reading only.
+  static const Variant* ReadByName(CDataObject* object, const char* name, Variant* scratch) {
+    const int slot = object->schema_->SlotOf(name);
+    if (slot != ClassSchema::kNoSlot) return Read(object, slot, scratch);
+    return object->extra_ ? object->extra_->Lookup(name) : nullptr;
+  }
+
+  static void StoreLoaded(uint64_t* place, uint16_t type, const char* text, ObjectArena* arena,
+                          const ClassSchema* schema, int slot);
+};
+
 int CDataObject::SlotIndex(int slot) const {
   return IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_, slot_count_, slot);
 }
@@ -224,7 +365,8 @@ void CDataObject::EnsureSlots() {
   } else {
     grown = new Variant[count];
   }
-  for (int i = 0; i < slot_count_; ++i) grown[i] = std::move(slots_[i]);
+  Variant* old = static_cast<Variant*>(slots_);
+  for (int i = 0; i < slot_count_; ++i) grown[i] = std::move(old[i]);
   FreeSlots();
   slots_ = grown;
   slots_in_arena_ = arena != nullptr;
@@ -233,10 +375,10 @@ void CDataObject::EnsureSlots() {
 
 void CDataObject::AllocatePackedSlots(uint64_t present, ObjectArena* arena) {
   const int count = CountBits(present);
-  char* block = static_cast<char*>(arena->Allocate(kPresenceWord + sizeof(Variant) * count));
+  char* block = static_cast<char*>(arena->Allocate(kPresenceWord + sizeof(uint64_t) * count));
   std::memcpy(block, &present, sizeof present);
-  slots_ = reinterpret_cast<Variant*>(block + kPresenceWord);
-  for (int i = 0; i < count; ++i) new (&slots_[i]) Variant;
+  slots_ = block + kPresenceWord;
+  std::memset(slots_, 0, sizeof(uint64_t) * count);
   slots_in_arena_ = true;
   slots_packed_ = true;
   slot_count_ = static_cast<uint16_t>(count);
@@ -244,10 +386,14 @@ void CDataObject::AllocatePackedSlots(uint64_t present, ObjectArena* arena) {
 
 void CDataObject::FreeSlots() noexcept {
   if (slots_ == nullptr) return;
-  if (slots_in_arena_) {
-    for (int i = 0; i < slot_count_; ++i) slots_[i].~Variant();
+  if (slots_packed_) {
+    uint64_t* places = static_cast<uint64_t*>(slots_);
+    for (int i = 0; i < slot_count_; ++i) core_internal::PackedSlots::Release(places[i]);
+  } else if (slots_in_arena_) {
+    Variant* slots = static_cast<Variant*>(slots_);
+    for (int i = 0; i < slot_count_; ++i) slots[i].~Variant();
   } else {
-    delete[] slots_;
+    delete[] static_cast<Variant*>(slots_);
   }
   slots_ = nullptr;
   slot_count_ = 0;
@@ -271,12 +417,15 @@ int CDataObject::IsSystemDefault() {
 // ---- values ----
 
 Variant* CDataObject::SlotValue(int slot) {
-  const int index = slots_ ? IndexOfSlot(slots_packed_ ? PresentSlots(slots_) : 0, slots_packed_,
-                                         slot_count_, slot)
-                           : -1;
-  Variant* v = index >= 0                ? &slots_[index]
-               : slots_packed_ && extra_ ? extra_->Lookup(schema_->SlotName(slot))
-                                         : nullptr;
+  const int index = slots_ ? SlotIndex(slot) : -1;
+  Variant* v = nullptr;
+  if (index < 0) {
+    if (slots_packed_ && extra_) v = extra_->Lookup(schema_->SlotName(slot));
+  } else if (slots_packed_) {
+    v = core_internal::PackedSlots::Materialise(&static_cast<uint64_t*>(slots_)[index], false);
+  } else {
+    v = &static_cast<Variant*>(slots_)[index];
+  }
   return v == nullptr || v->IsEmpty() ? nullptr : v;
 }
 
@@ -313,11 +462,16 @@ int CDataObject::SetValue(const Attr& attr, const Variant& value) {
 
 int CDataObject::GetText(const Attr& attr, char* buffer, unsigned long size) {
   const int capped = size > 0x7fffffffUL ? 0x7fffffff : static_cast<int>(size);
-  return GetVariantTSTR(GetValue(attr), buffer, capped);
+  Variant scratch;
+  // GetVariantTSTR only reads.
+  return GetVariantTSTR(
+      const_cast<Variant*>(core_internal::PackedSlots::Read(this, CheckedSlot(attr), &scratch)),
+      buffer, capped);
 }
 
 std::string CDataObject::GetText(const Attr& attr) {
-  Variant* value = GetValue(attr);
+  Variant scratch;
+  const Variant* value = core_internal::PackedSlots::Read(this, CheckedSlot(attr), &scratch);
   if (value == nullptr) return std::string();
   if (value->Type() == kVtBstr) return value->Text();
   try {
@@ -332,7 +486,14 @@ int CDataObject::SetText(const Attr& attr, const char* text) {
   return SetValue(attr, Variant(text));
 }
 
-long CDataObject::GetInt32(const Attr& attr) { return GetVariantInt(GetValue(attr)); }
+long CDataObject::GetInt32(const Attr& attr) {
+  // An integer needs no conversion, so reading it need not make the Variant GetVariantInt converts
+  // in place.
+  Variant scratch;
+  const Variant* value = core_internal::PackedSlots::Read(this, CheckedSlot(attr), &scratch);
+  if (value != nullptr && value->Type() == kVtInt) return value->Int32();
+  return GetVariantInt(GetValue(attr));
+}
 int CDataObject::SetInt32(const Attr& attr, long value) {
   return SetValue(attr, Variant(static_cast<int>(value)));
 }
@@ -347,10 +508,18 @@ int CDataObject::SetInt64(const Attr& attr, long long value) {
   return SetValue(attr, Variant(value));
 }
 
-bool CDataObject::GetBool(const Attr& attr) { return GetVariantBool(GetValue(attr)); }
+bool CDataObject::GetBool(const Attr& attr) {
+  Variant scratch;
+  return GetVariantBool(
+      const_cast<Variant*>(core_internal::PackedSlots::Read(this, CheckedSlot(attr), &scratch)));
+}
 int CDataObject::SetBool(const Attr& attr, bool value) { return SetValue(attr, Variant(value)); }
 
-double CDataObject::GetDate(const Attr& attr) { return GetVariantDate(GetValue(attr)); }
+double CDataObject::GetDate(const Attr& attr) {
+  Variant scratch;
+  return GetVariantDate(
+      const_cast<Variant*>(core_internal::PackedSlots::Read(this, CheckedSlot(attr), &scratch)));
+}
 int CDataObject::SetDate(const Attr& attr, double value) {
   return SetValue(attr, Variant::Date(value));
 }
@@ -401,8 +570,13 @@ bool PlainDecimal(const char* text, int32_t* out) {
   if (negative || *text == '+') ++text;
   int32_t value = 0;
   int digits = 0;
-  for (; *text >= '0' && *text <= '9'; ++text, ++digits) value = value * 10 + (*text - '0');
-  if (*text != '\0' || digits == 0 || digits > 9) return false;
+  // Counting stops at the tenth digit, before the value could overflow: a longer number is left
+  // to the general conversion, which checks its range.
+  for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
+    if (digits == 9) return false;
+    value = value * 10 + (*text - '0');
+  }
+  if (*text != '\0' || digits == 0) return false;
   *out = negative ? -value : value;
   return true;
 }
@@ -431,7 +605,7 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
       return 1;
     }
     case kVtBool:
-      if (std::strcmp(text, "true") == 0 || std::strcmp(text, "false") == 0) {
+      if (BoolWord(text) >= 0) {
         *target = Variant(text[0] == 't');
         return 1;
       }
@@ -440,6 +614,68 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
   }
   return StoreTextInSlot(target, type, text);
 }
+
+}  // namespace
+
+void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, const char* text,
+                                             ObjectArena* arena, const ClassSchema* schema,
+                                             int slot) {
+  // A place already written (a name given twice) takes the general store into its Variant.
+  if (*place != 0 || arena == nullptr) {
+    StoreLoadedText(Materialise(place, true), type, text, arena, schema, slot);
+    return;
+  }
+  double date = 0.0;
+  switch (type) {
+    case kVtBstr: {
+      const size_t size = std::strlen(text);
+      if (size <= kMaxShortText) {
+        uint64_t word = kShortText | size << 3;
+        for (size_t i = 0; i < size; ++i) {
+          word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
+        }
+        *place = word;
+        return;
+      }
+      const char* copy = arena->CopyText(text, size, schema, slot);
+      const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy));
+      if ((address >> 61) == 0) {
+        *place = address << 3 | kLongText;
+        return;
+      }
+      Variant* held = new (arena->Allocate(sizeof(Variant))) Variant;
+      *place = WordOf(held, kInArena);
+      held->AssignBorrowedText(copy, size);
+      return;
+    }
+    case kVtInt: {
+      int32_t value;
+      if (!PlainDecimal(text, &value)) break;
+      *place = kInt | static_cast<uint64_t>(static_cast<uint32_t>(value)) << 32;
+      return;
+    }
+    case kVtBool:
+      if (BoolWord(text) >= 0) {
+        *place = kBool | (text[0] == 't' ? 8u : 0u);
+        return;
+      }
+      break;
+    case kVtDate:
+      if (!OleDateTime::ParseDateTime(text, nullptr, &date)) date = 0.0;
+      if (EncodeDate(date, place)) return;
+      break;
+    default: break;
+  }
+  Variant* held = new (arena->Allocate(sizeof(Variant))) Variant;
+  *place = WordOf(held, kInArena);
+  if (type == kVtDate) {
+    *held = Variant::Date(date);
+  } else {
+    StoreTextInSlot(held, type, text);
+  }
+}
+
+namespace {
 
 // Stores what `store` puts into a new Variant as the value of `name` in *extra (made when
 // absent): 1; or 0, with `name` removed, when `store` gives 0.
@@ -466,7 +702,11 @@ int CDataObject::SetAttrValue(const char* name, const Variant& value) {
     EnsureSlots();
     type = schema_->SlotType(slot);
     const int index = SlotIndex(slot);
-    if (index >= 0) return StoreInSlot(&slots_[index], type, value);
+    if (index >= 0) {
+      Variant* target = slots_packed_ ? core_internal::PackedSlots::Target(this, index)
+                                      : &static_cast<Variant*>(slots_)[index];
+      return StoreInSlot(target, type, value);
+    }
   }
   return StoreInMap(&extra_, name,
                     [type, &value](Variant* target) { return StoreInSlot(target, type, value); });
@@ -477,7 +717,8 @@ int CDataObject::CopyAttrValues(CDataObject* source) {
   int copied = 0;
   for (const NameList* names : {&schema_->attribute_names(), &schema_->load_only_names()}) {
     for (const std::string& name : *names) {
-      Variant* value = source->GetAttrValue(name.c_str());
+      Variant scratch;
+      const Variant* value = core_internal::PackedSlots::ReadByName(source, name.c_str(), &scratch);
       if (value != nullptr && !value->IsNull()) copied += SetAttrValue(name.c_str(), *value);
     }
   }
@@ -565,9 +806,11 @@ int CDataObject::CheckSearchCondition(const std::string& name, Variant* value) {
   // One look-up of the name serves both the value and its declared type: searches run this for
   // every object of a tree.
   const int slot = schema_->SlotOf(name);
-  Variant* mine = slot != ClassSchema::kNoSlot ? SlotValue(slot)
-                  : extra_                     ? extra_->Lookup(name)
-                                               : nullptr;
+  Variant scratch;
+  const Variant* mine = slot != ClassSchema::kNoSlot
+                            ? core_internal::PackedSlots::Read(this, slot, &scratch)
+                        : extra_ ? extra_->Lookup(name)
+                                 : nullptr;
   if (mine == nullptr) return 0;
   const uint16_t type = slot != ClassSchema::kNoSlot ? schema_->SlotType(slot) : kVtBstr;
   const int typed = CompareByDeclaredType(type, *mine, *value);
@@ -590,7 +833,8 @@ int CDataObject::CheckSearchConditions(ValueMap* conditions) {
 
 void CDataObject::WriteAttributes(XmlElement& element, const std::vector<int>& slots) {
   for (int slot : slots) {
-    Variant* value = SlotValue(slot);
+    Variant scratch;
+    const Variant* value = core_internal::PackedSlots::Read(this, slot, &scratch);
     if (value != nullptr) WriteAttrValue(element, schema_->SlotName(slot), *value, true);
   }
 }
@@ -640,11 +884,17 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
   uint64_t present = 0;
   int guess = schema_->SlotCount() - 1;
   for (size_t i = count; i-- > 0;) {
-    const char* guessed = guess >= 0 ? schema_->SlotName(guess) : "";
-    int slot =
-        guessed[0] == names[i][0] && guessed[0] != '\0' && std::strcmp(names[i], guessed) == 0
-            ? guess
-            : schema_->SlotOf(names[i]);
+    int slot = ClassSchema::kNoSlot;
+    // The slot before the last one found, or one of the two before it when the answer skips a
+    // declared name (a password the server never sends).
+    for (int candidate = guess; candidate >= 0 && candidate > guess - 3; --candidate) {
+      const char* guessed = schema_->SlotName(candidate);
+      if (guessed[0] == names[i][0] && SameText(names[i], guessed)) {
+        slot = candidate;
+        break;
+      }
+    }
+    if (slot == ClassSchema::kNoSlot) slot = schema_->SlotOf(names[i]);
     if (slot != ClassSchema::kNoSlot) guess = slot - 1;
     if (slot != ClassSchema::kNoSlot && !schema_->IsLoadable(slot)) slot = ClassSchema::kNoSlot;
     slot_of[i] = slot;
@@ -659,14 +909,27 @@ int CDataObject::LoadFromXmlNode(const XmlElement& element) {
     EnsureSlots();
   }
   ObjectArena* arena = slots_in_arena_ ? LoadingArena() : nullptr;
-  if (slots_packed_) present = PresentSlots(slots_);
+  // Where each slot is held in a packed array, counted once rather than for every value.
+  int8_t packed_index[kMaxPackedSlots];
+  if (slots_packed_) {
+    present = PresentSlots(slots_);
+    int8_t next = 0;
+    for (int s = 0; s < kMaxPackedSlots && (present >> s) != 0; ++s) {
+      packed_index[s] = (present >> s & 1) != 0 ? next++ : -1;
+    }
+  }
   for (size_t i = count; i-- > 0;) {
     const int slot = slot_of[i];
     if (slot == ClassSchema::kNoSlot) continue;
     const uint16_t type = schema_->SlotType(slot);
-    const int index = IndexOfSlot(present, slots_packed_, slot_count_, slot);
-    if (index >= 0) {
-      StoreLoadedText(&slots_[index], type, values[i], arena, schema_, slot);
+    const int index = !slots_packed_ ? IndexOfSlot(present, false, slot_count_, slot)
+                      : slot < kMaxPackedSlots && (present >> slot) != 0 ? packed_index[slot]
+                                                                         : -1;
+    if (index >= 0 && slots_packed_) {
+      core_internal::PackedSlots::StoreLoaded(&core_internal::PackedSlots::Place(this, index), type,
+                                              values[i], arena, schema_, slot);
+    } else if (index >= 0) {
+      StoreLoadedText(&static_cast<Variant*>(slots_)[index], type, values[i], arena, schema_, slot);
     } else {
       StoreInMap(&extra_, names[i], [type, text = values[i]](Variant* target) {
         return StoreTextInSlot(target, type, text);

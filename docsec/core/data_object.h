@@ -9,7 +9,8 @@
 // Ownership: an object owns its values. Lists and maps follow the rules of data_object_list.h:
 // lists returned by look-ups belong to the caller with their members; lists passed into batches
 // stay the caller's. A value pointer returned by GetAttrValue stays valid until the next
-// SetAttrValue of that name or the object's death.
+// SetAttrValue of that name or the object's death (a value loaded from an answer is held compactly
+// and gets its Variant on the first such request; later requests give the same pointer).
 //
 // Errors: a verb that returns 0 or null leaves its cause in the calling thread's outcome
 // (channel/outcome.h): the transport's, the server's, or the library's own reason.
@@ -43,7 +44,8 @@ namespace docsec {
 
 namespace core_internal {
 class ObjectArena;
-}
+struct PackedSlots;
+}  // namespace core_internal
 
 // The object-type number of each class.
 enum CEnumDataObjectType {
@@ -224,6 +226,7 @@ class DOCSEC_EXPORT CDataObject {
 
  private:
   friend class DataObjectAccess;
+  friend struct core_internal::PackedSlots;
   Variant* SlotValue(int slot);
   // Where slot `slot` is held in slots_, or -1 when it has no place there.
   int SlotIndex(int slot) const;
@@ -245,11 +248,14 @@ class DOCSEC_EXPORT CDataObject {
   // Set by the constructor (a bit-field has no default before C++20).
   uint8_t in_arena_ : 1;        // placed in an arena by operator new
   uint8_t slots_in_arena_ : 1;  // slots_ lives in that arena: destroyed, never freed
-  // slots_ holds only the slots an answer gave, in slot order; the 64-bit word before slots_[0]
-  // has bit i set when slot i is among them. Slots of a packed object set later live in extra_.
+  // slots_ holds 8-byte places (data_object.cc: PackedSlots) for only the slots an answer gave,
+  // in slot order; the 64-bit word before the first has bit i set when slot i is among them. A
+  // place holds a short value itself or points at its Variant, made when a caller first asks for
+  // a pointer. Slots of a packed object set later live in extra_.
   uint8_t slots_packed_ : 1;
   const ClassSchema* schema_;
-  Variant* slots_ = nullptr;
+  // Variant[slot_count_] when not packed; uint64_t[slot_count_] when packed.
+  void* slots_ = nullptr;
   // Values of names the class does not declare, and of declared names a packed object has no
   // place for; each Variant is allocated on its own, so its address never moves.
   std::unique_ptr<ValueMap> extra_;

@@ -1,12 +1,18 @@
 // The XML element form of data objects: writing, key form, loading, sub-object lists.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "docsec/core/data_object.h"
+#include "docsec/core/internal/object_arena.h"
+#include "docsec/core/variant_functions.h"
 #include "docsec/testing/environment.h"
 #include "docsec/testing/test_objects.h"
 
@@ -159,6 +165,126 @@ TEST_F(XmlForm, SubObjectElementsAreAppendedInListOrder) {
   EXPECT_EQ(root_.Xml(), "<document><user id=\"1\"/><user id=\"2\"/></document>");
   d.AssemblySubObjectsXMLNodes(root_, nullptr);
   EXPECT_EQ(root_.SelectChildren(nullptr).Length(), 2u);
+}
+
+// Objects loaded while an answer's arena is open hold their values compactly; everything read back
+// must be what an object loaded on the heap gives.
+std::unique_ptr<UserLike> LoadInArena(const XmlElement& element) {
+  core_internal::LoadArenaScope scope;
+  std::unique_ptr<UserLike> user(new UserLike);
+  user->LoadFromXmlNode(element);
+  return user;
+}
+
+std::string Shown(const Variant* v) {
+  if (v == nullptr) return "(unset)";
+  return std::to_string(v->Type()) + ":" + v->ToText();
+}
+
+TEST_F(XmlForm, ArenaLoadedValuesReadBackAsHeapLoadedOnes) {
+  const struct {
+    const char* name;
+    const char* text;
+  } kCases[] = {
+      {"name", ""},
+      {"name", "abc"},
+      {"name", "seven77"},
+      {"name", "eight888"},
+      {"name", "twelve bytes"},
+      {"name", "a text well past any inline size, with \xc3\xa9 in it"},
+      {"id", "12"},
+      {"id", "-2147483648"},
+      {"id", "2147483647"},
+      {"id", " 42 "},
+      {"id", "4294967296"},
+      {"id", "twelve"},
+      {"isSupervisor", "true"},
+      {"isSupervisor", "false"},
+      {"isSupervisor", "TRUE"},
+      {"isSupervisor", "1"},
+      {"isSupervisor", "maybe"},
+      {"createTime", "2024-02-29 23:59:59"},
+      {"createTime", "1899-12-30 00:00:00"},
+      {"createTime", "1800-06-01 06:30:00"},
+      {"createTime", "not a date"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.name) + "=\"" + c.text + "\"");
+    XmlDocument doc = XmlDocument::Create();
+    XmlElement user = doc.CreateDocumentElement("user");
+    user.SetAttribute(c.name, c.text);
+    UserLike heap;
+    heap.LoadFromXmlNode(user);
+    std::unique_ptr<UserLike> packed = LoadInArena(user);
+    // Read-only paths first (they decode without making a Variant), then the typed getters and
+    // the pointer, then the written form again from the made Variant.
+    const std::string written = heap.AssemblyXmlNode(root_).Xml();
+    EXPECT_EQ(packed->AssemblyXmlNode(root_).Xml(), written);
+    EXPECT_EQ(packed->GetText(UserLike::kName), heap.GetText(UserLike::kName));
+    EXPECT_EQ(packed->IsSupervisor(), heap.IsSupervisor());
+    EXPECT_EQ(packed->GetCreateTime(), heap.GetCreateTime());
+    EXPECT_EQ(Shown(packed->GetAttrValue(c.name)), Shown(heap.GetAttrValue(c.name)));
+    EXPECT_EQ(packed->AssemblyXmlNode(root_).Xml(), written);
+    EXPECT_EQ(packed->Equals(&heap), 1);
+    UserLike copy;
+    copy.CopyAttrValues(packed.get());
+    EXPECT_EQ(Shown(copy.GetAttrValue(c.name)), Shown(heap.GetAttrValue(c.name)));
+  }
+}
+
+TEST_F(XmlForm, ArenaLoadedValuePointersKeepTheirLifetime) {
+  XmlDocument doc = XmlDocument::Create();
+  doc.LoadXml("<user id=\"7\" name=\"a name longer than inline\" deptId=\"12\"/>");
+  std::unique_ptr<UserLike> u = LoadInArena(doc.DocumentElement());
+  Variant* name = u->GetAttrValue("name");
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(u->GetAttrValue("name"), name);  // asked again: the same Variant
+  // Stores of other names, of slots the answer did not give and of undeclared names leave it.
+  u->SetAttrValue("id", Variant(8));
+  u->SetAttrValue("loginName", Variant("login"));
+  u->SetAttrValue("undeclared", Variant("x"));
+  EXPECT_EQ(u->GetAttrValue("name"), name);
+  EXPECT_STREQ(name->Text(), "a name longer than inline");
+  EXPECT_EQ(u->GetAttrValue("id")->Int32(), 8);
+  EXPECT_STREQ(u->GetAttrValue("loginName")->Text(), "login");
+  // A store of the name itself changes what the pointer reads; a failed one leaves it unset.
+  EXPECT_EQ(u->SetAttrValue("name", Variant("b")), 1);
+  EXPECT_STREQ(u->GetAttrValue("name")->Text(), "b");
+  EXPECT_EQ(u->SetAttrValue("deptId", Variant("not a number")), 0);
+  EXPECT_EQ(u->GetAttrValue("deptId"), nullptr);
+  EXPECT_EQ(u->SetAttrValue("deptId", Variant(3)), 1);
+  EXPECT_EQ(u->GetInt32(UserLike::kDeptId), 3);
+  // An in-place conversion through the pointer sticks, as on any object.
+  u->SetAttrValue("name", Variant("12"));
+  EXPECT_EQ(GetVariantInt(u->GetAttrValue("name")), 12);
+  EXPECT_EQ(u->GetAttrValue("name")->Type(), kVtInt);
+  // A later load outside the arena replaces values in place.
+  XmlDocument again = XmlDocument::Create();
+  again.LoadXml("<user id=\"9\" name=\"c\" createTime=\"2020-01-02 03:04:05\"/>");
+  Variant* id = u->GetAttrValue("id");
+  u->LoadFromXmlNode(again.DocumentElement());
+  EXPECT_EQ(u->GetAttrValue("id"), id);
+  EXPECT_EQ(id->Int32(), 9);
+  EXPECT_STREQ(u->GetAttrValue("name")->Text(), "c");
+  EXPECT_EQ(u->AssemblyXmlNode(root_).Xml(),
+            "<user id=\"9\" name=\"c\" loginName=\"login\" deptId=\"3\" "
+            "createTime=\"2020-01-02 03:04:05\"/>");
+}
+
+TEST(ObjectArena, TextsAndAlignedAllocationsShareBlocksWithoutOverlap) {
+  core_internal::LoadArenaScope scope;
+  core_internal::ObjectArena* arena = core_internal::ObjectArena::Current();
+  ASSERT_NE(arena, nullptr);
+  std::vector<std::pair<const char*, std::string>> texts;
+  for (int i = 0; i < 5000; ++i) {  // several blocks' worth
+    const std::string text(static_cast<size_t>(i % 23 + 1), static_cast<char>('a' + i % 26));
+    texts.emplace_back(arena->CopyText(text.c_str(), text.size(), nullptr, i % 300), text);
+    const size_t size = static_cast<size_t>(8 + i % 17);
+    void* block = arena->Allocate(size);
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(block) % 8, 0u) << i;
+    std::memset(block, 0xab, size);
+  }
+  for (const auto& copy : texts) ASSERT_EQ(std::string(copy.first), copy.second);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "docsec/users/position.h"
 #include "docsec/users/user.h"
 #include "docsec/users/user_appointment.h"
+#include "docsec/users/internal/user_lists.h"
 
 namespace docsec {
 namespace {
@@ -74,20 +75,21 @@ DataObjectList* CDOPosition::GetSubPositions() {
 // ---- the user's side ----
 
 DataObjectList* CDOUser::GetAppointments() {
-  return Reload(this, "QueryUserAccession", appointments_, CDOPosition::GetClassInstance());
+  return Reload(this, "QueryUserAccession", EnsureUserLists(lists_).appointments,
+                CDOPosition::GetClassInstance());
 }
 
 int CDOUser::ApplyAppointments() {
-  return UpdateSubObjects("SetUserAccession", appointments_.get());
+  return UpdateSubObjects("SetUserAccession", lists_ ? lists_->appointments.get() : nullptr);
 }
 
 CDOPosition* CDOUser::AppointPosition(CDOPosition* position) {
-  return AppendCopy("AppointPosition", appointments_, position);
+  return AppendCopy("AppointPosition", EnsureUserLists(lists_).appointments, position);
 }
 
 int CDOUser::RevokePosition(CDOPosition* position) {
   // Only the list's own member: an equal copy held elsewhere is not this user's appointment.
-  if (appointments_.Delete(position)) return 1;
+  if (lists_ && lists_->appointments.Delete(position)) return 1;
   return SetLibraryFailure("RevokePosition", "the position is not one of the user's appointments");
 }
 

@@ -14,6 +14,7 @@
 #include "docsec/policy/auth_level_by_user.h"
 #include "docsec/policy/secret_level.h"
 #include "docsec/users/position.h"
+#include "docsec/users/internal/user_lists.h"
 
 namespace docsec {
 namespace {
@@ -245,19 +246,20 @@ CDODepartment* CDOUser::GetTreeRootDepartment() {
 // ---- authorizations ----
 
 DataObjectList* CDOUser::GetAuthorizedDepartments() {
-  authorizations_.Reset();
-  authorized_departments_.Reset();
+  UserLists& lists = EnsureUserLists(lists_);
+  lists.authorizations.Reset();
+  lists.authorized_departments.Reset();
   XmlDocument answer = Exchange("GetUserAuthorization", [this](XmlElement& root) {
     AssemblyXmlKeyNode(root);
     return true;
   });
   if (!answer) return nullptr;
-  authorizations_.Load(answer.DocumentElement());  // present afterwards, even when empty
+  lists.authorizations.Load(answer.DocumentElement());  // present afterwards, even when empty
   // One department per authorized department id, named by the last authorization on it; in the
   // order the departments first appear, so the result does not depend on a hash.
   std::vector<CDOAuthLevelByUser*> named;
   std::unordered_map<long, size_t> index;
-  for (CDOAuthLevelByUser* authorization : authorizations_) {
+  for (CDOAuthLevelByUser* authorization : lists.authorizations) {
     const long id = authorization->GetOwnerDeptId();
     if (id == -1) continue;  // names no department
     auto found = index.emplace(id, named.size());
@@ -267,21 +269,22 @@ DataObjectList* CDOUser::GetAuthorizedDepartments() {
       named[found.first->second] = authorization;
     }
   }
-  authorized_departments_.Ensure();
+  lists.authorized_departments.Ensure();
   for (CDOAuthLevelByUser* authorization : named) {
     CDODepartment* department = new CDODepartment;
-    authorized_departments_.Add(department);
+    lists.authorized_departments.Add(department);
     department->SetId(authorization->GetOwnerDeptId());
     department->SetName(CopiedText(authorization, &CDOAuthLevelByUser::GetOwnerDeptPath).c_str());
   }
-  return authorized_departments_.get();
+  return lists.authorized_departments.get();
 }
 
 long CDOUser::GetAuthorizedDeptPermission(CDODepartment* department, CDOSecretLevel* level) {
   if (department == nullptr || level == nullptr) return 0;
   const long department_id = department->GetId();
   const long level_id = level->GetId();
-  for (CDOAuthLevelByUser* authorization : authorizations_) {
+  if (!lists_) return 0;
+  for (CDOAuthLevelByUser* authorization : lists_->authorizations) {
     if (authorization->GetOwnerDeptId() == department_id &&
         authorization->GetSecretLevelId() == level_id) {
       return authorization->GetPermission();

@@ -13,6 +13,7 @@
 #define DOCSEC_USERS_USER_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "docsec/core/data_object_class.h"
 
@@ -22,6 +23,7 @@ class CDOAuthLevelByUser;
 class CDODepartment;
 class CDOPosition;
 class CDOSecretLevel;
+struct UserLists;
 
 class DOCSEC_EXPORT CDOUser : public CDataObject {
   DOCSEC_DATA_OBJECT(CDOUser)
@@ -158,9 +160,9 @@ class DOCSEC_EXPORT CDOUser : public CDataObject {
   static void BytesToHexString(char* out, const unsigned char* bytes, int n);
   static void HexStringToBytes(const char* text, unsigned char* out, int n);
 
-  OwnedList<CDOPosition> appointments_;
-  OwnedList<CDODepartment> authorized_departments_;
-  OwnedList<CDOAuthLevelByUser> authorizations_;
+  // The user's own lists (docsec/users/internal/user_lists.h), made when one is first needed: the
+  // users of a loaded tree never have any, and three absent lists would cost each of them 24 bytes.
+  std::unique_ptr<UserLists> lists_;
   CDODepartment* owner_ = nullptr;
 };
 

@@ -92,7 +92,12 @@ const char* ObjectArena::CopyText(const char* text, size_t size, const void* key
 }
 
 const char* ObjectArena::Copy(const char* text, size_t size) {
-  char* copy = static_cast<char*>(Allocate(size + 1));
+  // Texts need no alignment: they are taken from the top of the block, down, while everything else
+  // is taken from the bottom, up, so that neither pads the other.
+  if (static_cast<size_t>(end_ - next_) < size + 1) AddBlock(size + 1);
+  end_ -= size + 1;
+  char* copy = end_;
+  DOCSEC_UNPOISON(copy, size + 1);
   std::memcpy(copy, text, size);
   copy[size] = '\0';
   return copy;
@@ -103,20 +108,22 @@ void ObjectArena::EndLoading() noexcept {
   recent_ = nullptr;
 }
 
+void ObjectArena::AddBlock(size_t size) {
+  if (next_block_size_ == 0) next_block_size_ = kFirstBlock;
+  const size_t usable = std::max(size, next_block_size_);
+  next_block_size_ = std::min(next_block_size_ * 2, kLargestBlock);
+  void* memory = std::malloc(sizeof(Block) + usable);
+  if (memory == nullptr) throw ComError(kErrOutOfMemory);
+  Block* block = new (memory) Block{blocks_, usable};
+  blocks_ = block;
+  next_ = reinterpret_cast<char*>(block + 1);
+  end_ = next_ + usable;
+  DOCSEC_POISON(next_, usable);
+}
+
 void* ObjectArena::Allocate(size_t size) {
   size = (size + kAlign - 1) & ~(kAlign - 1);
-  if (static_cast<size_t>(end_ - next_) < size) {
-    if (next_block_size_ == 0) next_block_size_ = kFirstBlock;
-    const size_t usable = std::max(size, next_block_size_);
-    next_block_size_ = std::min(next_block_size_ * 2, kLargestBlock);
-    void* memory = std::malloc(sizeof(Block) + usable);
-    if (memory == nullptr) throw ComError(kErrOutOfMemory);
-    Block* block = new (memory) Block{blocks_, usable};
-    blocks_ = block;
-    next_ = reinterpret_cast<char*>(block + 1);
-    end_ = next_ + usable;
-    DOCSEC_POISON(next_, usable);
-  }
+  if (static_cast<size_t>(end_ - next_) < size) AddBlock(size);
   char* p = next_;
   next_ += size;
   DOCSEC_UNPOISON(p, size);

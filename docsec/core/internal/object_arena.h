@@ -30,9 +30,10 @@ class ObjectArena {
 
   // `size` bytes aligned to 8; raises ComError(kErrOutOfMemory) when memory runs out.
   void* Allocate(size_t size);
-  // A NUL-terminated copy of the `size` bytes at `text` (which end in a NUL), in the arena. `key`
-  // and `slot` name where the text goes (a class's attribute): a text equal to the last one copied
-  // for the same place shares that copy, as answers repeat some texts in every member of a group.
+  // A NUL-terminated copy of the `size` bytes at `text` (which end in a NUL), in the arena, with
+  // no particular alignment. `key` and `slot` name where the text goes (a class's attribute): a
+  // text equal to the last one copied for the same place shares that copy, as answers repeat some
+  // texts in every member of a group.
   // A place whose texts keep differing is soon not compared any more. Copies are never written
   // to, so sharing them is invisible.
   const char* CopyText(const char* text, size_t size, const void* key, int slot);
@@ -50,13 +51,15 @@ class ObjectArena {
   ObjectArena() = default;
   ~ObjectArena();
   const char* Copy(const char* text, size_t size);
+  // Starts a new block of at least `size` usable bytes; what was left of the last one is unused.
+  void AddBlock(size_t size);
   // Forgets the recent texts once loading ends; their table is of no use to the objects.
   void EndLoading() noexcept;
 
   std::atomic<long> refs_{1};
   Block* blocks_ = nullptr;
-  char* next_ = nullptr;
-  char* end_ = nullptr;
+  char* next_ = nullptr;  // aligned allocations go up from here
+  char* end_ = nullptr;   // texts go down from here
   size_t next_block_size_ = 0;
   RecentTexts* recent_ = nullptr;  // while loading: the last text copied for each place
 };

@@ -39,22 +39,16 @@ std::vector<CDOComputer*> Targets(Context& context, const std::vector<std::strin
     }
   };
   for (const std::string& name : names) {
-    try {
-      for (CDOComputer* computer : ComputersOfSubTree(&context.FindDepartment(name))) {
-        add(computer);
-      }
+    // A department's name wins; an ambiguous one is the person's to settle.
+    const std::vector<CDODepartment*> departments = context.MatchDepartments(name);
+    if (!departments.empty()) {
+      CDODepartment& department = Context::PickOne(departments, "department", name);
+      for (CDOComputer* computer : ComputersOfSubTree(&department)) add(computer);
       continue;
-    } catch (const CliError& error) {
-      // Only "no such department" lets the name stand for a computer; an ambiguous one is the
-      // person's to settle.
-      if (std::string(error.what()).rfind("no department", 0) != 0) throw;
     }
-    try {
-      add(&context.FindComputer(name));
-    } catch (const CliError& error) {
-      if (std::string(error.what()).rfind("no computer", 0) != 0) throw;
-      Fail(kExitUsage, "no department or computer \"" + name + "\" in the tree");
-    }
+    const std::vector<CDOComputer*> matched = context.MatchComputers(name);
+    if (matched.empty()) Fail(kExitUsage, "no department or computer \"" + name + "\" in the tree");
+    add(&Context::PickOne(matched, "computer", name));
   }
   return computers;
 }

@@ -318,8 +318,15 @@ void Walk(CDODepartment* department, const std::function<void(CDODepartment*)>& 
   }
 }
 
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
 template <class T>
-T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::string& name) {
+T& Context::PickOne(const std::vector<T*>& found, const std::string& kind,
+                    const std::string& name) {
   if (found.empty()) Fail(kExitUsage, "no " + kind + " \"" + name + "\" in the tree");
   if (found.size() > 1) {
     Fail(kExitUsage, std::to_string(found.size()) + " " + kind + "s match \"" + name +
@@ -327,14 +334,16 @@ T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::str
   }
   return *found.front();
 }
-
-bool IsNumber(const std::string& text) {
-  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-}  // namespace
+template CDODepartment& Context::PickOne(const std::vector<CDODepartment*>&, const std::string&,
+                                         const std::string&);
+template CDOComputer& Context::PickOne(const std::vector<CDOComputer*>&, const std::string&,
+                                       const std::string&);
 
 CDODepartment& Context::FindDepartment(const std::string& name) {
+  return PickOne(MatchDepartments(name), "department", name);
+}
+
+std::vector<CDODepartment*> Context::MatchDepartments(const std::string& name) {
   std::vector<CDODepartment*> found;
   const std::string path = !name.empty() && name[0] != '/' ? "/" + name : name;
   Walk(&Tree(), [&](CDODepartment* d) {
@@ -343,7 +352,7 @@ CDODepartment& Context::FindDepartment(const std::string& name) {
       found.push_back(d);
     }
   });
-  return PickOne(found, "department", name);
+  return found;
 }
 
 CDOUser& Context::FindUser(const std::string& id) {
@@ -379,6 +388,10 @@ CDOPosition& Context::FindPosition(const std::string& key) {
 }
 
 CDOComputer& Context::FindComputer(const std::string& name) {
+  return PickOne(MatchComputers(name), "computer", name);
+}
+
+std::vector<CDOComputer*> Context::MatchComputers(const std::string& name) {
   std::vector<CDOComputer*> found;
   Walk(&Tree(), [&](CDODepartment* d) {
     for (CDOComputer* computer : Members<CDOComputer>(d->GetComputers())) {
@@ -389,7 +402,7 @@ CDOComputer& Context::FindComputer(const std::string& name) {
       }
     }
   });
-  return PickOne(found, "computer", name);
+  return found;
 }
 
 CDOSecretLevel& Context::FindLevel(const std::string& name) {

@@ -125,6 +125,13 @@ class Context {
   CDOPosition& FindPosition(const std::string& key);
   // A computer by name, IP address or UUID, not probed.
   CDOComputer& FindComputer(const std::string& name);
+  // Every match of FindDepartment's and FindComputer's keys, none or several, for callers that
+  // try one kind of name before another.
+  std::vector<CDODepartment*> MatchDepartments(const std::string& name);
+  std::vector<CDOComputer*> MatchComputers(const std::string& name);
+  // One of `found`, named `name`; usage error when there are none or several.
+  template <class T>
+  static T& PickOne(const std::vector<T*>& found, const std::string& kind, const std::string& name);
   // A secret level of the catalogue by id or name.
   CDOSecretLevel& FindLevel(const std::string& name);
   // FindComputer, then probes its agent; exit 3 when the agent does not answer.

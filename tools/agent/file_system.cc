@@ -402,20 +402,25 @@ bool DirHandle::ReadLink(const std::string& name, std::string* target) const {
   }
 }
 
-DirHandle DirHandle::OpenSubdirectory(const std::string& name) const {
+int DirHandle::OpenEntry(const std::string& name, int flags, uint32_t mode) const {
   if (fd_ < 0) {
     Fail(EBADF);
-    return DirHandle();
+    return -1;
   }
   if (!IsPlainName(name)) {
     FailWrongKind();
-    return DirHandle();
+    return -1;
   }
-  int fd = openat(fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    Fail(errno);
-    return DirHandle();
-  }
+  // Never through a link at the name itself: links are reported, not followed.
+  const int fd =
+      openat(fd_, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd < 0) Fail(errno);
+  return fd;
+}
+
+DirHandle DirHandle::OpenSubdirectory(const std::string& name) const {
+  const int fd = OpenEntry(name, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return DirHandle();
   std::string canonical =
       canonical_path_.empty()
           ? std::string()
@@ -424,20 +429,9 @@ DirHandle DirHandle::OpenSubdirectory(const std::string& name) const {
 }
 
 FileHandle DirHandle::OpenForReading(const std::string& name) const {
-  if (fd_ < 0) {
-    Fail(EBADF);
-    return FileHandle();
-  }
-  if (!IsPlainName(name)) {
-    FailWrongKind();
-    return FileHandle();
-  }
   // O_NONBLOCK keeps a FIFO from stalling the open; the kind is checked on the open descriptor.
-  int fd = openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    Fail(errno);
-    return FileHandle();
-  }
+  const int fd = OpenEntry(name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FileHandle();
   FileHandle file(fd);
   FileInfo info;
   if (!file.Stat(&info)) return FileHandle();
@@ -454,37 +448,14 @@ FileHandle DirHandle::OpenForReading(const std::string& name) const {
 }
 
 FileHandle DirHandle::Hold(const std::string& name) const {
-  if (fd_ < 0) {
-    Fail(EBADF);
-    return FileHandle();
-  }
-  if (!IsPlainName(name)) {
-    FailWrongKind();
-    return FileHandle();
-  }
-  int fd = openat(fd_, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    Fail(errno);
-    return FileHandle();
-  }
+  const int fd = OpenEntry(name, O_PATH);
+  if (fd < 0) return FileHandle();
   return FileHandle(fd);
 }
 
 FileHandle DirHandle::CreateExclusive(const std::string& name, uint32_t mode) const {
-  if (fd_ < 0) {
-    Fail(EBADF);
-    return FileHandle();
-  }
-  if (!IsPlainName(name)) {
-    FailWrongKind();
-    return FileHandle();
-  }
-  int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  static_cast<mode_t>(mode & 0777));
-  if (fd < 0) {
-    Fail(errno);
-    return FileHandle();
-  }
+  const int fd = OpenEntry(name, O_WRONLY | O_CREAT | O_EXCL, mode & 0777);
+  if (fd < 0) return FileHandle();
   return FileHandle(fd);
 }
 

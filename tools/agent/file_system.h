@@ -161,6 +161,9 @@ class DirHandle {
   bool SyncFileSystem() const;
 
  private:
+  // openat of plain name `name` here with `flags`, never following a link and closed on exec; the
+  // descriptor, or -1 with the failure recorded.
+  int OpenEntry(const std::string& name, int flags, uint32_t mode = 0) const;
   DirHandle(int fd, std::string canonical_path)
       : fd_(fd), canonical_path_(std::move(canonical_path)) {}
   int fd_ = -1;

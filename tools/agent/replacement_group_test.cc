@@ -1,5 +1,6 @@
 #include "tools/agent/replacement_group.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,13 +17,13 @@ const uint8_t kKey[kFileKeySize] = {3, 1, 4, 1, 5, 9, 2, 6};
 // was written, and a step between the first two: whatever the group's size, every other file
 // gets its new content, the changed one keeps the other writer's, the calls come in order and
 // the folder holds nothing but the originals. The same holds when the replaced files are closed
-// on a worker, and once it is drained none of them is still held open.
+// on a worker, and once the worker has ended none of them is still held open.
 TEST(ReplacementGroup, CommitsInOrderAndSparesFilesChangedMeanwhile) {
   for (size_t files : {size_t{1}, size_t{2}, size_t{256}})
     for (bool retire : {false, true}) {
       SCOPED_TRACE("groups of " + std::to_string(files) +
                    (retire ? ", replaced files retired" : ""));
-      RetiredFiles retired;
+      auto retired = std::make_unique<RetiredFiles>();
       testing::ScratchTree tree;
       const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
       for (const std::string& name : names) ASSERT_TRUE(tree.Write(name, "old " + name));
@@ -32,7 +33,7 @@ TEST(ReplacementGroup, CommitsInOrderAndSparesFilesChangedMeanwhile) {
         ReplacementGroup::Limits limits;
         limits.files = files;
         limits.flush_threads = 3;
-        if (retire) limits.retire_to = &retired;
+        if (retire) limits.retire_to = retired.get();
         ReplacementGroup group(limits);
         for (const std::string& name : names) {
           FileInfo before;
@@ -62,7 +63,7 @@ TEST(ReplacementGroup, CommitsInOrderAndSparesFilesChangedMeanwhile) {
       for (const char* name : {"a", "b", "d", "e"})
         EXPECT_EQ(tree.Read(name), std::string("new ") + name);
       EXPECT_EQ(tree.List("."), names);
-      retired.Drain();
+      retired.reset();  // closes what still waits
       EXPECT_EQ(testing::OpenDeletedFiles(), 0);
     }
 }

@@ -39,11 +39,6 @@ void RetiredFiles::Retire(FileHandle file) {
   file.Close();
 }
 
-void RetiredFiles::Drain() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  drained_.wait(lock, [this] { return waiting_.empty() && closing_ == 0; });
-}
-
 void RetiredFiles::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -51,12 +46,9 @@ void RetiredFiles::Run() {
     if (waiting_.empty()) return;  // stopping, and nothing left
     FileHandle file = std::move(waiting_.front());
     waiting_.pop_front();
-    ++closing_;
     lock.unlock();
     file.Close();
     lock.lock();
-    --closing_;
-    if (waiting_.empty() && closing_ == 0) drained_.notify_all();
   }
 }
 

@@ -29,8 +29,6 @@ class RetiredFiles {
   static constexpr size_t kDefaultMaxWaiting = 64;
 
   void Retire(FileHandle file);
-  // Returns once every handle retired so far is closed.
-  void Drain();
 
  private:
   void Run();
@@ -38,9 +36,7 @@ class RetiredFiles {
   const size_t max_waiting_;
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::condition_variable drained_;
   std::deque<FileHandle> waiting_;
-  size_t closing_ = 0;
   bool stopping_ = false;
   std::thread worker_;
 };

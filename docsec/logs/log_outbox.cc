@@ -184,11 +184,19 @@ outbox_internal::ReadBatch ReadBatch(const std::string& directory, const std::st
   return batch;
 }
 
+// A batch this process has just written under the lock it still holds, with its records: visited
+// as it is instead of read back and parsed again, which is most of the work of a submission.
+struct WrittenBatch {
+  std::string name;
+  outbox_internal::ReadBatch batch;
+};
+
 // Visits the batches of an open outbox, oldest first, removing temporaries a crash left behind
 // (the lock guarantees no write is under way) and reporting damaged batches, those found now and
 // those set aside earlier. `visit` gets the batch's name and records.
 template <class Visit>
-bool ForEachBatch(const std::string& directory, std::vector<std::string>* damage, Visit visit) {
+bool ForEachBatch(const std::string& directory, std::vector<std::string>* damage, Visit visit,
+                  const WrittenBatch* written = nullptr) {
   std::vector<std::string> names;
   if (!ListFiles(directory, &names)) return false;
   for (const std::string& name : names) {
@@ -197,6 +205,8 @@ bool ForEachBatch(const std::string& directory, std::vector<std::string>* damage
     } else if (EndsWith(name, kCorruptSuffix)) {
       damage->push_back(directory + "/" + name +
                         ": damaged records set aside earlier; look at them, then remove the file");
+    } else if (written != nullptr && name == written->name) {
+      visit(name, written->batch);
     } else if (IsBatchName(name)) {
       outbox_internal::ReadBatch batch = ReadBatch(directory, name, damage);
       visit(name, batch);
@@ -253,7 +263,7 @@ bool SetAside(const std::string& directory, StoredRecord record, const Delivery&
 // Sends what waits for `server` in an open outbox (with `unnamed_too`, records that name no
 // server as well) and reports what it did and what waits afterwards.
 bool FlushOpen(const std::string& directory, const std::string& server, bool unnamed_too,
-               LogOutboxReport* report) {
+               LogOutboxReport* report, const WrittenBatch* written = nullptr) {
   bool blocked = server.empty();  // nothing delivers: everything waits
   const bool listed = ForEachBatch(
       directory, &report->damage,
@@ -301,7 +311,8 @@ bool FlushOpen(const std::string& directory, const std::string& server, bool unn
             Trace("operation log: %s", error.c_str());
           }
         }
-      });
+      },
+      written);
   return listed && ListRefused(directory, &report->refused, nullptr, &report->damage);
 }
 
@@ -494,10 +505,12 @@ int LogOutboxBatch::Submit(LogOutboxReceipt* receipt) {
   if (OpenOutbox(directory, &lock, &error)) {
     std::vector<std::string> names;
     ListFiles(directory, &names);
-    if (WriteFileDurably(directory, NextBatchName(names), outbox_internal::RenderRecords(records),
+    WrittenBatch written{NextBatchName(names), {}};
+    if (WriteFileDurably(directory, written.name, outbox_internal::RenderRecords(records),
                          &error)) {
+      written.batch.records = std::move(records);
       LogOutboxReport report;
-      if (!FlushOpen(directory, server_, false, &report)) return -1;
+      if (!FlushOpen(directory, server_, false, &report, &written)) return -1;
       return report.WaitingFor(server_);
     }
   }

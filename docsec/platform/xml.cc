@@ -323,10 +323,17 @@ XmlAttribute XmlElement::FirstAttribute() const {
 size_t XmlElement::GetAttributes(const char** names, const char** values, size_t capacity) const {
   CheckNotNull();
   size_t count = 0;
-  // The null attribute's name is empty and a parsed attribute's never is, so the name read for the
-  // result ends the walk; the handle itself is tested only then. One call into the parser's
-  // library fewer per attribute.
-  for (pugi::xml_attribute a = Node(node_).first_attribute();; a = a.next_attribute()) {
+  const pugi::xml_node node = Node(node_);
+  if (!node.first_attribute()) return 0;
+  // Calls into the parser's library are most of this walk's cost, so it makes as few as it can.
+  // The iterator's attribute is the one handle it holds and moves along in place, so a single
+  // reference to it follows the whole walk: stepping costs one call, where next_attribute() makes
+  // a new handle through further calls. The null attribute's name is empty and a parsed
+  // attribute's never is, so the name read for the result ends the walk; the handle itself is
+  // tested only then.
+  pugi::xml_attribute_iterator it = node.attributes_begin();
+  const pugi::xml_attribute& a = *it;
+  for (;; ++it) {
     const char* name = a.name();
     if (name[0] == '\0' && !a) break;
     if (count < capacity) {

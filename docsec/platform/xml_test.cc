@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "docsec/platform/com_error.h"
 
@@ -173,6 +175,41 @@ TEST(Xml, AttributesIterateInDocumentOrder) {
   EXPECT_EQ(XmlAttribute().Name(), nullptr);
 }
 
+// The bulk read gives every attribute in order, counts beyond the capacity without writing there,
+// and ends at the last attribute for parsed and built elements alike (a built one may carry an
+// empty value, which must not end the walk early).
+TEST(Xml, AllAttributesAreReadInOneCallWithinTheCapacity) {
+  XmlDocument parsed = Parse("<r><none/><three a=\"1\" b=\"\" c=\"3\"/></r>");
+  XmlDocument built = XmlDocument::Create();
+  XmlElement made = built.CreateDocumentElement("made");
+  made.AppendAttribute("x", "");
+  made.AppendAttribute("y", "2");
+  struct Case {
+    XmlElement element;
+    size_t capacity;
+    std::vector<std::string> expected;  // "name=value", the first `capacity` of them
+    size_t count;
+  } cases[] = {
+      {parsed.DocumentElement().SelectChild("none"), 8, {}, 0},
+      {parsed.DocumentElement().SelectChild("three"), 8, {"a=1", "b=", "c=3"}, 3},
+      {parsed.DocumentElement().SelectChild("three"), 2, {"a=1", "b="}, 3},
+      {parsed.DocumentElement().SelectChild("three"), 0, {}, 3},
+      {made, 8, {"x=", "y=2"}, 2},
+  };
+  for (const Case& c : cases) {
+    const char* names[8] = {};
+    const char* values[8] = {};
+    EXPECT_EQ(c.element.GetAttributes(names, values, c.capacity), c.count) << c.element.Xml();
+    std::vector<std::string> got;
+    for (size_t i = 0; i < std::min(c.capacity, c.count); ++i) {
+      got.push_back(std::string(names[i]) + "=" + values[i]);
+    }
+    EXPECT_EQ(got, c.expected) << c.element.Xml();
+    if (c.capacity < 8) {
+      EXPECT_EQ(names[c.capacity], nullptr) << "written beyond the capacity";
+    }
+  }
+}
 // The secret's bytes are overwritten where they lay: the text pointer taken before the wipe reads
 // zeros, both for a value set by the program and for one parsed from an answer.
 TEST(Xml, WipedAttributeIsZeroedInPlaceAndReadsEmpty) {

@@ -688,7 +688,18 @@ TEST_F(CliTest, SessionFileIsPrivateExpiresAndEndsWithLogout) {
   EXPECT_NE(exposed.err.find("not private"), std::string::npos) << exposed.err;
   fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
 
+  // An embedded session whose account is gone is refused with that cause.
   json session = json::parse(ReadFile(file));
+  json gone = session;
+  gone["account"] = "ghost";
+  std::ofstream(file) << gone.dump();
+  Outcome ghost = run({"tree"});
+  EXPECT_EQ(ghost.code, 1);
+  EXPECT_NE(ghost.err.find("cannot resume the session of ghost: no account ghost"),
+            std::string::npos)
+      << ghost.err;
+  std::ofstream(file) << session.dump();
+
   session["lastUsed"] = session["lastUsed"].get<int64_t>() - 31 * 60;
   std::ofstream(file) << session.dump();
   Outcome expired = run({"tree"});

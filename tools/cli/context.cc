@@ -289,7 +289,13 @@ void Context::ResumeSession() {
     // An embedded server's sessions die with the process that opened them. The session file,
     // private to this user, stands for the login instead: whoever can open the database file can
     // change it directly anyway, so the file grants nothing the database's permissions do not.
-    embedded_->set_session(embedded_->server().OpenSession(saved.account));
+    std::string why;
+    const std::string token = embedded_->server().OpenSession(saved.account, &why);
+    if (token.empty()) {
+      Fail(kExitRefused,
+           "cannot resume the session of " + saved.account + ": " + why + " (run: docsec login)");
+    }
+    embedded_->set_session(token);
   } else {
     SvcTransportResumeSession(saved.token);
   }

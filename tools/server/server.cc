@@ -290,18 +290,24 @@ Response Server::Handle(const Request& request) {
   return response;
 }
 
-std::string Server::OpenSession(const std::string& account) {
+std::string Server::OpenSession(const std::string& account, std::string* why) {
   std::string token;
+  bool found = false;
   try {
     storage_->Run(Storage::Access::kRead, Storage::Clock::now() + options_.request_timeout,
                   [&](Transaction& tx) {
-                    tx.Query(
-                        "SELECT session_stamp FROM users WHERE id = ?", {account},
-                        [&](const SqlRow& row) { token = sessions_->Open(account, row.Int(0)); });
+                    tx.Query("SELECT session_stamp FROM users WHERE id = ?", {account},
+                             [&](const SqlRow& row) {
+                               found = true;
+                               token = sessions_->Open(account, row.Int(0));
+                             });
                   });
-  } catch (const StorageError&) {
+  } catch (const StorageError& error) {
+    *why = std::string("the database cannot be read: ") + error.what();
     return {};
   }
+  if (!found) *why = "no account " + account;
+  if (found && token.empty()) *why = "no random bytes for a session";
   return token;
 }
 

@@ -41,8 +41,8 @@ class Server {
   Response Handle(const Request& request);
   // A session for `account` as it stands now, opened without a login: for a caller that proved
   // the right to act for it by other means (the owner of an embedded database). "" when there is
-  // no such account or the storage fails.
-  std::string OpenSession(const std::string& account);
+  // no such account, the storage fails or no token can be made, with the reason in `*why`.
+  std::string OpenSession(const std::string& account, std::string* why);
 
   // The admin password chosen when this start created the admin account; empty otherwise.
   const std::string& initial_admin_password() const { return initial_admin_password_; }

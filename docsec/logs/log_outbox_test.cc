@@ -18,6 +18,7 @@
 
 #include "docsec/computers/computer.h"
 #include "docsec/logs/drm_log.h"
+#include "docsec/logs/internal/outbox_file.h"
 #include "docsec/testing/environment.h"
 #include "docsec/testing/fake_server.h"
 #include "docsec/testing/trace_recorder.h"
@@ -396,6 +397,73 @@ TEST(LogOutbox, DefaultDirectoryIsUnderTheUserStateDirectory) {
   SetLogOutboxDirectory("/elsewhere");
   EXPECT_EQ(GetLogOutboxDirectory(), "/elsewhere");
   SetLogOutboxDirectory("");
+}
+
+// The checksum reads eight bytes a step; it must agree with the bit-by-bit definition for every
+// length and alignment, and with the published check value.
+TEST(OutboxFile, ChecksumMatchesTheBitwiseDefinition) {
+  auto bitwise = [](const std::string& text) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char byte : text) {
+      c ^= byte;
+      for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return c ^ 0xFFFFFFFFu;
+  };
+  EXPECT_EQ(outbox_internal::Crc32("123456789", 9), 0xCBF43926u);
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += static_cast<char>(i * 131 + 7);
+  for (size_t from = 0; from < 9; ++from) {
+    for (size_t size :
+         {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{9}, size_t{64}, size_t{291} - from}) {
+      EXPECT_EQ(outbox_internal::Crc32(text.data() + from, size), bitwise(text.substr(from, size)))
+          << "from " << from << ", " << size << " bytes";
+    }
+  }
+}
+
+// Records of different servers, accounts and refusals in one file, with text that needs escaping,
+// come back as they went in.
+TEST(OutboxFile, RecordsOfMixedHeadsReadBackWhole) {
+  XmlDocument uploads = XmlDocument::Create();
+  XmlElement root = uploads.CreateDocumentElement("batch");
+  std::vector<outbox_internal::StoredRecord> records;
+  const struct {
+    const char* server;
+    const char* account;
+    const char* code;
+    const char* message;
+  } heads[] = {
+      {"https://a:8443", "admin", "", ""},
+      {"https://a:8443", "admin", "", ""},
+      {"https://a:8443", "o\"neil & <co>", "", ""},
+      {"", "", "", ""},
+      {"https://b", "admin", "403", "not \"yours\" & <never>"},
+  };
+  for (size_t i = 0; i < std::size(heads); ++i) {
+    XmlElement computer = root.AppendElement("computer");
+    computer.AppendAttribute("name", ("pc&" + std::to_string(i)).c_str());
+    computer.AppendElement("log").AppendAttribute("entryId", std::to_string(i).c_str());
+    outbox_internal::StoredRecord record;
+    record.server = heads[i].server;
+    record.account = heads[i].account;
+    record.code = heads[i].code;
+    record.message = heads[i].message;
+    record.computer = computer;
+    records.push_back(record);
+  }
+  const outbox_internal::ReadBatch read =
+      outbox_internal::ParseRecords(outbox_internal::RenderRecords(records));
+  EXPECT_EQ(read.damaged, 0u);
+  ASSERT_EQ(read.records.size(), records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    const outbox_internal::StoredRecord& got = read.records[i];
+    EXPECT_EQ(got.server, records[i].server) << i;
+    EXPECT_EQ(got.account, records[i].account) << i;
+    EXPECT_EQ(got.code, records[i].code) << i;
+    EXPECT_EQ(got.message, records[i].message) << i;
+    EXPECT_EQ(got.computer.Xml(), records[i].computer.Xml()) << i;
+  }
 }
 
 }  // namespace

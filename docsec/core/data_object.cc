@@ -346,8 +346,13 @@ struct core_internal::PackedSlots {
     return object->extra_ ? object->extra_->Lookup(name) : nullptr;
   }
 
+  // Stores the value of an attribute read from an answer into `place`, of a packed array in
+  // `arena`. The values most answers are made of (a text of up to kMaxShortText bytes, a plain
+  // decimal, "true" or "false") are packed here, without a call; the rest go on to StoreLoadedRest.
   static void StoreLoaded(uint64_t* place, uint16_t type, const char* text, ObjectArena* arena,
                           const ClassSchema* schema, int slot);
+  static void StoreLoadedRest(uint64_t* place, uint16_t type, const char* text, ObjectArena* arena,
+                              const ClassSchema* schema, int slot);
 };
 
 int CDataObject::SlotIndex(int slot) const {
@@ -617,9 +622,44 @@ int StoreLoadedText(Variant* target, uint16_t type, const char* text, ObjectAren
 
 }  // namespace
 
-void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, const char* text,
-                                             ObjectArena* arena, const ClassSchema* schema,
-                                             int slot) {
+inline void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type,
+                                                    const char* text, ObjectArena* arena,
+                                                    const ClassSchema* schema, int slot) {
+  // A place already written (a name given twice) is left to the general store.
+  if (*place == 0 && arena != nullptr) {
+    switch (type) {
+      case kVtBstr: {
+        // Its bytes are packed while its end is looked for; a longer text goes on.
+        uint64_t word = kShortText;
+        for (size_t i = 0; i <= kMaxShortText; ++i) {
+          if (text[i] == '\0') {
+            *place = word | i << 3;
+            return;
+          }
+          if (i == kMaxShortText) break;
+          word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
+        }
+        break;
+      }
+      case kVtInt: {
+        int32_t value;
+        if (!PlainDecimal(text, &value)) break;
+        *place = kInt | static_cast<uint64_t>(static_cast<uint32_t>(value)) << 32;
+        return;
+      }
+      case kVtBool:
+        if (BoolWord(text) < 0) break;
+        *place = kBool | (text[0] == 't' ? 8u : 0u);
+        return;
+      default: break;
+    }
+  }
+  StoreLoadedRest(place, type, text, arena, schema, slot);
+}
+
+void core_internal::PackedSlots::StoreLoadedRest(uint64_t* place, uint16_t type, const char* text,
+                                                 ObjectArena* arena, const ClassSchema* schema,
+                                                 int slot) {
   // A place already written (a name given twice) takes the general store into its Variant.
   if (*place != 0 || arena == nullptr) {
     StoreLoadedText(Materialise(place, true), type, text, arena, schema, slot);
@@ -629,14 +669,6 @@ void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, con
   switch (type) {
     case kVtBstr: {
       const size_t size = std::strlen(text);
-      if (size <= kMaxShortText) {
-        uint64_t word = kShortText | size << 3;
-        for (size_t i = 0; i < size; ++i) {
-          word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * (i + 1));
-        }
-        *place = word;
-        return;
-      }
       const char* copy = arena->CopyText(text, size, schema, slot);
       const uint64_t address = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(copy));
       if ((address >> 61) == 0) {
@@ -648,18 +680,6 @@ void core_internal::PackedSlots::StoreLoaded(uint64_t* place, uint16_t type, con
       held->AssignBorrowedText(copy, size);
       return;
     }
-    case kVtInt: {
-      int32_t value;
-      if (!PlainDecimal(text, &value)) break;
-      *place = kInt | static_cast<uint64_t>(static_cast<uint32_t>(value)) << 32;
-      return;
-    }
-    case kVtBool:
-      if (BoolWord(text) >= 0) {
-        *place = kBool | (text[0] == 't' ? 8u : 0u);
-        return;
-      }
-      break;
     case kVtDate:
       if (!OleDateTime::ParseDateTime(text, nullptr, &date)) date = 0.0;
       if (EncodeDate(date, place)) return;

@@ -176,10 +176,6 @@ void AppendLine(const std::string& start_tag, const StoredRecord& record, std::s
 
 }  // namespace
 
-void AppendRecord(const StoredRecord& record, std::string* text) {
-  AppendLine(StartTag(record), record, text);
-}
-
 std::string RenderRecords(const std::vector<StoredRecord>& records) {
   std::string text = kHeader;
   // The records of one batch share their server and account: one start tag serves them all.

@@ -49,8 +49,6 @@ uint32_t Crc32(const char* data, size_t size);
 
 // The text of a file holding `records`.
 std::string RenderRecords(const std::vector<StoredRecord>& records);
-// Appends one record's line to `*text` (after the header RenderRecords writes).
-void AppendRecord(const StoredRecord& record, std::string* text);
 // Reads a file's text in either form.
 ReadBatch ParseRecords(const std::string& text);
 
